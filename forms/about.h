@@ -1,0 +1,13 @@
+#pragma once
+#include <QWidget>
+
+class Roster;
+
+class Tabou : public QWidget {
+    Q_OBJECT
+public:
+    explicit Tabou(Roster& roster);
+
+private:
+    Roster& r_;
+};

@@ -1,0 +1,24 @@
+#pragma once
+#include "prompter.h"
+
+#include <exception>
+#include <utility>
+
+// Runs an event handler's body. An exception ends the user action and is shown
+// in the default error box; nothing escapes into Qt's event loop.
+template <class F>
+void guarded(Prompter& prompter, F&& body) noexcept {
+    try {
+        std::forward<F>(body)();
+    } catch (const std::exception& e) {
+        try {
+            prompter.error(QString::fromUtf8(e.what()));
+        } catch (...) {
+        }
+    } catch (...) {
+        try {
+            prompter.error(QStringLiteral("未知错误"));
+        } catch (...) {
+        }
+    }
+}

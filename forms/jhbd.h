@@ -1,0 +1,13 @@
+#pragma once
+#include <QWidget>
+
+class Roster;
+
+class Tjhb : public QWidget {
+    Q_OBJECT
+public:
+    explicit Tjhb(Roster& roster);
+
+private:
+    Roster& r_;
+};

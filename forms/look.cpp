@@ -1,0 +1,45 @@
+#include "look.h"
+
+#include <QApplication>
+#include <QFont>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QWidget>
+
+void applyAppLook(QApplication& app) {
+    const QStringList song{QStringLiteral("AR PL UMing CN"), QStringLiteral("Noto Serif CJK SC"),
+                           QStringLiteral("AR PL UMing TW")};
+    QFont::insertSubstitutions(QStringLiteral("宋体"), song);
+    QFont::insertSubstitutions(QStringLiteral("SimSun"), song);
+    QFont f(QStringLiteral("宋体"));
+    f.setPixelSize(12); // 9 points at 96 dpi, whatever the screen's dpi
+    app.setFont(f);
+    app.setApplicationName(QStringLiteral("tessolan"));
+    app.setApplicationDisplayName(QString());
+}
+
+void setupWindow(QWidget& w, const QString& caption, int clientWidth, int clientHeight, WindowButtons buttons,
+                 bool stayOnTop) {
+    Qt::WindowFlags f = Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                        Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint;
+    if (buttons == WindowButtons::MinimiseMaximise)
+        f |= Qt::WindowMaximizeButtonHint;
+    else
+        f |= Qt::MSWindowsFixedSizeDialogHint;
+    if (stayOnTop)
+        f |= Qt::WindowStaysOnTopHint;
+    w.setWindowFlags(f);
+    w.setWindowTitle(caption);
+    w.resize(clientWidth, clientHeight);
+    if (buttons != WindowButtons::MinimiseMaximise)
+        w.setFixedSize(clientWidth, clientHeight);
+}
+
+void centreOnScreen(QWidget& w) {
+    QScreen* s = w.screen() ? w.screen() : QGuiApplication::primaryScreen();
+    if (!s)
+        return;
+    QRect frame = w.frameGeometry();
+    frame.moveCenter(s->availableGeometry().center());
+    w.move(frame.topLeft());
+}

@@ -1,0 +1,20 @@
+#pragma once
+#include <QString>
+
+class QApplication;
+class QWidget;
+
+// Font substitution and the application font: 宋体 9 pt mapped to an installed Song face.
+void applyAppLook(QApplication& app);
+
+enum class WindowButtons {
+    MinimiseOnly,     // system menu, minimise, close
+    MinimiseMaximise, // the workspace
+};
+
+// A top-level window of fixed client size with a single fixed border.
+void setupWindow(QWidget& w, const QString& caption, int clientWidth, int clientHeight,
+                 WindowButtons buttons = WindowButtons::MinimiseOnly, bool stayOnTop = false);
+
+// Moves a window so that its frame is centred on the primary screen.
+void centreOnScreen(QWidget& w);

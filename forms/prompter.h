@@ -1,0 +1,32 @@
+#pragma once
+#include <QString>
+
+class QWidget;
+
+// Every modal box goes through here, so tests can answer them.
+class Prompter {
+public:
+    virtual ~Prompter() = default;
+    // Plain message: caption "tessolan", no icon, one button "OK"; waits.
+    virtual void message(const QString& text) = 0;
+    // Information box with Yes (default) and No; true only for Yes.
+    virtual bool askYesNo(const QString& text) = 0;
+    // Text input with OK and Cancel; Cancel, Escape and the close box give "".
+    virtual QString inputText(const QString& caption, const QString& prompt, int maxLength) = 0;
+    // Default error box: caption "tessolan", error icon, OK. Gets the raw message.
+    virtual void error(const QString& message) = 0;
+};
+
+// The real boxes.
+class DialogPrompter final : public Prompter {
+public:
+    void message(const QString& text) override;
+    bool askYesNo(const QString& text) override;
+    QString inputText(const QString& caption, const QString& prompt, int maxLength) override;
+    void error(const QString& message) override;
+};
+
+// The error box's text: a full stop is added when the last character sorts after ".".
+[[nodiscard]] QString errorBoxText(const QString& message);
+
+inline constexpr const char* kAppTitle = "tessolan";

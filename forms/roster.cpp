@@ -1,0 +1,35 @@
+#include "roster.h"
+
+#include "Unit1.h"
+#include "about.h"
+#include "fhbd.h"
+#include "jg.h"
+#include "jhbd.h"
+#include "khlx.h"
+#include "lb.h"
+#include "zgjh.h"
+
+Roster::Roster(Prompter& p, const tsl::Clock& c) : prompter(p), clock(c) {}
+
+Roster::~Roster() {
+    // Dialogs first, the chooser last: the reverse of creation.
+    zgj.reset();
+    jhb.reset();
+    fhb.reset();
+    khl.reset();
+    abou.reset();
+    j.reset();
+    Form1.reset();
+    l.reset();
+}
+
+void Roster::create() {
+    l = std::make_unique<Tl>(*this); // its start-up steps run here, before any other window exists
+    Form1 = std::make_unique<TForm1>(*this);
+    j = std::make_unique<Tj>(*this);
+    abou = std::make_unique<Tabou>(*this);
+    khl = std::make_unique<Tkhl>(*this);
+    fhb = std::make_unique<Tfhb>(*this);
+    jhb = std::make_unique<Tjhb>(*this);
+    zgj = std::make_unique<Tzgj>(*this);
+}

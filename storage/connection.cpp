@@ -1,0 +1,114 @@
+#include "connection.h"
+
+#include "cursor.h"
+#include "error.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <sys/stat.h>
+
+namespace tsl {
+
+namespace {
+
+bool iequalsAscii(char a, char b) {
+    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
+    return lower(a) == lower(b);
+}
+
+} // namespace
+
+Connection::~Connection() { disconnect(); }
+
+void Connection::setConnectionString(std::string s) {
+    if (db_)
+        throw Error("连接已打开,不能更改连接字符串");
+    connStr_ = std::move(s);
+}
+
+std::string Connection::dataSource(const std::string& connStr) {
+    static constexpr std::string_view key = "Data Source=";
+    auto it = std::search(connStr.begin(), connStr.end(), key.begin(), key.end(), iequalsAscii);
+    if (it == connStr.end())
+        throw Error("连接字符串中没有数据源");
+    auto start = it + key.size();
+    auto end = std::find(start, connStr.end(), ';');
+    std::string file(start, end);
+    if (file.empty())
+        throw Error("连接字符串中没有数据源");
+    return file;
+}
+
+void Connection::connect() {
+    if (db_)
+        return;
+    std::string file = dataSource(connStr_);
+    // sqlite would create a missing file with SQLITE_OPEN_CREATE; we never pass it,
+    // but check first too so the message names the file.
+    struct stat st {};
+    if (::stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        throw Error("找不到文件\"" + file + "\"");
+    sqlite3* db = nullptr;
+    int rc = sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+    if (rc != SQLITE_OK) {
+        std::string msg = db ? sqlite3_errmsg(db) : "out of memory";
+        sqlite3_close(db);
+        throw Error("无法打开\"" + file + "\": " + msg);
+    }
+    // A misspelt name must be an error, not a string literal.
+    sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DML, 0, nullptr);
+    sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DDL, 0, nullptr);
+    sqlite3_busy_timeout(db, 5000);
+    // Reading the schema here makes a file that is no database fail now, not later.
+    char* err = nullptr;
+    rc = sqlite3_exec(db, "PRAGMA journal_mode=DELETE; PRAGMA synchronous=FULL;", nullptr, nullptr, &err);
+    if (rc != SQLITE_OK) {
+        std::string msg = err ? err : sqlite3_errmsg(db);
+        sqlite3_free(err);
+        sqlite3_close(db);
+        throw Error("无法打开\"" + file + "\": " + msg);
+    }
+    db_ = db;
+}
+
+void Connection::disconnect() noexcept {
+    if (!db_)
+        return;
+    auto cursors = cursors_;
+    for (Cursor* c : cursors)
+        c->connectionClosing();
+    sqlite3_close_v2(db_);
+    db_ = nullptr;
+}
+
+void Connection::exec(const char* sql) {
+    if (!db_)
+        throw Error("数据库没有连接");
+    char* err = nullptr;
+    if (sqlite3_exec(db_, sql, nullptr, nullptr, &err) != SQLITE_OK) {
+        std::string msg = err ? err : sqlite3_errmsg(db_);
+        sqlite3_free(err);
+        throw Error(msg);
+    }
+}
+
+void Connection::attach(Cursor* c) { cursors_.push_back(c); }
+
+void Connection::detach(Cursor* c) noexcept {
+    cursors_.erase(std::remove(cursors_.begin(), cursors_.end(), c), cursors_.end());
+}
+
+Connection::Transaction::Transaction(Connection& c) : conn_(c) { conn_.exec("BEGIN IMMEDIATE"); }
+
+Connection::Transaction::~Transaction() {
+    if (!done_ && conn_.db_)
+        sqlite3_exec(conn_.db_, "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+void Connection::Transaction::commit() {
+    conn_.exec("COMMIT");
+    done_ = true;
+}
+
+} // namespace tsl

@@ -1,0 +1,59 @@
+#pragma once
+#include <string>
+#include <vector>
+
+struct sqlite3;
+
+namespace tsl {
+
+class Cursor;
+
+// One database file, named by the "Data Source=" part of its connection string
+// (relative to the current directory). A missing file is an error; connecting
+// never creates a database.
+class Connection {
+public:
+    Connection() = default;
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    void setConnectionString(std::string s); // only while disconnected
+    [[nodiscard]] const std::string& connectionString() const { return connStr_; }
+    // The file named by the "Data Source=" part; throws when there is none.
+    [[nodiscard]] static std::string dataSource(const std::string& connStr);
+
+    void connect();
+    void disconnect() noexcept; // closes every cursor on this connection first
+    [[nodiscard]] bool connected() const { return db_ != nullptr; }
+
+    [[nodiscard]] sqlite3* handle() const { return db_; }
+
+    // Runs SQL without results (used for transactions and tools).
+    void exec(const char* sql);
+
+    // Bulk work in one transaction: commit() keeps it, destruction without commit rolls back.
+    class Transaction {
+    public:
+        explicit Transaction(Connection& c);
+        ~Transaction();
+        Transaction(const Transaction&) = delete;
+        Transaction& operator=(const Transaction&) = delete;
+        void commit();
+
+    private:
+        Connection& conn_;
+        bool done_ = false;
+    };
+
+private:
+    friend class Cursor;
+    void attach(Cursor* c);
+    void detach(Cursor* c) noexcept;
+
+    std::string connStr_;
+    sqlite3* db_ = nullptr;
+    std::vector<Cursor*> cursors_;
+};
+
+} // namespace tsl

@@ -1,0 +1,135 @@
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct sqlite3_stmt;
+
+namespace tsl {
+
+class Connection;
+
+// Told about changes of a cursor's rows and current row (the grid model listens).
+// Row indexes are 0-based positions in stored order.
+class CursorObserver {
+public:
+    virtual ~CursorObserver() = default;
+    virtual void cursorReset() {}             // opened or closed
+    virtual void rowInserted(int /*row*/) {}  // a new row was posted
+    virtual void rowUpdated(int /*row*/) {}   // an edited row was posted
+    virtual void rowRemoved(int /*row*/) {}
+    virtual void currentChanged(int /*row*/) {} // -1: no current row
+};
+
+// A table cursor: the rows of one table in stored (rowid) order, at most one
+// current row, and at most one pending row (being edited or appended). Only the
+// rowids are held; values are read on demand through a small cache.
+class Cursor {
+public:
+    explicit Cursor(Connection& conn);
+    ~Cursor();
+    Cursor(const Cursor&) = delete;
+    Cursor& operator=(const Cursor&) = delete;
+
+    enum class State { Closed, Browse, Edit, Insert };
+
+    void setTableName(std::string name); // only while closed
+    [[nodiscard]] const std::string& tableName() const { return table_; }
+
+    void open();
+    void close() noexcept;
+    [[nodiscard]] bool isOpen() const { return state_ != State::Closed; }
+    [[nodiscard]] State state() const { return state_; }
+
+    // Moving finishes a pending row first (posted if a field was set, dropped otherwise).
+    void first();
+    void next(); // on the last row: stays there and eof() becomes true
+    void moveTo(int row); // 0-based; clamped into the table
+    [[nodiscard]] bool eof() const { return eof_; }
+
+    // Stored rows; a pending append is not counted.
+    [[nodiscard]] int recordCount() const;
+    // 1-based position of the current row; -1 when there is none.
+    [[nodiscard]] int recNo() const;
+    // 0-based current row; -1 when there is none.
+    [[nodiscard]] int currentRow() const { return cur_; }
+
+    [[nodiscard]] int fieldCount() const;
+    [[nodiscard]] const std::string& fieldName(int pos) const;
+    // Text of a field in the current row (the pending values while editing or
+    // appending); a missing value, or no current row, gives "".
+    [[nodiscard]] std::string fieldText(int pos) const;
+    [[nodiscard]] std::string fieldText(std::string_view name) const;
+    // Index of a field, letter case ignored; -1 when the table has none such.
+    [[nodiscard]] int fieldIndex(std::string_view name) const;
+
+    // Text of a field of any stored row (for the grid), without moving.
+    [[nodiscard]] std::string rowText(int row, int pos) const;
+
+    // Sets a field of the pending row; a name the table lacks fails.
+    void setField(std::string_view name, std::string_view text);
+
+    void edit();   // no row: starts an append; pending already: nothing
+    void append(); // finishes a pending row first
+    void post();   // nothing pending: fails
+    void cancel() noexcept; // drops a pending row
+    void remove(); // deletes the current row; a pending append is just dropped
+    [[nodiscard]] bool pending() const { return state_ == State::Edit || state_ == State::Insert; }
+
+    // Handlers, run after open and after every post.
+    std::function<void()> afterOpen;
+    std::function<void()> afterPost;
+
+    void addObserver(CursorObserver* o);
+    void removeObserver(CursorObserver* o) noexcept;
+
+    [[nodiscard]] Connection& connection() const { return conn_; }
+
+private:
+    friend class Connection;
+    void connectionClosing() noexcept;
+    void requireOpen() const;
+    void finishPending();
+    void setCurrent(int row);
+    void readBlock(int block) const;
+    const std::vector<std::string>& rowValues(int row) const;
+    void dropCacheIfStale() const;
+    void finalizeStatements() noexcept;
+    sqlite3_stmt* prepare(const std::string& sql) const;
+
+    Connection& conn_;
+    std::string table_;
+    State state_ = State::Closed;
+    std::vector<std::string> fields_;
+    std::string quotedTable_;
+    std::vector<std::int64_t> rowids_;
+    int cur_ = -1;
+    bool eof_ = false;
+
+    // pending row
+    std::vector<std::optional<std::string>> buf_;
+    bool bufTouched_ = false;
+
+    // cache of row blocks
+    struct Block {
+        int index = -1;
+        std::vector<std::vector<std::string>> rows;
+        std::uint64_t lastUse = 0;
+    };
+    mutable std::vector<Block> cache_;
+    mutable std::uint64_t useClock_ = 0;
+    mutable long long seenChanges_ = -1;
+
+    mutable sqlite3_stmt* selBlock_ = nullptr;
+    mutable sqlite3_stmt* delStmt_ = nullptr;
+    mutable sqlite3_stmt* insStmt_ = nullptr;
+    mutable sqlite3_stmt* updStmt_ = nullptr;
+
+    std::vector<CursorObserver*> observers_;
+};
+
+} // namespace tsl

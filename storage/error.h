@@ -1,0 +1,20 @@
+#pragma once
+#include <stdexcept>
+#include <string>
+
+namespace tsl {
+
+// Every failure in the storage layer leaves it as this exception; its message is
+// what the user sees in the default error box.
+class Error : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Raised by the whole-number conversion.
+class ConvertError : public Error {
+public:
+    using Error::Error;
+};
+
+} // namespace tsl

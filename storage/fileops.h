@@ -1,0 +1,22 @@
+#pragma once
+#include <string>
+
+namespace tsl {
+
+// Renames a file; never replaces an existing target. Throws Error on failure
+// (target exists, source missing, ...), leaving both names as they were.
+void renameNoReplace(const std::string& from, const std::string& to);
+
+// Non-throwing form for steps whose failure is ignored.
+[[nodiscard]] bool tryRenameNoReplace(const std::string& from, const std::string& to) noexcept;
+
+// Writes a consistent copy of the SQLite database `from` (which may be open in
+// this or another process) to `to`, which must not exist. The copy goes to a
+// temporary file in the target's folder, is synced and then renamed into place
+// without replacing. Throws Error on failure; nothing is left under `to` then.
+void copyDatabase(const std::string& from, const std::string& to);
+
+// True when the name names an existing file (or anything else) in the file system.
+[[nodiscard]] bool fileExists(const std::string& path) noexcept;
+
+} // namespace tsl

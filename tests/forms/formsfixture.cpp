@@ -1,0 +1,68 @@
+#include "formsfixture.h"
+
+#include "lb.h"
+#include "look.h"
+
+#include <QApplication>
+#include <QTest>
+
+void ScriptedPrompter::message(const QString& text) { boxes.push_back({Kind::Message, text, {}, 0}); }
+
+bool ScriptedPrompter::askYesNo(const QString& text) {
+    boxes.push_back({Kind::Question, text, {}, 0});
+    if (yesNoAnswers.empty())
+        return false;
+    bool a = yesNoAnswers.front();
+    yesNoAnswers.pop_front();
+    return a;
+}
+
+QString ScriptedPrompter::inputText(const QString& caption, const QString& prompt, int maxLength) {
+    boxes.push_back({Kind::Input, prompt, caption, maxLength});
+    if (inputAnswers.empty())
+        return QString();
+    QString a = inputAnswers.front().left(maxLength);
+    inputAnswers.pop_front();
+    return a;
+}
+
+void ScriptedPrompter::error(const QString& message) {
+    boxes.push_back({Kind::Error, errorBoxText(message), {}, 0});
+}
+
+QStringList ScriptedPrompter::texts() const {
+    QStringList out;
+    for (const auto& b : boxes)
+        out << b.text;
+    return out;
+}
+
+QStringList ScriptedPrompter::take() {
+    QStringList out = texts();
+    boxes.clear();
+    return out;
+}
+
+FormsFixture::FormsFixture() {
+    if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance()))
+        applyAppLook(*app);
+}
+
+FormsFixture::~FormsFixture() { roster.reset(); }
+
+Roster& FormsFixture::create() {
+    roster = std::make_unique<Roster>(prompter, clock);
+    roster->create();
+    return *roster;
+}
+
+void FormsFixture::shutDown() {
+    if (roster && roster->l)
+        roster->l->close();
+    roster.reset();
+}
+
+void typeText(QWidget* w, const QString& text) {
+    for (QChar c : text)
+        QTest::sendKeyEvent(QTest::Click, w, Qt::Key_unknown, QString(c), Qt::NoModifier);
+}

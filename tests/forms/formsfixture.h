@@ -1,0 +1,58 @@
+#pragma once
+#include "prompter.h"
+#include "roster.h"
+#include "stamp.h"
+#include "tempdir.h"
+
+#include <QString>
+#include <QStringList>
+#include <deque>
+#include <memory>
+
+// Records every box and answers as the test told it.
+class ScriptedPrompter final : public Prompter {
+public:
+    enum class Kind { Message, Question, Input, Error };
+    struct Box {
+        Kind kind;
+        QString text;    // message, question, input prompt, or error box text (full stop added)
+        QString caption; // input box caption
+        int maxLength = 0;
+    };
+
+    void message(const QString& text) override;
+    bool askYesNo(const QString& text) override;
+    QString inputText(const QString& caption, const QString& prompt, int maxLength) override;
+    void error(const QString& message) override;
+
+    std::deque<bool> yesNoAnswers;   // default: No
+    std::deque<QString> inputAnswers; // default: "" (cancel)
+    std::vector<Box> boxes;
+
+    // Texts of every box so far, in order; clears the record.
+    QStringList take();
+    [[nodiscard]] QStringList texts() const;
+};
+
+// A fresh folder as current directory, a fixed clock, a scripted prompter and
+// (once create() is called) a roster of the eight windows.
+class FormsFixture {
+public:
+    FormsFixture();
+    ~FormsFixture();
+
+    // Seeds "run.dll" (the shipped empty index) unless told otherwise.
+    void seedIndex(const std::string& name = "run.dll") { dir.seedIndex(name); }
+    // Builds the roster; the chooser's start-up steps run now.
+    Roster& create();
+    // Closes the chooser the way the user does (its shut-down steps run) and drops the roster.
+    void shutDown();
+
+    tsltest::TempDir dir;
+    tsl::FixedClock clock{{2004, 5, 12}, "yyyy-M-d"};
+    ScriptedPrompter prompter;
+    std::unique_ptr<Roster> roster;
+};
+
+// Sends text to a widget as typed characters (works for Chinese text too).
+void typeText(QWidget* w, const QString& text);

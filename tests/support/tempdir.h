@@ -1,0 +1,34 @@
+#pragma once
+#include <string>
+#include <vector>
+
+namespace tsltest {
+
+// A fresh temporary folder made the current directory for the object's life;
+// removed afterwards with everything in it.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    [[nodiscard]] const std::string& path() const { return path_; }
+
+    // Copies the built empty index into the folder under `name`.
+    void seedIndex(const std::string& name = "run.dll") const;
+
+private:
+    std::string path_;
+    std::string oldCwd_;
+};
+
+// Path of the built empty ledger index.
+[[nodiscard]] std::string indexTemplate();
+
+// Runs SQL on a database file outside the program's own code (for checking and seeding).
+void sqlExec(const std::string& file, const std::string& sql);
+// First column of every row of a query, NULL as "".
+[[nodiscard]] std::vector<std::string> sqlColumn(const std::string& file, const std::string& sql);
+
+} // namespace tsltest
