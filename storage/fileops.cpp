@@ -1,0 +1,215 @@
+#include "fileops.h"
+
+#include "error.h"
+
+#include <sqlite3.h>
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+namespace tsl {
+
+namespace {
+
+// 0 on success, otherwise the errno of the failure; both names are left as they were.
+int renameNoReplaceErrno(const char* from, const char* to) noexcept {
+    if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0)
+        return 0;
+    int err = errno;
+    if (err != EINVAL && err != ENOSYS)
+        return err;
+
+    // The file system cannot rename without replacing: a hard link fails on an
+    // existing target just as well.
+    if (link(from, to) == 0) {
+        if (unlink(from) == 0)
+            return 0;
+        err = errno;
+        unlink(to);
+        return err;
+    }
+    err = errno;
+    if (err != EPERM && err != EOPNOTSUPP && err != ENOSYS)
+        return err;
+
+    // No links either: check, then rename. Not atomic, but the best such a
+    // file system allows.
+    struct stat st;
+    if (lstat(to, &st) == 0)
+        return EEXIST;
+    if (rename(from, to) == 0)
+        return 0;
+    return errno;
+}
+
+[[noreturn]] void throwErrno(const std::string& what, int err) {
+    throw Error(what + ": " + std::strerror(err));
+}
+
+std::string folderOf(const std::string& path) {
+    auto slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    if (slash == 0)
+        return "/";
+    return path.substr(0, slash);
+}
+
+// 0 on success, otherwise the errno of the failure.
+int syncPath(const std::string& path, int flags) noexcept {
+    int fd = open(path.c_str(), flags | O_CLOEXEC);
+    if (fd < 0)
+        return errno;
+    int err = fsync(fd) == 0 ? 0 : errno;
+    close(fd);
+    return err;
+}
+
+// Removes the temporary copy and whatever SQLite may have put beside it,
+// unless it was renamed into place.
+class TempFile {
+public:
+    explicit TempFile(std::string name) : name_(std::move(name)) {}
+    ~TempFile() {
+        if (!keep_) {
+            unlink(name_.c_str());
+            for (const char* suffix : {"-journal", "-wal", "-shm"})
+                unlink((name_ + suffix).c_str());
+        }
+    }
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+    const std::string& name() const { return name_; }
+    void keep() { keep_ = true; }
+
+private:
+    std::string name_;
+    bool keep_ = false;
+};
+
+struct DbCloser {
+    sqlite3* db = nullptr;
+    ~DbCloser() { sqlite3_close_v2(db); }
+};
+
+sqlite3* openDb(const std::string& file, int flags, const std::string& role) {
+    sqlite3* db = nullptr;
+    int rc = sqlite3_open_v2(file.c_str(), &db, flags, nullptr);
+    if (rc != SQLITE_OK) {
+        std::string msg = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+        sqlite3_close_v2(db);
+        throw Error("Cannot open " + role + " database '" + file + "': " + msg);
+    }
+    sqlite3_extended_result_codes(db, 1);
+    return db;
+}
+
+// How long a copy waits for a writer on the source to finish.
+constexpr auto kBusyLimit = std::chrono::seconds(5);
+constexpr auto kBusyPause = std::chrono::milliseconds(20);
+
+// Copies every page of src into dst; SQLITE_DONE or the code of the failure.
+int runBackup(sqlite3* dst, sqlite3* src) {
+    sqlite3_backup* backup = sqlite3_backup_init(dst, "main", src, "main");
+    if (!backup)
+        return sqlite3_extended_errcode(dst);
+
+    const auto deadline = std::chrono::steady_clock::now() + kBusyLimit;
+    int rc;
+    for (;;) {
+        rc = sqlite3_backup_step(backup, -1);
+        const int primary = rc & 0xff;
+        if (rc == SQLITE_DONE || (rc != SQLITE_OK && primary != SQLITE_BUSY && primary != SQLITE_LOCKED))
+            break;
+        if (rc != SQLITE_OK) {
+            if (std::chrono::steady_clock::now() >= deadline)
+                break;
+            std::this_thread::sleep_for(kBusyPause);
+        }
+    }
+    sqlite3_backup_finish(backup);
+    return rc;
+}
+
+} // namespace
+
+void renameNoReplace(const std::string& from, const std::string& to) {
+    if (int err = renameNoReplaceErrno(from.c_str(), to.c_str()))
+        throwErrno("Cannot rename '" + from + "' to '" + to + "'", err);
+}
+
+bool tryRenameNoReplace(const std::string& from, const std::string& to) noexcept {
+    return renameNoReplaceErrno(from.c_str(), to.c_str()) == 0;
+}
+
+bool fileExists(const std::string& path) noexcept {
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0;
+}
+
+void copyDatabase(const std::string& from, const std::string& to) {
+    if (fileExists(to))
+        throw Error("Cannot copy database to '" + to + "': the file already exists");
+    const std::string folder = folderOf(to);
+    struct stat st;
+    if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        throw Error("Cannot copy database to '" + to + "': the folder does not exist");
+    // Checked up front so that a missing source never gets as far as a temp file.
+    if (stat(from.c_str(), &st) != 0) {
+        int err = errno;
+        throwErrno("Cannot copy database '" + from + "'", err);
+    }
+    if (!S_ISREG(st.st_mode))
+        throw Error("Cannot copy database '" + from + "': not a file");
+
+    std::string tmpl = to + ".tmp-XXXXXX";
+    int fd = mkstemp(tmpl.data());
+    if (fd < 0) {
+        int err = errno;
+        throwErrno("Cannot create a temporary file beside '" + to + "'", err);
+    }
+    close(fd);
+    TempFile temp(tmpl);
+
+    {
+        // The temp file exists (empty): SQLite treats it as an empty database.
+        DbCloser dst{openDb(temp.name(), SQLITE_OPEN_READWRITE, "temporary")};
+        int rc;
+        {
+            DbCloser src{openDb(from, SQLITE_OPEN_READONLY, "source")};
+            rc = runBackup(dst.db, src.db);
+        }
+        if (rc == SQLITE_READONLY_ROLLBACK) {
+            // A crash left a journal that must be rolled back before anyone can
+            // read; only a writer may do that. Still without SQLITE_OPEN_CREATE.
+            DbCloser src{openDb(from, SQLITE_OPEN_READWRITE, "source")};
+            rc = runBackup(dst.db, src.db);
+        }
+        if (rc != SQLITE_DONE) {
+            const int primary = rc & 0xff;
+            std::string msg = (primary == SQLITE_BUSY || primary == SQLITE_LOCKED)
+                                  ? std::string("the database stays locked by another user")
+                                  : std::string(sqlite3_errstr(rc));
+            throw Error("Cannot copy database '" + from + "': " + msg);
+        }
+        rc = sqlite3_close(dst.db);
+        dst.db = nullptr;
+        if (rc != SQLITE_OK)
+            throw Error("Cannot copy database '" + from + "': " + sqlite3_errstr(rc));
+    }
+
+    if (int err = syncPath(temp.name(), O_RDONLY))
+        throwErrno("Cannot write '" + temp.name() + "'", err);
+    renameNoReplace(temp.name(), to);
+    temp.keep();
+    (void)syncPath(folder, O_RDONLY | O_DIRECTORY);
+}
+
+} // namespace tsl
