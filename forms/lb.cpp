@@ -1,11 +1,353 @@
 #include "lb.h"
 
+#include "Unit1.h"
+#include "fileops.h"
+#include "guard.h"
 #include "look.h"
+#include "prompter.h"
 #include "roster.h"
+#include "schema.h"
+
+#include <QCloseEvent>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QListWidget>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPixmap>
+#include <QPushButton>
+#include <QStyledItemDelegate>
+#include <QWindow>
+
+#include <string>
+
+static void initChooserResources() {
+    // The pictures live in a static library; its resource registration is not
+    // pulled in by the linker unless something asks for it.
+    static bool done = false;
+    if (!done) {
+        Q_INIT_RESOURCE(chooser);
+        done = true;
+    }
+}
+
+namespace {
+
+const QColor kBackground(143, 183, 207);
+const QColor kListText(255, 248, 179);
+constexpr int kLineHeight = 16;
+
+const QString kIndexMissing = QStringLiteral("无法打开程序,找不到\"Run.dll\"文件!");
+const QString kSelectLedger = QStringLiteral("请选择帐本!");
+const QString kCannotOpen = QStringLiteral("无法打开帐本!");
+const QString kNameTaken = QStringLiteral("帐本名称已存在,请改名!");
+const QString kCopyFailed = QStringLiteral("文件创建失败,文件可能已经存在!");
+const QString kCreated = QStringLiteral("帐本创建成功!");
+const QString kCannotCreate = QStringLiteral("无法建立帐本!");
+
+// Each line as one line of plain text: "&" is no mnemonic here.
+class LedgerLineDelegate final : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* p, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        const QPalette& pal = option.palette;
+        const bool selected = option.state & QStyle::State_Selected;
+        // The selected line keeps the highlight even when the list loses focus.
+        const QColor bg = selected ? pal.color(QPalette::Active, QPalette::Highlight) : kBackground;
+        const QColor fg = selected ? pal.color(QPalette::Active, QPalette::HighlightedText) : kListText;
+        p->save();
+        p->fillRect(option.rect, bg);
+        p->setPen(fg);
+        p->setFont(option.font);
+        const QRect textRect = option.rect.adjusted(2, 0, 0, 0);
+        p->drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+                    index.data(Qt::DisplayRole).toString());
+        if (option.state & QStyle::State_HasFocus) {
+            QPen pen(fg, 1, Qt::DotLine);
+            p->setPen(pen);
+            p->setBrush(Qt::NoBrush);
+            p->drawRect(option.rect.adjusted(0, 0, -1, -1));
+        }
+        p->restore();
+    }
+
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const override {
+        return {option.rect.width(), kLineHeight};
+    }
+};
+
+// The outline around the list.
+class ShapeOutline final : public QWidget {
+public:
+    using QWidget::QWidget;
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.fillRect(rect(), Qt::white);
+        p.setPen(Qt::black);
+        p.drawRect(rect().adjusted(0, 0, -1, -1));
+    }
+};
+
+QPushButton* makeButton(QWidget* parent, const char* name, const QString& text, const char* glyph, int x) {
+    auto* b = new QPushButton(QIcon(QString::fromLatin1(glyph)), text, parent);
+    b->setObjectName(QString::fromLatin1(name));
+    b->setGeometry(x, 272, 81, 25);
+    return b;
+}
+
+// Codes up to the space (blanks and control characters) go from both ends.
+QString trimLedgerName(const QString& s) {
+    qsizetype from = 0;
+    qsizetype to = s.size();
+    while (from < to && s.at(from).unicode() <= u' ')
+        ++from;
+    while (to > from && s.at(to - 1).unicode() <= u' ')
+        --to;
+    return s.mid(from, to - from);
+}
+
+std::string ledgerFile(const QString& name) {
+    return name.toStdString() + std::string(tsl::kLedgerSuffix);
+}
+
+} // namespace
+
+bool isUsableLedgerName(const QString& name) {
+    if (name.isEmpty() || name == u"." || name == u"..")
+        return false;
+    for (QChar c : name) {
+        // "\" separates folders where these files may travel to.
+        if (c == u'/' || c == u'\\' || c == u';' || c.category() == QChar::Other_Control)
+            return false;
+    }
+    const QByteArray utf8 = name.toUtf8();
+    // A lone surrogate would reach the disk as another name than the one listed.
+    if (QString::fromUtf8(utf8) != name)
+        return false;
+    constexpr qsizetype kMaxFileName = 255;
+    return utf8.size() + qsizetype(tsl::kLedgerSuffix.size()) + qsizetype(sizeof("-journal") - 1) <= kMaxFileName;
+}
 
 Tl::Tl(Roster& roster) : QWidget(nullptr), r_(roster) {
+    initChooserResources();
     setObjectName(QStringLiteral("l"));
     setupWindow(*this, QStringLiteral("帐本选择!"), 258, 307, WindowButtons::MinimiseOnly, true);
+
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, kBackground);
+    setPalette(pal);
+    setAutoFillBackground(true);
+
+    // The picture, the caption and the frame count as the window's surface for dragging.
+    Image1 = new QLabel(this);
+    Image1->setObjectName(QStringLiteral("Image1"));
+    const QPixmap picture(QStringLiteral(":/chooser/image1.png"));
+    Image1->setPixmap(picture);
+    Image1->setGeometry(8, 8, picture.width(), picture.height());
+    Image1->setAttribute(Qt::WA_TransparentForMouseEvents);
+
+    Label1 = new QLabel(QStringLiteral("请选择要进入的帐本:"), this);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setTextFormat(Qt::PlainText);
+    Label1->move(48, 8);
+    Label1->adjustSize();
+    Label1->setAttribute(Qt::WA_TransparentForMouseEvents);
+
+    Shape1 = new ShapeOutline(this); // before list1, so the list lies above it
+    Shape1->setObjectName(QStringLiteral("Shape1"));
+    Shape1->setGeometry(8, 23, 243, 243);
+    Shape1->setAttribute(Qt::WA_TransparentForMouseEvents);
+
+    list1 = new QListWidget(this);
+    list1->setObjectName(QStringLiteral("list1"));
+    list1->setGeometry(9, 24, 241, 241);
+    list1->setFrameShape(QFrame::NoFrame);
+    list1->setSelectionMode(QAbstractItemView::SingleSelection);
+    list1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    list1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    list1->setUniformItemSizes(true);
+    list1->setSortingEnabled(false);
+    list1->setItemDelegate(new LedgerLineDelegate(list1));
+    QPalette lp = list1->palette();
+    lp.setColor(QPalette::Base, kBackground);
+    lp.setColor(QPalette::Text, kListText);
+    list1->setPalette(lp);
+
+    BitBtn1 = makeButton(this, "BitBtn1", QStringLiteral("进入帐本"), ":/chooser/ok.png", 8);
+    BitBtn1->setDefault(true);
+    BitBtn2 = makeButton(this, "BitBtn2", QStringLiteral("新建帐本"), ":/chooser/new.png", 88);
+    BitBtn3 = makeButton(this, "BitBtn3", QStringLiteral("退出程序"), ":/chooser/close.png", 168);
+
+    connect(BitBtn1, &QPushButton::clicked, this, [this] { BitBtn1Click(); });
+    connect(BitBtn2, &QPushButton::clicked, this, [this] { BitBtn2Click(); });
+    connect(BitBtn3, &QPushButton::clicked, this, [this] { close(); });
+
+    centreOnScreen(*this);
+    FormCreate();
 }
 
 Tl::~Tl() = default;
+
+void Tl::FormCreate() {
+    guarded(r_.prompter, [&] {
+        // A failed rename is fine: the index may already be open under its
+        // running name, left there by a killed run. Never replaces that file.
+        (void)tsl::tryRenameNoReplace(std::string(tsl::kStoredIndexFile), std::string(tsl::kIndexFile));
+        try {
+            ado1.setConnectionString(tsl::connectionString(tsl::kIndexFile));
+            ado1.connect();
+            table1.setTableName(std::string(tsl::table::ledgers));
+            table1.open();
+            table1.first();
+            const int count = table1.recordCount();
+            for (int i = 0; i < count; ++i) {
+                list1->addItem(QString::fromStdString(table1.fieldText(tsl::pos::ledgerName)));
+                table1.next();
+            }
+        } catch (...) {
+            r_.prompter.message(kIndexMissing);
+        }
+    });
+}
+
+void Tl::enterLedger(const QString& name) {
+    TForm1& ws = *r_.Form1;
+    ws.ado1.disconnect();
+    ws.ado1.setConnectionString(tsl::connectionString(ledgerFile(name)));
+    ws.ado1.connect();
+    ws.table1.close();
+    ws.table1.setTableName(std::string(tsl::table::customers));
+    ws.table1.open();
+    ws.show();
+    hide();
+    ws.setWindowTitle(QStringLiteral("帐本名称:") + name);
+}
+
+void Tl::BitBtn1Click() {
+    guarded(r_.prompter, [&] {
+        const QList<QListWidgetItem*> chosen = list1->selectedItems();
+        if (chosen.isEmpty() || chosen.front()->text().isEmpty()) {
+            r_.prompter.message(kSelectLedger);
+            return;
+        }
+        const QString name = chosen.front()->text();
+        try {
+            enterLedger(name);
+        } catch (...) {
+            r_.prompter.message(kCannotOpen);
+        }
+    });
+}
+
+void Tl::BitBtn2Click() {
+    guarded(r_.prompter, [&] {
+        const QString name = trimLedgerName(r_.prompter.inputText(
+            QStringLiteral("新建帐本!"), QStringLiteral("在下面输下你要的帐本名称,如:\"2004年的帐本\""), 255));
+        if (name.isEmpty())
+            return;
+        try {
+            for (int i = 0; i < list1->count(); ++i) {
+                if (list1->item(i)->text() == name) {
+                    r_.prompter.message(kNameTaken);
+                    return;
+                }
+            }
+            // A name that would leave this folder, or that the disk cannot
+            // hold, fails here as a copy would, before anything is written.
+            bool copied = isUsableLedgerName(name);
+            if (copied) {
+                try {
+                    tsl::copyDatabase(std::string(tsl::kIndexFile), ledgerFile(name));
+                } catch (...) {
+                    copied = false;
+                }
+            }
+            if (!copied) {
+                r_.prompter.message(kCopyFailed);
+                return;
+            }
+            table1.append();
+            table1.setField(tsl::field::ledgerName, name.toStdString());
+            table1.post();
+            list1->addItem(name);
+            r_.prompter.message(kCreated);
+            enterLedger(name);
+        } catch (...) {
+            r_.prompter.message(kCannotCreate);
+        }
+    });
+}
+
+void Tl::FormCloseQuery() {
+    guarded(r_.prompter, [&] {
+        if (r_.Form1)
+            r_.Form1->ado1.disconnect();
+        ado1.disconnect();
+        // Both connections are closed now. If a "run.dll" is already there
+        // (both files were present at start), the index stays as "tsl.mdb".
+        (void)tsl::tryRenameNoReplace(std::string(tsl::kIndexFile), std::string(tsl::kStoredIndexFile));
+    });
+}
+
+void Tl::closeEvent(QCloseEvent* e) {
+    FormCloseQuery();
+    e->accept();
+    emit closed();
+}
+
+void Tl::keyPressEvent(QKeyEvent* e) {
+    // Enter reaches the window when the focused control leaves it alone (the
+    // list does): a focused button takes it, otherwise the default button does.
+    if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
+        auto* focused = qobject_cast<QPushButton*>(focusWidget());
+        if (focused == BitBtn2 || focused == BitBtn3)
+            focused->click();
+        else
+            BitBtn1->click();
+        e->accept();
+        return;
+    }
+    QWidget::keyPressEvent(e);
+}
+
+void Tl::mousePressEvent(QMouseEvent* e) {
+    if (e->button() == Qt::LeftButton) {
+        dragStartMouse_ = e->globalPosition().toPoint();
+        dragStartWindow_ = pos();
+        dragging_ = true;
+        systemMoveRefused_ = false;
+        e->accept();
+        return;
+    }
+    QWidget::mousePressEvent(e);
+}
+
+void Tl::mouseMoveEvent(QMouseEvent* e) { FormMouseMove(e); }
+
+void Tl::FormMouseMove(QMouseEvent* e) {
+    guarded(r_.prompter, [&] {
+        if (!(e->buttons() & Qt::LeftButton))
+            return;
+        if (!dragging_) { // the press happened before we could see it
+            dragStartMouse_ = e->globalPosition().toPoint();
+            dragStartWindow_ = pos();
+            dragging_ = true;
+            systemMoveRefused_ = false;
+        }
+        // The window manager moves the window as if its title bar were held.
+        if (!systemMoveRefused_) {
+            QWindow* w = windowHandle();
+            if (w && w->startSystemMove()) {
+                dragging_ = false;
+                return;
+            }
+            systemMoveRefused_ = true;
+        }
+        // No window manager to do it (or the platform has no such move): follow the mouse ourselves.
+        move(dragStartWindow_ + (e->globalPosition().toPoint() - dragStartMouse_));
+    });
+}

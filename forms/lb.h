@@ -2,23 +2,65 @@
 #include "connection.h"
 #include "cursor.h"
 
+#include <QPoint>
+#include <QString>
 #include <QWidget>
 
+class QLabel;
+class QListWidget;
+class QPushButton;
 class Roster;
 
-// The ledger chooser, the application's main window.
+// The ledger chooser, the application's main window. Creating it brings the
+// ledger index into place and lists the ledgers; closing it puts the index back.
 class Tl : public QWidget {
     Q_OBJECT
 public:
     explicit Tl(Roster& roster);
     ~Tl() override;
 
+    // The ledger index ("tsl.mdb") and its ledger list, table "5".
     tsl::Connection ado1;
     tsl::Cursor table1{ado1};
+
+    QLabel* Image1 = nullptr;
+    QLabel* Label1 = nullptr;
+    QWidget* Shape1 = nullptr;
+    QListWidget* list1 = nullptr;
+    QPushButton* BitBtn1 = nullptr; // enter; the default button
+    QPushButton* BitBtn2 = nullptr; // create
+    QPushButton* BitBtn3 = nullptr; // quit
 
 signals:
     void closed(); // the program ends when the chooser closes
 
+protected:
+    void closeEvent(QCloseEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
+    void mousePressEvent(QMouseEvent* e) override;
+    void mouseMoveEvent(QMouseEvent* e) override;
+
 private:
+    void FormCreate();
+    void BitBtn1Click();
+    void BitBtn2Click();
+    void FormCloseQuery();
+    void FormMouseMove(QMouseEvent* e);
+
+    // Points the workspace at a ledger file and shows it; throws on any failure.
+    void enterLedger(const QString& name);
+
     Roster& r_;
+
+    // Where a drag by the client area started, for moving the window ourselves
+    // when the window system cannot.
+    QPoint dragStartMouse_;
+    QPoint dragStartWindow_;
+    bool dragging_ = false;
+    bool systemMoveRefused_ = false;
 };
+
+// A ledger name the file system can hold in the current folder: no path
+// separators, control characters or ";" (it would end the connection string's
+// data source), not "." or "..", and short enough for name + ".mdb-journal".
+[[nodiscard]] bool isUsableLedgerName(const QString& name);

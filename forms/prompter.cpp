@@ -29,6 +29,7 @@ QString errorBoxText(const QString& message) {
 
 void DialogPrompter::message(const QString& text) {
     QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(kAppTitle), text, QMessageBox::Ok);
+    box.setTextFormat(Qt::PlainText); // a name with "<" in it is not markup
     box.button(QMessageBox::Ok)->setText(QStringLiteral("OK"));
     centreOnScreen(box);
     box.exec();
@@ -37,6 +38,7 @@ void DialogPrompter::message(const QString& text) {
 bool DialogPrompter::askYesNo(const QString& text) {
     QMessageBox box(QMessageBox::Information, QStringLiteral("Information"), text,
                     QMessageBox::Yes | QMessageBox::No);
+    box.setTextFormat(Qt::PlainText);
     box.setDefaultButton(QMessageBox::Yes);
     box.setEscapeButton(QMessageBox::No);
     box.button(QMessageBox::Yes)->setText(QStringLiteral("Yes"));
@@ -62,6 +64,7 @@ QString DialogPrompter::inputText(const QString& caption, const QString& prompt,
 void DialogPrompter::error(const QString& message) {
     QMessageBox box(QMessageBox::Critical, QString::fromLatin1(kAppTitle), errorBoxText(message),
                     QMessageBox::Ok);
+    box.setTextFormat(Qt::PlainText); // engine messages quote whatever text was stored
     box.button(QMessageBox::Ok)->setText(QStringLiteral("OK"));
     box.exec();
 }
