@@ -4,6 +4,15 @@
 
 #include <QMainWindow>
 
+class CursorModel;
+class QAction;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QStatusBar;
+class QTableView;
+class QToolButton;
 class Roster;
 
 // The workspace: one open ledger, its four books.
@@ -27,6 +36,80 @@ public:
     void btneditClick();
     void btndelClick();
 
+    // Tool strip.
+    QFrame* CoolBar1 = nullptr;
+    QToolButton* btnadd = nullptr;
+    QToolButton* btndel = nullptr;
+    QToolButton* btnedit = nullptr;
+    QToolButton* SpeedButton7 = nullptr;
+    QToolButton* SpeedButton6 = nullptr;
+    QLabel* Label6 = nullptr;
+    QLineEdit* edjz = nullptr;
+    QFrame* Shape1 = nullptr;
+    QToolButton* btnjz = nullptr;
+    // Left panel: the four books and the overall report.
+    QFrame* Panel1 = nullptr;
+    QToolButton* SpeedButton1 = nullptr;
+    QToolButton* SpeedButton2 = nullptr;
+    QToolButton* SpeedButton3 = nullptr;
+    QToolButton* SpeedButton4 = nullptr;
+    QToolButton* SpeedButton5 = nullptr;
+    QLabel* Label1 = nullptr;
+    QLabel* Label2 = nullptr;
+    QLabel* Label3 = nullptr;
+    QLabel* Label4 = nullptr;
+    QLabel* Label5 = nullptr;
+    // The shown book.
+    CursorModel* data1 = nullptr;
+    QTableView* grid1 = nullptr;
+    QStatusBar* bar = nullptr;
+    QLabel* barPanel = nullptr; // the status bar's only panel
+    // Main menu.
+    QMenu* F1 = nullptr;
+    QAction* A1 = nullptr;
+    QAction* D1 = nullptr;
+    QAction* E1 = nullptr;
+    QAction* N1 = nullptr;
+    QAction* X1 = nullptr;
+    QMenu* A2 = nullptr;
+    QAction* Z1 = nullptr;
+
+    // The status summary (the panel's text).
+    [[nodiscard]] QString statusSummary() const;
+
+protected:
+    void closeEvent(QCloseEvent* e) override;
+    void showEvent(QShowEvent* e) override;
+    bool eventFilter(QObject* o, QEvent* e) override;
+
 private:
+    void buildToolStrip(QWidget* client);
+    void buildPanel(QWidget* client);
+    void buildMenu();
+    void layoutClient();
+
+    void openBook(const char* view);
+    void SpeedButton1Click();
+    void SpeedButton2Click();
+    void SpeedButton3Click();
+    void SpeedButton4Click();
+    void SpeedButton5Click();
+    void btnjzClick();
+    bool edjzKeyPress(QKeyEvent* e);
+    void A1Click();
+    void D1Click();
+    void E1Click();
+    void X1Click();
+    void SpeedButton7Click();
+    void Z1Click();
+    void SpeedButton6Click();
+    void FormCloseQuery();
+    void grid1CellClick();
+    void table1AfterOpen();
+    void table1AfterPost();
+    void enableCommands();
+
     Roster& r_;
+    QWidget* client_ = nullptr;
+    bool placed_ = false;
 };

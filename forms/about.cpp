@@ -3,7 +3,49 @@
 #include "look.h"
 #include "roster.h"
 
+#include <QIcon>
+#include <QLabel>
+#include <QPixmap>
+
+static void initAboutResources() { Q_INIT_RESOURCE(workspace); }
+
+namespace {
+
+QLabel* picture(QWidget* parent, const char* name, const char* file, int left, int top) {
+    auto* l = new QLabel(parent);
+    l->setObjectName(QLatin1String(name));
+    l->setPixmap(QPixmap(QStringLiteral(":/workspace/") + QLatin1String(file)));
+    l->setGeometry(left, top, 32, 32);
+    return l;
+}
+
+QLabel* text(QWidget* parent, const char* name, const QString& s, int left, int top) {
+    auto* l = new QLabel(s, parent);
+    l->setObjectName(QLatin1String(name));
+    l->move(left, top);
+    l->adjustSize(); // labels size themselves to their text
+    return l;
+}
+
+} // namespace
+
 Tabou::Tabou(Roster& roster) : QWidget(nullptr), r_(roster) {
+    initAboutResources();
     setObjectName(QStringLiteral("abou"));
     setupWindow(*this, QStringLiteral("关于!"), 201, 166);
+    setWindowIcon(QIcon(QStringLiteral(":/workspace/about.png")));
+
+    Image2 = picture(this, "Image2", "phone.png", 8, 8);
+    Label1 = text(this, "Label1", QStringLiteral("电话:0573-0000000"), 40, 16);
+    Image3 = picture(this, "Image3", "home.png", 8, 40);
+    Label2 = text(this, "Label2", QStringLiteral("地址:毛衫路8号"), 40, 48);
+    Image4 = picture(this, "Image4", "mail.png", 8, 72);
+    Label3 = text(this, "Label3", QStringLiteral("邮箱:tsl@example.com"), 38, 80);
+    Image1 = picture(this, "Image1", "program.png", 8, 104);
+    Label4 = text(this, "Label4", QStringLiteral("程序名:Tessolan"), 48, 112);
+    Label5 = text(this, "Label5", QStringLiteral("版本:1.0"), 48, 128);
+    Label6 = text(this, "Label6", QStringLiteral("用途:财务管理"), 48, 144);
+
+    // Not centred: it first opens at this place, later where it was left.
+    move(192, 107);
 }

@@ -1,9 +1,265 @@
 #include "jg.h"
 
+#include "guard.h"
 #include "look.h"
 #include "roster.h"
 
+#include <QAbstractTableModel>
+#include <QCloseEvent>
+#include <QHeaderView>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QToolTip>
+
+#include <vector>
+
+static void initReportResources() { Q_INIT_RESOURCE(workspace); }
+
+// The cells of a string grid. Row 0 is served as the horizontal header, the
+// other rows as the model's rows.
+class GridCells final : public QAbstractTableModel {
+public:
+    using QAbstractTableModel::QAbstractTableModel;
+
+    int rows() const { return int(cells_.size()); }
+    int cols() const { return cols_; }
+
+    int rowCount(const QModelIndex& parent = {}) const override {
+        return parent.isValid() ? 0 : std::max(0, rows() - 1);
+    }
+    int columnCount(const QModelIndex& parent = {}) const override { return parent.isValid() ? 0 : cols_; }
+
+    QVariant data(const QModelIndex& index, int role) const override {
+        if (role != Qt::DisplayRole || !index.isValid())
+            return {};
+        return cells_[std::size_t(index.row() + 1)][std::size_t(index.column())];
+    }
+
+    QVariant headerData(int section, Qt::Orientation o, int role) const override {
+        if (role != Qt::DisplayRole || o != Qt::Horizontal || cells_.empty() || section >= cols_)
+            return {};
+        return cells_[0][std::size_t(section)];
+    }
+
+    Qt::ItemFlags flags(const QModelIndex& index) const override {
+        return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags;
+    }
+
+    void setRows(int n) {
+        n = std::max(1, n);
+        const int old = rows();
+        if (n == old)
+            return;
+        if (batch_ == 0) {
+            if (n > old)
+                beginInsertRows({}, old - 1, n - 2);
+            else
+                beginRemoveRows({}, n - 1, old - 2);
+        }
+        cells_.resize(std::size_t(n), std::vector<QString>(std::size_t(cols_)));
+        if (batch_ == 0)
+            n > old ? endInsertRows() : endRemoveRows();
+    }
+
+    void setCols(int n) {
+        n = std::max(1, n);
+        if (n == cols_)
+            return;
+        if (batch_ == 0)
+            beginResetModel();
+        cols_ = n;
+        for (auto& r : cells_)
+            r.resize(std::size_t(n));
+        if (batch_ == 0)
+            endResetModel();
+    }
+
+    QString cell(int col, int row) const {
+        if (row < 0 || row >= rows() || col < 0 || col >= cols_)
+            return {};
+        return cells_[std::size_t(row)][std::size_t(col)];
+    }
+
+    void setCell(int col, int row, const QString& text) {
+        if (row < 0 || row >= rows() || col < 0 || col >= cols_)
+            return;
+        cells_[std::size_t(row)][std::size_t(col)] = text;
+        if (batch_ > 0)
+            return;
+        if (row == 0)
+            emit headerDataChanged(Qt::Horizontal, col, col);
+        else
+            emit dataChanged(index(row - 1, col), index(row - 1, col));
+    }
+
+    void clear() {
+        for (auto& r : cells_)
+            for (auto& c : r)
+                c.clear();
+        if (batch_ == 0) {
+            beginResetModel();
+            endResetModel();
+        }
+    }
+
+    void beginBatch() {
+        if (batch_++ == 0)
+            beginResetModel();
+    }
+    void endBatch() {
+        if (--batch_ == 0)
+            endResetModel();
+    }
+
+private:
+    std::vector<std::vector<QString>> cells_{2, std::vector<QString>(1)};
+    int cols_ = 1;
+    int batch_ = 0;
+};
+
+StringGrid::StringGrid(QWidget* parent) : QTableView(parent), cells_(new GridCells(this)) {
+    setModel(cells_);
+    setEditTriggers(NoEditTriggers);
+    setSelectionMode(SingleSelection);
+    setSelectionBehavior(SelectItems);
+    setWordWrap(false);
+    setCornerButtonEnabled(false);
+    verticalHeader()->hide(); // no fixed column
+    for (QHeaderView* h : {horizontalHeader(), verticalHeader()}) {
+        h->setMinimumSectionSize(1);
+        h->setSectionResizeMode(QHeaderView::Fixed);
+        h->setHighlightSections(false);
+        h->setSectionsClickable(false);
+    }
+    horizontalHeader()->setDefaultSectionSize(90);
+    horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    horizontalHeader()->setFixedHeight(15);
+    verticalHeader()->setDefaultSectionSize(15);
+}
+
+int StringGrid::rowCount() const { return cells_->rows(); }
+void StringGrid::setRowCount(int n) { cells_->setRows(n); }
+int StringGrid::colCount() const { return cells_->cols(); }
+void StringGrid::setColCount(int n) { cells_->setCols(n); }
+QString StringGrid::cell(int col, int row) const { return cells_->cell(col, row); }
+void StringGrid::setCell(int col, int row, const QString& text) { cells_->setCell(col, row, text); }
+void StringGrid::clearCells() { cells_->clear(); }
+
+StringGrid::Batch::Batch(StringGrid& g) : g_(g) { g_.cells_->beginBatch(); }
+StringGrid::Batch::~Batch() { g_.cells_->endBatch(); }
+
+int StringGrid::selectedRow() const {
+    const QModelIndex i = currentIndex();
+    return i.isValid() ? i.row() + 1 : -1;
+}
+
+void StringGrid::selectCell(int col, int row) {
+    setCurrentIndex(cells_->index(row - 1, col));
+    emit cellSelected();
+}
+
+void StringGrid::mouseReleaseEvent(QMouseEvent* e) {
+    QTableView::mouseReleaseEvent(e);
+    if (e->button() == Qt::LeftButton && currentIndex().isValid())
+        emit cellSelected();
+}
+
+void StringGrid::keyPressEvent(QKeyEvent* e) {
+    const QModelIndex before = currentIndex();
+    QTableView::keyPressEvent(e);
+    if (currentIndex() != before && currentIndex().isValid())
+        emit cellSelected();
+}
+
+bool StringGrid::viewportEvent(QEvent* e) {
+    // The grid's own hint, wherever the pointer rests on it.
+    if (e->type() == QEvent::ToolTip) {
+        if (toolTip().isEmpty())
+            QToolTip::hideText();
+        else
+            QToolTip::showText(static_cast<QHelpEvent*>(e)->globalPos(), toolTip(), this);
+        return true;
+    }
+    return QTableView::viewportEvent(e);
+}
+
 Tj::Tj(Roster& roster) : QWidget(nullptr), r_(roster) {
+    initReportResources();
     setObjectName(QStringLiteral("j"));
     setupWindow(*this, QStringLiteral("报表!"), 443, 221, WindowButtons::MinimiseOnly, true);
+    setWindowIcon(QIcon(QStringLiteral(":/workspace/report.png")));
+
+    grid1 = new StringGrid(this);
+    grid1->setObjectName(QStringLiteral("grid1"));
+    grid1->setGeometry(0, 0, 441, 185);
+    grid1->setColCount(6);
+    grid1->setRowCount(2);
+
+    Label1 = new QLabel(QStringLiteral("总金额:"), this);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->move(8, 192);
+    Label1->adjustSize();
+
+    laje = new QLabel(QStringLiteral("0元"), this);
+    laje->setObjectName(QStringLiteral("laje"));
+    laje->move(56, 192);
+    QPalette p = laje->palette();
+    p.setColor(QPalette::WindowText, QColor(48, 144, 207));
+    laje->setPalette(p);
+    laje->setMinimumWidth(290);
+    laje->adjustSize();
+
+    Button1 = new QPushButton(QStringLiteral("关闭"), this);
+    Button1->setObjectName(QStringLiteral("Button1"));
+    Button1->setGeometry(352, 192, 89, 25);
+    Button1->installEventFilter(this);
+    setTabOrder(Button1, grid1);
+
+    connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
+    connect(grid1, &StringGrid::cellSelected, this, [this] { grid1Click(); });
+}
+
+void Tj::keepName(const QString& name) { Button1->setToolTip(name); }
+QString Tj::keptName() const { return Button1->toolTip(); }
+
+void Tj::showReport() {
+    if (!isVisible())
+        centreOnScreen(*this);
+    show();
+    raise();
+    activateWindow();
+}
+
+bool Tj::eventFilter(QObject* o, QEvent* e) {
+    // The kept name rides on the close button's hint, which this window never shows.
+    if (o == Button1 && e->type() == QEvent::ToolTip)
+        return true;
+    return QWidget::eventFilter(o, e);
+}
+
+void Tj::Button1Click() { close(); }
+
+void Tj::closeEvent(QCloseEvent* e) {
+    FormCloseQuery();
+    e->accept();
+}
+
+void Tj::FormCloseQuery() {
+    guarded(r_.prompter, [this] {
+        grid1->setRowCount(2);
+        grid1->setColCount(1);
+    });
+}
+
+void Tj::grid1Click() {
+    guarded(r_.prompter, [this] {
+        const int r = grid1->selectedRow();
+        QString hint;
+        for (int c = 0; c < grid1->colCount(); ++c)
+            hint += grid1->cell(c, 0) + QLatin1Char(':') + grid1->cell(c, r) + QLatin1Char('\n');
+        grid1->setToolTip(hint);
+    });
 }

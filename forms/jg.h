@@ -1,13 +1,83 @@
 #pragma once
+#include <QTableView>
 #include <QWidget>
 
+class QLabel;
+class QPushButton;
 class Roster;
+class GridCells;
 
+// A string grid: cells addressed (column, row), row 0 being the fixed header
+// row, which stays in place while the rows below it scroll.
+class StringGrid final : public QTableView {
+    Q_OBJECT
+public:
+    explicit StringGrid(QWidget* parent);
+
+    [[nodiscard]] int rowCount() const;
+    void setRowCount(int n);
+    [[nodiscard]] int colCount() const;
+    void setColCount(int n);
+    [[nodiscard]] QString cell(int col, int row) const;
+    void setCell(int col, int row, const QString& text);
+    void clearCells();
+
+    // Many changes, one repaint: the view hears of them once, at the end.
+    class Batch {
+    public:
+        explicit Batch(StringGrid& g);
+        ~Batch();
+        Batch(const Batch&) = delete;
+        Batch& operator=(const Batch&) = delete;
+
+    private:
+        StringGrid& g_;
+    };
+
+    // The row (counting the header row as 0) of the selected cell; -1 when none.
+    [[nodiscard]] int selectedRow() const;
+    // Selects a cell by program, as a keyboard move would.
+    void selectCell(int col, int row);
+
+signals:
+    // The user selected a cell: mouse released over the data cells, or a keyboard move.
+    void cellSelected();
+
+protected:
+    void mouseReleaseEvent(QMouseEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
+    bool viewportEvent(QEvent* e) override;
+
+private:
+    GridCells* cells_;
+};
+
+// The settlement report window.
 class Tj : public QWidget {
     Q_OBJECT
 public:
     explicit Tj(Roster& roster);
 
+    StringGrid* grid1 = nullptr;
+    QLabel* Label1 = nullptr;
+    QLabel* laje = nullptr;
+    QPushButton* Button1 = nullptr;
+
+    // The settlement name, kept as the (never shown) hint of the close button.
+    void keepName(const QString& name);
+    [[nodiscard]] QString keptName() const;
+
+    // Shows the window without blocking, or brings it to the front.
+    void showReport();
+
+protected:
+    void closeEvent(QCloseEvent* e) override;
+    bool eventFilter(QObject* o, QEvent* e) override;
+
 private:
+    void Button1Click();
+    void FormCloseQuery();
+    void grid1Click();
+
     Roster& r_;
 };

@@ -1,0 +1,69 @@
+#pragma once
+#include "cursor.h"
+
+#include <QAbstractTableModel>
+#include <QPointer>
+
+#include <functional>
+
+class QTableView;
+
+// A read-only table model over a cursor: one column per field, headed by the
+// field name; row texts are read on demand, so a huge table costs nothing until
+// its rows are painted. An open but empty table shows one blank line, as a
+// data grid does, so a click on it still lands on a cell.
+class CursorModel final : public QAbstractTableModel, public tsl::CursorObserver {
+    Q_OBJECT
+public:
+    explicit CursorModel(tsl::Cursor& cursor, QObject* parent = nullptr);
+    ~CursorModel() override;
+
+    [[nodiscard]] int rowCount(const QModelIndex& parent = {}) const override;
+    [[nodiscard]] int columnCount(const QModelIndex& parent = {}) const override;
+    [[nodiscard]] QVariant data(const QModelIndex& index, int role) const override;
+    [[nodiscard]] QVariant headerData(int section, Qt::Orientation o, int role) const override;
+    [[nodiscard]] Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+    [[nodiscard]] tsl::Cursor& cursor() const { return cursor_; }
+
+    // Keeps a view's current line and the cursor's current row the same, both ways.
+    void bindView(QTableView* view);
+    // Runs a move asked for by the view; the owner shows its errors.
+    void setGuard(std::function<void(const std::function<void()>&)> g) { guard_ = std::move(g); }
+
+    // While held, cursor moves are not passed to the view; the view catches up
+    // once when the last hold ends. Loops over every row use it.
+    class Hold {
+    public:
+        explicit Hold(CursorModel& m);
+        ~Hold();
+        Hold(const Hold&) = delete;
+        Hold& operator=(const Hold&) = delete;
+
+    private:
+        CursorModel& m_;
+    };
+
+    // CursorObserver
+    void cursorReset() override;
+    void rowInserted(int row) override;
+    void rowUpdated(int row) override;
+    void rowRemoved(int row) override;
+    void currentChanged(int row) override;
+
+private:
+    void syncView();
+    void viewMoved(const QModelIndex& current);
+    void setMarker(int row);
+
+    tsl::Cursor& cursor_;
+    QPointer<QTableView> view_;
+    std::function<void(const std::function<void()>&)> guard_;
+    int rows_ = 0;     // stored rows as last told by the cursor
+    int columns_ = 0;
+    QStringList names_;
+    int marker_ = -1;  // the row whose indicator is drawn
+    int holds_ = 0;
+    bool dirty_ = false;
+    bool syncing_ = false;
+};
