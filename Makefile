@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps configure build test run bench clean
+.PHONY: all deps configure build test run bench package crashtest clean
 
 all: build
 
@@ -23,6 +23,15 @@ run: build
 
 bench: build
 	@bash scripts/bench.sh $(BUILD)
+
+# Kills the program 200 times while it writes; every database must stay whole.
+crashtest: build
+	@$(BUILD)/tests/crash/crashtest --driver $(BUILD)/tests/crash/crashdriver --template $(BUILD)/run.dll \
+	  --kills $${KILLS:-200} --seed $${SEED:-$$(date +%s)}
+
+# A .deb of the installed program (binary, launcher, index template, menu entry, icon).
+package: build
+	@cd $(BUILD) && cpack -G DEB
 
 clean:
 	@rm -rf $(BUILD)

@@ -1,3 +1,4 @@
+#include "folderlock.h"
 #include "lb.h"
 #include "look.h"
 #include "prompter.h"
@@ -60,6 +61,15 @@ int main(int argc, char** argv) {
     app.setQuitOnLastWindowClosed(false);
 
     DialogPrompter prompter;
+
+    // A second copy in the same folder would rename the index under the first
+    // one's feet; it says so and ends before it touches any file.
+    tsl::FolderLock lock;
+    if (!lock.tryLock()) {
+        prompter.message(QStringLiteral("程序已经在运行,不能重复打开!"));
+        return 0;
+    }
+
     tsl::SystemClock clock;
     Roster roster(prompter, clock);
     roster.create(); // the chooser first: the index is in place before any other window exists

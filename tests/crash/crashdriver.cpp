@@ -1,0 +1,220 @@
+// The program's own windows, driven from standard input for the crash test.
+// One command a line: "<seq>\t<command>\t<args...>"; after each finished
+// command it prints "ok\t<seq>". Boxes never wait: questions are answered Yes,
+// messages are printed ("msg\t..."), errors too ("err\t...").
+#include "Unit1.h"
+#include "amountspin.h"
+#include "fhbd.h"
+#include "folderlock.h"
+#include "jhbd.h"
+#include "khlx.h"
+#include "lb.h"
+#include "look.h"
+#include "prompter.h"
+#include "roster.h"
+#include "stamp.h"
+#include "zgjh.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSocketNotifier>
+#include <QToolButton>
+
+#include <deque>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+void say(const QString& line) {
+    QByteArray b = (line + "\n").toUtf8();
+    // Unbuffered: the line must be out before the next write starts.
+    (void)!::write(1, b.constData(), size_t(b.size()));
+}
+
+class AutoPrompter final : public Prompter {
+public:
+    void message(const QString& text) override { say("msg\t" + QString(text).replace('\n', ' ')); }
+    bool askYesNo(const QString&) override { return true; }
+    QString inputText(const QString&, const QString&, int maxLength) override {
+        if (inputs.empty())
+            return {};
+        QString s = inputs.front().left(maxLength);
+        inputs.pop_front();
+        return s;
+    }
+    void error(const QString& message) override { say("err\t" + errorBoxText(message)); }
+    std::deque<QString> inputs;
+};
+
+template <class W>
+W* child(QWidget* parent, const char* name) {
+    W* w = parent->findChild<W*>(QString::fromLatin1(name));
+    if (!w) {
+        say(QStringLiteral("err\tno control %1").arg(QString::fromLatin1(name)));
+        ::_exit(3);
+    }
+    return w;
+}
+
+void setText(QWidget* dlg, const char* name, const QString& text) {
+    QWidget* w = child<QWidget>(dlg, name);
+    if (auto* e = qobject_cast<QLineEdit*>(w))
+        e->setText(text);
+    else if (auto* c = qobject_cast<QComboBox*>(w))
+        c->setEditText(text);
+    else if (auto* a = qobject_cast<AmountSpin*>(w))
+        a->setText(text);
+}
+
+class Driver : public QObject {
+public:
+    Driver(Roster& r, AutoPrompter& p) : r_(r), p_(p) {
+        auto* n = new QSocketNotifier(0, QSocketNotifier::Read, this);
+        connect(n, &QSocketNotifier::activated, this, [this, n] {
+            char buf[4096];
+            ssize_t got = ::read(0, buf, sizeof buf);
+            if (got <= 0) {
+                n->setEnabled(false);
+                return;
+            }
+            pending_.append(buf, size_t(got));
+            for (auto nl = pending_.find('\n'); nl != std::string::npos; nl = pending_.find('\n')) {
+                QString line = QString::fromUtf8(pending_.data(), qsizetype(nl));
+                pending_.erase(0, nl + 1);
+                run(line.split('\t'));
+            }
+        });
+    }
+
+private:
+    void openBook(int b) {
+        QToolButton* btns[] = {r_.Form1->SpeedButton1, r_.Form1->SpeedButton2, r_.Form1->SpeedButton3,
+                               r_.Form1->SpeedButton4};
+        btns[b - 1]->click();
+    }
+
+    QWidget* dialog(int b) {
+        switch (b) {
+        case 1: return r_.khl.get();
+        case 2: return r_.fhb.get();
+        case 3: return r_.jhb.get();
+        default: return r_.zgj.get();
+        }
+    }
+
+    void fill(int b, const QString& t) {
+        QWidget* d = dialog(b);
+        switch (b) {
+        case 1:
+            setText(d, "edname", "c" + t);
+            setText(d, "edadd", "a" + t);
+            setText(d, "edyb", "p" + t);
+            setText(d, "eddh", "t" + t);
+            setText(d, "edsj", "m" + t);
+            break;
+        case 2:
+            setText(d, "edname", "c" + t);
+            setText(d, "edzl", "k" + t);
+            setText(d, "edsm", t);
+            setText(d, "edadd", "a" + t);
+            setText(d, "edyb", "p" + t);
+            setText(d, "edje", t);
+            break;
+        case 3:
+            setText(d, "edly", "s" + t);
+            setText(d, "edzl", "k" + t);
+            setText(d, "edsm", t);
+            setText(d, "edje", t);
+            break;
+        default:
+            setText(d, "edname", "w" + t);
+            setText(d, "edzl", "k" + t);
+            setText(d, "edsm", t);
+            setText(d, "edje", t);
+            break;
+        }
+    }
+
+    // Makes the row that carries the token current, as a click on the grid would.
+    void selectRow(int b, const QString& t) {
+        static const char* prefix[] = {"c", "c", "s", "w"};
+        const std::string want = (prefix[b - 1] + t).toStdString();
+        auto& c = r_.Form1->table1;
+        const int pos = b == 1 ? 0 : 1;
+        for (int row = 0; row < c.recordCount(); ++row) {
+            if (c.rowText(row, pos) == want) {
+                c.moveTo(row);
+                return;
+            }
+        }
+        say("err\tno row " + t);
+        ::_exit(3);
+    }
+
+    void run(const QStringList& f) {
+        const QString& seq = f.value(0);
+        const QString& cmd = f.value(1);
+        if (cmd == "enter") {
+            auto items = r_.l->list1->findItems(f.value(2), Qt::MatchExactly);
+            if (!items.isEmpty())
+                r_.l->list1->setCurrentItem(items.first());
+            r_.l->BitBtn1->click();
+        } else if (cmd == "new") {
+            p_.inputs.push_back(f.value(2));
+            r_.l->BitBtn2->click();
+        } else if (cmd == "add" || cmd == "edit" || cmd == "del") {
+            const int b = f.value(2).toInt();
+            openBook(b);
+            if (cmd == "add") {
+                r_.Form1->btnadd->click();
+                fill(b, f.value(3));
+            } else {
+                selectRow(b, f.value(3));
+                if (cmd == "del") {
+                    r_.Form1->btndel->click();
+                    say("ok\t" + seq);
+                    return;
+                }
+                r_.Form1->btnedit->click();
+                fill(b, f.value(4));
+            }
+            child<QPushButton>(dialog(b), "btn")->click();
+        } else if (cmd == "quit") {
+            r_.l->close();
+            QCoreApplication::exit(0);
+        }
+        say("ok\t" + seq);
+    }
+
+    Roster& r_;
+    AutoPrompter& p_;
+    std::string pending_;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    applyAppLook(app);
+    app.setQuitOnLastWindowClosed(false);
+    AutoPrompter prompter;
+    tsl::FolderLock lock;
+    if (!lock.tryLock()) {
+        say("locked");
+        return 2;
+    }
+    tsl::SystemClock clock;
+    Roster roster(prompter, clock);
+    roster.create();
+    roster.l->show();
+    QStringList names;
+    for (int i = 0; i < roster.l->list1->count(); ++i)
+        names << roster.l->list1->item(i)->text();
+    say("ready\t" + names.join('\t'));
+    Driver driver(roster, prompter);
+    return app.exec();
+}

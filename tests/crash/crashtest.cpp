@@ -1,0 +1,457 @@
+// Starts the program's own window code (crashdriver) on a ledger folder, makes it
+// write, and kills it with SIGKILL at random moments. After every kill each
+// database must pass integrity_check, every write the driver reported done must
+// be there, no row may be half written, and the next start must find the index
+// (under either name) and list every ledger.
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fcntl.h>
+#include <map>
+#include <optional>
+#include <poll.h>
+#include <random>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Options {
+    std::string driver;
+    std::string indexTemplate;
+    int kills = 20;
+    unsigned seed = 1;
+    bool keep = false;
+    bool verbose = false;
+};
+
+[[noreturn]] void fail(const std::string& why) {
+    std::fprintf(stderr, "crashtest: FAIL: %s\n", why.c_str());
+    std::exit(1);
+}
+
+// --- the model of what must be stored -------------------------------------
+
+// A row is written from one token; every field carries it, so a half-written
+// row cannot pass for a whole one.
+std::vector<std::string> rowFor(int book, const std::string& tok) {
+    switch (book) {
+    case 1: return {"c" + tok, "a" + tok, "p" + tok, "t" + tok, "m" + tok};
+    case 2: return {"c" + tok, "k" + tok, tok, "a" + tok, "p" + tok, tok};
+    case 3: return {"s" + tok, "k" + tok, tok, tok};
+    default: return {"w" + tok, "k" + tok, tok, tok};
+    }
+}
+
+using Book = std::vector<std::string>; // tokens in stored order
+struct Ledger {
+    std::map<int, Book> books; // 1..4
+};
+using Model = std::map<std::string, Ledger>; // ledger name -> books
+
+struct Op {
+    std::string line; // what is sent
+    // How the op changes the model (applied when done, or maybe applied when in flight).
+    std::string kind, ledger, tok, tok2;
+    int book = 0;
+};
+
+void applyOp(Model& m, const Op& op) {
+    if (op.kind == "enter")
+        return;
+    if (op.kind == "new") {
+        m[op.ledger];
+        for (int b = 1; b <= 4; ++b)
+            m[op.ledger].books[b];
+        return;
+    }
+    Book& bk = m[op.ledger].books[op.book];
+    if (op.kind == "add") {
+        bk.push_back(op.tok);
+    } else if (op.kind == "edit") {
+        for (auto& t : bk)
+            if (t == op.tok)
+                t = op.tok2;
+    } else if (op.kind == "del") {
+        std::erase(bk, op.tok);
+    }
+}
+
+// --- reading the files -----------------------------------------------------
+
+sqlite3* openRead(const std::string& file) {
+    sqlite3* db = nullptr;
+    // Read-write so that a hot journal left by the kill is rolled back, as the
+    // program's own next open would do.
+    if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
+        fail("cannot open " + file);
+    sqlite3_busy_timeout(db, 5000);
+    return db;
+}
+
+std::vector<std::vector<std::string>> query(sqlite3* db, const std::string& sql) {
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) != SQLITE_OK)
+        fail(std::string("query failed: ") + sqlite3_errmsg(db) + " in " + sql);
+    std::vector<std::vector<std::string>> rows;
+    while (sqlite3_step(st) == SQLITE_ROW) {
+        std::vector<std::string> r;
+        for (int i = 0; i < sqlite3_column_count(st); ++i) {
+            auto* t = sqlite3_column_text(st, i);
+            r.emplace_back(t ? reinterpret_cast<const char*>(t) : "");
+        }
+        rows.push_back(std::move(r));
+    }
+    sqlite3_finalize(st);
+    return rows;
+}
+
+void checkIntegrity(const std::string& file) {
+    sqlite3* db = openRead(file);
+    auto r = query(db, "PRAGMA integrity_check");
+    sqlite3_close(db);
+    if (r.size() != 1 || r[0][0] != "ok")
+        fail("integrity_check of " + file + ": " + (r.empty() ? "no answer" : r[0][0]));
+}
+
+std::string indexFile(const fs::path& dir) {
+    bool run = fs::exists(dir / "run.dll"), tsl = fs::exists(dir / "tsl.mdb");
+    if (!run && !tsl)
+        fail("neither run.dll nor tsl.mdb is left");
+    return (dir / (tsl ? "tsl.mdb" : "run.dll")).string();
+}
+
+std::vector<std::string> listedLedgers(const fs::path& dir) {
+    sqlite3* db = openRead(indexFile(dir));
+    auto rows = query(db, "SELECT name FROM \"5\" ORDER BY rowid");
+    sqlite3_close(db);
+    std::vector<std::string> out;
+    for (auto& r : rows)
+        out.push_back(r[0]);
+    return out;
+}
+
+// The tokens of a book in stored order; fails on a row that is not whole.
+Book readBook(sqlite3* db, const std::string& ledger, int book) {
+    auto rows = query(db, "SELECT * FROM \"" + std::to_string(book) + "\" ORDER BY rowid");
+    Book out;
+    int k = 0;
+    for (auto& r : rows) {
+        ++k;
+        std::vector<std::string> fields = book == 1 ? r : std::vector<std::string>(r.begin() + 1, r.end());
+        std::string tok = fields.empty() ? "" : fields[0].substr(1);
+        if (fields != rowFor(book, tok))
+            fail("half-written row " + std::to_string(k) + " in book " + std::to_string(book) + " of " + ledger);
+        if (book != 1 && (r[0].empty() || r[0][0] != '(' || r[0].find(')') == std::string::npos))
+            fail("row " + std::to_string(k) + " of book " + std::to_string(book) + " has no stamp: " + r[0]);
+        out.push_back(tok);
+    }
+    return out;
+}
+
+// --- the driver process ----------------------------------------------------
+
+struct Driver {
+    pid_t pid = -1;
+    int in = -1;  // we write
+    int out = -1; // we read
+    std::string pending;
+
+    void start(const Options& o, const fs::path& dir) {
+        int toChild[2], fromChild[2];
+        if (pipe(toChild) || pipe(fromChild))
+            fail("pipe");
+        pid = fork();
+        if (pid < 0)
+            fail("fork");
+        if (pid == 0) {
+            dup2(toChild[0], 0);
+            dup2(fromChild[1], 1);
+            close(toChild[1]);
+            close(fromChild[0]);
+            if (chdir(dir.c_str()) != 0)
+                _exit(127);
+            setenv("QT_QPA_PLATFORM", "offscreen", 1);
+            if (!o.verbose) {
+                int devnull = open("/dev/null", O_WRONLY);
+                if (devnull >= 0)
+                    dup2(devnull, 2);
+            }
+            execl(o.driver.c_str(), o.driver.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(toChild[0]);
+        close(fromChild[1]);
+        in = toChild[1];
+        out = fromChild[0];
+        pending.clear();
+    }
+
+    // Next line from the driver, or nothing when it ended or the time ran out.
+    std::optional<std::string> readLine(int timeoutMs) {
+        for (;;) {
+            auto nl = pending.find('\n');
+            if (nl != std::string::npos) {
+                std::string line = pending.substr(0, nl);
+                pending.erase(0, nl + 1);
+                return line;
+            }
+            pollfd p{out, POLLIN, 0};
+            int r = poll(&p, 1, timeoutMs);
+            if (r <= 0)
+                return std::nullopt;
+            char buf[4096];
+            ssize_t n = read(out, buf, sizeof buf);
+            if (n <= 0)
+                return std::nullopt;
+            pending.append(buf, std::size_t(n));
+        }
+    }
+
+    void send(const std::string& line) {
+        std::string s = line + "\n";
+        if (write(in, s.data(), s.size()) != ssize_t(s.size()))
+            fail("cannot write to the driver");
+    }
+
+    void kill9() {
+        if (pid > 0) {
+            ::kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+        if (in >= 0)
+            close(in);
+        if (out >= 0)
+            close(out);
+        pid = -1;
+        in = out = -1;
+    }
+};
+
+std::vector<std::string> splitTabs(const std::string& s) {
+    std::vector<std::string> out;
+    std::size_t start = 0;
+    for (;;) {
+        auto t = s.find('\t', start);
+        out.push_back(s.substr(start, t - start));
+        if (t == std::string::npos)
+            break;
+        start = t + 1;
+    }
+    return out;
+}
+
+// The model matches the files, the one op in flight counted as done or not.
+void verify(const fs::path& dir, Model& model, const std::optional<Op>& inflight) {
+    for (const auto& e : fs::directory_iterator(dir)) {
+        auto name = e.path().filename().string();
+        if (name.ends_with(".mdb") || name == "run.dll")
+            checkIntegrity(e.path().string());
+    }
+    auto listed = listedLedgers(dir);
+    std::vector<std::string> expected;
+    for (auto& [name, l] : model)
+        expected.push_back(name);
+    std::vector<std::string> sortedListed = listed;
+    std::sort(sortedListed.begin(), sortedListed.end());
+    if (sortedListed != expected) {
+        bool inflightNew = inflight && inflight->kind == "new";
+        Model with = model;
+        if (inflightNew)
+            applyOp(with, *inflight);
+        std::vector<std::string> exp2;
+        for (auto& [name, l] : with)
+            exp2.push_back(name);
+        if (!inflightNew || sortedListed != exp2)
+            fail("the index lists " + std::to_string(listed.size()) + " ledgers, expected " +
+                 std::to_string(expected.size()));
+        model = with;
+    }
+    for (auto& [name, ledger] : model) {
+        auto file = dir / (name + ".mdb");
+        if (!fs::exists(file))
+            fail("ledger file missing: " + file.string());
+        sqlite3* db = openRead(file.string());
+        for (int b = 1; b <= 4; ++b) {
+            Book actual = readBook(db, name, b);
+            if (actual == ledger.books[b])
+                continue;
+            if (inflight && inflight->ledger == name && inflight->book == b) {
+                Model with = model;
+                applyOp(with, *inflight);
+                if (actual == with[name].books[b]) {
+                    ledger.books[b] = actual;
+                    continue;
+                }
+            }
+            sqlite3_close(db);
+            fail("book " + std::to_string(b) + " of " + name + " holds " + std::to_string(actual.size()) +
+                 " rows that differ from the " + std::to_string(ledger.books[b].size()) + " written");
+        }
+        sqlite3_close(db);
+    }
+}
+
+Options parse(int argc, char** argv) {
+    Options o;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        auto next = [&]() -> std::string {
+            if (i + 1 >= argc)
+                fail("missing value after " + a);
+            return argv[++i];
+        };
+        if (a == "--driver")
+            o.driver = next();
+        else if (a == "--template")
+            o.indexTemplate = next();
+        else if (a == "--kills")
+            o.kills = std::stoi(next());
+        else if (a == "--seed")
+            o.seed = unsigned(std::stoul(next()));
+        else if (a == "--keep")
+            o.keep = true;
+        else if (a == "-v")
+            o.verbose = true;
+        else
+            fail("unknown option " + a);
+    }
+    if (o.driver.empty() || o.indexTemplate.empty())
+        fail("usage: crashtest --driver PATH --template run.dll [--kills N] [--seed S] [--keep] [-v]");
+    // The driver starts in the ledger folder.
+    o.driver = fs::absolute(o.driver).string();
+    o.indexTemplate = fs::absolute(o.indexTemplate).string();
+    return o;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Options o = parse(argc, argv);
+    std::mt19937 rng(o.seed);
+    auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+
+    char tmpl[] = "/tmp/tslcrash-XXXXXX";
+    if (!mkdtemp(tmpl))
+        fail("mkdtemp");
+    fs::path dir = tmpl;
+    fs::copy_file(o.indexTemplate, dir / "run.dll");
+
+    Model model;
+    int seq = 0, tokCounter = 0, survived = 0, ledgerCounter = 0;
+
+    for (int round = 0; round < o.kills; ++round) {
+        Driver d;
+        d.start(o, dir);
+        auto ready = d.readLine(20000);
+        if (!ready || !ready->starts_with("ready"))
+            fail("round " + std::to_string(round) + ": the program did not start (" + ready.value_or("no output") + ")");
+        // The chooser lists every ledger of the index.
+        auto listed = splitTabs(*ready);
+        listed.erase(listed.begin());
+        if (listed.size() == 1 && listed[0].empty())
+            listed.clear();
+        std::sort(listed.begin(), listed.end());
+        std::vector<std::string> expected;
+        for (auto& [name, l] : model)
+            expected.push_back(name);
+        if (listed != expected)
+            fail("round " + std::to_string(round) + ": the chooser lists " + std::to_string(listed.size()) +
+                 " ledgers, expected " + std::to_string(expected.size()));
+
+        // Work on one ledger this round; now and then make a new one.
+        std::vector<Op> ops;
+        std::string ledger;
+        if (model.empty() || pick(0, 5) == 0) {
+            ledger = "帐本" + std::to_string(++ledgerCounter) + "_" + std::to_string(o.seed);
+            Op op{"new\t" + ledger, "new", ledger, "", "", 0};
+            ops.push_back(op);
+        } else {
+            auto it = model.begin();
+            std::advance(it, pick(0, int(model.size()) - 1));
+            ledger = it->first;
+            ops.push_back(Op{"enter\t" + ledger, "enter", ledger, "", "", 0});
+        }
+        Model shadow = model;
+        if (ops[0].kind == "new")
+            applyOp(shadow, ops[0]);
+        for (int k = 0; k < 40; ++k) {
+            int book = pick(1, 4);
+            Book& bk = shadow[ledger].books[book];
+            int what = bk.empty() ? 0 : pick(0, 5);
+            Op op;
+            op.ledger = ledger;
+            op.book = book;
+            if (what <= 2) {
+                op.kind = "add";
+                op.tok = std::to_string(++tokCounter);
+                op.line = "add\t" + std::to_string(book) + "\t" + op.tok;
+            } else if (what <= 3) {
+                op.kind = "edit";
+                op.tok = bk[std::size_t(pick(0, int(bk.size()) - 1))];
+                op.tok2 = std::to_string(++tokCounter);
+                op.line = "edit\t" + std::to_string(book) + "\t" + op.tok + "\t" + op.tok2;
+            } else {
+                op.kind = "del";
+                op.tok = bk[std::size_t(pick(0, int(bk.size()) - 1))];
+                op.line = "del\t" + std::to_string(book) + "\t" + op.tok;
+            }
+            applyOp(shadow, op);
+            ops.push_back(op);
+        }
+
+        // Send everything, then kill after a random time while the writes go on.
+        for (auto& op : ops)
+            d.send(std::to_string(++seq) + "\t" + op.line);
+        const int firstSeq = seq - int(ops.size()) + 1;
+        const int killAfterMs = pick(5, 1500);
+        std::size_t done = 0;
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(killAfterMs);
+        for (;;) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+            if (left <= 0)
+                break;
+            auto line = d.readLine(int(left));
+            if (!line)
+                break;
+            auto parts = splitTabs(*line);
+            if (parts[0] == "ok") {
+                int s = std::stoi(parts.at(1));
+                if (s != firstSeq + int(done))
+                    fail("acknowledgements out of order");
+                applyOp(model, ops[done]);
+                ++done;
+            } else if (parts[0] == "err") {
+                fail("the program reported an error: " + line->substr(4));
+            }
+            if (done == ops.size())
+                break;
+        }
+        d.kill9();
+        std::optional<Op> inflight;
+        if (done < ops.size())
+            inflight = ops[done];
+        verify(dir, model, inflight);
+        ++survived;
+        if (o.verbose)
+            std::fprintf(stderr, "round %d: %zu of %zu writes done before the kill at %d ms\n", round, done,
+                         ops.size(), killAfterMs);
+    }
+
+    std::printf("crashtest: %d kills survived, 0 integrity failures, 0 lost rows (seed %u)\n", survived, o.seed);
+    if (!o.keep)
+        fs::remove_all(dir);
+    else
+        std::printf("crashtest: folder kept at %s\n", dir.c_str());
+    return 0;
+}
