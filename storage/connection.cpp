@@ -50,7 +50,9 @@ void Connection::connect() {
     if (::stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
         throw Error("找不到文件\"" + file + "\"");
     sqlite3* db = nullptr;
-    int rc = sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+    // One thread at a time uses a connection, so SQLite's own per-call locking
+    // is only cost (it shows in every column read of a scan).
+    int rc = sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
         std::string msg = db ? sqlite3_errmsg(db) : "out of memory";
         sqlite3_close(db);
@@ -101,9 +103,19 @@ void Connection::detach(Cursor* c) noexcept {
 
 Connection::Transaction::Transaction(Connection& c) : conn_(c) { conn_.exec("BEGIN IMMEDIATE"); }
 
+void Connection::rolledBack() noexcept {
+    auto cursors = cursors_;
+    for (Cursor* c : cursors)
+        c->reloadAfterRollback();
+}
+
 Connection::Transaction::~Transaction() {
-    if (!done_ && conn_.db_)
+    if (!done_ && conn_.db_) {
+        // Even when ROLLBACK itself fails (SQLite may have rolled back already after
+        // an I/O error), the cursors must drop what they hold of the undone work.
         sqlite3_exec(conn_.db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        conn_.rolledBack();
+    }
 }
 
 void Connection::Transaction::commit() {

@@ -10,7 +10,7 @@ class Cursor;
 
 // One database file, named by the "Data Source=" part of its connection string
 // (relative to the current directory). A missing file is an error; connecting
-// never creates a database.
+// never creates a database. Used from one thread at a time.
 class Connection {
 public:
     Connection() = default;
@@ -50,6 +50,7 @@ private:
     friend class Cursor;
     void attach(Cursor* c);
     void detach(Cursor* c) noexcept;
+    void rolledBack() noexcept;
 
     std::string connStr_;
     sqlite3* db_ = nullptr;

@@ -12,7 +12,8 @@ namespace tsl {
 namespace {
 
 constexpr int kBlockRows = 256;
-constexpr std::size_t kCacheBlocks = 8;
+constexpr std::size_t kCacheBlocksPerField = 8;
+constexpr int kPointReadsPerBlock = 8;
 
 std::string quoteIdent(std::string_view s) {
     std::string out = "\"";
@@ -117,16 +118,10 @@ void Cursor::open() {
     }
 
     try {
-        rowids_.clear();
-        sqlite3_stmt* ids = prepare("SELECT rowid FROM " + quotedTable_ + " ORDER BY rowid");
-        int rc;
-        while ((rc = sqlite3_step(ids)) == SQLITE_ROW)
-            rowids_.push_back(sqlite3_column_int64(ids, 0));
-        sqlite3_finalize(ids);
-        if (rc != SQLITE_DONE)
-            throw Error(sqlite3_errmsg(conn_.handle()));
-
-        selBlock_ = prepare("SELECT rowid, * FROM " + quotedTable_ + " WHERE rowid >= ? ORDER BY rowid LIMIT ?");
+        loadRowids();
+        selField_.assign(fields_.size(), nullptr);
+        pointBlock_.assign(fields_.size(), -1);
+        pointReads_.assign(fields_.size(), 0);
         delStmt_ = prepare("DELETE FROM " + quotedTable_ + " WHERE rowid = ?");
         insStmt_ = prepare("INSERT INTO " + quotedTable_ + " (" + fieldList + ") VALUES (" + marks + ")");
         updStmt_ = prepare("UPDATE " + quotedTable_ + " SET " + assigns + " WHERE rowid = ?");
@@ -136,7 +131,7 @@ void Cursor::open() {
         throw;
     }
 
-    cache_.clear();
+    cache_.assign(fields_.size(), FieldCache{});
     seenChanges_ = sqlite3_total_changes64(conn_.handle());
     buf_.clear();
     bufTouched_ = false;
@@ -149,11 +144,48 @@ void Cursor::open() {
         afterOpen();
 }
 
+void Cursor::loadRowids() {
+    rowids_.clear();
+    sqlite3_stmt* ids = prepare("SELECT rowid FROM " + quotedTable_ + " ORDER BY rowid");
+    int rc;
+    while ((rc = sqlite3_step(ids)) == SQLITE_ROW)
+        rowids_.push_back(sqlite3_column_int64(ids, 0));
+    sqlite3_finalize(ids);
+    if (rc != SQLITE_DONE)
+        throw Error(sqlite3_errmsg(conn_.handle()));
+}
+
+// A rollback undoes writes that total_changes still counts as done, so the rows
+// and values held here may be ones the file no longer has: read them again.
+void Cursor::reloadAfterRollback() noexcept {
+    if (!isOpen())
+        return;
+    cancel();
+    try {
+        loadRowids();
+    } catch (...) {
+        close();
+        return;
+    }
+    clearCache();
+    seenChanges_ = sqlite3_total_changes64(conn_.handle());
+    const int n = int(rowids_.size());
+    cur_ = n == 0 ? -1 : std::clamp(cur_, 0, n - 1);
+    eof_ = n == 0;
+    for (auto* o : observers_)
+        o->cursorReset();
+    for (auto* o : observers_)
+        o->currentChanged(cur_);
+}
+
 void Cursor::finalizeStatements() noexcept {
-    for (sqlite3_stmt** st : {&selBlock_, &delStmt_, &insStmt_, &updStmt_}) {
+    for (sqlite3_stmt** st : {&delStmt_, &insStmt_, &updStmt_, &selRow_}) {
         sqlite3_finalize(*st);
         *st = nullptr;
     }
+    for (sqlite3_stmt* st : selField_)
+        sqlite3_finalize(st);
+    selField_.clear();
 }
 
 void Cursor::close() noexcept {
@@ -164,6 +196,7 @@ void Cursor::close() noexcept {
     rowids_.clear();
     rowids_.shrink_to_fit();
     cache_.clear();
+    rowCache_.row = -1;
     buf_.clear();
     fields_.clear();
     cur_ = -1;
@@ -265,7 +298,7 @@ std::string Cursor::fieldText(int pos) const {
         return buf_[std::size_t(pos)].value_or(std::string());
     if (cur_ < 0)
         return {};
-    return rowValues(cur_)[std::size_t(pos)];
+    return value(cur_, pos);
 }
 
 std::string Cursor::fieldText(std::string_view name) const {
@@ -280,68 +313,123 @@ std::string Cursor::rowText(int row, int pos) const {
     (void)fieldName(pos);
     if (row < 0 || row >= int(rowids_.size()))
         return {};
-    return rowValues(row)[std::size_t(pos)];
+    return value(row, pos);
+}
+
+void Cursor::clearCache() const noexcept {
+    rowCache_.row = -1;
+    for (auto& fc : cache_)
+        fc.blocks.clear();
 }
 
 void Cursor::dropCacheIfStale() const {
     long long now = sqlite3_total_changes64(conn_.handle());
     if (now != seenChanges_) {
-        cache_.clear();
+        clearCache();
         seenChanges_ = now;
     }
 }
 
-void Cursor::readBlock(int block) const {
+std::vector<std::string>::iterator Cursor::readBlock(int block, int field) const {
     const int start = block * kBlockRows;
     const int count = std::min(kBlockRows, int(rowids_.size()) - start);
     Block b;
     b.index = block;
-    b.rows.assign(std::size_t(count), std::vector<std::string>(fields_.size()));
+    b.values.resize(std::size_t(count));
 
-    StmtReset guard{selBlock_};
-    sqlite3_bind_int64(selBlock_, 1, rowids_[std::size_t(start)]);
-    sqlite3_bind_int(selBlock_, 2, count);
+    sqlite3_stmt*& st = selField_[std::size_t(field)];
+    if (!st)
+        st = prepare("SELECT rowid, " + quoteIdent(fields_[std::size_t(field)]) + " FROM " + quotedTable_ +
+                     " WHERE rowid >= ? ORDER BY rowid LIMIT ?");
+    StmtReset guard{st};
+    sqlite3_bind_int64(st, 1, rowids_[std::size_t(start)]);
+    sqlite3_bind_int(st, 2, count);
     int k = 0;
-    int rc;
-    while (k < count && (rc = sqlite3_step(selBlock_)) == SQLITE_ROW) {
-        std::int64_t id = sqlite3_column_int64(selBlock_, 0);
+    int rc = SQLITE_DONE;
+    while (k < count && (rc = sqlite3_step(st)) == SQLITE_ROW) {
+        std::int64_t id = sqlite3_column_int64(st, 0);
         // Rows that vanished behind our back read as empty.
         while (k < count && rowids_[std::size_t(start + k)] < id)
             ++k;
         if (k < count && rowids_[std::size_t(start + k)] == id) {
-            auto& row = b.rows[std::size_t(k)];
-            for (std::size_t f = 0; f < fields_.size(); ++f)
-                row[f] = columnText(selBlock_, int(f) + 1);
+            b.values[std::size_t(k)] = columnText(st, 1);
             ++k;
         }
     }
-    if (k < count && rc != SQLITE_DONE && rc != SQLITE_ROW)
+    if (rc != SQLITE_DONE && rc != SQLITE_ROW)
         throw Error(sqlite3_errmsg(conn_.handle()));
 
     b.lastUse = ++useClock_;
-    if (cache_.size() >= kCacheBlocks) {
-        auto oldest = std::min_element(cache_.begin(), cache_.end(),
+    auto& fc = cache_[std::size_t(field)];
+    if (fc.blocks.size() >= kCacheBlocksPerField) {
+        auto oldest = std::min_element(fc.blocks.begin(), fc.blocks.end(),
                                        [](const Block& x, const Block& y) { return x.lastUse < y.lastUse; });
         *oldest = std::move(b);
+        fc.lastHit = std::size_t(oldest - fc.blocks.begin());
     } else {
-        cache_.push_back(std::move(b));
+        fc.blocks.push_back(std::move(b));
+        fc.lastHit = fc.blocks.size() - 1;
     }
+    return fc.blocks[fc.lastHit].values.begin();
 }
 
-const std::vector<std::string>& Cursor::rowValues(int row) const {
+const std::string& Cursor::value(int row, int field) const {
     dropCacheIfStale();
     const int block = row / kBlockRows;
-    for (auto& b : cache_) {
+    const auto offset = std::size_t(row - block * kBlockRows);
+    auto& fc = cache_[std::size_t(field)];
+    if (fc.lastHit < fc.blocks.size() && fc.blocks[fc.lastHit].index == block) {
+        fc.blocks[fc.lastHit].lastUse = ++useClock_;
+        return fc.blocks[fc.lastHit].values[offset];
+    }
+    for (std::size_t i = 0; i < fc.blocks.size(); ++i) {
+        auto& b = fc.blocks[i];
         if (b.index == block) {
             b.lastUse = ++useClock_;
-            return b.rows[std::size_t(row - block * kBlockRows)];
+            fc.lastHit = i;
+            return b.values[offset];
         }
     }
-    readBlock(block);
-    for (auto& b : cache_)
-        if (b.index == block)
-            return b.rows[std::size_t(row - block * kBlockRows)];
-    throw Error("读取失败");
+    if (rowCache_.row == row)
+        return rowCache_.values[std::size_t(field)];
+    // Another field of this block is cached: the caller reads whole rows here and
+    // there, not a column. Read single rows until that stops paying.
+    bool sibling = false;
+    for (std::size_t f = 0; f < cache_.size() && !sibling; ++f)
+        if (f != std::size_t(field))
+            for (const auto& b : cache_[f].blocks)
+                if (b.index == block) {
+                    sibling = true;
+                    break;
+                }
+    if (sibling) {
+        auto i = std::size_t(field);
+        if (pointBlock_[i] != block) {
+            pointBlock_[i] = block;
+            pointReads_[i] = 0;
+        }
+        if (++pointReads_[i] <= kPointReadsPerBlock)
+            return *readRow(row, field);
+    }
+    return *(readBlock(block, field) + std::ptrdiff_t(offset));
+}
+
+const std::string* Cursor::readRow(int row, int field) const {
+    if (!selRow_)
+        selRow_ = prepare("SELECT * FROM " + quotedTable_ + " WHERE rowid = ?");
+    StmtReset guard{selRow_};
+    sqlite3_bind_int64(selRow_, 1, rowids_[std::size_t(row)]);
+    rowCache_.row = -1;
+    rowCache_.values.assign(fields_.size(), std::string());
+    int rc = sqlite3_step(selRow_);
+    if (rc == SQLITE_ROW) {
+        for (std::size_t f = 0; f < fields_.size(); ++f)
+            rowCache_.values[f] = columnText(selRow_, int(f));
+    } else if (rc != SQLITE_DONE) {
+        throw Error(sqlite3_errmsg(conn_.handle()));
+    }
+    rowCache_.row = row;
+    return &rowCache_.values[std::size_t(field)];
 }
 
 void Cursor::setField(std::string_view name, std::string_view text) {
@@ -363,8 +451,11 @@ void Cursor::edit() {
         append();
         return;
     }
-    const auto& vals = rowValues(cur_);
-    buf_.assign(vals.begin(), vals.end());
+    std::vector<std::optional<std::string>> vals;
+    vals.reserve(fields_.size());
+    for (int f = 0; f < int(fields_.size()); ++f)
+        vals.emplace_back(value(cur_, f));
+    buf_ = std::move(vals);
     bufTouched_ = false;
     state_ = State::Edit;
 }
@@ -409,37 +500,32 @@ void Cursor::post() {
             throw Error(sqlite3_errmsg(db));
     }
 
-    std::vector<std::string> values;
-    values.reserve(buf_.size());
-    for (auto& v : buf_)
-        values.push_back(v.value_or(std::string()));
-
     if (!cacheFresh)
-        cache_.clear();
+        clearCache();
     seenChanges_ = sqlite3_total_changes64(db);
+    rowCache_.row = -1;
 
     const bool inserted = state_ == State::Insert;
-    int row;
-    if (inserted) {
+    if (inserted)
         rowids_.push_back(sqlite3_last_insert_rowid(db));
-        row = int(rowids_.size()) - 1;
-        const int block = row / kBlockRows;
-        for (auto& b : cache_)
-            if (b.index == block && int(b.rows.size()) == row - block * kBlockRows)
-                b.rows.push_back(values);
-    } else {
-        row = cur_;
-        const int block = row / kBlockRows;
-        for (auto& b : cache_)
-            if (b.index == block)
-                b.rows[std::size_t(row - block * kBlockRows)] = values;
-    }
-    // A block read before the insert is short by one row; drop any that cannot take it.
-    if (inserted) {
-        const int block = row / kBlockRows;
-        std::erase_if(cache_, [&](const Block& b) {
-            return b.index == block && int(b.rows.size()) != std::min(kBlockRows, int(rowids_.size()) - block * kBlockRows);
-        });
+    const int row = inserted ? int(rowids_.size()) - 1 : cur_;
+    const int block = row / kBlockRows;
+    const auto offset = std::size_t(row - block * kBlockRows);
+    // The pending values go into the cached blocks; buf_ is cleared below anyway.
+    for (std::size_t f = 0; f < cache_.size(); ++f) {
+        auto& blocks = cache_[f].blocks;
+        for (auto& b : blocks) {
+            if (b.index != block)
+                continue;
+            std::string v = buf_[f] ? std::move(*buf_[f]) : std::string();
+            if (!inserted)
+                b.values[offset] = std::move(v);
+            else if (b.values.size() == offset)
+                b.values.push_back(std::move(v));
+        }
+        // A block read before the insert that cannot take the new row is dropped.
+        if (inserted)
+            std::erase_if(blocks, [&](const Block& b) { return b.index == block && b.values.size() != offset + 1; });
     }
 
     buf_.clear();
@@ -464,6 +550,7 @@ void Cursor::remove() {
     if (cur_ < 0)
         throw Error("表\"" + table_ + "\"中没有记录可删除");
     sqlite3* db = conn_.handle();
+    const bool cacheFresh = sqlite3_total_changes64(db) == seenChanges_;
     {
         StmtReset guard{delStmt_};
         sqlite3_bind_int64(delStmt_, 1, rowids_[std::size_t(cur_)]);
@@ -472,7 +559,14 @@ void Cursor::remove() {
     }
     const int row = cur_;
     rowids_.erase(rowids_.begin() + row);
-    cache_.clear();
+    rowCache_.row = -1;
+    // Rows before the deleted one keep their places, and so their blocks.
+    if (cacheFresh) {
+        for (auto& fc : cache_)
+            std::erase_if(fc.blocks, [&](const Block& b) { return b.index >= row / kBlockRows; });
+    } else {
+        clearCache();
+    }
     seenChanges_ = sqlite3_total_changes64(db);
     for (auto* o : observers_)
         o->rowRemoved(row);

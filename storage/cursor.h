@@ -28,6 +28,7 @@ public:
 // A table cursor: the rows of one table in stored (rowid) order, at most one
 // current row, and at most one pending row (being edited or appended). Only the
 // rowids are held; values are read on demand through a small cache.
+// Like its connection, a cursor is used from one thread at a time.
 class Cursor {
 public:
     explicit Cursor(Connection& conn);
@@ -92,12 +93,15 @@ public:
 private:
     friend class Connection;
     void connectionClosing() noexcept;
+    void reloadAfterRollback() noexcept;
+    void loadRowids();
     void requireOpen() const;
     void finishPending();
     void setCurrent(int row);
-    void readBlock(int block) const;
-    const std::vector<std::string>& rowValues(int row) const;
+    const std::string& value(int row, int field) const;
+    std::vector<std::string>::iterator readBlock(int block, int field) const;
     void dropCacheIfStale() const;
+    void clearCache() const noexcept;
     void finalizeStatements() noexcept;
     sqlite3_stmt* prepare(const std::string& sql) const;
 
@@ -114,17 +118,35 @@ private:
     std::vector<std::optional<std::string>> buf_;
     bool bufTouched_ = false;
 
-    // cache of row blocks
+    // Cache of blocks of consecutive rows, one field each: a scan that reads one
+    // field makes SQLite decode only that column.
     struct Block {
-        int index = -1;
-        std::vector<std::vector<std::string>> rows;
+        int index = -1; // its first row is index * kBlockRows
+        std::vector<std::string> values;
         std::uint64_t lastUse = 0;
     };
-    mutable std::vector<Block> cache_;
+    struct FieldCache {
+        std::vector<Block> blocks;
+        std::size_t lastHit = 0; // a scan asks for the same block again and again
+    };
+    mutable std::vector<FieldCache> cache_; // by field
     mutable std::uint64_t useClock_ = 0;
     mutable long long seenChanges_ = -1;
 
-    mutable sqlite3_stmt* selBlock_ = nullptr;
+    // The last row read whole. Reading every field of rows scattered through the
+    // table (a settlement's matches) would otherwise load a block of every field;
+    // a few single-row reads per block are cheaper, more turn into block reads.
+    struct RowCache {
+        int row = -1;
+        std::vector<std::string> values;
+    };
+    mutable RowCache rowCache_;
+    mutable std::vector<int> pointBlock_; // per field: block of the recent single-row reads
+    mutable std::vector<int> pointReads_; // per field: how many in that block
+    const std::string* readRow(int row, int field) const;
+
+    mutable std::vector<sqlite3_stmt*> selField_; // per field, prepared on first read
+    mutable sqlite3_stmt* selRow_ = nullptr;
     mutable sqlite3_stmt* delStmt_ = nullptr;
     mutable sqlite3_stmt* insStmt_ = nullptr;
     mutable sqlite3_stmt* updStmt_ = nullptr;
