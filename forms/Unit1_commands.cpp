@@ -1,6 +1,202 @@
+// Record commands of the workspace: add, edit and delete on the shown book.
 #include "Unit1.h"
 
-// Record commands of the workspace.
-void TForm1::btnaddClick() {}
-void TForm1::btneditClick() {}
-void TForm1::btndelClick() {}
+#include "amountspin.h"
+#include "fhbd.h"
+#include "gridmodel.h"
+#include "guard.h"
+#include "intconv.h"
+#include "jhbd.h"
+#include "khlx.h"
+#include "roster.h"
+#include "schema.h"
+#include "zgjh.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStringList>
+
+#include <optional>
+
+namespace {
+
+const QString kAdd = QStringLiteral("添加");
+const QString kEdit = QStringLiteral("修改");
+
+// Appends every entry of a lookup list to a drop-down, duplicates included.
+// Existing entries stay: the dialog empties its lists when it closes.
+void fillFrom(tsl::Cursor& scratch, DropDown* box, std::string_view list) {
+    scratch.close();
+    scratch.setTableName(std::string(list));
+    scratch.open();
+    scratch.first();
+    const int n = scratch.recordCount();
+    QStringList entries;
+    entries.reserve(n);
+    try {
+        for (int i = 0; i < n; ++i) {
+            entries << QString::fromStdString(scratch.fieldText(tsl::pos::lookupText));
+            scratch.next();
+        }
+    } catch (...) {
+        box->addItems(entries); // what was read before the failure stays listed
+        throw;
+    }
+    box->addItems(entries);
+}
+
+void showDialog(QWidget* w) {
+    w->show();
+    w->raise();
+    w->activateWindow();
+}
+
+QString text(const tsl::Cursor& book, int pos) { return QString::fromStdString(book.fieldText(pos)); }
+
+} // namespace
+
+void TForm1::btnaddClick() {
+    guarded(r_.prompter, [this] {
+        switch (tsl::strToInt(viewNumber().toStdString())) {
+        case 1:
+            showDialog(r_.khl.get());
+            r_.khl->btn->setText(kAdd);
+            break;
+        case 2: {
+            Tfhb& d = *r_.fhb;
+            fillFrom(table2, d.edname, tsl::table::customerNames);
+            fillFrom(table2, d.edzl, tsl::table::garmentKinds);
+            d.edname->selectFirst();
+            d.edzl->selectFirst();
+            d.btn->setText(kAdd);
+            showDialog(&d);
+            break;
+        }
+        case 3: {
+            Tjhb& d = *r_.jhb;
+            fillFrom(table2, d.edzl, tsl::table::purchaseKinds);
+            fillFrom(table2, d.edly, tsl::table::purchaseSources);
+            d.edly->selectFirst();
+            d.edzl->selectFirst();
+            d.btn->setText(kAdd);
+            showDialog(&d);
+            break;
+        }
+        case 4: {
+            Tzgj& d = *r_.zgj;
+            fillFrom(table2, d.edname, tsl::table::workerNames);
+            fillFrom(table2, d.edzl, tsl::table::workKinds);
+            d.edname->selectFirst();
+            d.edzl->selectFirst();
+            d.btn->setText(kAdd);
+            showDialog(&d);
+            break;
+        }
+        default:
+            break;
+        }
+    });
+}
+
+// Copies the current row into the dialog. The order matters: the delivery book's
+// kind goes before the worker, and the shipment's name before its address and
+// postcode, so the row's own address is what the dialog shows.
+void TForm1::btneditClick() {
+    guarded(r_.prompter, [this] {
+        switch (tsl::strToInt(viewNumber().toStdString())) {
+        case 1: {
+            Tkhl& d = *r_.khl;
+            d.edname->setText(text(table1, 0));
+            d.edadd->setText(text(table1, 1));
+            d.edyb->setText(text(table1, 2));
+            d.eddh->setText(text(table1, 3));
+            d.edsj->setText(text(table1, 4));
+            d.btn->setText(kEdit);
+            showDialog(&d);
+            break;
+        }
+        case 2: {
+            Tfhb& d = *r_.fhb;
+            d.edname->setText(text(table1, 1));
+            d.edzl->setText(text(table1, 2));
+            d.edsm->setText(text(table1, 3));
+            d.edadd->setText(text(table1, 4));
+            d.edyb->setText(text(table1, 5));
+            d.edje->setText(text(table1, 6));
+            d.btn->setText(kEdit);
+            showDialog(&d);
+            break;
+        }
+        case 3: {
+            Tjhb& d = *r_.jhb;
+            d.edly->setText(text(table1, 1));
+            d.edzl->setText(text(table1, 2));
+            d.edsm->setText(text(table1, 3));
+            d.edje->setText(text(table1, 4));
+            d.btn->setText(kEdit);
+            showDialog(&d);
+            break;
+        }
+        case 4: {
+            Tzgj& d = *r_.zgj;
+            d.edzl->setText(text(table1, 2));
+            d.edname->setText(text(table1, 1));
+            d.edsm->setText(text(table1, 3));
+            d.edje->setText(text(table1, 4));
+            d.btn->setText(kEdit);
+            showDialog(&d);
+            break;
+        }
+        default:
+            break;
+        }
+    });
+}
+
+void TForm1::btndelClick() {
+    guarded(r_.prompter, [this] {
+        if (table1.recNo() < 0) {
+            r_.prompter.message(QStringLiteral("请选择要删除的对象!"));
+            return;
+        }
+        if (!r_.prompter.askYesNo(QStringLiteral("真的要删除该资料吗!")))
+            return;
+        try {
+            table1.remove();
+        } catch (...) {
+            // A failed removal goes unreported; the renumbering below then rewrites the same numbers.
+        }
+        if (viewNumber() == QLatin1String("1"))
+            return;
+
+        // One transaction for the whole book, not one disk sync per row. A post
+        // that fails keeps what was renumbered before it.
+        tsl::Connection::Transaction tx(ado1);
+        std::optional<CursorModel::Hold> hold; // the grid follows once, to the row where the loop stops
+        if (data1)
+            hold.emplace(*data1);
+        try {
+            table1.first();
+            const int n = table1.recordCount();
+            for (int k = 1; k <= n; ++k) {
+                const std::string s = table1.fieldText(tsl::pos::stamp);
+                const auto p = s.find(')');
+                if (p != std::string::npos) {
+                    table1.edit();
+                    table1.setField(tsl::field::stamp, "(" + std::to_string(k) + s.substr(p));
+                    table1.post();
+                }
+                table1.next();
+            }
+        } catch (...) {
+            table1.cancel();
+            try {
+                tx.commit();
+            } catch (...) {
+                // The engine may have ended the transaction itself; the first error is the one to show.
+            }
+            throw;
+        }
+        tx.commit();
+    });
+}

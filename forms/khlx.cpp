@@ -1,9 +1,232 @@
 #include "khlx.h"
 
+#include "Unit1.h"
+#include "amountspin.h"
+#include "gridmodel.h"
+#include "guard.h"
 #include "look.h"
 #include "roster.h"
+#include "schema.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include <algorithm>
+#include <optional>
+
+namespace {
+
+const QString kAdd = QStringLiteral("添加");
+const QString kEdit = QStringLiteral("修改");
+
+std::string utf8(const QString& s) { return s.toStdString(); }
+
+QLabel* label(QWidget* parent, const char* name, const QString& text, int x, int y) {
+    auto* l = new QLabel(text, parent);
+    l->setObjectName(QLatin1String(name));
+    l->setGeometry(x, y, 30, 12);
+    return l;
+}
+
+QLineEdit* edit(QWidget* parent, const char* name, int x, int y, int w) {
+    auto* e = new QLineEdit(parent);
+    e->setObjectName(QLatin1String(name));
+    e->setGeometry(x, y, w, 20);
+    unlimitLength(e);
+    return e;
+}
+
+} // namespace
+
+int ByteLimit::byteLength(const QString& text) {
+    int n = 0;
+    for (char32_t c : text.toUcs4())
+        n += c < 0x80 ? 1 : 2;
+    return n;
+}
+
+ByteLimit::ByteLimit(int limit, QLineEdit* edit) : QObject(edit), edit_(edit), limit_(limit), now_(edit->text()) {
+    // Every change raises textChanged; the user's also raise textEdited, before or after it.
+    // Read the edit itself: after a revert inside textEdited, Qt still reports the refused text here.
+    connect(edit, &QLineEdit::textChanged, this, [this] {
+        before_ = now_;
+        now_ = edit_->text();
+    });
+    connect(edit, &QLineEdit::textEdited, this, &ByteLimit::edited);
+}
+
+void ByteLimit::edited(const QString& text) {
+    const QString prior = now_ == text ? before_ : now_;
+    const int n = byteLength(text);
+    if (n <= limit_ || n < byteLength(prior))
+        return;
+    const int cursor = edit_->cursorPosition() - int(text.size() - prior.size());
+    edit_->setText(prior);
+    edit_->setCursorPosition(std::max(0, cursor));
+    QApplication::beep();
+}
 
 Tkhl::Tkhl(Roster& roster) : QWidget(nullptr), r_(roster) {
     setObjectName(QStringLiteral("khl"));
     setupWindow(*this, QStringLiteral("客户联系!"), 326, 164);
+    const QPixmap pic = dialogPicture(QStringLiteral("khl"));
+    setWindowIcon(QIcon(pic));
+
+    Label1 = label(this, "Label1", QStringLiteral("姓名:"), 8, 8);
+    Label2 = label(this, "Label2", QStringLiteral("地址:"), 8, 32);
+    Label3 = label(this, "Label3", QStringLiteral("邮编:"), 8, 56);
+    Label4 = label(this, "Label4", QStringLiteral("电话:"), 8, 80);
+    Label5 = label(this, "Label5", QStringLiteral("手机:"), 8, 104);
+
+    // Created in tab order, so the focus chain starts at edname.
+    edname = edit(this, "edname", 40, 5, 105);
+    edadd = edit(this, "edadd", 40, 29, 281);
+    new ByteLimit(kAddressLimit, edadd);
+    edyb = edit(this, "edyb", 40, 53, 105);
+    eddh = edit(this, "eddh", 40, 77, 129);
+    edsj = edit(this, "edsj", 40, 101, 193);
+
+    Bevel1 = new QFrame(this);
+    Bevel1->setObjectName(QStringLiteral("Bevel1"));
+    Bevel1->setFrameShape(QFrame::HLine);
+    Bevel1->setFrameShadow(QFrame::Sunken);
+    Bevel1->setGeometry(0, 128, 326, 2);
+
+    Image1 = new QLabel(this);
+    Image1->setObjectName(QStringLiteral("Image1"));
+    Image1->setGeometry(280, 88, 32, 32);
+    Image1->setPixmap(pic);
+
+    btn = new QPushButton(kAdd, this);
+    btn->setObjectName(QStringLiteral("btn"));
+    btn->setGeometry(208, 136, 57, 25);
+    btncancel = new QPushButton(QStringLiteral("取消"), this);
+    btncancel->setObjectName(QStringLiteral("btncancel"));
+    btncancel->setGeometry(264, 136, 57, 25);
+
+    setTabOrder(edname, edadd);
+    setTabOrder(edadd, edyb);
+    setTabOrder(edyb, eddh);
+    setTabOrder(eddh, edsj);
+    setTabOrder(edsj, btn);
+    setTabOrder(btn, btncancel);
+
+    connect(btn, &QPushButton::clicked, this, &Tkhl::btnClick);
+    connect(btncancel, &QPushButton::clicked, this, &Tkhl::btncancelClick);
+
+    // Not centred: a fixed place the first time, then wherever the user left it.
+    move(362, 125);
+}
+
+void Tkhl::closeEvent(QCloseEvent* event) {
+    FormCloseQuery();
+    event->accept();
+}
+
+void Tkhl::FormCloseQuery() {
+    edname->clear();
+    edadd->clear();
+    edyb->clear();
+    eddh->clear();
+    edsj->clear();
+}
+
+void Tkhl::btncancelClick() { close(); }
+
+void Tkhl::btnClick() {
+    guarded(r_.prompter, [this] {
+        // The dialog is modeless: the workspace may show another book by now.
+        const auto customers = tsl::table::customers;
+        if (r_.Form1->viewNumber() != QString::fromUtf8(customers.data(), qsizetype(customers.size()))) {
+            r_.prompter.message(QStringLiteral("您当前选择的不是\"客户联系\"!请选择客户联系!"));
+            return;
+        }
+        const QString mode = btn->text();
+        if (mode == kAdd)
+            addCustomer();
+        else if (mode == kEdit)
+            editCustomer();
+    });
+}
+
+void Tkhl::addCustomer() {
+    tsl::Cursor& t1 = r_.Form1->table1;
+    const std::string name = utf8(edname->text());
+
+    {
+        // The grid follows once, to the row where the search stops.
+        std::optional<CursorModel::Hold> hold;
+        if (r_.Form1->data1)
+            hold.emplace(*r_.Form1->data1);
+        t1.first();
+        const int n = t1.recordCount();
+        bool found = false;
+        for (int i = 0; i < n && !found; ++i) {
+            found = t1.fieldText(0) == name;
+            if (!found)
+                t1.next();
+        }
+        if (found) {
+            // The grid is left on the customer who has the name.
+            hold.reset();
+            r_.prompter.message(QStringLiteral("这个姓名已经存在,您最好把名字改一下,如在名字后面加个2!"));
+            return;
+        }
+    }
+
+    try {
+        t1.edit();
+        t1.append();
+        t1.setField(tsl::field::custName, name);
+        t1.setField(tsl::field::custPostcode, utf8(edyb->text()));
+        t1.setField(tsl::field::custPhone, utf8(eddh->text()));
+        t1.setField(tsl::field::custMobile, utf8(edsj->text()));
+        t1.setField(tsl::field::custAddress, utf8(edadd->text()));
+        t1.post();
+    } catch (...) {
+        t1.cancel();
+        throw;
+    }
+
+    // Appended without looking: the list may hold a name twice.
+    tsl::Cursor& t2 = r_.Form1->table2;
+    t2.close();
+    t2.setTableName(std::string(tsl::table::customerNames));
+    t2.open();
+    try {
+        t2.edit();
+        t2.append();
+        t2.setField(tsl::field::lookup, name);
+        t2.post();
+    } catch (...) {
+        t2.cancel();
+        throw;
+    }
+    close();
+}
+
+void Tkhl::editCustomer() {
+    tsl::Cursor& t1 = r_.Form1->table1;
+    // An empty book, or the edited row deleted meanwhile: there is nothing to change.
+    if (t1.recNo() < 0) {
+        r_.prompter.message(QStringLiteral("请选择要修改的对象!"));
+        return;
+    }
+    try {
+        t1.edit();
+        t1.setField(tsl::field::custName, utf8(edname->text()));
+        t1.setField(tsl::field::custAddress, utf8(edadd->text()));
+        t1.setField(tsl::field::custPostcode, utf8(edyb->text()));
+        t1.setField(tsl::field::custPhone, utf8(eddh->text()));
+        t1.setField(tsl::field::custMobile, utf8(edsj->text()));
+        t1.post();
+    } catch (...) {
+        t1.cancel();
+        throw;
+    }
+    close();
 }

@@ -1,0 +1,153 @@
+#include "amountspin.h"
+
+#include "intconv.h"
+
+#include <QApplication>
+#include <QInputMethodEvent>
+#include <QKeyEvent>
+#include <QLineEdit>
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+
+AmountSpin::AmountSpin(QWidget* parent) : QAbstractSpinBox(parent) {
+    setButtonSymbols(QAbstractSpinBox::UpDownArrows);
+    setCorrectionMode(QAbstractSpinBox::CorrectToPreviousValue);
+    setKeyboardTracking(true);
+    unlimitLength(lineEdit());
+}
+
+void AmountSpin::setText(const QString& text) { lineEdit()->setText(text); }
+
+void AmountSpin::setRange(int minimum, int maximum) {
+    min_ = minimum;
+    max_ = std::max(minimum, maximum);
+}
+
+bool AmountSpin::acceptsTyped(QChar c) const {
+    if (c >= u'0' && c <= u'9')
+        return true;
+    if (c == u'+' || c == u'-')
+        return true;
+    const QString sep = locale().decimalPoint();
+    return sep.size() == 1 && c == sep.front();
+}
+
+// Every text is acceptable: typing is filtered key by key below, while pasted
+// text goes in as it is. The dialogs judge the amount when the user confirms.
+QValidator::State AmountSpin::validate(QString&, int&) const { return QValidator::Acceptable; }
+
+// Never rewrite what the user left in the box.
+void AmountSpin::fixup(QString&) const {}
+
+void AmountSpin::stepBy(int steps) {
+    const QString t = text();
+    std::int64_t v = 0;
+    if (!t.isEmpty()) {
+        const auto n = tsl::tryStrToInt(t.toStdString());
+        if (!n) {
+            // Not a whole number: leave the user's text alone.
+            QApplication::beep();
+            return;
+        }
+        v = *n;
+    }
+    v += steps;
+    if (bounded())
+        v = std::clamp<std::int64_t>(v, min_, max_);
+    v = std::clamp<std::int64_t>(v, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max());
+    setText(QString::number(v));
+}
+
+QAbstractSpinBox::StepEnabled AmountSpin::stepEnabled() const {
+    if (isReadOnly())
+        return StepNone;
+    return StepUpEnabled | StepDownEnabled;
+}
+
+void AmountSpin::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        QApplication::beep();
+        event->accept();
+        return;
+    }
+    const QString typed = event->text();
+    if (!(event->modifiers() & (Qt::ControlModifier | Qt::MetaModifier | Qt::AltModifier))) {
+        for (QChar c : typed) {
+            if (c.unicode() >= 32 && c.unicode() != 127 && !acceptsTyped(c)) {
+                QApplication::beep();
+                event->accept();
+                return;
+            }
+        }
+    }
+    QAbstractSpinBox::keyPressEvent(event);
+}
+
+void AmountSpin::inputMethodEvent(QInputMethodEvent* event) {
+    for (QChar c : event->commitString()) {
+        if (!acceptsTyped(c)) {
+            QApplication::beep();
+            event->accept();
+            return;
+        }
+    }
+    QAbstractSpinBox::inputMethodEvent(event);
+}
+
+DropDown::DropDown(QWidget* parent) : QComboBox(parent) {
+    setEditable(true);
+    setCompleter(nullptr); // the default one completes inline and ignores case
+    setInsertPolicy(QComboBox::NoInsert);
+    setDuplicatesEnabled(true);
+    // Measuring every entry for the size hint is slow with long lists; the size is fixed anyway.
+    setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    unlimitLength(lineEdit());
+    lineEdit()->installEventFilter(this);
+    connect(lineEdit(), &QLineEdit::textEdited, this, &DropDown::userChanged);
+    connect(this, &QComboBox::textActivated, this, &DropDown::userChanged);
+}
+
+void DropDown::setText(const QString& text) { setEditText(text); }
+
+void DropDown::selectFirst() {
+    if (count() == 0)
+        return;
+    setCurrentIndex(0);
+    // Already on entry 0 with other text typed: the index alone would not bring the text back.
+    setEditText(itemText(0));
+}
+
+void DropDown::reset() {
+    clear();
+    clearEditText();
+}
+
+// Enter would otherwise pick a list entry that matches the text regardless of case.
+void DropDown::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        event->accept();
+        return;
+    }
+    QComboBox::keyPressEvent(event);
+}
+
+bool DropDown::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == lineEdit() && event->type() == QEvent::KeyPress) {
+        auto* k = static_cast<QKeyEvent*>(event);
+        if (k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter)
+            return true;
+    }
+    return QComboBox::eventFilter(watched, event);
+}
+
+void unlimitLength(QLineEdit* edit) { edit->setMaxLength(std::numeric_limits<int>::max()); }
+
+static void initDialogResources() { Q_INIT_RESOURCE(dialogs); }
+
+QPixmap dialogPicture(const QString& name) {
+    static const bool loaded = (initDialogResources(), true);
+    (void)loaded;
+    return QPixmap(QStringLiteral(":/dialogs/%1.png").arg(name));
+}
