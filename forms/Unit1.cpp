@@ -68,6 +68,12 @@ QLabel* label(QWidget* parent, const char* name, const QString& text, const QRec
 
 } // namespace
 
+void reopen(tsl::Cursor& cursor, std::string_view table) {
+    cursor.close();
+    cursor.setTableName(std::string(table));
+    cursor.open();
+}
+
 TForm1::TForm1(Roster& roster) : QMainWindow(nullptr), r_(roster) {
     initWorkspaceResources();
     setObjectName(QStringLiteral("Form1"));
@@ -191,8 +197,7 @@ void TForm1::buildPanel(QWidget* client) {
     Panel1->setLineWidth(1);
 
     auto book = [this](const char* name, const char* picture, int top, const QString& hint) {
-        auto* b = flatButton(Panel1, name, QLatin1String(picture), {24, top, 41, 41}, hint);
-        return b;
+        return flatButton(Panel1, name, QLatin1String(picture), {24, top, 41, 41}, hint);
     };
     SpeedButton1 = book("SpeedButton1", "customers.png", 16, QStringLiteral("客户联系地址,邮编,电话..."));
     SpeedButton2 = book("SpeedButton2", "shipments.png", 88, QStringLiteral("发给客户的货物数目,日期,金额..."));
@@ -281,11 +286,7 @@ void TForm1::showEvent(QShowEvent* e) {
 }
 
 void TForm1::openBook(const char* view) {
-    guarded(r_.prompter, [this, view] {
-        table1.close();
-        table1.setTableName(view);
-        table1.open();
-    });
+    guarded(r_.prompter, [this, view] { reopen(table1, view); });
 }
 
 void TForm1::SpeedButton1Click() { openBook("1"); }
@@ -458,11 +459,6 @@ void TForm1::btnjzClick() {
 // Overall report: counts and totals of the four books, read through table2 only.
 void TForm1::SpeedButton5Click() {
     guarded(r_.prompter, [this] {
-        auto openScratch = [this](std::string_view name) {
-            table2.close();
-            table2.setTableName(std::string(name));
-            table2.open();
-        };
         auto totalOfBook = [this]() -> std::int64_t {
             std::int64_t total = 0; // 64 bits: totals and the income never wrap
             table2.first();
@@ -475,21 +471,21 @@ void TForm1::SpeedButton5Click() {
         };
         const QString gap = QStringLiteral("\n\n");
 
-        openScratch(tsl::table::customers);
+        reopen(table2, tsl::table::customers);
         QString text = QString(9, QLatin1Char(' ')) + QStringLiteral("总体报表");
         text += gap + QStringLiteral("现在总有客户:") + num(table2.recordCount()) + QStringLiteral("个");
 
-        openScratch(tsl::table::shipments);
+        reopen(table2, tsl::table::shipments);
         text += gap + QStringLiteral("现在总共发货次数为:") + num(table2.recordCount()) + QStringLiteral("次");
         const std::int64_t shipped = totalOfBook();
         text += gap + QStringLiteral("发货总收为:") + num(shipped) + QStringLiteral("元");
 
-        openScratch(tsl::table::purchases);
+        reopen(table2, tsl::table::purchases);
         text += gap + QStringLiteral("现在总共进货次数为:") + num(table2.recordCount()) + QStringLiteral("次");
         const std::int64_t bought = totalOfBook();
         text += gap + QStringLiteral("进货总付出:") + num(bought) + QStringLiteral("元");
 
-        openScratch(tsl::table::deliveries);
+        reopen(table2, tsl::table::deliveries);
         text += gap + QStringLiteral("现在职工总共交货次数为:") + num(table2.recordCount()) + QStringLiteral("次");
         const std::int64_t owed = totalOfBook();
         text += gap + QStringLiteral("应付职工的钱为:") + num(owed) + QStringLiteral("元");

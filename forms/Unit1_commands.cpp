@@ -8,6 +8,7 @@
 #include "intconv.h"
 #include "jhbd.h"
 #include "khlx.h"
+#include "recorddialog.h"
 #include "roster.h"
 #include "schema.h"
 #include "zgjh.h"
@@ -16,19 +17,15 @@
 #include <QPushButton>
 #include <QStringList>
 
+#include <initializer_list>
 #include <optional>
 
 namespace {
 
-const QString kAdd = QStringLiteral("添加");
-const QString kEdit = QStringLiteral("修改");
-
 // Appends every entry of a lookup list to a drop-down, duplicates included.
 // Existing entries stay: the dialog empties its lists when it closes.
 void fillFrom(tsl::Cursor& scratch, DropDown* box, std::string_view list) {
-    scratch.close();
-    scratch.setTableName(std::string(list));
-    scratch.open();
+    reopen(scratch, list);
     scratch.first();
     const int n = scratch.recordCount();
     QStringList entries;
@@ -51,6 +48,23 @@ void showDialog(QWidget* w) {
     w->activateWindow();
 }
 
+struct Fill {
+    DropDown* box;
+    std::string_view list;
+};
+
+// A movement dialog in add mode: its lists filled in the given order, the first
+// entry of each picked (the name's before the kind's), the mode set, then shown.
+void openAdding(tsl::Cursor& scratch, QWidget* dialog, QPushButton* btn, std::initializer_list<Fill> fills,
+                DropDown* name, DropDown* kind) {
+    for (const Fill& f : fills)
+        fillFrom(scratch, f.box, f.list);
+    name->selectFirst();
+    kind->selectFirst();
+    btn->setText(record::kAdd);
+    showDialog(dialog);
+}
+
 QString text(const tsl::Cursor& book, int pos) { return QString::fromStdString(book.fieldText(pos)); }
 
 } // namespace
@@ -60,36 +74,24 @@ void TForm1::btnaddClick() {
         switch (tsl::strToInt(viewNumber().toStdString())) {
         case 1:
             showDialog(r_.khl.get());
-            r_.khl->btn->setText(kAdd);
+            r_.khl->btn->setText(record::kAdd);
             break;
         case 2: {
             Tfhb& d = *r_.fhb;
-            fillFrom(table2, d.edname, tsl::table::customerNames);
-            fillFrom(table2, d.edzl, tsl::table::garmentKinds);
-            d.edname->selectFirst();
-            d.edzl->selectFirst();
-            d.btn->setText(kAdd);
-            showDialog(&d);
+            openAdding(table2, &d, d.btn, {{d.edname, tsl::table::customerNames}, {d.edzl, tsl::table::garmentKinds}},
+                       d.edname, d.edzl);
             break;
         }
         case 3: {
             Tjhb& d = *r_.jhb;
-            fillFrom(table2, d.edzl, tsl::table::purchaseKinds);
-            fillFrom(table2, d.edly, tsl::table::purchaseSources);
-            d.edly->selectFirst();
-            d.edzl->selectFirst();
-            d.btn->setText(kAdd);
-            showDialog(&d);
+            openAdding(table2, &d, d.btn, {{d.edzl, tsl::table::purchaseKinds}, {d.edly, tsl::table::purchaseSources}},
+                       d.edly, d.edzl);
             break;
         }
         case 4: {
             Tzgj& d = *r_.zgj;
-            fillFrom(table2, d.edname, tsl::table::workerNames);
-            fillFrom(table2, d.edzl, tsl::table::workKinds);
-            d.edname->selectFirst();
-            d.edzl->selectFirst();
-            d.btn->setText(kAdd);
-            showDialog(&d);
+            openAdding(table2, &d, d.btn, {{d.edname, tsl::table::workerNames}, {d.edzl, tsl::table::workKinds}},
+                       d.edname, d.edzl);
             break;
         }
         default:
@@ -111,7 +113,7 @@ void TForm1::btneditClick() {
             d.edyb->setText(text(table1, 2));
             d.eddh->setText(text(table1, 3));
             d.edsj->setText(text(table1, 4));
-            d.btn->setText(kEdit);
+            d.btn->setText(record::kEdit);
             showDialog(&d);
             break;
         }
@@ -123,7 +125,7 @@ void TForm1::btneditClick() {
             d.edadd->setText(text(table1, 4));
             d.edyb->setText(text(table1, 5));
             d.edje->setText(text(table1, 6));
-            d.btn->setText(kEdit);
+            d.btn->setText(record::kEdit);
             showDialog(&d);
             break;
         }
@@ -133,7 +135,7 @@ void TForm1::btneditClick() {
             d.edzl->setText(text(table1, 2));
             d.edsm->setText(text(table1, 3));
             d.edje->setText(text(table1, 4));
-            d.btn->setText(kEdit);
+            d.btn->setText(record::kEdit);
             showDialog(&d);
             break;
         }
@@ -143,7 +145,7 @@ void TForm1::btneditClick() {
             d.edname->setText(text(table1, 1));
             d.edsm->setText(text(table1, 3));
             d.edje->setText(text(table1, 4));
-            d.btn->setText(kEdit);
+            d.btn->setText(record::kEdit);
             showDialog(&d);
             break;
         }

@@ -19,14 +19,6 @@ QLabel* picture(QWidget* parent, const char* name, const char* file, int left, i
     return l;
 }
 
-QLabel* text(QWidget* parent, const char* name, const QString& s, int left, int top) {
-    auto* l = new QLabel(s, parent);
-    l->setObjectName(QLatin1String(name));
-    l->move(left, top);
-    l->adjustSize(); // labels size themselves to their text
-    return l;
-}
-
 } // namespace
 
 Tabou::Tabou(Roster& roster) : QWidget(nullptr), r_(roster) {
@@ -36,15 +28,15 @@ Tabou::Tabou(Roster& roster) : QWidget(nullptr), r_(roster) {
     setWindowIcon(QIcon(QStringLiteral(":/workspace/about.png")));
 
     Image2 = picture(this, "Image2", "phone.png", 8, 8);
-    Label1 = text(this, "Label1", QStringLiteral("电话:0573-0000000"), 40, 16);
+    Label1 = textLabel(this, "Label1", QStringLiteral("电话:0573-0000000"), 40, 16);
     Image3 = picture(this, "Image3", "home.png", 8, 40);
-    Label2 = text(this, "Label2", QStringLiteral("地址:毛衫路8号"), 40, 48);
+    Label2 = textLabel(this, "Label2", QStringLiteral("地址:毛衫路8号"), 40, 48);
     Image4 = picture(this, "Image4", "mail.png", 8, 72);
-    Label3 = text(this, "Label3", QStringLiteral("邮箱:tsl@example.com"), 38, 80);
+    Label3 = textLabel(this, "Label3", QStringLiteral("邮箱:tsl@example.com"), 38, 80);
     Image1 = picture(this, "Image1", "program.png", 8, 104);
-    Label4 = text(this, "Label4", QStringLiteral("程序名:Tessolan"), 48, 112);
-    Label5 = text(this, "Label5", QStringLiteral("版本:1.0"), 48, 128);
-    Label6 = text(this, "Label6", QStringLiteral("用途:财务管理"), 48, 144);
+    Label4 = textLabel(this, "Label4", QStringLiteral("程序名:Tessolan"), 48, 112);
+    Label5 = textLabel(this, "Label5", QStringLiteral("版本:1.0"), 48, 128);
+    Label6 = textLabel(this, "Label6", QStringLiteral("用途:财务管理"), 48, 144);
 
     // Not centred: it first opens at this place, later where it was left.
     move(192, 107);

@@ -198,10 +198,7 @@ Tj::Tj(Roster& roster) : QWidget(nullptr), r_(roster) {
     grid1->setColCount(6);
     grid1->setRowCount(2);
 
-    Label1 = new QLabel(QStringLiteral("总金额:"), this);
-    Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->move(8, 192);
-    Label1->adjustSize();
+    Label1 = textLabel(this, "Label1", QStringLiteral("总金额:"), 8, 192);
 
     laje = new QLabel(QStringLiteral("0元"), this);
     laje->setObjectName(QStringLiteral("laje"));

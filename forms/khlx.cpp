@@ -1,16 +1,15 @@
 #include "khlx.h"
 
 #include "Unit1.h"
-#include "amountspin.h"
 #include "gridmodel.h"
 #include "guard.h"
 #include "look.h"
+#include "recorddialog.h"
 #include "roster.h"
 #include "schema.h"
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -18,26 +17,15 @@
 #include <algorithm>
 #include <optional>
 
+using namespace record;
+
 namespace {
-
-const QString kAdd = QStringLiteral("添加");
-const QString kEdit = QStringLiteral("修改");
-
-std::string utf8(const QString& s) { return s.toStdString(); }
 
 QLabel* label(QWidget* parent, const char* name, const QString& text, int x, int y) {
     auto* l = new QLabel(text, parent);
     l->setObjectName(QLatin1String(name));
     l->setGeometry(x, y, 30, 12);
     return l;
-}
-
-QLineEdit* edit(QWidget* parent, const char* name, int x, int y, int w) {
-    auto* e = new QLineEdit(parent);
-    e->setObjectName(QLatin1String(name));
-    e->setGeometry(x, y, w, 20);
-    unlimitLength(e);
-    return e;
 }
 
 } // namespace
@@ -71,10 +59,7 @@ void ByteLimit::edited(const QString& text) {
 }
 
 Tkhl::Tkhl(Roster& roster) : QWidget(nullptr), r_(roster) {
-    setObjectName(QStringLiteral("khl"));
-    setupWindow(*this, QStringLiteral("客户联系!"), 326, 164);
-    const QPixmap pic = dialogPicture(QStringLiteral("khl"));
-    setWindowIcon(QIcon(pic));
+    setupDialog(*this, "khl", QStringLiteral("客户联系!"), 326, 164);
 
     Label1 = label(this, "Label1", QStringLiteral("姓名:"), 8, 8);
     Label2 = label(this, "Label2", QStringLiteral("地址:"), 8, 32);
@@ -90,16 +75,8 @@ Tkhl::Tkhl(Roster& roster) : QWidget(nullptr), r_(roster) {
     eddh = edit(this, "eddh", 40, 77, 129);
     edsj = edit(this, "edsj", 40, 101, 193);
 
-    Bevel1 = new QFrame(this);
-    Bevel1->setObjectName(QStringLiteral("Bevel1"));
-    Bevel1->setFrameShape(QFrame::HLine);
-    Bevel1->setFrameShadow(QFrame::Sunken);
-    Bevel1->setGeometry(0, 128, 326, 2);
-
-    Image1 = new QLabel(this);
-    Image1->setObjectName(QStringLiteral("Image1"));
-    Image1->setGeometry(280, 88, 32, 32);
-    Image1->setPixmap(pic);
+    Bevel1 = bevel(this, 128);
+    Image1 = image(this, QStringLiteral("khl"), 280, 88);
 
     btn = new QPushButton(kAdd, this);
     btn->setObjectName(QStringLiteral("btn"));
@@ -108,12 +85,7 @@ Tkhl::Tkhl(Roster& roster) : QWidget(nullptr), r_(roster) {
     btncancel->setObjectName(QStringLiteral("btncancel"));
     btncancel->setGeometry(264, 136, 57, 25);
 
-    setTabOrder(edname, edadd);
-    setTabOrder(edadd, edyb);
-    setTabOrder(edyb, eddh);
-    setTabOrder(eddh, edsj);
-    setTabOrder(edsj, btn);
-    setTabOrder(btn, btncancel);
+    chainTabOrder({edname, edadd, edyb, eddh, edsj, btn, btncancel});
 
     connect(btn, &QPushButton::clicked, this, &Tkhl::btnClick);
     connect(btncancel, &QPushButton::clicked, this, &Tkhl::btncancelClick);
@@ -178,7 +150,7 @@ void Tkhl::addCustomer() {
         }
     }
 
-    try {
+    writeRow(t1, [&] {
         t1.edit();
         t1.append();
         t1.setField(tsl::field::custName, name);
@@ -187,36 +159,26 @@ void Tkhl::addCustomer() {
         t1.setField(tsl::field::custMobile, utf8(edsj->text()));
         t1.setField(tsl::field::custAddress, utf8(edadd->text()));
         t1.post();
-    } catch (...) {
-        t1.cancel();
-        throw;
-    }
+    });
 
     // Appended without looking: the list may hold a name twice.
     tsl::Cursor& t2 = r_.Form1->table2;
-    t2.close();
-    t2.setTableName(std::string(tsl::table::customerNames));
-    t2.open();
-    try {
+    reopen(t2, tsl::table::customerNames);
+    writeRow(t2, [&] {
         t2.edit();
         t2.append();
         t2.setField(tsl::field::lookup, name);
         t2.post();
-    } catch (...) {
-        t2.cancel();
-        throw;
-    }
+    });
     close();
 }
 
 void Tkhl::editCustomer() {
     tsl::Cursor& t1 = r_.Form1->table1;
     // An empty book, or the edited row deleted meanwhile: there is nothing to change.
-    if (t1.recNo() < 0) {
-        r_.prompter.message(QStringLiteral("请选择要修改的对象!"));
+    if (!hasRowToEdit(r_.prompter, t1))
         return;
-    }
-    try {
+    writeRow(t1, [&] {
         t1.edit();
         t1.setField(tsl::field::custName, utf8(edname->text()));
         t1.setField(tsl::field::custAddress, utf8(edadd->text()));
@@ -224,9 +186,6 @@ void Tkhl::editCustomer() {
         t1.setField(tsl::field::custPhone, utf8(eddh->text()));
         t1.setField(tsl::field::custMobile, utf8(edsj->text()));
         t1.post();
-    } catch (...) {
-        t1.cancel();
-        throw;
-    }
+    });
     close();
 }

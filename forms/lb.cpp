@@ -219,9 +219,7 @@ void Tl::enterLedger(const QString& name) {
     ws.ado1.disconnect();
     ws.ado1.setConnectionString(tsl::connectionString(ledgerFile(name)));
     ws.ado1.connect();
-    ws.table1.close();
-    ws.table1.setTableName(std::string(tsl::table::customers));
-    ws.table1.open();
+    reopen(ws.table1, tsl::table::customers);
     ws.show();
     hide();
     ws.setWindowTitle(QStringLiteral("帐本名称:") + name);

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QFont>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QScreen>
 #include <QWidget>
 
@@ -42,4 +43,12 @@ void centreOnScreen(QWidget& w) {
     QRect frame = w.frameGeometry();
     frame.moveCenter(s->availableGeometry().center());
     w.move(frame.topLeft());
+}
+
+QLabel* textLabel(QWidget* parent, const char* name, const QString& text, int x, int y) {
+    auto* l = new QLabel(text, parent);
+    l->setObjectName(QLatin1String(name));
+    l->move(x, y);
+    l->adjustSize();
+    return l;
 }

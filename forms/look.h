@@ -2,6 +2,7 @@
 #include <QString>
 
 class QApplication;
+class QLabel;
 class QWidget;
 
 // Font substitution and the application font: 宋体 9 pt mapped to an installed Song face.
@@ -18,3 +19,6 @@ void setupWindow(QWidget& w, const QString& caption, int clientWidth, int client
 
 // Moves a window so that its frame is centred on the primary screen.
 void centreOnScreen(QWidget& w);
+
+// A label whose top left corner stands at x, y, sized to its text.
+QLabel* textLabel(QWidget* parent, const char* name, const QString& text, int x, int y);

@@ -2,6 +2,7 @@
 
 #include "connection.h"
 #include "error.h"
+#include "schema.h"
 
 #include <sqlite3.h>
 
@@ -14,17 +15,6 @@ namespace {
 constexpr int kBlockRows = 256;
 constexpr std::size_t kCacheBlocksPerField = 8;
 constexpr int kPointReadsPerBlock = 8;
-
-std::string quoteIdent(std::string_view s) {
-    std::string out = "\"";
-    for (char c : s) {
-        if (c == '"')
-            out += '"';
-        out += c;
-    }
-    out += '"';
-    return out;
-}
 
 bool sameNameIgnoringCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size())

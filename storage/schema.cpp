@@ -30,9 +30,11 @@ constexpr std::array<TableDef, 11> kSchema{{
     {table::workKinds, kLookup},
 }};
 
-std::string quoteIdent(std::string_view s) {
+} // namespace
+
+std::string quoteIdent(std::string_view name) {
     std::string out = "\"";
-    for (char c : s) {
+    for (char c : name) {
         if (c == '"')
             out += '"';
         out += c;
@@ -40,8 +42,6 @@ std::string quoteIdent(std::string_view s) {
     out += '"';
     return out;
 }
-
-} // namespace
 
 std::string connectionString(std::string_view file) {
     std::string s(kConnectionPrefix);

@@ -79,6 +79,9 @@ struct TableDef {
 // Position of the amount in a book's status summary: 6, 4, 4 for books 2..4; -1 otherwise.
 [[nodiscard]] int amountPosition(int view);
 
+// A table or field name as an SQL identifier: in double quotes, quotes inside doubled.
+[[nodiscard]] std::string quoteIdent(std::string_view name);
+
 // The SQL that creates every table (used only by the build step that writes the empty index).
 [[nodiscard]] std::string schemaSql();
 

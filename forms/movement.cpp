@@ -1,0 +1,121 @@
+#include "movement.h"
+
+#include "Unit1.h"
+#include "amountspin.h"
+#include "intconv.h"
+#include "prompter.h"
+#include "recorddialog.h"
+#include "roster.h"
+#include "schema.h"
+#include "stamp.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+
+using namespace record;
+
+namespace movement {
+
+namespace {
+
+// Refuses an amount that cannot be stored (telling the user why); true when it may be written.
+bool amountAccepted(Prompter& prompter, const QString& amount) {
+    if (amount.isEmpty()) {
+        prompter.message(QStringLiteral("金额不能为空"));
+        return false;
+    }
+    // Every total of the book converts each amount; one that cannot be converted
+    // would break them all until someone mends the row.
+    if (!tsl::tryStrToInt(utf8(amount))) {
+        prompter.message(QStringLiteral("金额必须是整数!"));
+        return false;
+    }
+    return true;
+}
+
+// Appends text to a lookup list unless some entry already equals it exactly.
+void keepInList(tsl::Cursor& scratch, std::string_view list, const std::string& text) {
+    reopen(scratch, list);
+    scratch.first();
+    const int n = scratch.recordCount();
+    for (int i = 0; i < n; ++i) {
+        if (scratch.fieldText(tsl::pos::lookupText) == text)
+            return;
+        scratch.next();
+    }
+    writeRow(scratch, [&] {
+        scratch.edit();
+        scratch.append();
+        scratch.setField(tsl::field::lookup, text);
+        scratch.post();
+    });
+}
+
+} // namespace
+
+bool confirm(Roster& r, const QPushButton* btn, const QString& amount, std::initializer_list<Lookup> lists,
+             std::initializer_list<Field> fields, StampAt stamp) {
+    if (!amountAccepted(r.prompter, amount))
+        return false;
+    tsl::Cursor& book = r.Form1->table1;
+    // Only this caption means add mode; any other is edit mode.
+    const bool adding = btn->text() == kAdd;
+    if (!adding && !hasRowToEdit(r.prompter, book))
+        return false;
+
+    for (const Lookup& l : lists)
+        keepInList(r.Form1->table2, l.list, utf8(l.text));
+
+    writeRow(book, [&] {
+        // The row being appended is not counted yet: its number is the count before the add plus one.
+        auto stampNewRow = [&] { book.setField(tsl::field::stamp, tsl::serialStamp(book.recordCount() + 1, r.clock)); };
+        book.edit();
+        if (adding) {
+            book.append();
+            if (stamp == StampAt::First)
+                stampNewRow();
+        }
+        for (const Field& f : fields)
+            book.setField(f.name, utf8(f.text));
+        if (adding && stamp == StampAt::Last)
+            stampNewRow();
+        book.post();
+    });
+    return true;
+}
+
+void reset(std::initializer_list<DropDown*> lists, QLineEdit* quantity, std::initializer_list<QLineEdit*> emptied,
+           AmountSpin* amount) {
+    for (DropDown* d : lists)
+        d->reset();
+    quantity->setText(QStringLiteral("0"));
+    for (QLineEdit* e : emptied)
+        e->clear();
+    amount->setText(QStringLiteral("0"));
+}
+
+DropDown* Parts::name(const char* objectName) const {
+    return dropDown(d_, objectName, at_.name.x, at_.name.y, at_.name.w);
+}
+
+DropDown* Parts::kind() const { return dropDown(d_, "edzl", at_.kind.x, at_.kind.y, at_.kind.w); }
+
+QLineEdit* Parts::quantity() const {
+    QLineEdit* e = edit(d_, "edsm", at_.quantity.x, at_.quantity.y, at_.quantity.w);
+    e->setText(QStringLiteral("0"));
+    return e;
+}
+
+AmountSpin* Parts::amount() const { return record::amount(d_, "edje", at_.amount.x, at_.amount.y); }
+
+QFrame* Parts::bevel() const { return record::bevel(d_, at_.bevelTop); }
+
+QLabel* Parts::image(const QString& picture) const { return record::image(d_, picture, at_.image.x, at_.image.y); }
+
+QPushButton* Parts::confirm() const { return button(d_, "btn", QString(), at_.confirm.x, at_.confirm.y); }
+
+QPushButton* Parts::cancel() const {
+    return button(d_, "btncancel", QStringLiteral("取消"), at_.cancel.x, at_.cancel.y);
+}
+
+} // namespace movement
