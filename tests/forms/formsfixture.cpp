@@ -26,9 +26,7 @@ QString ScriptedPrompter::inputText(const QString& caption, const QString& promp
     return a;
 }
 
-void ScriptedPrompter::error(const QString& message) {
-    boxes.push_back({Kind::Error, errorBoxText(message), {}, 0});
-}
+void ScriptedPrompter::error(const QString& message) { boxes.push_back({Kind::Error, errorBoxText(message), {}, 0}); }
 
 QStringList ScriptedPrompter::texts() const {
     QStringList out;
@@ -65,4 +63,25 @@ void FormsFixture::shutDown() {
 void typeText(QWidget* w, const QString& text) {
     for (QChar c : text)
         QTest::sendKeyEvent(QTest::Click, w, Qt::Key_unknown, QString(c), Qt::NoModifier);
+}
+
+QStringList tabChain(QWidget* first, int n) {
+    QWidget* top = first->window();
+    auto reachable = [top](QWidget* w) {
+        if (w->window() != top || !(w->focusPolicy() & Qt::TabFocus))
+            return false;
+        for (QWidget* p = w->parentWidget(); p && p != top; p = p->parentWidget())
+            if (p->inherits("QComboBox") || p->inherits("QAbstractSpinBox"))
+                return false;
+        return true;
+    };
+    QStringList names;
+    QWidget* w = first;
+    for (int i = 0; i < n; ++i) {
+        names << w->objectName();
+        do
+            w = w->nextInFocusChain();
+        while (!reachable(w));
+    }
+    return names;
 }

@@ -25,7 +25,7 @@ public:
     QString inputText(const QString& caption, const QString& prompt, int maxLength) override;
     void error(const QString& message) override;
 
-    std::deque<bool> yesNoAnswers;   // default: No
+    std::deque<bool> yesNoAnswers;    // default: No
     std::deque<QString> inputAnswers; // default: "" (cancel)
     std::vector<Box> boxes;
 
@@ -56,3 +56,7 @@ public:
 
 // Sends text to a widget as typed characters (works for Chinese text too).
 void typeText(QWidget* w, const QString& text);
+
+// Object names of the first n controls Tab reaches from `first`, skipping the
+// parts inside a drop-down or spin box.
+QStringList tabChain(QWidget* first, int n);

@@ -9,12 +9,14 @@
 
 #include <QApplication>
 #include <QHeaderView>
+#include <QRegularExpression>
 #include <QStatusBar>
 #include <QTableView>
 #include <QTest>
 #include <QToolButton>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -58,6 +60,42 @@ inline void deliver(const std::string& worker, const std::string& amount) {
 }
 inline void customer(const std::string& name) { addRow("1", {name, "毛衫路8号", "314500", "88881234", "13900000000"}); }
 
+inline std::string ident(std::string_view name) { return "\"" + std::string(name) + "\""; }
+
+inline QStringList toList(const std::vector<std::string>& v) {
+    QStringList out;
+    for (const auto& s : v)
+        out << QString::fromStdString(s);
+    return out;
+}
+
+// Appends one row of texts to a book or list.
+inline void insert(std::string_view table, const QStringList& values) {
+    std::vector<std::string> v;
+    for (const auto& x : values)
+        v.push_back(x.toStdString());
+    tsltest::sqlExec(kFile, insertSql(std::string(table), v));
+}
+// Rows whose every field is the stamp but the last, the amount "1".
+inline void insertStamped(std::string_view book, const QStringList& stamps) {
+    const auto width = tsl::findTable(book)->fields.size();
+    for (const auto& s : stamps)
+        insert(book, QStringList(qsizetype(width - 1), s) << "1");
+}
+// Every row of a book, its fields joined by "|", in stored order.
+inline QStringList rows(std::string_view book) {
+    std::string expr;
+    for (auto field : tsl::findTable(book)->fields)
+        expr += (expr.empty() ? "" : "||'|'||") + ("ifnull(" + ident(field) + ",'')");
+    return toList(tsltest::sqlColumn(kFile, "SELECT " + expr + " FROM " + ident(book) + " ORDER BY rowid"));
+}
+// One field of every row (the first field when none is named).
+inline QStringList column(std::string_view table, std::string_view field = {}) {
+    const std::string f(field.empty() ? tsl::findTable(table)->fields[0] : field);
+    return toList(
+        tsltest::sqlColumn(kFile, "SELECT ifnull(" + ident(f) + ",'') FROM " + ident(table) + " ORDER BY rowid"));
+}
+
 struct Fixture : FormsFixture {
     TForm1* w = nullptr;
     Tj* j = nullptr;
@@ -69,6 +107,52 @@ struct Fixture : FormsFixture {
         std::filesystem::copy_file(tsltest::indexTemplate(), kFile);
         w = roster->Form1.get();
         j = roster->j.get();
+    }
+    // The ledger opened on a book in the hidden workspace, boxes so far forgotten.
+    explicit Fixture(std::string_view book) : Fixture() {
+        w->ado1.setConnectionString(tsl::connectionString(kFile));
+        w->ado1.connect();
+        open(book);
+        prompter.boxes.clear();
+    }
+
+    // Shows a book the way the book buttons do, without summing it.
+    void open(std::string_view book) {
+        w->table1.close();
+        w->table1.setTableName(std::string(book));
+        w->table1.open();
+    }
+    // Changes the file's tables; reconnects, so the workspace sees the new shape.
+    void reshape(const std::string& sql) {
+        w->ado1.disconnect();
+        tsltest::sqlExec(kFile, sql);
+        w->ado1.connect();
+    }
+    QStringList boxes() { return prompter.take(); }
+
+    // Rebuilds a book with only a stand-in column, then runs the confirm again and
+    // again, each time adding back the field that the error box named: the fields
+    // come back in the order in which the confirm writes them.
+    QStringList writeOrder(std::string_view book, bool withRow, const std::function<void()>& confirm) {
+        reshape("DROP TABLE " + ident(book) + "; CREATE TABLE " + ident(book) + " (\"stand_in\" TEXT);");
+        if (withRow)
+            tsltest::sqlExec(kFile, "INSERT INTO " + ident(book) + " VALUES ('x')");
+        QStringList order;
+        const QRegularExpression named(QStringLiteral("\"([^\"]+)\""));
+        for (int guard = 0; guard < 12; ++guard) {
+            open(book);
+            boxes(); // the workspace's own complaints about the stand-in book
+            confirm();
+            const QStringList shown = boxes();
+            if (shown.isEmpty())
+                break;
+            const auto m = named.match(shown.last());
+            if (!m.hasMatch() || order.contains(m.captured(1)))
+                return order << ("unexpected: " + shown.join('/'));
+            order << m.captured(1);
+            reshape("ALTER TABLE " + ident(book) + " ADD COLUMN " + ident(m.captured(1).toStdString()) + " TEXT");
+        }
+        return order;
     }
 
     // What the chooser does on entering a ledger.

@@ -57,125 +57,123 @@ class TestPrompter : public QObject {
     Q_OBJECT
 
 private slots:
-    void messageBoxIsPlain();
-    void errorBoxAddsFullStop();
-    void errorBoxText_data();
-    void errorBoxText();
-    void questionBox();
-    void inputBox();
-};
+    void messageAndErrorBoxes_data() {
+        QTest::addColumn<bool>("error");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("icon");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("message") << false << "帐本创建成功!\n<b>第二行</b>" << int(QMessageBox::NoIcon)
+                                 << "帐本创建成功!\n<b>第二行</b>";
+        QTest::newRow("error") << true << "'<abc>' is not a valid integer value" << int(QMessageBox::Critical)
+                               << "'<abc>' is not a valid integer value.";
+    }
 
-void TestPrompter::messageBoxIsPlain() {
-    DialogPrompter p;
-    bool seen = false;
-    whenModal([&](QWidget* w) {
-        auto* box = qobject_cast<QMessageBox*>(w);
-        QVERIFY(box);
-        seen = true;
-        QCOMPARE(box->windowTitle(), QStringLiteral("tessolan"));
-        QCOMPARE(box->icon(), QMessageBox::NoIcon);
-        QCOMPARE(box->text(), QStringLiteral("帐本创建成功!\n<b>第二行</b>"));
-        QCOMPARE(box->textFormat(), Qt::PlainText);
-        QCOMPARE(buttonTexts(*box), QStringList({QStringLiteral("OK")}));
-        box->buttons().front()->click();
-    });
-    p.message(QStringLiteral("帐本创建成功!\n<b>第二行</b>"));
-    QVERIFY(seen);
-}
-
-void TestPrompter::errorBoxAddsFullStop() {
-    DialogPrompter p;
-    bool seen = false;
-    whenModal([&](QWidget* w) {
-        auto* box = qobject_cast<QMessageBox*>(w);
-        QVERIFY(box);
-        seen = true;
-        QCOMPARE(box->windowTitle(), QStringLiteral("tessolan"));
-        QCOMPARE(box->icon(), QMessageBox::Critical);
-        QCOMPARE(box->text(), QStringLiteral("'<abc>' is not a valid integer value."));
-        QCOMPARE(box->textFormat(), Qt::PlainText);
-        QCOMPARE(buttonTexts(*box), QStringList({QStringLiteral("OK")}));
-        box->buttons().front()->click();
-    });
-    p.error(QStringLiteral("'<abc>' is not a valid integer value"));
-    QVERIFY(seen);
-}
-
-void TestPrompter::errorBoxText_data() {
-    QTest::addColumn<QString>("message");
-    QTest::addColumn<QString>("shown");
-    QTest::newRow("letter") << QStringLiteral("abc") << QStringLiteral("abc.");
-    QTest::newRow("digit") << QStringLiteral("row 7") << QStringLiteral("row 7.");
-    QTest::newRow("chinese") << QStringLiteral("找不到文件") << QStringLiteral("找不到文件.");
-    QTest::newRow("quote") << QStringLiteral("'x' is not a valid integer value")
-                           << QStringLiteral("'x' is not a valid integer value.");
-    QTest::newRow("slash sorts after the stop") << QStringLiteral("a/") << QStringLiteral("a/.");
-    QTest::newRow("already a stop") << QStringLiteral("done.") << QStringLiteral("done.");
-    QTest::newRow("exclamation") << QStringLiteral("错误!") << QStringLiteral("错误!");
-    QTest::newRow("comma") << QStringLiteral("a,") << QStringLiteral("a,");
-    QTest::newRow("closing quote") << QStringLiteral("\"x\"") << QStringLiteral("\"x\"");
-    QTest::newRow("empty") << QString() << QString();
-}
-
-void TestPrompter::errorBoxText() {
-    QFETCH(QString, message);
-    QFETCH(QString, shown);
-    QCOMPARE(::errorBoxText(message), shown);
-}
-
-void TestPrompter::questionBox() {
-    DialogPrompter p;
-    for (bool yes : {true, false}) {
+    void messageAndErrorBoxes() {
+        QFETCH(bool, error);
+        QFETCH(QString, text);
+        QFETCH(int, icon);
+        QFETCH(QString, shown);
+        DialogPrompter p;
         bool seen = false;
         whenModal([&](QWidget* w) {
             auto* box = qobject_cast<QMessageBox*>(w);
             QVERIFY(box);
             seen = true;
-            QCOMPARE(box->icon(), QMessageBox::Information);
-            QCOMPARE(box->windowTitle(), QStringLiteral("Information"));
-            QCOMPARE(buttonTexts(*box), QStringList({QStringLiteral("Yes"), QStringLiteral("No")}));
-            QCOMPARE(box->defaultButton(), box->button(QMessageBox::Yes));
-            box->button(yes ? QMessageBox::Yes : QMessageBox::No)->click();
+            QCOMPARE(box->windowTitle(), QStringLiteral("tessolan"));
+            QCOMPARE(int(box->icon()), icon);
+            QCOMPARE(box->text(), shown);
+            QCOMPARE(box->textFormat(), Qt::PlainText);
+            QCOMPARE(buttonTexts(*box), QStringList({QStringLiteral("OK")}));
+            box->buttons().front()->click();
         });
-        QCOMPARE(p.askYesNo(QStringLiteral("真的要删除该资料吗!")), yes);
+        error ? p.error(text) : p.message(text);
         QVERIFY(seen);
     }
-    // Escape is not Yes.
-    whenModal([](QWidget* w) { QTest::keyClick(w, Qt::Key_Escape); });
-    QCOMPARE(p.askYesNo(QStringLiteral("真的要删除该资料吗!")), false);
-}
 
-void TestPrompter::inputBox() {
-    DialogPrompter p;
-    bool seen = false;
-    whenModal([&](QWidget* w) {
-        auto* dlg = qobject_cast<QInputDialog*>(w);
-        QVERIFY(dlg);
-        seen = true;
-        QCOMPARE(dlg->windowTitle(), QStringLiteral("新建帐本!"));
-        QCOMPARE(dlg->labelText(), QStringLiteral("在下面输下你要的帐本名称,如:\"2004年的帐本\""));
-        auto* edit = dlg->findChild<QLineEdit*>();
-        QVERIFY(edit);
-        QCOMPARE(edit->text(), QString());
-        QCOMPARE(edit->maxLength(), 255);
-        edit->insert(QString(300, QChar(u'帐')));
-        QCOMPARE(edit->text().size(), 255);
-        edit->setText(QStringLiteral("  2005  "));
-        QTest::keyClick(edit, Qt::Key_Return); // OK is the default button
-    });
-    // The box hands back what was typed; trimming is the caller's business.
-    QCOMPARE(p.inputText(QStringLiteral("新建帐本!"), QStringLiteral("在下面输下你要的帐本名称,如:\"2004年的帐本\""),
-                         255),
-             QStringLiteral("  2005  "));
-    QVERIFY(seen);
+    void errorBoxText_data() {
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("letter") << "abc"
+                                << "abc.";
+        QTest::newRow("digit") << "row 7"
+                               << "row 7.";
+        QTest::newRow("chinese") << "找不到文件"
+                                 << "找不到文件.";
+        QTest::newRow("quote") << "'x' is not a valid integer value"
+                               << "'x' is not a valid integer value.";
+        QTest::newRow("slash sorts after the stop") << "a/"
+                                                    << "a/.";
+        QTest::newRow("already a stop") << "done."
+                                        << "done.";
+        QTest::newRow("exclamation") << "错误!"
+                                     << "错误!";
+        QTest::newRow("comma") << "a,"
+                               << "a,";
+        QTest::newRow("closing quote") << "\"x\""
+                                       << "\"x\"";
+        QTest::newRow("empty") << QString() << QString();
+    }
 
-    whenModal([](QWidget* w) {
-        if (auto* edit = w->findChild<QLineEdit*>())
-            edit->setText(QStringLiteral("typed"));
-        QTest::keyClick(w, Qt::Key_Escape);
-    });
-    QCOMPARE(p.inputText(QStringLiteral("新建帐本!"), QStringLiteral("名称"), 255), QString());
-}
+    void errorBoxText() {
+        QFETCH(QString, message);
+        QFETCH(QString, shown);
+        QCOMPARE(::errorBoxText(message), shown);
+    }
+
+    void questionBox() {
+        DialogPrompter p;
+        for (bool yes : {true, false}) {
+            bool seen = false;
+            whenModal([&](QWidget* w) {
+                auto* box = qobject_cast<QMessageBox*>(w);
+                QVERIFY(box);
+                seen = true;
+                QCOMPARE(box->icon(), QMessageBox::Information);
+                QCOMPARE(box->windowTitle(), QStringLiteral("Information"));
+                QCOMPARE(buttonTexts(*box), QStringList({QStringLiteral("Yes"), QStringLiteral("No")}));
+                QCOMPARE(box->defaultButton(), box->button(QMessageBox::Yes));
+                box->button(yes ? QMessageBox::Yes : QMessageBox::No)->click();
+            });
+            QCOMPARE(p.askYesNo(QStringLiteral("真的要删除该资料吗!")), yes);
+            QVERIFY(seen);
+        }
+        // Escape is not Yes.
+        whenModal([](QWidget* w) { QTest::keyClick(w, Qt::Key_Escape); });
+        QCOMPARE(p.askYesNo(QStringLiteral("真的要删除该资料吗!")), false);
+    }
+
+    void inputBox() {
+        DialogPrompter p;
+        bool seen = false;
+        whenModal([&](QWidget* w) {
+            auto* dlg = qobject_cast<QInputDialog*>(w);
+            QVERIFY(dlg);
+            seen = true;
+            QCOMPARE(dlg->windowTitle(), QStringLiteral("新建帐本!"));
+            QCOMPARE(dlg->labelText(), QStringLiteral("在下面输下你要的帐本名称,如:\"2004年的帐本\""));
+            auto* edit = dlg->findChild<QLineEdit*>();
+            QVERIFY(edit);
+            QCOMPARE(edit->text(), QString());
+            QCOMPARE(edit->maxLength(), 255);
+            edit->insert(QString(300, QChar(u'帐')));
+            QCOMPARE(edit->text().size(), 255);
+            edit->setText(QStringLiteral("  2005  "));
+            QTest::keyClick(edit, Qt::Key_Return); // OK is the default button
+        });
+        // The box hands back what was typed; trimming is the caller's business.
+        QCOMPARE(p.inputText(QStringLiteral("新建帐本!"),
+                             QStringLiteral("在下面输下你要的帐本名称,如:\"2004年的帐本\""), 255),
+                 QStringLiteral("  2005  "));
+        QVERIFY(seen);
+
+        whenModal([](QWidget* w) {
+            if (auto* edit = w->findChild<QLineEdit*>())
+                edit->setText(QStringLiteral("typed"));
+            QTest::keyClick(w, Qt::Key_Escape);
+        });
+        QCOMPARE(p.inputText(QStringLiteral("新建帐本!"), QStringLiteral("名称"), 255), QString());
+    }
+};
 
 QTEST_MAIN(TestPrompter)
 #include "tst_prompter.moc"

@@ -30,11 +30,18 @@ const std::vector<Layout> kLayout = {
     {"temp3", {"1"}},
     {"temp4", {"1"}},
     {"temp5", {"1"}},
-    {"temp6", {"1"}},
+    {"temp6", {"1"}}
 };
 
+// The built index has every table, empty, with its text fields; a ledger made
+// from it opens through the cursor with the same fields.
 TEST(Schema, BuiltIndexHasEveryTableEmptyWithItsTextFields) {
     const std::string index = tsltest::indexTemplate();
+    tsltest::TempDir dir;
+    dir.seedIndex("tsl.mdb");
+    tsl::Connection conn;
+    conn.setConnectionString(tsl::connectionString("tsl.mdb"));
+    conn.connect();
     Strings tables = sqlColumn(index, "SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name");
     Strings expected;
     for (const auto& t : kLayout)
@@ -48,6 +55,13 @@ TEST(Schema, BuiltIndexHasEveryTableEmptyWithItsTextFields) {
         for (const auto& type : sqlColumn(index, "SELECT type FROM pragma_table_info('" + t.table + "')"))
             EXPECT_EQ(type, "TEXT");
         EXPECT_EQ(sqlColumn(index, "SELECT count(*) FROM \"" + t.table + "\""), Strings{"0"});
+        tsl::Cursor c(conn);
+        c.setTableName(t.table);
+        c.open();
+        Strings names;
+        for (int i = 0; i < c.fieldCount(); ++i)
+            names.push_back(c.fieldName(i));
+        EXPECT_EQ(names, t.fields);
     }
 }
 
@@ -59,25 +73,6 @@ TEST(Schema, AmountPositionPointsAtTheAmountOfEachBook) {
     }
     for (int view : {0, 1, 5, 6})
         EXPECT_EQ(tsl::amountPosition(view), -1) << view;
-}
-
-// A ledger file made from the index opens through the cursor with the same fields.
-TEST(Schema, CursorSeesTheLayoutOfEveryTable) {
-    tsltest::TempDir dir;
-    dir.seedIndex("tsl.mdb");
-    tsl::Connection conn;
-    conn.setConnectionString(tsl::connectionString("tsl.mdb"));
-    conn.connect();
-    for (const auto& t : kLayout) {
-        tsl::Cursor c(conn);
-        c.setTableName(t.table);
-        c.open();
-        Strings names;
-        for (int i = 0; i < c.fieldCount(); ++i)
-            names.push_back(c.fieldName(i));
-        EXPECT_EQ(names, t.fields) << t.table;
-        EXPECT_EQ(c.recordCount(), 0) << t.table;
-    }
 }
 
 } // namespace

@@ -23,63 +23,45 @@ struct FormatCase {
 
 } // namespace
 
-TEST(FormatDate, FieldsPaddingAndYears) {
+TEST(FormatDate, FieldsPaddingYearsAndQuotes) {
+    const Date d{2004, 1, 5};
+    // clang-format off
     const FormatCase cases[] = {
-        {"yyyy-M-d", {2004, 5, 12}, "2004-5-12"},
-        {"m/d/yy", {2004, 1, 5}, "1/5/04"},
-        {"mm/dd/yy", {2004, 1, 5}, "01/05/04"},
-        {"dd.mm.yyyy", {2004, 1, 5}, "05.01.2004"},
-        {"d.m.yyyy", {2004, 12, 31}, "31.12.2004"},
-        {"dd.mm.yyyy", {2004, 12, 31}, "31.12.2004"},
-        {"DD/MM/YYYY", {1999, 2, 3}, "03/02/1999"},
-        {"D/M/Y", {1999, 2, 3}, "3/2/99"},
-        {"ddd-mmmm", {2004, 1, 5}, "05-01"},  // more letters still mean two digits
-        {"y", {2000, 6, 1}, "00"},
-        {"yy", {2000, 6, 1}, "00"},
-        {"yy", {2009, 6, 1}, "09"},
-        {"yyy", {2000, 6, 1}, "2000"},
-        {"yyyyy", {2000, 6, 1}, "2000"},
-        {"yyyy", {987, 6, 1}, "0987"},
-        {"dD", {2004, 1, 5}, "05"},          // one field, whatever the case
-        {"d d", {2004, 1, 5}, "5 5"},        // a blank ends the run
-        {"ymd", {2004, 1, 5}, "0415"},
-        {"", {2004, 1, 5}, ""},
-        {"-/. :", {2004, 1, 5}, "-/. :"},
+        {"yyyy-M-d", {2004, 5, 12}, "2004-5-12"}, {"m/d/yy", d, "1/5/04"}, {"mm/dd/yy", d, "01/05/04"},
+        {"dd.mm.yyyy", d, "05.01.2004"}, {"d.m.yyyy", {2004, 12, 31}, "31.12.2004"},
+        {"DD/MM/YYYY", {1999, 2, 3}, "03/02/1999"}, {"D/M/Y", {1999, 2, 3}, "3/2/99"},
+        {"ddd-mmmm", d, "05-01"}, // more letters still mean two digits
+        {"y", {2000, 6, 1}, "00"}, {"yy", {2009, 6, 1}, "09"}, {"yyy", {2000, 6, 1}, "2000"},
+        {"yyyyy", {2000, 6, 1}, "2000"}, {"yyyy", {987, 6, 1}, "0987"},
+        {"dD", d, "05"},   // one field, whatever the case
+        {"d d", d, "5 5"}, // a blank ends the run
+        {"ymd", d, "0415"}, {"", d, ""}, {"-/. :", d, "-/. :"},
         {"yyyy\xE5\xB9\xB4m\xE6\x9C\x88" "d\xE6\x97\xA5", {2004, 5, 12},
          "2004\xE5\xB9\xB4" "5\xE6\x9C\x88" "12\xE6\x97\xA5"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.pattern);
-        EXPECT_EQ(formatDate(c.pattern, c.date), c.expected);
-    }
-}
-
-TEST(FormatDate, QuotedTextIsLiteral) {
-    const Date d{2004, 1, 5};
-    const FormatCase cases[] = {
-        {"'day' d", d, "day 5"},
-        {"\"month\" m", d, "month 1"},
-        {"'y'yy", d, "y04"},
-        {"'say \"dmy\"' d", d, "say \"dmy\" 5"},   // the other quote is plain text inside
+        // Quoted text is literal.
+        {"'day' d", d, "day 5"}, {"\"month\" m", d, "month 1"}, {"'y'yy", d, "y04"},
+        {"'say \"dmy\"' d", d, "say \"dmy\" 5"}, // the other quote is plain text inside
         {"\"it's\" m", d, "it's 1"},
-        {"''d", d, "5"},                            // an empty quote vanishes
-        {"d 'rest dmy", d, "5 rest dmy"},           // an open quote runs to the end
+        {"''d", d, "5"},                  // an empty quote vanishes
+        {"d 'rest dmy", d, "5 rest dmy"}, // an open quote runs to the end
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.pattern);
-        EXPECT_EQ(formatDate(c.pattern, c.date), c.expected);
-    }
+    // clang-format on
+    for (const auto& c : cases)
+        EXPECT_EQ(formatDate(c.pattern, c.date), c.expected) << c.pattern;
 }
 
 TEST(PatternFromStrftime, SupportedConversions) {
-    EXPECT_EQ(patternFromStrftime("%m/%d/%y"), "mm/dd/yy");
-    EXPECT_EQ(patternFromStrftime("%d.%m.%Y"), "dd.mm.yyyy");
-    EXPECT_EQ(patternFromStrftime("%Y-%m-%d"), "yyyy-mm-dd");
-    EXPECT_EQ(patternFromStrftime("%e/%m/%Y"), "d/mm/yyyy");
-    EXPECT_EQ(patternFromStrftime("%Y\xE5\xB9\xB4%m\xE6\x9C\x88%d\xE6\x97\xA5"),
-              "yyyy\xE5\xB9\xB4mm\xE6\x9C\x88" "dd\xE6\x97\xA5");
-    EXPECT_EQ(patternFromStrftime("%%"), "%");
-    EXPECT_EQ(patternFromStrftime(""), "");
+    const std::pair<const char*, const char*> cases[] = {{"%m/%d/%y", "mm/dd/yy"},
+                                                         {"%d.%m.%Y", "dd.mm.yyyy"},
+                                                         {"%Y-%m-%d", "yyyy-mm-dd"},
+                                                         {"%e/%m/%Y", "d/mm/yyyy"},
+                                                         {"%Y\xE5\xB9\xB4%m\xE6\x9C\x88%d\xE6\x97\xA5",
+                                                          "yyyy\xE5\xB9\xB4mm\xE6\x9C\x88"
+                                                          "dd\xE6\x97\xA5"},
+                                                         {"%%", "%"},
+                                                         {"", ""}};
+    for (const auto& [fmt, pattern] : cases)
+        EXPECT_EQ(patternFromStrftime(fmt), pattern) << fmt;
 }
 
 TEST(PatternFromStrftime, UnsupportedGivesEmpty) {
@@ -92,10 +74,8 @@ TEST(PatternFromStrftime, UnsupportedGivesEmpty) {
 TEST(PatternFromStrftime, FormatsLikeStrftime) {
     // The converted pattern, run through formatDate, must print what the C
     // library prints for the original format, literal letters and quotes included.
-    const char* formats[] = {
-        "%m/%d/%y", "%d.%m.%Y", "%Y-%m-%d", "%d %%", "day %d of %m", "%Y 'y' %m",
-        "\"%d\"", "DMY %y", "%d'%m\"%Y", "Ymd%Y%m%d",
-    };
+    const char* formats[] = {"%m/%d/%y",  "%d.%m.%Y", "%Y-%m-%d", "%d %%",     "day %d of %m",
+                             "%Y 'y' %m", "\"%d\"",   "DMY %y",   "%d'%m\"%Y", "Ymd%Y%m%d"};
     const Date dates[] = {{2004, 1, 5}, {2000, 12, 31}, {1999, 7, 9}};
     for (const char* fmt : formats) {
         for (const Date& d : dates) {
@@ -156,8 +136,7 @@ bool localeInstalled(const char* name) {
 
 TEST(SystemShortDatePattern, CLocaleAndUnusableLocalesFallBack) {
     LocaleEnv env;
-    const std::string fallback(tsl::kFallbackDatePattern);
-    EXPECT_EQ(fallback, "m/d/yy");
+    const std::string fallback = "m/d/yy";
 
     EXPECT_EQ(tsl::systemShortDatePattern(), fallback) << "nothing set";
     for (const char* name : {"C", "POSIX", "C.UTF-8", "C.utf8", "xx_NOWHERE.UTF-8"}) {

@@ -4,6 +4,8 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 #include <unistd.h>
 
@@ -28,8 +30,17 @@ TempDir::~TempDir() {
     fs::remove_all(path_, ec);
 }
 
-void TempDir::seedIndex(const std::string& name) const {
-    fs::copy_file(indexTemplate(), fs::path(path_) / name);
+void TempDir::seedIndex(const std::string& name) const { fs::copy_file(indexTemplate(), fs::path(path_) / name); }
+
+std::string readFile(const std::string& name) {
+    std::ifstream in(name, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void writeFile(const std::string& name, const std::string& content) {
+    std::ofstream(name, std::ios::binary) << content;
 }
 
 static sqlite3* openDb(const std::string& file) {

@@ -28,6 +28,10 @@ private:
 
 // Runs SQL on a database file outside the program's own code (for checking and seeding).
 void sqlExec(const std::string& file, const std::string& sql);
+// Whole contents of a file ("" when it cannot be read); writes a file whole.
+[[nodiscard]] std::string readFile(const std::string& name);
+void writeFile(const std::string& name, const std::string& content);
+
 // First column of every row of a query, NULL as "".
 [[nodiscard]] std::vector<std::string> sqlColumn(const std::string& file, const std::string& sql);
 
