@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps configure build test run bench package crashtest clean
+.PHONY: all deps configure build test run bench screenshots package crashtest clean
 
 all: build
 
@@ -23,6 +23,10 @@ run: build
 
 bench: build
 	@bash scripts/bench.sh $(BUILD)
+
+# The README's pictures, taken again under Xvfb into docs/screenshots.
+screenshots: build
+	@bash scripts/screenshots.sh $(BUILD)
 
 # Kills the program 200 times while it writes; every database must stay whole.
 crashtest: build

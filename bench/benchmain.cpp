@@ -1,3 +1,61 @@
-#include <benchmark/benchmark.h>
+// Runs every benchmark at each size, then prints one table of every operation
+// beside raw SQLite. Run in a scratch folder holding the empty index "run.dll"
+// (scripts/bench.sh does that); the generated ledgers are removed at the end.
+#include "benchutil.h"
 
-BENCHMARK_MAIN();
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace tslbench {
+bool storageMemoryProbe();
+void registerStorage(int rows);
+void registerWorkspace(int rows);
+void registerDialogs(int rows);
+} // namespace tslbench
+
+namespace {
+
+// One line per benchmark on stderr as each ends; the times go into the table.
+class Progress final : public benchmark::BenchmarkReporter {
+public:
+    bool ReportContext(const Context&) override { return true; }
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& run : runs) {
+            if (run.run_type == Run::RT_Aggregate && run.aggregate_name != "median")
+                continue;
+            // Without the suffixes the library adds ("/iterations:20", "/manual_time").
+            std::string name = run.benchmark_name();
+            for (const char* suffix : {"/manual_time", "/iterations:"})
+                if (auto at = name.find(suffix); at != std::string::npos)
+                    name.erase(at);
+            if (run.error_occurred)
+                std::fprintf(stderr, "  %-44s FAILED: %s\n", name.c_str(), run.error_message.c_str());
+            else
+                std::fprintf(stderr, "  %-44s done\n", name.c_str());
+        }
+        std::fflush(stderr);
+    }
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // A fresh copy of this program asked only for the memory of opening a book.
+    if (tslbench::storageMemoryProbe())
+        return 0;
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    for (int rows : tslbench::kSizes) {
+        tslbench::registerStorage(rows);
+        tslbench::registerWorkspace(rows);
+        tslbench::registerDialogs(rows);
+    }
+    Progress progress;
+    benchmark::RunSpecifiedBenchmarks(&progress);
+    const bool allPassed = tslbench::printTable();
+    tslbench::cleanUp();
+    benchmark::Shutdown();
+    return allPassed ? 0 : 1;
+}
