@@ -163,17 +163,21 @@ void TForm1::btndelClick() {
         }
         if (!r_.prompter.askYesNo(QStringLiteral("真的要删除该资料吗!")))
             return;
+        // The removal and the renumbering go to disk together: a crash between
+        // them would leave a gap in the serial numbers. One transaction also
+        // saves a disk sync per row. A post that fails keeps what was done before it.
+        const bool renumber = viewNumber() != QLatin1String("1");
+        std::optional<tsl::Connection::Transaction> tx;
+        if (renumber)
+            tx.emplace(ado1);
         try {
             table1.remove();
         } catch (...) {
             // A failed removal goes unreported; the renumbering below then rewrites the same numbers.
         }
-        if (viewNumber() == QLatin1String("1"))
+        if (!renumber)
             return;
 
-        // One transaction for the whole book, not one disk sync per row. A post
-        // that fails keeps what was renumbered before it.
-        tsl::Connection::Transaction tx(ado1);
         std::optional<CursorModel::Hold> hold; // the grid follows once, to the row where the loop stops
         if (data1)
             hold.emplace(*data1);
@@ -193,12 +197,12 @@ void TForm1::btndelClick() {
         } catch (...) {
             table1.cancel();
             try {
-                tx.commit();
+                tx->commit();
             } catch (...) {
                 // The engine may have ended the transaction itself; the first error is the one to show.
             }
             throw;
         }
-        tx.commit();
+        tx->commit();
     });
 }

@@ -152,8 +152,10 @@ Book readBook(sqlite3* db, const std::string& ledger, int book) {
         std::string tok = fields.empty() ? "" : fields[0].substr(1);
         if (fields != rowFor(book, tok))
             fail("half-written row " + std::to_string(k) + " in book " + std::to_string(book) + " of " + ledger);
-        if (book != 1 && (r[0].empty() || r[0][0] != '(' || r[0].find(')') == std::string::npos))
-            fail("row " + std::to_string(k) + " of book " + std::to_string(book) + " has no stamp: " + r[0]);
+        // A delete and its renumbering land together, so the numbers always run 1, 2, 3...
+        if (book != 1 && !r[0].starts_with("(" + std::to_string(k) + ")"))
+            fail("row " + std::to_string(k) + " of book " + std::to_string(book) + " of " + ledger +
+                 " is stamped " + r[0]);
         out.push_back(tok);
     }
     return out;
