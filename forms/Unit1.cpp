@@ -9,6 +9,7 @@
 #include "lb.h"
 #include "look.h"
 #include "roster.h"
+#include "scan.h"
 #include "schema.h"
 
 #include <QAction>
@@ -67,12 +68,6 @@ QLabel* label(QWidget* parent, const char* name, const QString& text, const QRec
 }
 
 } // namespace
-
-void reopen(tsl::Cursor& cursor, std::string_view table) {
-    cursor.close();
-    cursor.setTableName(std::string(table));
-    cursor.open();
-}
 
 TForm1::TForm1(Roster& roster) : QMainWindow(nullptr), r_(roster) {
     initWorkspaceResources();
@@ -286,7 +281,7 @@ void TForm1::showEvent(QShowEvent* e) {
 }
 
 void TForm1::openBook(const char* view) {
-    guarded(r_.prompter, [this, view] { reopen(table1, view); });
+    guarded(r_.prompter, [this, view] { tsl::reopen(table1, view); });
 }
 
 void TForm1::SpeedButton1Click() { openBook("1"); }
@@ -471,21 +466,21 @@ void TForm1::SpeedButton5Click() {
         };
         const QString gap = QStringLiteral("\n\n");
 
-        reopen(table2, tsl::table::customers);
+        tsl::reopen(table2, tsl::table::customers);
         QString text = QString(9, QLatin1Char(' ')) + QStringLiteral("总体报表");
         text += gap + QStringLiteral("现在总有客户:") + num(table2.recordCount()) + QStringLiteral("个");
 
-        reopen(table2, tsl::table::shipments);
+        tsl::reopen(table2, tsl::table::shipments);
         text += gap + QStringLiteral("现在总共发货次数为:") + num(table2.recordCount()) + QStringLiteral("次");
         const std::int64_t shipped = totalOfBook();
         text += gap + QStringLiteral("发货总收为:") + num(shipped) + QStringLiteral("元");
 
-        reopen(table2, tsl::table::purchases);
+        tsl::reopen(table2, tsl::table::purchases);
         text += gap + QStringLiteral("现在总共进货次数为:") + num(table2.recordCount()) + QStringLiteral("次");
         const std::int64_t bought = totalOfBook();
         text += gap + QStringLiteral("进货总付出:") + num(bought) + QStringLiteral("元");
 
-        reopen(table2, tsl::table::deliveries);
+        tsl::reopen(table2, tsl::table::deliveries);
         text += gap + QStringLiteral("现在职工总共交货次数为:") + num(table2.recordCount()) + QStringLiteral("次");
         const std::int64_t owed = totalOfBook();
         text += gap + QStringLiteral("应付职工的钱为:") + num(owed) + QStringLiteral("元");

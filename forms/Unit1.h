@@ -15,9 +15,6 @@ class QTableView;
 class QToolButton;
 class Roster;
 
-// Points a cursor at another table: close, set the table name, open. Every use
-// of the scratch cursor starts so, wherever it was left.
-void reopen(tsl::Cursor& cursor, std::string_view table);
 
 // The workspace: one open ledger, its four books.
 class TForm1 : public QMainWindow {

@@ -10,6 +10,7 @@
 #include "khlx.h"
 #include "recorddialog.h"
 #include "roster.h"
+#include "scan.h"
 #include "schema.h"
 #include "zgjh.h"
 
@@ -25,7 +26,7 @@ namespace {
 // Appends every entry of a lookup list to a drop-down, duplicates included.
 // Existing entries stay: the dialog empties its lists when it closes.
 void fillFrom(tsl::Cursor& scratch, DropDown* box, std::string_view list) {
-    reopen(scratch, list);
+    tsl::reopen(scratch, list);
     scratch.first();
     const int n = scratch.recordCount();
     QStringList entries;

@@ -7,6 +7,7 @@
 #include "movement.h"
 #include "recorddialog.h"
 #include "roster.h"
+#include "scan.h"
 #include "schema.h"
 
 #include <QCloseEvent>
@@ -62,7 +63,7 @@ void Tfhb::btncancelClick() { close(); }
 
 void Tfhb::btnClick() {
     guarded(r_.prompter, [this] {
-        if (confirm(r_, btn, edje->text(),
+        if (confirm({r_.Form1->table1, r_.Form1->table2, r_.prompter, r_.clock}, btn, edje->text(),
                     {{tsl::table::garmentKinds, edzl->text()}, {tsl::table::customerNames, edname->text()}},
                     {{tsl::field::shipCustomer, edname->text()},
                      {tsl::field::shipKind, edzl->text()},
@@ -78,17 +79,10 @@ void Tfhb::btnClick() {
 void Tfhb::ednameChange() {
     guarded(r_.prompter, [this] {
         tsl::Cursor& customers = r_.Form1->table2;
-        reopen(customers, tsl::table::customers);
-        customers.first();
-        const std::string name = utf8(edname->text());
-        const int n = customers.recordCount();
-        for (int i = 0; i < n; ++i) {
-            if (customers.fieldText(0) == name) {
-                edadd->setText(QString::fromStdString(customers.fieldText(1)));
-                edyb->setText(QString::fromStdString(customers.fieldText(2)));
-                return;
-            }
-            customers.next();
+        tsl::reopen(customers, tsl::table::customers);
+        if (tsl::findExact(customers, tsl::pos::custName, utf8(edname->text()))) {
+            edadd->setText(QString::fromStdString(customers.fieldText(tsl::pos::custAddress)));
+            edyb->setText(QString::fromStdString(customers.fieldText(tsl::pos::custPostcode)));
         }
     });
 }

@@ -1,5 +1,6 @@
 #include "jhbd.h"
 
+#include "Unit1.h"
 #include "amountspin.h"
 #include "guard.h"
 #include "look.h"
@@ -55,7 +56,7 @@ void Tjhb::btncancelClick() { close(); }
 void Tjhb::btnClick() {
     guarded(r_.prompter, [this] {
         // The stamp comes first here.
-        if (confirm(r_, btn, edje->text(),
+        if (confirm({r_.Form1->table1, r_.Form1->table2, r_.prompter, r_.clock}, btn, edje->text(),
                     {{tsl::table::purchaseKinds, edzl->text()}, {tsl::table::purchaseSources, edly->text()}},
                     {{tsl::field::buySource, edly->text()},
                      {tsl::field::buyKind, edzl->text()},

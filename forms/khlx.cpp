@@ -6,6 +6,7 @@
 #include "look.h"
 #include "recorddialog.h"
 #include "roster.h"
+#include "scan.h"
 #include "schema.h"
 
 #include <QApplication>
@@ -134,15 +135,7 @@ void Tkhl::addCustomer() {
         std::optional<CursorModel::Hold> hold;
         if (r_.Form1->data1)
             hold.emplace(*r_.Form1->data1);
-        t1.first();
-        const int n = t1.recordCount();
-        bool found = false;
-        for (int i = 0; i < n && !found; ++i) {
-            found = t1.fieldText(0) == name;
-            if (!found)
-                t1.next();
-        }
-        if (found) {
+        if (tsl::findExact(t1, tsl::pos::custName, name)) {
             // The grid is left on the customer who has the name.
             hold.reset();
             r_.prompter.message(QStringLiteral("这个姓名已经存在,您最好把名字改一下,如在名字后面加个2!"));
@@ -163,7 +156,7 @@ void Tkhl::addCustomer() {
 
     // Appended without looking: the list may hold a name twice.
     tsl::Cursor& t2 = r_.Form1->table2;
-    reopen(t2, tsl::table::customerNames);
+    tsl::reopen(t2, tsl::table::customerNames);
     writeRow(t2, [&] {
         t2.edit();
         t2.append();

@@ -6,6 +6,7 @@
 #include "look.h"
 #include "prompter.h"
 #include "roster.h"
+#include "scan.h"
 #include "schema.h"
 
 #include <QCloseEvent>
@@ -219,7 +220,7 @@ void Tl::enterLedger(const QString& name) {
     ws.ado1.disconnect();
     ws.ado1.setConnectionString(tsl::connectionString(ledgerFile(name)));
     ws.ado1.connect();
-    reopen(ws.table1, tsl::table::customers);
+    tsl::reopen(ws.table1, tsl::table::customers);
     ws.show();
     hide();
     ws.setWindowTitle(QStringLiteral("帐本名称:") + name);

@@ -1,5 +1,6 @@
 #include "zgjh.h"
 
+#include "Unit1.h"
 #include "amountspin.h"
 #include "guard.h"
 #include "look.h"
@@ -55,7 +56,7 @@ void Tzgj::btncancelClick() { close(); }
 
 void Tzgj::btnClick() {
     guarded(r_.prompter, [this] {
-        if (confirm(r_, btn, edje->text(),
+        if (confirm({r_.Form1->table1, r_.Form1->table2, r_.prompter, r_.clock}, btn, edje->text(),
                     {{tsl::table::workKinds, edzl->text()}, {tsl::table::workerNames, edname->text()}},
                     {{tsl::field::delWorker, edname->text()},
                      {tsl::field::delKind, edzl->text()},

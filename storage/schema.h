@@ -65,6 +65,9 @@ inline constexpr int stamp = 0;        // books 2..4
 inline constexpr int settleName = 1;   // books 2..4: customer, source, worker
 inline constexpr int lookupText = 0;   // lookup lists
 inline constexpr int ledgerName = 0;   // ledger list
+inline constexpr int custName = 0;     // customer book
+inline constexpr int custAddress = 1;
+inline constexpr int custPostcode = 2;
 } // namespace pos
 
 struct TableDef {

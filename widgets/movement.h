@@ -10,8 +10,13 @@ class QFrame;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class Prompter;
 class QWidget;
-class Roster;
+
+namespace tsl {
+class Clock;
+class Cursor;
+} // namespace tsl
 
 // What the three movement dialogs (shipment, purchase, worker delivery) do alike.
 // Each dialog hands over its own lists, fields and orders.
@@ -29,6 +34,15 @@ struct Field {
     QString text;
 };
 
+// What a confirm works on: the shown book, the scratch cursor for the lookup
+// lists, the boxes that answer the user, and the clock of the serial stamp.
+struct Books {
+    tsl::Cursor& book;
+    tsl::Cursor& scratch;
+    Prompter& prompter;
+    const tsl::Clock& clock;
+};
+
 // Where the serial stamp of a new row goes among the writes of its fields.
 enum class StampAt { First, Last };
 
@@ -36,7 +50,7 @@ enum class StampAt { First, Last };
 // then the fields written in the given order into the shown book: a new row in
 // add mode, the current row in edit mode. True when the row was written and the
 // dialog may close.
-[[nodiscard]] bool confirm(Roster& r, const QPushButton* btn, const QString& amount,
+[[nodiscard]] bool confirm(const Books& at, const QPushButton* btn, const QString& amount,
                            std::initializer_list<Lookup> lists, std::initializer_list<Field> fields, StampAt stamp);
 
 // The reset on close, in this order: the drop-downs lose their text and entries,

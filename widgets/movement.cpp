@@ -1,11 +1,10 @@
 #include "movement.h"
 
-#include "Unit1.h"
 #include "amountspin.h"
 #include "intconv.h"
 #include "prompter.h"
 #include "recorddialog.h"
-#include "roster.h"
+#include "scan.h"
 #include "schema.h"
 #include "stamp.h"
 
@@ -35,14 +34,9 @@ bool amountAccepted(Prompter& prompter, const QString& amount) {
 
 // Appends text to a lookup list unless some entry already equals it exactly.
 void keepInList(tsl::Cursor& scratch, std::string_view list, const std::string& text) {
-    reopen(scratch, list);
-    scratch.first();
-    const int n = scratch.recordCount();
-    for (int i = 0; i < n; ++i) {
-        if (scratch.fieldText(tsl::pos::lookupText) == text)
-            return;
-        scratch.next();
-    }
+    tsl::reopen(scratch, list);
+    if (tsl::findExact(scratch, tsl::pos::lookupText, text))
+        return;
     writeRow(scratch, [&] {
         scratch.edit();
         scratch.append();
@@ -53,22 +47,22 @@ void keepInList(tsl::Cursor& scratch, std::string_view list, const std::string& 
 
 } // namespace
 
-bool confirm(Roster& r, const QPushButton* btn, const QString& amount, std::initializer_list<Lookup> lists,
+bool confirm(const Books& at, const QPushButton* btn, const QString& amount, std::initializer_list<Lookup> lists,
              std::initializer_list<Field> fields, StampAt stamp) {
-    if (!amountAccepted(r.prompter, amount))
+    if (!amountAccepted(at.prompter, amount))
         return false;
-    tsl::Cursor& book = r.Form1->table1;
+    tsl::Cursor& book = at.book;
     // Only this caption means add mode; any other is edit mode.
     const bool adding = btn->text() == kAdd;
-    if (!adding && !hasRowToEdit(r.prompter, book))
+    if (!adding && !hasRowToEdit(at.prompter, book))
         return false;
 
     for (const Lookup& l : lists)
-        keepInList(r.Form1->table2, l.list, utf8(l.text));
+        keepInList(at.scratch, l.list, utf8(l.text));
 
     writeRow(book, [&] {
         // The row being appended is not counted yet: its number is the count before the add plus one.
-        auto stampNewRow = [&] { book.setField(tsl::field::stamp, tsl::serialStamp(book.recordCount() + 1, r.clock)); };
+        auto stampNewRow = [&] { book.setField(tsl::field::stamp, tsl::serialStamp(book.recordCount() + 1, at.clock)); };
         book.edit();
         if (adding) {
             book.append();
