@@ -124,6 +124,7 @@ TForm1::TForm1(Roster& roster) : QMainWindow(nullptr), r_(roster) {
     barPanel->setContentsMargins(2, 0, 2, 0);
 
     buildMenu();
+    installSafetyMenu();
 
     const int menuHeight = menuBar()->sizeHint().height();
     setMinimumSize(kClientWidth, kClientHeight + menuHeight);
@@ -331,6 +332,7 @@ void TForm1::table1AfterOpen() {
 }
 
 void TForm1::table1AfterPost() {
+    lastDelete.bookChanged(table1.tableName());
     guarded(r_.prompter, [this] { enableCommands(); });
 }
 
@@ -380,6 +382,7 @@ void TForm1::FormCloseQuery() {
         if (r_.l)
             r_.l->show();
     });
+    ledgerLeft();
 }
 
 // Settlement: every row of the shown book whose name (position 1) is exactly

@@ -1,6 +1,7 @@
 #pragma once
 #include "connection.h"
 #include "cursor.h"
+#include "undodelete.h"
 
 #include <QMainWindow>
 
@@ -78,6 +79,12 @@ public:
     // The status summary (the panel's text).
     [[nodiscard]] QString statusSummary() const;
 
+    // Right-click on grid1 (Unit1_safety.cpp): put back the last deleted row,
+    // change the date of a row's serial stamp.
+    QAction* undoDeleteAction = nullptr; // 撤销删除
+    QAction* changeDateAction = nullptr; // 修改日期…
+    tsl::DeleteUndo lastDelete;
+
 protected:
     void closeEvent(QCloseEvent* e) override;
     void showEvent(QShowEvent* e) override;
@@ -109,6 +116,12 @@ private:
     void table1AfterOpen();
     void table1AfterPost();
     void enableCommands();
+
+    void installSafetyMenu();
+    void refreshSafetyMenu();
+    void undoDeleteClick();
+    void changeDateClick();
+    void ledgerLeft();
 
     Roster& r_;
     QWidget* client_ = nullptr;

@@ -164,6 +164,8 @@ void TForm1::btndelClick() {
         }
         if (!r_.prompter.askYesNo(QStringLiteral("真的要删除该资料吗!")))
             return;
+        lastDelete.capture(table1);
+        const tsl::DeleteUndo::ArmWhenDone undoable(lastDelete); // right-click can put the row back
         // The removal and the renumbering go to disk together: a crash between
         // them would leave a gap in the serial numbers. One transaction also
         // saves a disk sync per row. A post that fails keeps what was done before it.

@@ -79,6 +79,99 @@ std::string formatDate(std::string_view pattern, Date date) {
     return out;
 }
 
+namespace {
+
+bool isLeap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+
+int daysInMonth(int y, int m) {
+    static constexpr int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return m == 2 && isLeap(y) ? 29 : days[m - 1];
+}
+
+// Reads between minDigits and maxDigits digits at text[at]; -1 when fewer are there.
+int readDigits(std::string_view text, std::size_t& at, std::size_t minDigits, std::size_t maxDigits) {
+    int v = 0;
+    std::size_t n = 0;
+    while (n < maxDigits && at < text.size() && text[at] >= '0' && text[at] <= '9') {
+        v = v * 10 + (text[at] - '0');
+        ++at;
+        ++n;
+    }
+    return n >= minDigits ? v : -1;
+}
+
+} // namespace
+
+std::optional<Date> parseDate(std::string_view pattern, std::string_view text, int referenceYear) {
+    int day = -1, month = -1, year = -1;
+    std::size_t i = 0, at = 0;
+    auto literal = [&](std::string_view lit) {
+        if (text.substr(at, lit.size()) != lit)
+            return false;
+        at += lit.size();
+        return true;
+    };
+    while (i < pattern.size()) {
+        const char c = pattern[i];
+        if (c == '\'' || c == '"') {
+            std::size_t close = pattern.find(c, i + 1);
+            if (close == std::string_view::npos)
+                close = pattern.size();
+            if (!literal(pattern.substr(i + 1, close - i - 1)))
+                return std::nullopt;
+            i = close + 1;
+            continue;
+        }
+        if (!isFieldLetter(c)) {
+            if (!literal(pattern.substr(i, 1)))
+                return std::nullopt;
+            ++i;
+            continue;
+        }
+        const char letter = lower(c);
+        std::size_t run = 0;
+        while (i < pattern.size() && lower(pattern[i]) == letter) {
+            ++run;
+            ++i;
+        }
+        int v;
+        if (letter == 'y') {
+            const std::size_t width = run <= 2 ? 2 : 4;
+            v = readDigits(text, at, width, width);
+            if (v >= 0 && width == 2) {
+                // The century that puts the year within [reference - 80, reference + 19].
+                const int low = referenceYear - 80;
+                int y = low - ((low % 100) + 100) % 100 + v;
+                if (y < low)
+                    y += 100;
+                v = y;
+            }
+            year = v;
+        } else {
+            v = readDigits(text, at, run >= 2 ? 2 : 1, 2);
+            (letter == 'd' ? day : month) = v;
+        }
+        if (v < 0)
+            return std::nullopt;
+    }
+    if (at != text.size() || day < 1 || month < 1 || month > 12 || year < 0)
+        return std::nullopt;
+    if (day > daysInMonth(year, month))
+        return std::nullopt;
+    return Date{year, month, day};
+}
+
+std::string_view stampDatePart(std::string_view stamp) {
+    const auto p = stamp.find(')');
+    return p == std::string_view::npos ? stamp : stamp.substr(p + 1);
+}
+
+std::string stampWithDate(std::string_view stamp, std::string_view pattern, Date date) {
+    const auto p = stamp.find(')');
+    const std::string_view head = p == std::string_view::npos ? std::string_view() : stamp.substr(0, p + 1);
+    return std::string(head) + formatDate(pattern, date);
+}
+
 std::string patternFromStrftime(std::string_view fmt) {
     std::string out;
     for (std::size_t i = 0; i < fmt.size(); ++i) {

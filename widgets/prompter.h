@@ -1,5 +1,8 @@
 #pragma once
+#include <QDate>
+#include <QList>
 #include <QString>
+#include <QStringList>
 
 class QWidget;
 
@@ -15,6 +18,16 @@ public:
     virtual QString inputText(const QString& caption, const QString& prompt, int maxLength) = 0;
     // Default error box: caption "tessolan", error icon, OK. Gets the raw message.
     virtual void error(const QString& message) = 0;
+
+    // Boxes of the commands reached by right-click. A prompter that cannot ask
+    // answers Cancel.
+    // A list of rows under column headers, OK and Cancel: the chosen row, -1 for Cancel.
+    virtual int chooseRow(const QString& caption, const QString& prompt, const QStringList& headers,
+                          const QList<QStringList>& rows);
+    // Qt's calendar opened on a day, OK and Cancel: the chosen day, invalid for Cancel.
+    virtual QDate chooseDate(const QString& caption, const QDate& initial);
+    // A folder of the user's choice: its path, "" for Cancel.
+    virtual QString chooseFolder(const QString& caption);
 };
 
 // The real boxes.
@@ -24,6 +37,10 @@ public:
     bool askYesNo(const QString& text) override;
     QString inputText(const QString& caption, const QString& prompt, int maxLength) override;
     void error(const QString& message) override;
+    int chooseRow(const QString& caption, const QString& prompt, const QStringList& headers,
+                  const QList<QStringList>& rows) override;
+    QDate chooseDate(const QString& caption, const QDate& initial) override;
+    QString chooseFolder(const QString& caption) override;
 };
 
 // The error box's text: a full stop is added when the last character sorts after ".".

@@ -375,7 +375,9 @@ private slots:
         QCOMPARE(closedSpy.count(), 1);
         QVERIFY(!workspace(f).ado1.connected());
         QVERIFY(!l.ado1.connected());
-        QCOMPARE(folderEntries(), QStringList({"2005.mdb", "run.dll"}));
+        // The ending backs up the ledger and the index into "backups".
+        QCOMPARE(folderEntries(), QStringList({"2005.mdb", "backups", "run.dll"}));
+        QCOMPARE(folderEntries("backups"), QStringList({"2005.mdb", "tsl.mdb"}));
         f.roster.reset();
 
         f.create();
