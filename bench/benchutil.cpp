@@ -58,6 +58,9 @@ constexpr const char* opName(Op op) {
     case Op::ShipmentAdd: return "shipment dialog add";
     case Op::Autofill: return "autofill keystroke";
     case Op::DeleteRenumberDialog: return "delete+renumber (workspace)";
+    case Op::Snapshot: return "backup snapshot";
+    case Op::Restore: return "restore (snapshot first)";
+    case Op::UndoDelete: return "undo delete of row 1";
     case Op::Count: break;
     }
     return "?";

@@ -48,6 +48,9 @@ enum class Op {
     ShipmentAdd,
     Autofill,
     DeleteRenumberDialog,
+    Snapshot,
+    Restore,
+    UndoDelete,
     Count
 };
 

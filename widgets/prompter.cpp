@@ -4,6 +4,7 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QApplication>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
@@ -99,7 +100,7 @@ QDialogButtonBox* okCancel(QDialog& dlg) {
 
 int DialogPrompter::chooseRow(const QString& caption, const QString& prompt, const QStringList& headers,
                               const QList<QStringList>& rows) {
-    QDialog dlg;
+    QDialog dlg(QApplication::activeWindow()); // above the window that asked, which may stay on top
     dlg.setWindowTitle(caption);
     auto* layout = new QVBoxLayout(&dlg);
     auto* label = new QLabel(prompt, &dlg);
@@ -116,8 +117,8 @@ int DialogPrompter::chooseRow(const QString& caption, const QString& prompt, con
         for (int c = 1; c < r.size(); ++c)
             item->setTextAlignment(c, Qt::AlignRight | Qt::AlignVCenter);
     }
-    for (int c = 0; c < headers.size(); ++c)
-        list->resizeColumnToContents(c);
+    list->header()->setStretchLastSection(false);
+    list->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     if (!rows.isEmpty())
         list->setCurrentItem(list->topLevelItem(0));
     layout->addWidget(list);
@@ -132,7 +133,7 @@ int DialogPrompter::chooseRow(const QString& caption, const QString& prompt, con
 }
 
 QDate DialogPrompter::chooseDate(const QString& caption, const QDate& initial) {
-    QDialog dlg;
+    QDialog dlg(QApplication::activeWindow());
     dlg.setWindowTitle(caption);
     auto* layout = new QVBoxLayout(&dlg);
     auto* calendar = new QCalendarWidget(&dlg);
@@ -149,5 +150,5 @@ QDate DialogPrompter::chooseDate(const QString& caption, const QDate& initial) {
 }
 
 QString DialogPrompter::chooseFolder(const QString& caption) {
-    return QFileDialog::getExistingDirectory(nullptr, caption, QDir::homePath());
+    return QFileDialog::getExistingDirectory(QApplication::activeWindow(), caption, QDir::homePath());
 }
