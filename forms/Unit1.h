@@ -84,6 +84,8 @@ public:
     QAction* undoDeleteAction = nullptr; // 撤销删除
     QAction* changeDateAction = nullptr; // 修改日期…
     tsl::DeleteUndo lastDelete;
+    // Brings their enabling up to date; done whenever the menu is about to show.
+    void refreshSafetyMenu();
 
 protected:
     void closeEvent(QCloseEvent* e) override;
@@ -118,7 +120,6 @@ private:
     void enableCommands();
 
     void installSafetyMenu();
-    void refreshSafetyMenu();
     void undoDeleteClick();
     void changeDateClick();
     void ledgerLeft();

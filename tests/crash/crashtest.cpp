@@ -64,11 +64,12 @@ struct Op {
     // How the op changes the model (applied when done, or maybe applied when in flight).
     std::string kind, ledger, tok, tok2;
     int book = 0;
+    std::size_t at = 0; // undo: where the row goes back
 };
 
 void applyOp(Model& m, const Op& op) {
-    if (op.kind == "enter")
-        return;
+    if (op.kind == "enter" || op.kind == "leave" || op.kind == "restore")
+        return; // a restore is read from the files when it is done
     if (op.kind == "new") {
         m[op.ledger];
         for (int b = 1; b <= 4; ++b)
@@ -84,6 +85,8 @@ void applyOp(Model& m, const Op& op) {
                 t = op.tok2;
     } else if (op.kind == "del") {
         std::erase(bk, op.tok);
+    } else if (op.kind == "undo") {
+        bk.insert(bk.begin() + std::ptrdiff_t(std::min(op.at, bk.size())), op.tok);
     }
 }
 
@@ -159,6 +162,36 @@ Book readBook(sqlite3* db, const std::string& ledger, int book) {
         out.push_back(tok);
     }
     return out;
+}
+
+Ledger readLedger(const std::string& file, const std::string& name) {
+    sqlite3* db = openRead(file);
+    Ledger l;
+    for (int b = 1; b <= 4; ++b)
+        l.books[b] = readBook(db, name, b);
+    sqlite3_close(db);
+    return l;
+}
+
+// Snapshots are whole databases, and a cut-short copy leaves nothing a start does not tidy.
+std::vector<fs::path> checkBackups(const fs::path& dir, bool afterStart) {
+    std::vector<fs::path> snapshots;
+    const fs::path root = dir / "backups";
+    if (!fs::exists(root))
+        return snapshots;
+    for (const auto& folder : fs::directory_iterator(root)) {
+        for (const auto& e : fs::directory_iterator(folder.path())) {
+            const std::string name = e.path().filename().string();
+            if (name.find(".tmp-") != std::string::npos) {
+                if (afterStart)
+                    fail("a temporary file is left after the start: " + e.path().string());
+                continue;
+            }
+            checkIntegrity(e.path().string());
+            snapshots.push_back(e.path());
+        }
+    }
+    return snapshots;
 }
 
 // --- the driver process ----------------------------------------------------
@@ -279,10 +312,23 @@ void verify(const fs::path& dir, Model& model, const std::optional<Op>& inflight
                  std::to_string(expected.size()));
         model = with;
     }
+    const auto snapshots = checkBackups(dir, false);
     for (auto& [name, ledger] : model) {
         auto file = dir / (name + ".mdb");
         if (!fs::exists(file))
             fail("ledger file missing: " + file.string());
+        if (inflight && inflight->kind == "restore" && inflight->ledger == name) {
+            // The old contents or one snapshot's, never neither.
+            const Ledger actual = readLedger(file.string(), name);
+            bool known = actual.books == ledger.books;
+            for (const auto& snap : snapshots)
+                if (!known && snap.parent_path().filename() == name + ".mdb")
+                    known = readLedger(snap.string(), name).books == actual.books;
+            if (!known)
+                fail("the restore left " + name + " holding neither its old contents nor a snapshot's");
+            ledger = actual;
+            continue;
+        }
         sqlite3* db = openRead(file.string());
         for (int b = 1; b <= 4; ++b) {
             Book actual = readBook(db, name, b);
@@ -351,6 +397,7 @@ int main(int argc, char** argv) {
 
     Model model;
     int seq = 0, tokCounter = 0, survived = 0, ledgerCounter = 0;
+    std::map<std::string, int> doneKinds; // leaves (backups), undos, restores that finished
 
     for (int round = 0; round < o.kills; ++round) {
         Driver d;
@@ -370,6 +417,7 @@ int main(int argc, char** argv) {
         if (listed != expected)
             fail("round " + std::to_string(round) + ": the chooser lists " + std::to_string(listed.size()) +
                  " ledgers, expected " + std::to_string(expected.size()));
+        (void)checkBackups(dir, true);
 
         // Work on one ledger this round; now and then make a new one.
         std::vector<Op> ops;
@@ -405,11 +453,25 @@ int main(int argc, char** argv) {
                 op.line = "edit\t" + std::to_string(book) + "\t" + op.tok + "\t" + op.tok2;
             } else {
                 op.kind = "del";
-                op.tok = bk[std::size_t(pick(0, int(bk.size()) - 1))];
+                op.at = std::size_t(pick(0, int(bk.size()) - 1));
+                op.tok = bk[op.at];
                 op.line = "del\t" + std::to_string(book) + "\t" + op.tok;
             }
             applyOp(shadow, op);
             ops.push_back(op);
+            if (op.kind == "del" && pick(0, 2) == 0) { // put back at once
+                Op undo = op;
+                undo.kind = "undo";
+                undo.line = "undo\t" + std::to_string(book);
+                applyOp(shadow, undo);
+                ops.push_back(undo);
+            }
+        }
+        // Now and then: leave (a backup), restore one of the two newest snapshots, enter again.
+        if (pick(0, 2) == 0) {
+            ops.push_back(Op{"leave", "leave", ledger, "", "", 0});
+            ops.push_back(Op{"restore\t" + ledger + "\t" + std::to_string(pick(0, 1)), "restore", ledger, "", "", 0});
+            ops.push_back(Op{"enter\t" + ledger, "enter", ledger, "", "", 0});
         }
 
         // Send everything, then kill after a random time while the writes go on.
@@ -418,6 +480,7 @@ int main(int argc, char** argv) {
         const int firstSeq = seq - int(ops.size()) + 1;
         const int killAfterMs = pick(5, 1500);
         std::size_t done = 0;
+        std::string restoring; // the snapshot the restore in progress puts in place
         auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(killAfterMs);
         for (;;) {
             auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
@@ -427,11 +490,23 @@ int main(int argc, char** argv) {
             if (!line)
                 break;
             auto parts = splitTabs(*line);
-            if (parts[0] == "ok") {
+            if (parts[0] == "restoring") {
+                restoring = parts.at(1);
+            } else if (parts[0] == "ok") {
                 int s = std::stoi(parts.at(1));
                 if (s != firstSeq + int(done))
                     fail("acknowledgements out of order");
                 applyOp(model, ops[done]);
+                ++doneKinds[ops[done].kind];
+                if (ops[done].kind == "restore" && !restoring.empty()) {
+                    // Done: the ledger holds the snapshot's contents (or, had the restore failed, its own).
+                    const Ledger now = readLedger((dir / (ops[done].ledger + ".mdb")).string(), ops[done].ledger);
+                    const Ledger snap = readLedger((dir / restoring).string(), ops[done].ledger);
+                    if (now.books != snap.books && now.books != model[ops[done].ledger].books)
+                        fail("a restore left " + ops[done].ledger + " holding neither contents");
+                    model[ops[done].ledger] = now;
+                    restoring.clear();
+                }
                 ++done;
             } else if (parts[0] == "err") {
                 fail("the program reported an error: " + line->substr(4));
@@ -450,7 +525,9 @@ int main(int argc, char** argv) {
                          ops.size(), killAfterMs);
     }
 
-    std::printf("crashtest: %d kills survived, 0 integrity failures, 0 lost rows (seed %u)\n", survived, o.seed);
+    std::printf("crashtest: %d kills survived, 0 integrity failures, 0 lost rows (seed %u); finished before a kill: "
+                "%d leaves with a backup, %d undos, %d restores\n",
+                survived, o.seed, doneKinds["leave"], doneKinds["undo"], doneKinds["restore"]);
     if (!o.keep)
         fs::remove_all(dir);
     else
