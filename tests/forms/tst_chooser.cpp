@@ -248,7 +248,8 @@ private slots:
         QFETCH(QString, probe);
         FormsFixture f;
         f.seedIndex();
-        f.seedIndex("lost.mdb"); // a ledger whose list row was lost
+        f.seedIndex("lost.mdb"); // a ledger whose list row was lost, with a row someone entered
+        sqlExec("lost.mdb", "INSERT INTO \"1\" VALUES ('张三','','','','')");
         tsltest::writeFile("kept.mdb", "not to be overwritten");
         f.create();
         const QStringList before = folderEntries();
