@@ -30,7 +30,6 @@ public:
     // back. connect() then throws InUseError when another holds it. Only while
     // disconnected.
     void setExclusive(bool on);
-    [[nodiscard]] bool exclusive() const { return exclusive_; }
 
     void connect();
     void disconnect() noexcept; // closes every cursor on this connection first

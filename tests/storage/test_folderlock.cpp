@@ -13,25 +13,10 @@ namespace {
 
 // Asks a child process (which does not share our lock) whether it can take the lock.
 bool otherProcessCanLock() {
-    pid_t pid = fork();
-    if (pid == 0) {
+    return tsltest::inChild([] {
         tsl::FolderLock lock;
-        _exit(lock.tryLock() ? 0 : 1);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
-// Runs `body` in a child process; its exit code, or -1 when it did not exit.
-template <class F>
-int inChild(F body) {
-    pid_t pid = fork();
-    if (pid == 0)
-        _exit(body());
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return lock.tryLock() ? 0 : 1;
+    }) == 0;
 }
 
 } // namespace
@@ -68,7 +53,7 @@ TEST(FolderLock, WorksInAFolderThatCannotBeListed) {
     if (root) {
         ASSERT_EQ(chown("box", 65534, 65534), 0);
     }
-    const int code = inChild([root] {
+    const int code = tsltest::inChild([root] {
         if (root && (setgid(65534) != 0 || setuid(65534) != 0))
             return 10;
         if (chdir("box") != 0)

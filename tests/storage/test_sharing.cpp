@@ -20,6 +20,7 @@
 namespace fs = std::filesystem;
 using tsl::Connection;
 using tsl::Cursor;
+using tsltest::inChild;
 using tsltest::readFile;
 using tsltest::sqlColumn;
 using tsltest::sqlExec;
@@ -33,17 +34,6 @@ void connectExclusive(Connection& c, const std::string& file) {
     c.setConnectionString(tsl::connectionString(file));
     c.setExclusive(true);
     c.connect();
-}
-
-// Runs `body` in a child process, which does not share our locks; its exit code.
-template <class F>
-int inChild(F body) {
-    pid_t pid = fork();
-    if (pid == 0)
-        _exit(body());
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 // 0: connected; 1: refused as in use; 2: another failure.
