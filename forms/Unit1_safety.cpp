@@ -11,6 +11,7 @@
 #include "scan.h"
 #include "schema.h"
 #include "stamp.h"
+#include "waitcursor.h"
 
 #include <QAction>
 #include <QEvent>
@@ -64,6 +65,7 @@ void TForm1::undoDeleteClick() {
         refreshSafetyMenu();
         if (!undoDeleteAction->isEnabled())
             return;
+        const WaitCursor wait; // a big book renumbers every row after the one put back
         const std::string book = table1.tableName();
         const int row = lastDelete.undo(ado1);
         // Read again: the row count and total change, and the grid shows the row back in its place.

@@ -11,9 +11,9 @@
 #include "prompter.h"
 #include "roster.h"
 #include "schema.h"
+#include "waitcursor.h"
 
 #include <QAction>
-#include <QApplication>
 #include <QListWidget>
 
 #include <ctime>
@@ -21,14 +21,6 @@
 namespace {
 
 QString fromStd(const std::string& s) { return QString::fromStdString(s); }
-
-// The wait cursor for as long as a copy takes.
-struct WaitCursor {
-    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
-};
 
 } // namespace
 
