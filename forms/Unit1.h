@@ -4,6 +4,7 @@
 
 #include <QMainWindow>
 
+class ColumnSizer;
 class CursorModel;
 class QAction;
 class QFrame;
@@ -112,5 +113,6 @@ private:
 
     Roster& r_;
     QWidget* client_ = nullptr;
+    ColumnSizer* sizer_ = nullptr; // sizes grid1's columns when a book opens
     bool placed_ = false;
 };

@@ -2,6 +2,7 @@
 #include "Unit1.h"
 
 #include "amountspin.h"
+#include "desktop.h"
 #include "fhbd.h"
 #include "gridmodel.h"
 #include "guard.h"
@@ -12,6 +13,7 @@
 #include "roster.h"
 #include "scan.h"
 #include "schema.h"
+#include "waitcursor.h"
 #include "zgjh.h"
 
 #include <QLineEdit>
@@ -47,6 +49,7 @@ void showDialog(QWidget* w) {
     w->show();
     w->raise();
     w->activateWindow();
+    focusFirst(*w); // not wherever the last use left it
 }
 
 struct Fill {
@@ -168,6 +171,7 @@ void TForm1::btndelClick() {
         // them would leave a gap in the serial numbers. One transaction also
         // saves a disk sync per row. A post that fails keeps what was done before it.
         const bool renumber = viewNumber() != QLatin1String("1");
+        WaitCursor wait; // renumbering a big book takes a while
         std::optional<tsl::Connection::Transaction> tx;
         if (renumber)
             tx.emplace(ado1);
