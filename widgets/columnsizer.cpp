@@ -43,6 +43,7 @@ void ColumnSizer::sizeColumns() {
     const int top = std::max(0, view_->rowAt(0));
     const int bottom = rowsInSight();
     const int cap = widest();
+    const int grid = view_->showGrid() ? 1 : 0; // the line between cells comes off the cell's width
     ours_ = true;
     for (int c = 0; c < columns; ++c) {
         if (kept.contains(c)) {
@@ -52,7 +53,7 @@ void ColumnSizer::sizeColumns() {
         const int title = cols->sectionSizeHint(c);
         int content = 0;
         for (int r = top; r < bottom; ++r)
-            content = std::max(content, view_->sizeHintForIndex(m->index(r, c)).width());
+            content = std::max(content, view_->sizeHintForIndex(m->index(r, c)).width() + grid);
         cols->resizeSection(c, std::max(title, std::min(content, cap)));
     }
     ours_ = false;

@@ -83,13 +83,13 @@ private slots:
         for (int c = 0; c < 7; ++c) {
             if (c == 4)
                 continue;
-            QVERIFY2(h->sectionSize(c) >= g->sizeHintForIndex(m->index(0, c)).width(),
+            QVERIFY2(g->visualRect(m->index(0, c)).width() >= g->sizeHintForIndex(m->index(0, c)).width(),
                      qPrintable(QStringLiteral("column %1 cuts its text").arg(c)));
             QVERIFY(h->sectionSize(c) >= h->sectionSizeHint(c));
         }
         // The long address is cut to a third of the grid; the short one would fit.
         QVERIFY(h->sectionSize(4) < g->sizeHintForIndex(m->index(1, 4)).width());
-        QVERIFY(h->sectionSize(4) >= g->sizeHintForIndex(m->index(0, 4)).width());
+        QVERIFY(g->visualRect(m->index(0, 4)).width() >= g->sizeHintForIndex(m->index(0, 4)).width());
         QVERIFY(h->sectionSize(4) <= g->width() / 3);
     }
 
@@ -109,7 +109,7 @@ private slots:
         const int near = g->sizeHintForIndex(g->model()->index(0, 1)).width();
         QVERIFY(far > near + 100);
         QVERIFY(titles(f)->sectionSize(1) < far);
-        QVERIFY(titles(f)->sectionSize(1) >= near);
+        QVERIFY(g->visualRect(g->model()->index(0, 1)).width() >= near);
     }
 
     // A width the user drags stays with its book: across book switches and a
