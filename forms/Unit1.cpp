@@ -66,6 +66,9 @@ QToolButton* flatButton(QWidget* parent, const char* name, const QString& pictur
 TForm1::TForm1(Roster& roster) : QMainWindow(nullptr), r_(roster) {
     initWorkspaceResources();
     setObjectName(QStringLiteral("Form1"));
+    // One program per ledger file: another one writing behind our cursors would
+    // lose rows without a word.
+    ado1.setExclusive(true);
     setupWindow(*this, QStringLiteral("Tessolan!"), kClientWidth, kClientHeight, WindowButtons::MinimiseMaximise);
     setWindowIcon(QIcon(QStringLiteral(":/workspace/form1.png")));
 
