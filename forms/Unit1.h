@@ -5,6 +5,7 @@
 
 #include <QMainWindow>
 
+class ColumnSizer;
 class CursorModel;
 class QAction;
 class QFrame;
@@ -145,4 +146,5 @@ private:
 
     Roster& r_;
     QWidget* client_ = nullptr;
+    ColumnSizer* sizer_ = nullptr; // sizes grid1's columns when a book opens
 };

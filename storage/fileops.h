@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <string>
 
 namespace tsl {
@@ -25,6 +26,12 @@ void copyDatabase(const std::string& from, const std::string& to);
 // exists (both on the same file system); `from` is gone afterwards. At every
 // moment `to` names either its old file or the new one. Throws Error.
 void replaceFile(const std::string& from, const std::string& to);
+
+// The longest file name, in bytes, that copyDatabase can create in `folder`: the
+// temporary copy's journal beside it is the longest name the copy makes, and
+// every name in the folder must fit the file system's limit.
+[[nodiscard]] std::size_t longestCopyTarget(const std::string& folder = ".") noexcept;
+
 // A rollback journal created before the database file beside it cannot belong
 // to that file: the file was replaced after a crash left the journal, and SQLite
 // would play the old journal into the new file. Such a journal is renamed aside

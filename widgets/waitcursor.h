@@ -1,11 +1,12 @@
 #pragma once
-#include <QApplication>
+#include <QGuiApplication>
 
-// The wait cursor for as long as the object lives: long work on the one thread.
+// Shows the wait cursor while a long operation runs in the event handler; put it
+// after any question to the user and let it end before the result is shown.
 class WaitCursor {
 public:
-    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+    WaitCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QGuiApplication::restoreOverrideCursor(); }
     WaitCursor(const WaitCursor&) = delete;
     WaitCursor& operator=(const WaitCursor&) = delete;
 };
