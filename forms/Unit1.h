@@ -4,6 +4,8 @@
 
 #include <QMainWindow>
 
+#include <cstdint>
+
 class CursorModel;
 class QAction;
 class QFrame;
@@ -113,4 +115,10 @@ private:
     Roster& r_;
     QWidget* client_ = nullptr;
     bool placed_ = false;
+    // The status summary's total, summed while openBook loads the book's rows.
+    struct OpenTotal {
+        bool armed = false;
+        bool converted = true;
+        std::int64_t sum = 0;
+    } openTotal_;
 };

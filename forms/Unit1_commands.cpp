@@ -12,6 +12,7 @@
 #include "roster.h"
 #include "scan.h"
 #include "schema.h"
+#include "waitcursor.h"
 #include "zgjh.h"
 
 #include <QLineEdit>
@@ -168,6 +169,7 @@ void TForm1::btndelClick() {
         // them would leave a gap in the serial numbers. One transaction also
         // saves a disk sync per row. A post that fails keeps what was done before it.
         const bool renumber = viewNumber() != QLatin1String("1");
+        WaitCursor wait; // renumbering a big book takes a while
         std::optional<tsl::Connection::Transaction> tx;
         if (renumber)
             tx.emplace(ado1);
@@ -188,7 +190,8 @@ void TForm1::btndelClick() {
             for (int k = 1; k <= n; ++k) {
                 const std::string s = table1.fieldText(tsl::pos::stamp);
                 const auto p = s.find(')');
-                if (p != std::string::npos) {
+                // Rows before the deleted one mostly keep their number: nothing to write.
+                if (p != std::string::npos && s.compare(0, p + 1, "(" + std::to_string(k) + ")") != 0) {
                     table1.edit();
                     table1.setField(tsl::field::stamp, "(" + std::to_string(k) + s.substr(p));
                     table1.post();
