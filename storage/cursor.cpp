@@ -167,7 +167,9 @@ void Cursor::loadRowids(bool withPass) {
     // Rowids are mostly dense: one allocation of the right size spares the
     // doubling's copies and its peak of a list and a half.
     {
-        sqlite3_stmt* span = prepare("SELECT min(rowid), max(rowid) FROM " + quotedTable_);
+        // Two subqueries: min and max together in one would scan the whole table.
+        sqlite3_stmt* span = prepare("SELECT (SELECT min(rowid) FROM " + quotedTable_ + "), (SELECT max(rowid) FROM " +
+                                     quotedTable_ + ")");
         StmtFinalize done{span};
         if (sqlite3_step(span) == SQLITE_ROW && sqlite3_column_type(span, 0) != SQLITE_NULL) {
             const auto lo = sqlite3_column_int64(span, 0), hi = sqlite3_column_int64(span, 1);
