@@ -51,14 +51,25 @@ enum class Op {
     Count
 };
 
+// CPU seconds of this process so far (every thread, user and system).
+[[nodiscard]] double cpuSeconds();
+
+// CPU time of the last timed() call: on a machine shared with other work the
+// wall time measures the load as much as the code, the CPU time much less.
+inline double gLastCpuSeconds = 0;
+
 template <class F>
 double timed(F&& f) {
+    const double c0 = cpuSeconds();
     const auto t0 = std::chrono::steady_clock::now();
     f();
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    gLastCpuSeconds = cpuSeconds() - c0;
+    return wall;
 }
 
-// Sets the iteration's time and keeps it (in ms) for the table.
+// Sets the iteration's time and keeps it (in ms) for the table, with the CPU
+// time of the timed() call that measured it.
 void record(benchmark::State& state, Op op, int rows, bool program, double seconds);
 
 // Registers a benchmark timed by hand in milliseconds; an exception skips it with its message.
