@@ -1,9 +1,12 @@
 #include "look.h"
 
+#include "stamp.h"
+
 #include <QApplication>
 #include <QFont>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QLocale>
 #include <QScreen>
 #include <QWidget>
 
@@ -51,4 +54,11 @@ QLabel* textLabel(QWidget* parent, const char* name, const QString& text, int x,
     l->move(x, y);
     l->adjustSize();
     return l;
+}
+
+std::string desktopShortDatePattern() {
+    if (tsl::timeLocaleIsPosix())
+        return std::string(tsl::kFallbackDatePattern);
+    std::string p = tsl::patternFromQtDateFormat(QLocale::system().dateFormat(QLocale::ShortFormat).toStdString());
+    return p.empty() ? std::string(tsl::kFallbackDatePattern) : p;
 }

@@ -1,6 +1,8 @@
 #pragma once
 #include <QString>
 
+#include <string>
+
 class QApplication;
 class QLabel;
 class QWidget;
@@ -22,3 +24,7 @@ void centreOnScreen(QWidget& w);
 
 // A label whose top left corner stands at x, y, sized to its text.
 QLabel* textLabel(QWidget* parent, const char* name, const QString& text, int x, int y);
+
+// The desktop's short date pattern, in the notation of the serial stamp:
+// the locale's CLDR short format; m/d/yy for the C/POSIX locale.
+[[nodiscard]] std::string desktopShortDatePattern();
