@@ -42,17 +42,6 @@ long statusKb(const std::string& key) {
     return -1;
 }
 
-std::string selfPath() {
-    std::error_code ec;
-    auto p = fs::read_symlink("/proc/self/exe", ec);
-    return ec ? std::string() : p.string();
-}
-
-double medianOf(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
-
 void printReal() {
     const std::string file = "ledger-" + std::to_string(kRealRows) + ".mdb";
     if (!fs::exists(file))
@@ -81,12 +70,12 @@ void printReal() {
                 "median of %d:\n",
                 kRealRows, kRealRows, kRealRuns);
     std::printf("  enter %.0f ms, switch to the shipment book %.0f ms, settle %.0f ms, overall report %.0f ms\n",
-                medianOf(enter), medianOf(sw), medianOf(settle), medianOf(report));
-    std::printf("  CPU time of the same: %.0f, %.0f, %.0f, %.0f ms\n", medianOf(cpu[0]), medianOf(cpu[1]),
-                medianOf(cpu[2]), medianOf(cpu[3]));
+                median(enter), median(sw), median(settle), median(report));
+    std::printf("  CPU time of the same: %.0f, %.0f, %.0f, %.0f ms\n", median(cpu[0]), median(cpu[1]),
+                median(cpu[2]), median(cpu[3]));
     std::printf("  peak RSS (VmHWM) after entering %.1f MiB, after the four steps %.1f MiB (anonymous at the end "
                 "%.1f MiB)\n",
-                medianOf(hwmEnter), medianOf(hwmEnd), medianOf(anonEnd));
+                median(hwmEnter), median(hwmEnd), median(anonEnd));
 }
 
 } // namespace

@@ -216,12 +216,6 @@ long peakKb() {
     return ru.ru_maxrss;
 }
 
-std::string selfPath() {
-    std::error_code ec;
-    auto p = fs::read_symlink("/proc/self/exe", ec);
-    return ec ? std::string() : p.string();
-}
-
 // The probe runs in a fresh process of this program, so the figure holds nothing of the benchmarks.
 void printMemory() {
     const std::string file = "ledger-" + std::to_string(kRssRows) + ".mdb";

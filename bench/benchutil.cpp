@@ -65,13 +65,6 @@ constexpr const char* opName(Op op) {
     return "?";
 }
 
-double median(std::vector<double> v) {
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    const std::size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
 
 std::string loadAverage() {
     std::ifstream in("/proc/loadavg");
@@ -96,6 +89,20 @@ void freshFromIndex(const std::string& file) {
 }
 
 } // namespace
+
+double median(std::vector<double> v) {
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    const std::size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+std::string selfPath() {
+    std::error_code ec;
+    auto p = fs::read_symlink("/proc/self/exe", ec);
+    return ec ? std::string() : p.string();
+}
 
 double cpuSeconds() {
     timespec ts{};

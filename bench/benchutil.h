@@ -81,6 +81,12 @@ using SizedFn = void (*)(benchmark::State&, int);
 void addPair(const std::string& group, const char* name, const char* programTag, SizedFn program, SizedFn raw,
              int rows, int iterations = 0);
 
+// Median of some times; 0 for none.
+[[nodiscard]] double median(std::vector<double> v);
+
+// This program's own path, to run a fresh copy of it for a probe.
+[[nodiscard]] std::string selfPath();
+
 // Something to print under the table (peak memory and the like).
 void addNote(std::function<void()> note);
 

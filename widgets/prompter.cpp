@@ -1,5 +1,7 @@
 #include "prompter.h"
 
+#include "waitcursor.h"
+
 #include <QGuiApplication>
 #include <QInputDialog>
 #include <QLineEdit>
@@ -31,6 +33,7 @@ void DialogPrompter::message(const QString& text) {
     QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(kAppTitle), text, QMessageBox::Ok);
     box.setTextFormat(Qt::PlainText); // a name with "<" in it is not markup
     box.button(QMessageBox::Ok)->setText(QStringLiteral("OK"));
+    const ArrowWhileAsking arrow;
     centreOnScreen(box);
     box.exec();
 }
@@ -43,6 +46,7 @@ bool DialogPrompter::askYesNo(const QString& text) {
     box.setEscapeButton(QMessageBox::No);
     box.button(QMessageBox::Yes)->setText(QStringLiteral("Yes"));
     box.button(QMessageBox::No)->setText(QStringLiteral("No"));
+    const ArrowWhileAsking arrow;
     return box.exec() == QMessageBox::Yes;
 }
 
@@ -56,6 +60,7 @@ QString DialogPrompter::inputText(const QString& caption, const QString& prompt,
     dlg.setCancelButtonText(QStringLiteral("Cancel"));
     if (auto* edit = dlg.findChild<QLineEdit*>())
         edit->setMaxLength(maxLength);
+    const ArrowWhileAsking arrow;
     if (dlg.exec() != QDialog::Accepted)
         return QString();
     return dlg.textValue();
@@ -65,6 +70,7 @@ void DialogPrompter::error(const QString& message) {
     QMessageBox box(QMessageBox::Critical, QString::fromLatin1(kAppTitle), errorBoxText(message),
                     QMessageBox::Ok);
     box.setTextFormat(Qt::PlainText); // engine messages quote whatever text was stored
+    const ArrowWhileAsking arrow;
     box.button(QMessageBox::Ok)->setText(QStringLiteral("OK"));
     box.exec();
 }
