@@ -61,18 +61,14 @@ QToolButton* flatButton(QWidget* parent, const char* name, const QString& pictur
     return b;
 }
 
-QLabel* label(QWidget* parent, const char* name, const QString& text, const QRect& place) {
-    auto* l = new QLabel(text, parent);
-    l->setObjectName(QLatin1String(name));
-    l->setGeometry(place);
-    return l;
-}
-
 } // namespace
 
 TForm1::TForm1(Roster& roster) : QMainWindow(nullptr), r_(roster) {
     initWorkspaceResources();
     setObjectName(QStringLiteral("Form1"));
+    // One program per ledger file: another one writing behind our cursors would
+    // lose rows without a word.
+    ado1.setExclusive(true);
     setupWindow(*this, QStringLiteral("Tessolan!"), kClientWidth, kClientHeight, WindowButtons::MinimiseMaximise);
     setWindowIcon(QIcon(QStringLiteral(":/workspace/form1.png")));
 
@@ -155,7 +151,7 @@ void TForm1::buildToolStrip(QWidget* client) {
                               QStringLiteral("更换帐本!"));
     SpeedButton6 = flatButton(CoolBar1, "SpeedButton6", QStringLiteral("author.png"), {129, 1, 32, 32},
                               QStringLiteral("关于作者!"));
-    Label6 = label(CoolBar1, "Label6", QStringLiteral("结帐条件:"), {176, 16, 54, 12});
+    Label6 = textLabel(CoolBar1, "Label6", QStringLiteral("结帐条件:"), {176, 16, 54, 12});
 
     edjz = new QLineEdit(CoolBar1);
     edjz->setObjectName(QStringLiteral("edjz"));
@@ -200,11 +196,11 @@ void TForm1::buildPanel(QWidget* client) {
     SpeedButton3 = book("SpeedButton3", "purchases.png", 160, QStringLiteral("已经购买了的毛沙,辅料,商标..."));
     SpeedButton4 = book("SpeedButton4", "deliveries.png", 232, QStringLiteral("已经上交的整烫,套口,横机,印染..."));
     SpeedButton5 = book("SpeedButton5", "report.png", 304, QStringLiteral("总体的情况!"));
-    Label1 = label(Panel1, "Label1", QStringLiteral("客户联系"), {21, 64, 48, 12});
-    Label2 = label(Panel1, "Label2", QStringLiteral("发货表单"), {21, 136, 48, 12});
-    Label3 = label(Panel1, "Label3", QStringLiteral("进货表单"), {21, 208, 48, 12});
-    Label4 = label(Panel1, "Label4", QStringLiteral("职工交货"), {21, 280, 48, 12});
-    Label5 = label(Panel1, "Label5", QStringLiteral("总体报表"), {21, 352, 48, 12});
+    Label1 = textLabel(Panel1, "Label1", QStringLiteral("客户联系"), {21, 64, 48, 12});
+    Label2 = textLabel(Panel1, "Label2", QStringLiteral("发货表单"), {21, 136, 48, 12});
+    Label3 = textLabel(Panel1, "Label3", QStringLiteral("进货表单"), {21, 208, 48, 12});
+    Label4 = textLabel(Panel1, "Label4", QStringLiteral("职工交货"), {21, 280, 48, 12});
+    Label5 = textLabel(Panel1, "Label5", QStringLiteral("总体报表"), {21, 352, 48, 12});
 
     connect(SpeedButton1, &QToolButton::clicked, this, [this] { SpeedButton1Click(); });
     connect(SpeedButton2, &QToolButton::clicked, this, [this] { SpeedButton2Click(); });
@@ -273,14 +269,6 @@ QString TForm1::viewNumber() const { return QString::fromStdString(table1.tableN
 
 QString TForm1::statusSummary() const { return barPanel->text(); }
 
-void TForm1::showEvent(QShowEvent* e) {
-    QMainWindow::showEvent(e);
-    if (!placed_ && !e->spontaneous()) {
-        placed_ = true;
-        centreOnScreen(*this);
-    }
-}
-
 // The amounts of the status summary are read in the same pass as the rows.
 void TForm1::openBook(const char* view) {
     guarded(r_.prompter, [this, view] {
@@ -322,13 +310,33 @@ void TForm1::enableCommands() {
     btndel->setEnabled(any);
 }
 
+namespace {
+
+QString summaryText(int view, int count, std::int64_t sum) {
+    switch (view) {
+    case 1:
+        return QStringLiteral("总共有") + num(count) + QStringLiteral("个客户!");
+    case 2:
+        return QStringLiteral("总共已经发了") + num(count) + QStringLiteral("次货!总的金额为:") + num(sum) +
+               QStringLiteral("元人民币! 恭喜发财!!");
+    case 3:
+        return QStringLiteral("总共已经进了") + num(count) + QStringLiteral("次货!应付金额为:") + num(sum) +
+               QStringLiteral("元人民币!");
+    default:
+        return QStringLiteral("所有人总共交了") + num(count) + QStringLiteral("次货!总的金额为:") + num(sum) +
+               QStringLiteral("元人民币!");
+    }
+}
+
+} // namespace
+
 void TForm1::table1AfterOpen() {
     guarded(r_.prompter, [this] {
         enableCommands();
         const int view = tsl::strToInt(viewNumber().toStdString());
-        const QString count = num(table1.recordCount());
+        const int count = table1.recordCount();
         if (view == 1) {
-            barPanel->setText(QStringLiteral("总共有") + count + QStringLiteral("个客户!"));
+            barPanel->setText(summaryText(view, count, 0));
             return;
         }
         // Summed in 64 bits: a book's total never wraps, whatever its size.
@@ -346,20 +354,38 @@ void TForm1::table1AfterOpen() {
             }
             table1.first();
         }
-        if (view == 2)
-            barPanel->setText(QStringLiteral("总共已经发了") + count + QStringLiteral("次货!总的金额为:") + num(sum) +
-                              QStringLiteral("元人民币! 恭喜发财!!"));
-        else if (view == 3)
-            barPanel->setText(QStringLiteral("总共已经进了") + count + QStringLiteral("次货!应付金额为:") + num(sum) +
-                              QStringLiteral("元人民币!"));
-        else
-            barPanel->setText(QStringLiteral("所有人总共交了") + count + QStringLiteral("次货!总的金额为:") +
-                              num(sum) + QStringLiteral("元人民币!"));
+        barPanel->setText(summaryText(view, count, sum));
     });
 }
 
 void TForm1::table1AfterPost() {
     guarded(r_.prompter, [this] { enableCommands(); });
+    if (statusBatch_ == 0)
+        refreshStatus();
+}
+
+void TForm1::refreshStatus() noexcept {
+    try {
+        if (!table1.isOpen())
+            return;
+        const int view = tsl::strToInt(viewNumber().toStdString());
+        const int count = table1.recordCount();
+        std::int64_t sum = 0;
+        if (view != 1) {
+            bool converted = true;
+            table1.scanField(tsl::amountPosition(view), [&](int, std::string_view text) {
+                const auto amount = tsl::tryStrToInt(text);
+                converted = amount.has_value();
+                sum += amount.value_or(0);
+                return converted;
+            });
+            if (!converted)
+                return;
+        }
+        barPanel->setText(summaryText(view, count, sum));
+    } catch (...) {
+        // The summary is only a summary: a read that fails leaves it as it was.
+    }
 }
 
 void TForm1::grid1CellClick() {
@@ -390,9 +416,7 @@ void TForm1::SpeedButton7Click() { close(); }
 
 void TForm1::Z1Click() {
     guarded(r_.prompter, [this] {
-        r_.abou->show();
-        r_.abou->raise();
-        r_.abou->activateWindow();
+        present(*r_.abou, Placement::AsItStands, this);
     });
 }
 
@@ -406,7 +430,7 @@ void TForm1::closeEvent(QCloseEvent* e) {
 void TForm1::FormCloseQuery() {
     guarded(r_.prompter, [this] {
         if (r_.l)
-            r_.l->show();
+            present(*r_.l, Placement::Centred);
     });
 }
 
@@ -468,13 +492,14 @@ void TForm1::btnjzClick() {
         grid1->setEnabled(true);
 
         if (g.rowCount() == 2) {
+            j.hide(); // not left showing the rewritten header behind the message
             r_.prompter.message(QStringLiteral("没有符合结帐条件的人或厂家!"));
             return;
         }
         g.setRowCount(g.rowCount() - 1);
         j.laje->setText(num(total) + QStringLiteral("元"));
         finish.reported = true;
-        j.showReport();
+        j.showReport(this);
     });
 }
 

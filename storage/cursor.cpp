@@ -15,6 +15,7 @@ namespace {
 constexpr int kBlockRows = 256;
 constexpr std::size_t kCacheBlocksPerField = 8;
 constexpr int kPointReadsPerBlock = 8;
+const char* const kRowGone = "该记录已不在帐本中,可能已被另一个程序删除";
 
 bool sameNameIgnoringCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size())
@@ -434,6 +435,33 @@ bool Cursor::forEachMatch(int pos, std::string_view text, const std::function<bo
     return false;
 }
 
+void Cursor::scanField(int pos, const std::function<bool(int, std::string_view)>& each) const {
+    (void)fieldName(pos);
+    sqlite3_stmt* st = prepare("SELECT rowid, " + quoteIdent(fields_[std::size_t(pos)]) + " FROM " + quotedTable_ +
+                               " ORDER BY rowid");
+    StmtFinalize done{st};
+    const int n = int(rowids_.size());
+    int row = 0;
+    int rc = SQLITE_DONE;
+    while (row < n && (rc = sqlite3_step(st)) == SQLITE_ROW) {
+        const std::int64_t id = sqlite3_column_int64(st, 0);
+        for (; row < n && rowids_[std::size_t(row)] < id; ++row)
+            if (!each(row, {}))
+                return;
+        if (row < n && rowids_[std::size_t(row)] == id) {
+            auto* t = reinterpret_cast<const char*>(sqlite3_column_text(st, 1));
+            if (!each(row, t ? std::string_view(t, std::size_t(sqlite3_column_bytes(st, 1))) : std::string_view()))
+                return;
+            ++row;
+        }
+    }
+    if (rc != SQLITE_DONE && rc != SQLITE_ROW)
+        throw Error(sqlite3_errmsg(conn_.handle()));
+    for (; row < n; ++row)
+        if (!each(row, {}))
+            return;
+}
+
 void Cursor::clearCache() const noexcept {
     rowCache_.row = -1;
     for (auto& fc : cache_)
@@ -645,6 +673,9 @@ void Cursor::post() {
             sqlite3_bind_int64(st, k + 1, rowids_[std::size_t(cur_)]);
         if (sqlite3_step(st) != SQLITE_DONE)
             throw Error(sqlite3_errmsg(db));
+        // The row is gone from the file (someone else removed it): nothing was saved.
+        if (state_ == State::Edit && sqlite3_changes(db) == 0)
+            throw Error(kRowGone);
     }
 
     if (!cacheFresh)
@@ -708,6 +739,8 @@ void Cursor::remove() {
         sqlite3_bind_int64(delStmt_, 1, rowids_[std::size_t(cur_)]);
         if (sqlite3_step(delStmt_) != SQLITE_DONE)
             throw Error(sqlite3_errmsg(db));
+        if (sqlite3_changes(db) == 0)
+            throw Error(kRowGone);
     }
     const int row = cur_;
     rowids_.erase(rowids_.begin() + row);

@@ -79,6 +79,11 @@ public:
     // ends: on the last row with eof set. True when `visit` stopped it.
     bool forEachMatch(int pos, std::string_view text, const std::function<bool()>& visit);
 
+    // Hands every stored row's text of the field at `pos` to `each`, in stored
+    // order, as rowText would give it (a row gone from the file: ""), read in one
+    // pass of the engine; stops when `each` returns false. Does not move.
+    void scanField(int pos, const std::function<bool(int row, std::string_view text)>& each) const;
+
     // While open() loads the rowids it also hands every row's text of the field at
     // `pos` (as fieldText would give it) to `each`, so a caller that sums a column
     // at open needs no second pass. Stays set until set again; pos -1, or a field

@@ -186,6 +186,20 @@ TEST_F(ScanTest, StaleRowsGiveWhatTheWalkGives) {
                    "UPDATE temp5 SET \"1\" = NULL WHERE rowid = 2");
     for (const std::string probe : {"甲", "", "乙"})
         EXPECT_EQ(matched(*c, 0, probe), walked(*c, 0, probe)) << probe;
+    // One pass over a field gives every row's rowText, and stops when told.
+    std::vector<std::string> scanned, read;
+    c->scanField(0, [&](int row, std::string_view t) {
+        EXPECT_EQ(row, int(scanned.size()));
+        scanned.emplace_back(t);
+        return true;
+    });
+    for (int r = 0; r < c->recordCount(); ++r)
+        read.push_back(c->rowText(r, 0));
+    EXPECT_EQ(scanned, read);
+    EXPECT_EQ(scanned, (std::vector<std::string>{"", "", "", "甲"}));
+    int seen = 0;
+    c->scanField(0, [&](int, std::string_view) { return ++seen < 2; });
+    EXPECT_EQ(seen, 2);
 
     c->moveTo(1);
     c->edit();
