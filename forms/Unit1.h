@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+class ColumnSizer;
 class CursorModel;
 class QAction;
 class QFrame;
@@ -134,6 +135,7 @@ private:
 
     Roster& r_;
     QWidget* client_ = nullptr;
+    ColumnSizer* sizer_ = nullptr; // sizes grid1's columns when a book opens
     // The status summary's total, summed while openBook loads the book's rows.
     struct OpenTotal {
         bool armed = false;

@@ -2,6 +2,7 @@
 #include "Unit1.h"
 
 #include "amountspin.h"
+#include "desktop.h"
 #include "fhbd.h"
 #include "gridmodel.h"
 #include "guard.h"
@@ -46,8 +47,12 @@ void fillFrom(tsl::Cursor& scratch, DropDown* box, std::string_view list) {
 }
 
 // A record dialog stays above the workspace while it is open. The customer
-// dialog keeps its place; the movement dialogs are centred each time.
-void showDialog(QWidget* w, QWidget* workspace, Placement place) { present(*w, place, workspace); }
+// dialog keeps its place; the movement dialogs are centred each time. The focus
+// starts on its first control, not wherever the last use left it.
+void showDialog(QWidget* w, QWidget* workspace, Placement place) {
+    present(*w, place, workspace);
+    focusFirst(*w);
+}
 
 struct Fill {
     DropDown* box;
