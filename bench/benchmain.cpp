@@ -9,10 +9,12 @@
 
 namespace tslbench {
 bool storageMemoryProbe();
+bool realProgramProbe();
 void registerStorage(int rows);
 void registerWorkspace(int rows);
 void registerDialogs(int rows);
 void registerBackup(int rows);
+void registerReal(int rows);
 } // namespace tslbench
 
 namespace {
@@ -43,7 +45,7 @@ public:
 
 int main(int argc, char** argv) {
     // A fresh copy of this program asked only for the memory of opening a book.
-    if (tslbench::storageMemoryProbe())
+    if (tslbench::storageMemoryProbe() || tslbench::realProgramProbe())
         return 0;
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
@@ -53,6 +55,7 @@ int main(int argc, char** argv) {
         tslbench::registerWorkspace(rows);
         tslbench::registerDialogs(rows);
         tslbench::registerBackup(rows);
+        tslbench::registerReal(rows);
     }
     Progress progress;
     benchmark::RunSpecifiedBenchmarks(&progress);
