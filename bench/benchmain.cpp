@@ -12,6 +12,7 @@ bool storageMemoryProbe();
 void registerStorage(int rows);
 void registerWorkspace(int rows);
 void registerDialogs(int rows);
+void registerYearGlance(int rows);
 } // namespace tslbench
 
 namespace {
@@ -51,6 +52,7 @@ int main(int argc, char** argv) {
         tslbench::registerStorage(rows);
         tslbench::registerWorkspace(rows);
         tslbench::registerDialogs(rows);
+        tslbench::registerYearGlance(rows);
     }
     Progress progress;
     benchmark::RunSpecifiedBenchmarks(&progress);

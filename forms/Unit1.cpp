@@ -8,6 +8,7 @@
 #include "jg.h"
 #include "lb.h"
 #include "look.h"
+#include "ndtj.h"
 #include "roster.h"
 #include "scan.h"
 #include "schema.h"
@@ -112,6 +113,7 @@ TForm1::TForm1(Roster& roster) : QMainWindow(nullptr), r_(roster) {
     data1->setGuard([this](const std::function<void()>& f) { guarded(r_.prompter, f); });
     data1->bindView(grid1);
     connect(grid1, &QTableView::clicked, this, [this](const QModelIndex&) { grid1CellClick(); });
+    buildYearGlanceItem();
 
     bar = new QStatusBar(client_);
     bar->setObjectName(QStringLiteral("bar"));

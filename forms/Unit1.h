@@ -4,6 +4,8 @@
 
 #include <QMainWindow>
 
+#include <memory>
+
 class CursorModel;
 class QAction;
 class QFrame;
@@ -14,6 +16,7 @@ class QStatusBar;
 class QTableView;
 class QToolButton;
 class Roster;
+class Tndtj;
 
 
 // The workspace: one open ledger, its four books.
@@ -78,6 +81,10 @@ public:
     // The status summary (the panel's text).
     [[nodiscard]] QString statusSummary() const;
 
+    // ---- 年度统计: right-click menu of grid1 (Unit1_yearglance.cpp) ----
+    QAction* yearGlanceItem = nullptr; // "年度统计…"
+    [[nodiscard]] Tndtj* yearGlance() const { return ndt_.get(); } // null until first opened
+
 protected:
     void closeEvent(QCloseEvent* e) override;
     void showEvent(QShowEvent* e) override;
@@ -109,6 +116,11 @@ private:
     void table1AfterOpen();
     void table1AfterPost();
     void enableCommands();
+
+    // ---- 年度统计 ----
+    void buildYearGlanceItem();
+    void yearGlanceItemClick();
+    std::unique_ptr<Tndtj> ndt_;
 
     Roster& r_;
     QWidget* client_ = nullptr;
