@@ -53,6 +53,7 @@ QTableView* tableView(QWidget* parent, const char* name, QAbstractItemModel* mod
     v->verticalHeader()->setVisible(false);
     v->verticalHeader()->setDefaultSectionSize(18);
     v->horizontalHeader()->setDefaultAlignment(Qt::AlignCenter);
+    v->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
     v->setSortingEnabled(sortable);
     return v;
 }
@@ -297,10 +298,6 @@ void Tndtj::fill() {
     labad->setText(qs(notice));
     labad->setVisible(!notice.empty());
 
-    gridmonth->resizeColumnsToContents();
-    gridcompare->resizeColumnsToContents();
-    for (auto* g : gridnames)
-        g->resizeColumnsToContents();
     fillChart();
 }
 
@@ -332,8 +329,11 @@ void Tndtj::fillChart() {
         low = std::min(low, v);
         high = std::max(high, v);
     };
+    static const QColor barColours[] = {QColor(0x3a, 0x7b, 0xc8), QColor(0x8c, 0xb8, 0x4a), QColor(0xe0, 0x9a, 0x2e)};
     for (int m = 0; m < tsl::kMovements; ++m) {
         auto* set = new QBarSet(qs(tsl::movementLabel(tsl::Movement(m))));
+        set->setColor(barColours[m]);
+        set->setBorderColor(barColours[m].darker(120));
         for (int l = 0; l < lines; ++l) {
             const double v = double(mine_.books[std::size_t(m)].months[std::size_t(l)].total);
             *set << v;
@@ -343,9 +343,11 @@ void Tndtj::fillChart() {
     }
     chart->addSeries(bars);
 
-    auto incomeLine = [&](const tsl::YearFigures& f, const QString& title) {
+    auto incomeLine = [&](const tsl::YearFigures& f, const QString& title, const QPen& pen) {
         auto* line = new QLineSeries;
         line->setName(title);
+        line->setPen(pen);
+        line->setPointsVisible(true);
         for (int l = 0; l < lines; ++l) {
             const double v = double(f.income(l));
             line->append(l, v);
@@ -354,9 +356,10 @@ void Tndtj::fillChart() {
         chart->addSeries(line);
         return line;
     };
-    std::vector<QLineSeries*> incomeLines{incomeLine(mine_, QStringLiteral("收入"))};
+    std::vector<QLineSeries*> incomeLines{incomeLine(mine_, QStringLiteral("收入"), QPen(QColor(0xb0, 0x20, 0x20), 2.5))};
     if (other_)
-        incomeLines.push_back(incomeLine(*other_, QStringLiteral("收入(") + otherName_ + QStringLiteral(")")));
+        incomeLines.push_back(incomeLine(*other_, QStringLiteral("收入(") + otherName_ + QStringLiteral(")"),
+                                         QPen(QColor(0x60, 0x60, 0x60), 2, Qt::DashLine)));
 
     auto* x = new QBarCategoryAxis;
     x->append(categories);

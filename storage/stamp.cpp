@@ -201,8 +201,11 @@ std::optional<std::string_view> stampDateText(std::string_view stamp) {
 
 std::vector<std::string> stampDatePatterns(std::string_view current) {
     std::vector<std::string> out;
+    // The year-first patterns read no text another pattern reads differently, so
+    // offering them always costs nothing: a ledger written on a Chinese desktop
+    // keeps its months when read under another locale.
     for (std::string p : {std::string(current), systemShortDatePattern(), std::string(kFallbackDatePattern),
-                          std::string("yyyy-m-d")}) {
+                          std::string("yyyy-m-d"), std::string("yyyy/m/d"), std::string("yyyy年m月d日")}) {
         if (!p.empty() && std::find(out.begin(), out.end(), p) == out.end())
             out.push_back(std::move(p));
     }

@@ -92,7 +92,8 @@ private:
 // The patterns a ledger's stamps may be written in, the likeliest first and
 // without repeats: `current` (what new stamps get), the C library's date format
 // (what stamps got before the desktop's short format was used), the fallback
-// m/d/yy, and yyyy-m-d (the usual short date of a Chinese desktop elsewhere).
+// m/d/yy, then the year-first dates of Chinese desktops: yyyy-m-d, yyyy/m/d and
+// yyyy年m月d日 (whatever the locale the ledger is read under now).
 [[nodiscard]] std::vector<std::string> stampDatePatterns(std::string_view current);
 
 // Turns a strftime date format (from nl_langinfo(D_FMT)) into the pattern above;

@@ -306,12 +306,14 @@ TEST(StampDateText, WhatFollowsTheFirstClosingBracket) {
 TEST(StampDatePatterns, CurrentFirstThenTheOlderOnesOnce) {
     LocaleEnv env;
     env.set("LC_ALL", "C");
-    EXPECT_EQ(tsl::stampDatePatterns("yyyy/m/d"), (std::vector<std::string>{"yyyy/m/d", "m/d/yy", "yyyy-m-d"}));
-    EXPECT_EQ(tsl::stampDatePatterns("m/d/yy"), (std::vector<std::string>{"m/d/yy", "yyyy-m-d"}));
-    EXPECT_EQ(tsl::stampDatePatterns(""), (std::vector<std::string>{"m/d/yy", "yyyy-m-d"}));
+    const std::string zh = "yyyy\xE5\xB9\xB4m\xE6\x9C\x88" "d\xE6\x97\xA5"; // yyyy年m月d日
+    EXPECT_EQ(tsl::stampDatePatterns("yyyy/m/d"),
+              (std::vector<std::string>{"yyyy/m/d", "m/d/yy", "yyyy-m-d", zh}));
+    EXPECT_EQ(tsl::stampDatePatterns("m/d/yy"), (std::vector<std::string>{"m/d/yy", "yyyy-m-d", "yyyy/m/d", zh}));
+    EXPECT_EQ(tsl::stampDatePatterns(""), (std::vector<std::string>{"m/d/yy", "yyyy-m-d", "yyyy/m/d", zh}));
     if (localeInstalled("de_DE.UTF-8")) {
         env.set("LC_ALL", "de_DE.UTF-8");
         EXPECT_EQ(tsl::stampDatePatterns("dd.mm.yy"),
-                  (std::vector<std::string>{"dd.mm.yy", "dd.mm.yyyy", "m/d/yy", "yyyy-m-d"}));
+                  (std::vector<std::string>{"dd.mm.yy", "dd.mm.yyyy", "m/d/yy", "yyyy-m-d", "yyyy/m/d", zh}));
     }
 }
