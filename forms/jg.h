@@ -68,7 +68,7 @@ public:
     [[nodiscard]] QString keptName() const;
 
     // Shows the window without blocking, or brings it to the front.
-    void showReport();
+    void showReport(QWidget* workspace);
 
 protected:
     void closeEvent(QCloseEvent* e) override;

@@ -1,6 +1,7 @@
 #include "ndtj.h"
 
 #include "guard.h"
+#include "look.h"
 #include "roster.h"
 #include "stamp.h"
 
@@ -249,9 +250,8 @@ void Tndtj::showLedger(const tsl::Connection& ledger, const QString& name, const
     cbcompare->addItems(others);
     cbcompare->setEnabled(!others.isEmpty());
     fill();
-    show();
-    raise();
-    activateWindow();
+    present(*this, placed_ ? Placement::AsItStands : Placement::Centred);
+    placed_ = true;
 }
 
 void Tndtj::cbcompareChange(int index) {

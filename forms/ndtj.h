@@ -86,6 +86,7 @@ private:
 
     Roster& r_;
     QWidget* workspace_ = nullptr;
+    bool placed_ = false; // centred on the first showing only
     QString name_;
     std::vector<std::string> patterns_;
     tsl::YearFigures mine_;

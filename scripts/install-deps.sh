@@ -9,7 +9,7 @@ pkgs=(
   libsqlite3-dev sqlite3
   libbenchmark-dev libgtest-dev
   fonts-arphic-uming
-  xvfb xauth x11-utils imagemagick openbox
+  xvfb xauth x11-utils imagemagick openbox xdotool wmctrl
 )
 
 missing=()

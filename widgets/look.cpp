@@ -9,6 +9,7 @@
 #include <QLocale>
 #include <QScreen>
 #include <QWidget>
+#include <QWindow>
 
 void applyAppLook(QApplication& app) {
     const QStringList song{QStringLiteral("AR PL UMing CN"), QStringLiteral("Noto Serif CJK SC"),
@@ -23,14 +24,16 @@ void applyAppLook(QApplication& app) {
 }
 
 void setupWindow(QWidget& w, const QString& caption, int clientWidth, int clientHeight, WindowButtons buttons,
-                 bool stayOnTop) {
-    Qt::WindowFlags f = Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Stacking stacking) {
+    // Only a dialog-type window tells the window manager whose it is (WM_TRANSIENT_FOR).
+    const bool owned = stacking == Stacking::Owned || stacking == Stacking::OwnedOnTop;
+    Qt::WindowFlags f = (owned ? Qt::Dialog : Qt::Window) | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                         Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint;
     if (buttons == WindowButtons::MinimiseMaximise)
         f |= Qt::WindowMaximizeButtonHint;
     else
         f |= Qt::MSWindowsFixedSizeDialogHint;
-    if (stayOnTop)
+    if (stacking == Stacking::OnTop || stacking == Stacking::OwnedOnTop)
         f |= Qt::WindowStaysOnTopHint;
     w.setWindowFlags(f);
     w.setWindowTitle(caption);
@@ -46,6 +49,22 @@ void centreOnScreen(QWidget& w) {
     QRect frame = w.frameGeometry();
     frame.moveCenter(s->availableGeometry().center());
     w.move(frame.topLeft());
+}
+
+void present(QWidget& w, Placement place, QWidget* owner) {
+    if (owner) {
+        // A transient window: the window manager keeps it above its owner and
+        // minimises it with it. Set before every show, as Qt may drop it on hide.
+        w.winId();
+        owner->winId();
+        if (QWindow* h = w.windowHandle())
+            h->setTransientParent(owner->windowHandle());
+    }
+    if (place == Placement::Centred)
+        centreOnScreen(w);
+    w.show();
+    w.raise();
+    w.activateWindow();
 }
 
 QLabel* textLabel(QWidget* parent, const char* name, const QString& text, int x, int y) {

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 #include <deque>
+#include <functional>
 #include <memory>
 
 // Records every box and answers as the test told it.
@@ -28,6 +29,8 @@ public:
     std::deque<bool> yesNoAnswers;    // default: No
     std::deque<QString> inputAnswers; // default: "" (cancel)
     std::vector<Box> boxes;
+    // Runs while a plain message is up, to look at the windows behind it.
+    std::function<void(const QString&)> onMessage;
 
     // Texts of every box so far, in order; clears the record.
     QStringList take();
