@@ -35,71 +35,11 @@ void appendNumber(std::string& out, int value, int width) {
     out.append(buf, static_cast<std::size_t>(n));
 }
 
-} // namespace
-
-std::string formatDate(std::string_view pattern, Date date) {
-    std::string out;
-    std::size_t i = 0;
-    while (i < pattern.size()) {
-        char c = pattern[i];
-        if (c == '\'' || c == '"') {
-            // Quoted text is literal; an unclosed quote runs to the end.
-            std::size_t close = pattern.find(c, i + 1);
-            if (close == std::string_view::npos)
-                close = pattern.size();
-            out.append(pattern.substr(i + 1, close - i - 1));
-            i = close + 1;
-            continue;
-        }
-        if (!isFieldLetter(c)) {
-            out.push_back(c);
-            ++i;
-            continue;
-        }
-        const char letter = lower(c);
-        std::size_t run = 0;
-        while (i < pattern.size() && lower(pattern[i]) == letter) {
-            ++run;
-            ++i;
-        }
-        switch (letter) {
-        case 'd':
-            appendNumber(out, date.day, run >= 2 ? 2 : 1);
-            break;
-        case 'm':
-            appendNumber(out, date.month, run >= 2 ? 2 : 1);
-            break;
-        default: // 'y'
-            if (run <= 2)
-                appendNumber(out, ((date.year % 100) + 100) % 100, 2);
-            else
-                appendNumber(out, date.year, 4);
-            break;
-        }
-    }
-    return out;
-}
-
-namespace {
-
-bool isLeap(int y) noexcept { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
-
-int daysInMonth(int year, int month) noexcept {
-    static constexpr int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return month == 2 && isLeap(year) ? 29 : days[month - 1];
-}
-
-} // namespace
-
-DateReader::DateReader(std::string_view pattern) {
-    auto literal = [this](std::string_view text) {
-        if (text.empty())
-            return;
-        if (pieces_.empty() || pieces_.back().field != 0)
-            pieces_.push_back(Piece{});
-        pieces_.back().literal.append(text);
-    };
-    // The same reading of the pattern as formatDate's.
+// Takes a pattern apart as formatDate and the date reader both read it: quoted
+// text (an unclosed quote runs to the end) and other characters are literal;
+// a run of one field letter, either case, is a field.
+template <class Literal, class Field>
+void walkPattern(std::string_view pattern, Literal&& literal, Field&& field) {
     std::size_t i = 0;
     while (i < pattern.size()) {
         const char c = pattern[i];
@@ -122,17 +62,68 @@ DateReader::DateReader(std::string_view pattern) {
             ++run;
             ++i;
         }
-        Piece p;
-        p.field = letter;
-        if (letter == 'y')
-            p.minDigits = p.maxDigits = run <= 2 ? 2 : 4;
-        else {
-            p.minDigits = 1;
-            p.maxDigits = 2;
-        }
-        hasMonth_ = hasMonth_ || letter == 'm';
-        pieces_.push_back(std::move(p));
+        field(letter, run);
     }
+}
+
+} // namespace
+
+std::string formatDate(std::string_view pattern, Date date) {
+    std::string out;
+    walkPattern(
+        pattern, [&out](std::string_view text) { out.append(text); },
+        [&out, &date](char letter, std::size_t run) {
+            switch (letter) {
+            case 'd':
+                appendNumber(out, date.day, run >= 2 ? 2 : 1);
+                break;
+            case 'm':
+                appendNumber(out, date.month, run >= 2 ? 2 : 1);
+                break;
+            default: // 'y'
+                if (run <= 2)
+                    appendNumber(out, ((date.year % 100) + 100) % 100, 2);
+                else
+                    appendNumber(out, date.year, 4);
+                break;
+            }
+        });
+    return out;
+}
+
+namespace {
+
+bool isLeap(int y) noexcept { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+
+int daysInMonth(int year, int month) noexcept {
+    static constexpr int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return month == 2 && isLeap(year) ? 29 : days[month - 1];
+}
+
+} // namespace
+
+DateReader::DateReader(std::string_view pattern) {
+    walkPattern(
+        pattern,
+        [this](std::string_view text) {
+            if (text.empty())
+                return;
+            if (pieces_.empty() || pieces_.back().field != 0)
+                pieces_.push_back(Piece{});
+            pieces_.back().literal.append(text);
+        },
+        [this](char letter, std::size_t run) {
+            Piece p;
+            p.field = letter;
+            if (letter == 'y') {
+                p.minDigits = p.maxDigits = run <= 2 ? 2 : 4;
+            } else {
+                p.minDigits = 1;
+                p.maxDigits = 2;
+            }
+            hasMonth_ = hasMonth_ || letter == 'm';
+            pieces_.push_back(std::move(p));
+        });
 }
 
 std::optional<Date> DateReader::toDate(const int (&values)[3]) {

@@ -28,8 +28,8 @@ std::string_view columnText(sqlite3_stmt* st, int col) {
     return p ? std::string_view(p, std::size_t(sqlite3_column_bytes(st, col))) : std::string_view();
 }
 
-// Which month line a stamp belongs to. Rows added on one day share the date text,
-// so the last one read is kept.
+// Which month line a stamp belongs to. A year has a few hundred date texts at
+// most, so each is read once and remembered.
 class MonthOfStamp {
 public:
     explicit MonthOfStamp(const std::vector<std::string>& patterns) {
@@ -41,8 +41,8 @@ public:
         const auto text = stampDateText(stamp);
         if (!text)
             return kUndated;
-        if (known_ && *text == last_)
-            return lastLine_;
+        if (auto it = known_.find(*text); it != known_.end())
+            return it->second;
         int line = kUndated;
         for (const auto& r : readers_) {
             if (auto d = r.read(*text)) {
@@ -50,17 +50,15 @@ public:
                 break;
             }
         }
-        last_.assign(*text);
-        lastLine_ = line;
-        known_ = true;
+        if (known_.size() < kRemembered) // stamps of unreadable junk must not grow it without end
+            known_.emplace(std::string(*text), line);
         return line;
     }
 
 private:
+    static constexpr std::size_t kRemembered = 4096;
     std::vector<DateReader> readers_;
-    std::string last_;
-    int lastLine_ = kUndated;
-    bool known_ = false;
+    std::unordered_map<std::string, int, Hash, std::equal_to<>> known_;
 };
 
 [[noreturn]] void fail(sqlite3* db, std::string_view what) {
@@ -126,32 +124,24 @@ std::string num(std::int64_t v) { return intToStr(v); }
 
 } // namespace
 
-std::string_view movementTable(Movement m) {
-    switch (m) {
-    case Movement::Shipments: return table::shipments;
-    case Movement::Purchases: return table::purchases;
-    case Movement::Deliveries: break;
-    }
-    return table::deliveries;
+namespace {
+
+struct MovementNames {
+    std::string_view table, label, party;
+};
+
+const MovementNames& namesOf(Movement m) {
+    static const MovementNames names[kMovements] = {{table::shipments, "发货", "客户"},
+                                                    {table::purchases, "进货", "供货单位"},
+                                                    {table::deliveries, "交货", "职工"}};
+    return names[std::size_t(m)];
 }
 
-std::string_view movementLabel(Movement m) {
-    switch (m) {
-    case Movement::Shipments: return "发货";
-    case Movement::Purchases: return "进货";
-    case Movement::Deliveries: break;
-    }
-    return "交货";
-}
+} // namespace
 
-std::string_view movementParty(Movement m) {
-    switch (m) {
-    case Movement::Shipments: return "客户";
-    case Movement::Purchases: return "供货单位";
-    case Movement::Deliveries: break;
-    }
-    return "职工";
-}
+std::string_view movementTable(Movement m) { return namesOf(m).table; }
+std::string_view movementLabel(Movement m) { return namesOf(m).label; }
+std::string_view movementParty(Movement m) { return namesOf(m).party; }
 
 std::string_view monthLabel(int line) {
     static constexpr std::string_view labels[kMonthLines] = {"1月", "2月", "3月",  "4月",  "5月",  "6月",    "7月",

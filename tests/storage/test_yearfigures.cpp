@@ -27,15 +27,7 @@ const std::string kFile = "y.mdb";
 const std::vector<std::string> kPatterns = {"yyyy/m/d", "yyyy\xE5\xB9\xB4mm\xE6\x9C\x88" "dd\xE6\x97\xA5", "m/d/yy",
                                             "yyyy-m-d"};
 
-std::string quote(const std::string& s) {
-    std::string out = "'";
-    for (char c : s) {
-        if (c == '\'')
-            out += '\'';
-        out += c;
-    }
-    return out + "'";
-}
+std::string quote(const std::string& s) { return tsltest::sqlQuote(s); }
 
 // Stamp, name and amount matter; the other fields get filler.
 void row(const std::string& book, const std::string& stamp, const std::string& name, const std::string& amount) {
