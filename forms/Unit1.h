@@ -6,6 +6,7 @@
 
 #include <memory>
 
+class ColumnSizer;
 class CursorModel;
 class QAction;
 class QFrame;
@@ -144,4 +145,5 @@ private:
 
     Roster& r_;
     QWidget* client_ = nullptr;
+    ColumnSizer* sizer_ = nullptr; // sizes grid1's columns when a book opens
 };

@@ -20,17 +20,6 @@
 
 using namespace record;
 
-namespace {
-
-QLabel* label(QWidget* parent, const char* name, const QString& text, int x, int y) {
-    auto* l = new QLabel(text, parent);
-    l->setObjectName(QLatin1String(name));
-    l->setGeometry(x, y, 30, 12);
-    return l;
-}
-
-} // namespace
-
 int ByteLimit::byteLength(const QString& text) {
     int n = 0;
     for (char32_t c : text.toUcs4())
@@ -48,25 +37,53 @@ ByteLimit::ByteLimit(int limit, QLineEdit* edit) : QObject(edit), edit_(edit), l
     connect(edit, &QLineEdit::textEdited, this, &ByteLimit::edited);
 }
 
+QString ByteLimit::fitting(const QString& inserted, int budget) {
+    qsizetype end = 0;
+    int used = 0;
+    while (end < inserted.size()) {
+        const qsizetype len = inserted.at(end).isHighSurrogate() && end + 1 < inserted.size() ? 2 : 1;
+        const int cost = byteLength(inserted.mid(end, len));
+        if (used + cost > budget)
+            break;
+        used += cost;
+        end += len;
+    }
+    return inserted.left(end);
+}
+
 void ByteLimit::edited(const QString& text) {
     const QString prior = now_ == text ? before_ : now_;
     const int n = byteLength(text);
     if (n <= limit_ || n < byteLength(prior))
         return;
-    const int cursor = edit_->cursorPosition() - int(text.size() - prior.size());
-    edit_->setText(prior);
-    edit_->setCursorPosition(std::max(0, cursor));
+    // The edit replaced the middle of the old text: what stands before and after it stays.
+    const qsizetype shorter = std::min(prior.size(), text.size());
+    qsizetype head = 0;
+    while (head < shorter && prior.at(head) == text.at(head))
+        ++head;
+    qsizetype tail = 0;
+    while (tail < shorter - head && prior.at(prior.size() - 1 - tail) == text.at(text.size() - 1 - tail))
+        ++tail;
+    // Never split a surrogate pair at either end of the new part.
+    if (head > 0 && text.at(head - 1).isHighSurrogate())
+        --head;
+    if (tail > 0 && text.at(text.size() - tail).isLowSurrogate())
+        --tail;
+    const QString kept = text.left(head) + text.right(tail);
+    const QString put = fitting(text.mid(head, text.size() - head - tail), limit_ - byteLength(kept));
+    edit_->setText(text.left(head) + put + text.right(tail));
+    edit_->setCursorPosition(int(head + put.size()));
     QApplication::beep();
 }
 
 Tkhl::Tkhl(Roster& roster) : QWidget(nullptr), r_(roster) {
     setupDialog(*this, "khl", QStringLiteral("客户联系!"), 326, 164);
 
-    Label1 = label(this, "Label1", QStringLiteral("姓名:"), 8, 8);
-    Label2 = label(this, "Label2", QStringLiteral("地址:"), 8, 32);
-    Label3 = label(this, "Label3", QStringLiteral("邮编:"), 8, 56);
-    Label4 = label(this, "Label4", QStringLiteral("电话:"), 8, 80);
-    Label5 = label(this, "Label5", QStringLiteral("手机:"), 8, 104);
+    Label1 = textLabel(this, "Label1", QStringLiteral("姓名:"), {8, 8, 30, 12});
+    Label2 = textLabel(this, "Label2", QStringLiteral("地址:"), {8, 32, 30, 12});
+    Label3 = textLabel(this, "Label3", QStringLiteral("邮编:"), {8, 56, 30, 12});
+    Label4 = textLabel(this, "Label4", QStringLiteral("电话:"), {8, 80, 30, 12});
+    Label5 = textLabel(this, "Label5", QStringLiteral("手机:"), {8, 104, 30, 12});
 
     // Created in tab order, so the focus chain starts at edname.
     edname = edit(this, "edname", 40, 5, 105);

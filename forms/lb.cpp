@@ -1,13 +1,16 @@
 #include "lb.h"
 
 #include "Unit1.h"
+#include "error.h"
 #include "fileops.h"
 #include "guard.h"
+#include "ledgerfolder.h"
 #include "look.h"
 #include "prompter.h"
 #include "roster.h"
 #include "scan.h"
 #include "schema.h"
+#include "waitcursor.h"
 
 #include <QCloseEvent>
 #include <QIcon>
@@ -22,6 +25,7 @@
 #include <QWindow>
 
 #include <string>
+#include <vector>
 
 static void initChooserResources() {
     // The pictures live in a static library; its resource registration is not
@@ -46,6 +50,7 @@ const QString kNameTaken = QStringLiteral("帐本名称已存在,请改名!");
 const QString kCopyFailed = QStringLiteral("文件创建失败,文件可能已经存在!");
 const QString kCreated = QStringLiteral("帐本创建成功!");
 const QString kCannotCreate = QStringLiteral("无法建立帐本!");
+const QString kInUse = QStringLiteral("帐本正在被另一个程序使用!");
 
 // Each line as one line of plain text: "&" is no mnemonic here.
 class LedgerLineDelegate final : public QStyledItemDelegate {
@@ -118,7 +123,8 @@ std::string ledgerFile(const QString& name) {
 } // namespace
 
 bool isUsableLedgerName(const QString& name) {
-    if (name.isEmpty() || name == u"." || name == u"..")
+    // "." and ".." are fine: their files are "..mdb" and "...mdb".
+    if (name.isEmpty())
         return false;
     for (QChar c : name) {
         // "\" separates folders where these files may travel to.
@@ -129,8 +135,7 @@ bool isUsableLedgerName(const QString& name) {
     // A lone surrogate would reach the disk as another name than the one listed.
     if (QString::fromUtf8(utf8) != name)
         return false;
-    constexpr qsizetype kMaxFileName = 255;
-    return utf8.size() + qsizetype(tsl::kLedgerSuffix.size()) + qsizetype(sizeof("-journal") - 1) <= kMaxFileName;
+    return std::size_t(utf8.size()) + tsl::kLedgerSuffix.size() <= tsl::longestCopyTarget();
 }
 
 Tl::Tl(Roster& roster) : QWidget(nullptr), r_(roster) {
@@ -186,6 +191,8 @@ Tl::Tl(Roster& roster) : QWidget(nullptr), r_(roster) {
     connect(BitBtn1, &QPushButton::clicked, this, [this] { BitBtn1Click(); });
     connect(BitBtn2, &QPushButton::clicked, this, [this] { BitBtn2Click(); });
     connect(BitBtn3, &QPushButton::clicked, this, [this] { close(); });
+    // A double-click on a ledger enters it, as the enter button does.
+    connect(list1, &QListWidget::itemDoubleClicked, BitBtn1, &QPushButton::click);
 
     centreOnScreen(*this);
     FormCreate();
@@ -209,6 +216,11 @@ void Tl::FormCreate() {
                 list1->addItem(QString::fromStdString(table1.fieldText(tsl::pos::ledgerName)));
                 table1.next();
             }
+            // What a creation cut short left behind goes now; nothing anyone entered does.
+            std::vector<std::string> names;
+            for (int i = 0; i < list1->count(); ++i)
+                names.push_back(list1->item(i)->text().toStdString());
+            (void)tsl::tidyLedgerFolder(names);
         } catch (...) {
             r_.prompter.message(kIndexMissing);
         }
@@ -217,6 +229,7 @@ void Tl::FormCreate() {
 
 void Tl::enterLedger(const QString& name) {
     TForm1& ws = *r_.Form1;
+    WaitCursor wait; // a big book takes a while to open
     ws.ado1.disconnect();
     ws.ado1.setConnectionString(tsl::connectionString(ledgerFile(name)));
     ws.ado1.connect();
@@ -236,6 +249,8 @@ void Tl::BitBtn1Click() {
         const QString name = chosen.front()->text();
         try {
             enterLedger(name);
+        } catch (const tsl::InUseError&) {
+            r_.prompter.message(kInUse);
         } catch (...) {
             r_.prompter.message(kCannotOpen);
         }
@@ -269,9 +284,16 @@ void Tl::BitBtn2Click() {
                 r_.prompter.message(kCopyFailed);
                 return;
             }
-            table1.append();
-            table1.setField(tsl::field::ledgerName, name.toStdString());
-            table1.post();
+            try {
+                table1.append();
+                table1.setField(tsl::field::ledgerName, name.toStdString());
+                table1.post();
+            } catch (...) {
+                // Unlisted, the copy would block its name for ever.
+                table1.cancel();
+                (void)tsl::removeUntouchedCopy(ledgerFile(name));
+                throw;
+            }
             list1->addItem(name);
             r_.prompter.message(kCreated);
             enterLedger(name);

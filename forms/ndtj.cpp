@@ -3,6 +3,7 @@
 #include "guard.h"
 #include "look.h"
 #include "roster.h"
+#include "schema.h"
 #include "stamp.h"
 
 #include <QApplication>
@@ -265,7 +266,7 @@ void Tndtj::cbcompareChange(int index) {
                 ~Restore() { QApplication::restoreOverrideCursor(); }
             } restore;
             try {
-                other_ = tsl::readYearFiguresOfFile(name.toStdString() + ".mdb", patterns_);
+                other_ = tsl::readYearFiguresOfFile(name.toStdString() + std::string(tsl::kLedgerSuffix), patterns_);
                 otherName_ = name;
             } catch (...) {
                 cbcompare->setCurrentIndex(0);

@@ -12,11 +12,19 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <optional>
+#include <string_view>
 #include <thread>
+#include <utility>
 
 namespace tsl {
 
 namespace {
+
+// The temporary copy is the target's name with this after it, and SQLite puts
+// its journal beside it while the copy is written.
+constexpr std::string_view kTempSuffix = ".tmp-XXXXXX";
+constexpr std::string_view kJournalSuffix = "-journal";
 
 // 0 on success, otherwise the errno of the failure; both names are left as they were.
 int renameNoReplaceErrno(const char* from, const char* to) noexcept {
@@ -80,7 +88,7 @@ public:
     ~TempFile() {
         if (!keep_) {
             unlink(name_.c_str());
-            for (const char* suffix : {"-journal", "-wal", "-shm"})
+            for (const char* suffix : {kJournalSuffix.data(), "-wal", "-shm"})
                 unlink((name_ + suffix).c_str());
         }
     }
@@ -149,9 +157,40 @@ bool tryRenameNoReplace(const std::string& from, const std::string& to) noexcept
     return renameNoReplaceErrno(from.c_str(), to.c_str()) == 0;
 }
 
+std::size_t longestCopyTarget(const std::string& folder) noexcept {
+    long limit = pathconf(folder.c_str(), _PC_NAME_MAX);
+    if (limit <= 0)
+        limit = 255;
+    const std::size_t extra = kTempSuffix.size() + kJournalSuffix.size();
+    return std::size_t(limit) > extra ? std::size_t(limit) - extra : 0;
+}
+
 bool fileExists(const std::string& path) noexcept {
     struct stat st;
     return lstat(path.c_str(), &st) == 0;
+}
+
+std::string setAsideStaleJournal(const std::string& db) noexcept {
+    auto born = [](const std::string& path) -> std::optional<std::pair<long long, unsigned>> {
+        struct statx sx {};
+        if (statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BTIME, &sx) != 0 || !(sx.stx_mask & STATX_BTIME))
+            return std::nullopt;
+        return std::pair{static_cast<long long>(sx.stx_btime.tv_sec), sx.stx_btime.tv_nsec};
+    };
+    const std::string journal = db + "-journal";
+    const auto journalBorn = born(journal);
+    const auto dbBorn = journalBorn ? born(db) : std::nullopt;
+    if (!journalBorn || !dbBorn || !(*journalBorn < *dbBorn))
+        return {};
+    std::string aside = journal + ".stale";
+    for (int n = 2; n < 1000; ++n) {
+        if (tryRenameNoReplace(journal, aside))
+            return aside;
+        if (!fileExists(aside))
+            return {};
+        aside = journal + ".stale" + std::to_string(n);
+    }
+    return {};
 }
 
 void copyDatabase(const std::string& from, const std::string& to) {
@@ -169,7 +208,7 @@ void copyDatabase(const std::string& from, const std::string& to) {
     if (!S_ISREG(st.st_mode))
         throw Error("Cannot copy database '" + from + "': not a file");
 
-    std::string tmpl = to + ".tmp-XXXXXX";
+    std::string tmpl = to + std::string(kTempSuffix);
     int fd = mkstemp(tmpl.data());
     if (fd < 0) {
         int err = errno;
