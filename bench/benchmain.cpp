@@ -15,6 +15,7 @@ void registerWorkspace(int rows);
 void registerDialogs(int rows);
 void registerBackup(int rows);
 void registerReal(int rows);
+void registerYearGlance(int rows);
 } // namespace tslbench
 
 namespace {
@@ -56,6 +57,7 @@ int main(int argc, char** argv) {
         tslbench::registerDialogs(rows);
         tslbench::registerBackup(rows);
         tslbench::registerReal(rows);
+        tslbench::registerYearGlance(rows);
     }
     Progress progress;
     benchmark::RunSpecifiedBenchmarks(&progress);

@@ -63,6 +63,8 @@ constexpr const char* opName(Op op) {
     case Op::Snapshot: return "backup snapshot";
     case Op::Restore: return "restore (snapshot first)";
     case Op::UndoDelete: return "undo delete of row 1";
+    case Op::YearGlance: return "year at a glance";
+    case Op::YearFigures: return "year at a glance (figures only)";
     case Op::Count: break;
     }
     return "?";
@@ -352,6 +354,32 @@ const std::string& reportLedger(int rows) {
         fill(db, tsl::table::shipments, quarter, shipmentRow);
         fill(db, tsl::table::purchases, quarter, purchaseRow);
         fill(db, tsl::table::deliveries, quarter, deliveryRow);
+    });
+}
+
+int yearMonthOf(long long k) { return k % 1000 == 0 ? 0 : int((k * 7) % 12) + 1; }
+
+std::string yearStampOf(long long k) {
+    const int month = yearMonthOf(k);
+    if (month == 0)
+        return "(" + std::to_string(k) + ")不明";
+    return "(" + std::to_string(k) + ")2026-" + std::to_string(month) + "-" + std::to_string(k % 28 + 1);
+}
+
+const std::string& yearLedger(int rows) {
+    return madeOnce("year", rows, [rows](RawDb& db) {
+        fill(db, tsl::table::customers, listRows(rows), customerRow);
+        fill(db, tsl::table::shipments, rows / 2, [](long long k) {
+            auto r = shipmentRow(k);
+            r[0] = yearStampOf(k);
+            return r;
+        });
+        fill(db, tsl::table::purchases, rows / 4, [](long long k) {
+            return std::vector<std::string>{yearStampOf(k), "纱厂" + std::to_string(k % 50), "羊毛纱", "5", amountOf(k)};
+        });
+        fill(db, tsl::table::deliveries, rows / 4, [](long long k) {
+            return std::vector<std::string>{yearStampOf(k), "职工" + std::to_string(k % 30), "套口", "30", amountOf(k)};
+        });
     });
 }
 

@@ -51,6 +51,8 @@ enum class Op {
     Snapshot,
     Restore,
     UndoDelete,
+    YearGlance,
+    YearFigures,
     Count
 };
 
@@ -142,6 +144,12 @@ void fill(RawDb& db, std::string_view table, int rows, const std::function<std::
 const std::string& ledger(int rows);
 // The four books of rows / 4 rows each, for the overall report.
 const std::string& reportLedger(int rows);
+// A year of the workshop in N rows: shipments N/2, purchases and deliveries N/4
+// each, dated over the twelve months (yyyy-m-d, the bench clock's pattern), one
+// stamp in a thousand unreadable; customers of listRows(rows).
+const std::string& yearLedger(int rows);
+[[nodiscard]] std::string yearStampOf(long long k); // "(k)2026-M-D"; "(k)不明" for every 1000th
+[[nodiscard]] int yearMonthOf(long long k);         // 1..12, 0 for the unreadable ones
 // A fresh copy of `from` under `name`, for the operations that change a ledger.
 std::string workCopy(const std::string& from, const std::string& name);
 

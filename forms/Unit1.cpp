@@ -10,6 +10,7 @@
 #include "jg.h"
 #include "lb.h"
 #include "look.h"
+#include "ndtj.h"
 #include "roster.h"
 #include "scan.h"
 #include "schema.h"
@@ -117,6 +118,7 @@ TForm1::TForm1(Roster& roster) : QMainWindow(nullptr), r_(roster) {
     data1->setRightAligned(numbers);
     sizer_ = new ColumnSizer(grid1, [this] { return viewNumber(); });
     connect(grid1, &QTableView::clicked, this, [this](const QModelIndex&) { grid1CellClick(); });
+    buildYearGlanceItem();
 
     bar = new QStatusBar(client_);
     bar->setObjectName(QStringLiteral("bar"));

@@ -6,6 +6,7 @@
 #include <QMainWindow>
 
 #include <cstdint>
+#include <memory>
 
 class ColumnSizer;
 class CursorModel;
@@ -18,6 +19,7 @@ class QStatusBar;
 class QTableView;
 class QToolButton;
 class Roster;
+class Tndtj;
 
 
 // The workspace: one open ledger, its four books.
@@ -89,6 +91,9 @@ public:
     tsl::DeleteUndo lastDelete;
     // Brings their enabling up to date; done whenever the menu is about to show.
     void refreshSafetyMenu();
+    // ---- 年度统计: right-click menu of grid1 (Unit1_yearglance.cpp) ----
+    QAction* yearGlanceItem = nullptr; // "年度统计…"
+    [[nodiscard]] Tndtj* yearGlance() const { return ndt_.get(); } // null until first opened
 
 protected:
     void closeEvent(QCloseEvent* e) override;
@@ -145,6 +150,11 @@ private:
         TForm1& f_;
     };
     int statusBatch_ = 0;
+
+    // ---- 年度统计 ----
+    void buildYearGlanceItem();
+    void yearGlanceItemClick();
+    std::unique_ptr<Tndtj> ndt_;
 
     Roster& r_;
     QWidget* client_ = nullptr;

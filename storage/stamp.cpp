@@ -3,6 +3,7 @@
 #include <langinfo.h>
 #include <locale.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -167,6 +168,109 @@ std::string stampWithDate(std::string_view stamp, std::string_view pattern, Date
     const auto p = stamp.find(')');
     const std::string_view head = p == std::string_view::npos ? std::string_view() : stamp.substr(0, p + 1);
     return std::string(head) + formatDate(pattern, date);
+}
+
+DateReader::DateReader(std::string_view pattern) {
+    walkPattern(
+        pattern,
+        [this](std::string_view text) {
+            if (text.empty())
+                return true;
+            if (pieces_.empty() || pieces_.back().field != 0)
+                pieces_.push_back(Piece{});
+            pieces_.back().literal.append(text);
+            return true;
+        },
+        [this](char letter, std::size_t run) {
+            Piece p;
+            p.field = letter;
+            if (letter == 'y') {
+                p.minDigits = p.maxDigits = run <= 2 ? 2 : 4;
+            } else {
+                p.minDigits = 1;
+                p.maxDigits = 2;
+            }
+            hasMonth_ = hasMonth_ || letter == 'm';
+            pieces_.push_back(std::move(p));
+            return true;
+        });
+}
+
+std::optional<Date> DateReader::toDate(const int (&values)[3]) {
+    Date d;
+    d.day = values[0] < 0 ? 1 : values[0];
+    d.month = values[1];
+    if (values[2] >= 0)
+        d.year = values[2];
+    if (d.month < 1 || d.month > 12 || d.day < 1 || d.day > daysInMonth(d.year, d.month))
+        return std::nullopt;
+    return d;
+}
+
+// Fields next to each other ("ymd") leave the widths open: try the longest
+// first and step back when the rest does not match.
+bool DateReader::match(std::size_t piece, std::string_view rest, int (&values)[3]) const {
+    if (piece == pieces_.size())
+        return rest.empty() && toDate(values).has_value(); // "ymd" of 69110 is 1969-1-10, not 1969-11-0
+    const Piece& p = pieces_[piece];
+    if (p.field == 0) {
+        if (!rest.starts_with(p.literal))
+            return false;
+        return match(piece + 1, rest.substr(p.literal.size()), values);
+    }
+    int digits = 0;
+    while (digits < p.maxDigits && std::size_t(digits) < rest.size() && rest[digits] >= '0' && rest[digits] <= '9')
+        ++digits;
+    const int slot = p.field == 'd' ? 0 : p.field == 'm' ? 1 : 2;
+    for (int width = digits; width >= p.minDigits; --width) {
+        int v = 0;
+        for (int k = 0; k < width; ++k)
+            v = v * 10 + (rest[k] - '0');
+        if (p.field == 'y' && p.maxDigits == 2)
+            v += v >= 69 ? 1900 : 2000;
+        // A field met twice must say the same both times.
+        const int before = values[slot];
+        if (before >= 0 && before != v)
+            continue;
+        values[slot] = v;
+        if (match(piece + 1, rest.substr(std::size_t(width)), values))
+            return true;
+        values[slot] = before;
+    }
+    return false;
+}
+
+std::optional<Date> DateReader::read(std::string_view text) const {
+    if (!hasMonth_)
+        return std::nullopt;
+    int values[3] = {-1, -1, -1}; // day, month, year
+    if (!match(0, text, values))
+        return std::nullopt;
+    return toDate(values);
+}
+
+std::optional<Date> parseDate(std::string_view pattern, std::string_view text) {
+    return DateReader(pattern).read(text);
+}
+
+std::optional<std::string_view> stampDateText(std::string_view stamp) {
+    const std::size_t close = stamp.find(')');
+    if (close == std::string_view::npos)
+        return std::nullopt;
+    return stamp.substr(close + 1);
+}
+
+std::vector<std::string> stampDatePatterns(std::string_view current) {
+    std::vector<std::string> out;
+    // The year-first patterns read no text another pattern reads differently, so
+    // offering them always costs nothing: a ledger written on a Chinese desktop
+    // keeps its months when read under another locale.
+    for (std::string p : {std::string(current), systemShortDatePattern(), std::string(kFallbackDatePattern),
+                          std::string("yyyy-m-d"), std::string("yyyy/m/d"), std::string("yyyy年m月d日")}) {
+        if (!p.empty() && std::find(out.begin(), out.end(), p) == out.end())
+            out.push_back(std::move(p));
+    }
+    return out;
 }
 
 std::string patternFromStrftime(std::string_view fmt) {

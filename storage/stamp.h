@@ -3,6 +3,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace tsl {
 
@@ -67,6 +68,45 @@ inline constexpr std::string_view kFallbackDatePattern = "m/d/yy";
 
 // The stamp with its date part replaced by the date in the pattern; "(n)" stays.
 [[nodiscard]] std::string stampWithDate(std::string_view stamp, std::string_view pattern, Date date);
+// Reads a date written by formatDate with the same pattern. d and m take one or
+// two digits whatever their count in the pattern (a pattern changed from d to dd
+// still reads the old dates); y takes exactly two digits when it stands alone
+// or doubled (69..99 are 1969..1999, 00..68 are 2000..2068) and exactly four
+// from three letters on. Every other character, quoted or not, must be there as
+// it stands, and nothing may follow. The date must exist (no 31 April, 29
+// February only in a leap year). A pattern without a month reads nothing; a
+// missing day reads as 1, a missing year as 1970.
+[[nodiscard]] std::optional<Date> parseDate(std::string_view pattern, std::string_view text);
+
+// parseDate with the pattern taken apart once, for reading many dates.
+class DateReader {
+public:
+    explicit DateReader(std::string_view pattern);
+    [[nodiscard]] std::optional<Date> read(std::string_view text) const;
+
+private:
+    struct Piece {
+        char field = 0;      // 'd', 'm', 'y'; 0 for literal text
+        int minDigits = 0;
+        int maxDigits = 0;
+        std::string literal; // for field 0
+    };
+    [[nodiscard]] bool match(std::size_t piece, std::string_view rest, int (&values)[3]) const;
+    [[nodiscard]] static std::optional<Date> toDate(const int (&values)[3]); // day, month, year; -1 unset
+
+    std::vector<Piece> pieces_;
+    bool hasMonth_ = false;
+};
+
+// The date text of a serial stamp: what follows its first ")"; none without one.
+[[nodiscard]] std::optional<std::string_view> stampDateText(std::string_view stamp);
+
+// The patterns a ledger's stamps may be written in, the likeliest first and
+// without repeats: `current` (what new stamps get), the C library's date format
+// (what stamps got before the desktop's short format was used), the fallback
+// m/d/yy, then the year-first dates of Chinese desktops: yyyy-m-d, yyyy/m/d and
+// yyyy年m月d日 (whatever the locale the ledger is read under now).
+[[nodiscard]] std::vector<std::string> stampDatePatterns(std::string_view current);
 
 // Turns a strftime date format (from nl_langinfo(D_FMT)) into the pattern above;
 // empty when it holds anything but %d %e %m %y %Y %% and literal text.

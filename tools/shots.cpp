@@ -14,6 +14,7 @@
 #include "jg.h"
 #include "lb.h"
 #include "look.h"
+#include "ndtj.h"
 #include "prompter.h"
 #include "roster.h"
 #include "schema.h"
@@ -23,10 +24,13 @@
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QMenu>
+#include <QComboBox>
 #include <QDir>
 #include <QEventLoop>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QTabWidget>
 #include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
@@ -138,9 +142,27 @@ const Shipment kDeliveries[] = {
     {"2026-10-30", "李师傅", "横机", 110, 1650},
 };
 
-std::string stamp(int n, const char* date) { return "(" + std::to_string(n) + ")" + date; }
+// The older ledger's stamps carry the C library's date format, as stamps did
+// before the desktop's short format was used; its amounts are those of this
+// year scaled, its dates a year back.
+struct Older {
+    bool on = false;
+    int percent = 100;
+};
 
-void seedLedger(const std::string& file) {
+std::string stamp(int n, const char* date, Older older = {}) {
+    if (!older.on)
+        return "(" + std::to_string(n) + ")" + date;
+    int y = 0, m = 0, d = 0;
+    std::sscanf(date, "%d-%d-%d", &y, &m, &d);
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "(%d)%d年%02d月%02d日", n, y - 1, m, d);
+    return buf;
+}
+
+std::string amountOf(int amount, Older older) { return std::to_string(amount * older.percent / 100); }
+
+void seedLedger(const std::string& file, Older older = {}) {
     Db db(file);
     db.exec("BEGIN");
     std::vector<std::string> names, kinds, sources, goods, workers, works;
@@ -163,21 +185,21 @@ void seedLedger(const std::string& file) {
     int n = 0;
     for (const auto& s : kShipments) {
         const Customer& c = addressOf(s.customer);
-        db.insert(tsl::table::shipments, {stamp(++n, s.date), s.customer, s.kind, std::to_string(s.quantity),
-                                          c.address, c.postcode, std::to_string(s.amount)});
+        db.insert(tsl::table::shipments, {stamp(++n, s.date, older), s.customer, s.kind, std::to_string(s.quantity),
+                                          c.address, c.postcode, amountOf(s.amount, older)});
         keep(kinds, s.kind);
     }
     n = 0;
     for (const auto& p : kPurchases) {
         db.insert(tsl::table::purchases,
-                  {stamp(++n, p.date), p.customer, p.kind, std::to_string(p.quantity), std::to_string(p.amount)});
+                  {stamp(++n, p.date, older), p.customer, p.kind, std::to_string(p.quantity), amountOf(p.amount, older)});
         keep(sources, p.customer);
         keep(goods, p.kind);
     }
     n = 0;
     for (const auto& d : kDeliveries) {
         db.insert(tsl::table::deliveries,
-                  {stamp(++n, d.date), d.customer, d.kind, std::to_string(d.quantity), std::to_string(d.amount)});
+                  {stamp(++n, d.date, older), d.customer, d.kind, std::to_string(d.quantity), amountOf(d.amount, older)});
         keep(workers, d.customer);
         keep(works, d.kind);
     }
@@ -231,6 +253,8 @@ void prepareFolder(const fs::path& indexTemplate) {
         if (name == kLedger) {
             seedLedger(file);
             seedHistory(file);
+        } else {
+            seedLedger(file, Older{true, 80});
         }
     }
     Db db(index);
@@ -311,7 +335,6 @@ void takeAll(Roster& roster, const QDir& out) {
     chooser.BitBtn1->click(); // enter the ledger
     TForm1& ws = *roster.Form1;
     wait(800);
-    ws.resize(800, ws.height()); // widened by the user, so the amounts show too
     ws.SpeedButton2->click();    // the shipment book
     ws.grid1->selectRow(7);
     ws.edjz->setText(QStringLiteral("王丽"));
@@ -347,6 +370,35 @@ void takeAll(Roster& roster, const QDir& out) {
     wait(300);
     pickAndShoot(ws.grid1, ws.grid1->visualRect(ws.grid1->model()->index(13, 0)).center(),
                  QStringLiteral("修改日期…"), out.filePath(QStringLiteral("datepicker.png")));
+
+    // 年度统计 from the grid's right-click menu, compared with the year before.
+    QTimer::singleShot(800, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu) {
+            failure = QStringLiteral("the grid's menu did not appear");
+            return;
+        }
+        menu->setActiveAction(ws.yearGlanceItem);
+        QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        QApplication::sendEvent(menu, &enter);
+    });
+    QWidget* cells = ws.grid1->viewport();
+    const QPoint at(120, 60);
+    QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, at, cells->mapToGlobal(at));
+    QApplication::sendEvent(cells, &menuEvent);
+    if (!failure.isEmpty())
+        throw std::runtime_error(failure.toStdString());
+    Tndtj* glance = ws.yearGlance();
+    if (!glance || !glance->isVisible())
+        throw std::runtime_error("the year at a glance did not open");
+    glance->cbcompare->setCurrentIndex(glance->cbcompare->findText(kOlderLedger));
+    emit glance->cbcompare->activated(glance->cbcompare->currentIndex());
+    glance->tabs->setCurrentWidget(glance->tabmonth);
+    wait(1500);
+    save(glance, out.filePath(QStringLiteral("yearglance.png")));
+    glance->tabs->setCurrentWidget(glance->tabname);
+    wait(500);
+    save(glance, out.filePath(QStringLiteral("yearglance-names.png")));
 
     ws.close(); // back to the chooser
     wait(300);

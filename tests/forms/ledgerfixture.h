@@ -24,15 +24,7 @@ namespace ledger {
 
 inline const std::string kFile = "x.mdb";
 
-inline std::string quote(const std::string& s) {
-    std::string out = "'";
-    for (char c : s) {
-        if (c == '\'')
-            out += '\'';
-        out += c;
-    }
-    return out + "'";
-}
+inline std::string quote(const std::string& s) { return tsltest::sqlQuote(s); }
 
 inline std::string insertSql(const std::string& table, const std::vector<std::string>& values) {
     std::string sql = "INSERT INTO \"" + table + "\" VALUES (";

@@ -263,3 +263,110 @@ TEST(StampDate, OnlyTheDatePartChanges) {
     EXPECT_EQ(tsl::stampWithDate("a)b)c", "d.m.yyyy", {2004, 5, 3}), "a)3.5.2004");
     EXPECT_EQ(tsl::stampWithDate("", "yyyy/m/d", {2004, 5, 3}), "2004/5/3");
 }
+
+// ---- reading dates back -----------------------------------------------------------------
+
+TEST(DateReader, ReadsWhatFormatDateWrote) {
+    // Every pattern, every date of a spread over the two-digit-year window:
+    // reading the formatted text gives the date back (the fields the pattern has).
+    // ("ymd" is left out: 04128 is 2004-1-28 and 2004-12-8 alike.)
+    const char* patterns[] = {"yyyy/m/d", "m/d/yy",   "mm/dd/yyyy", "dd.mm.yyyy",   "d.m.yy", "yyyy-m-d",
+                              "yyyy'y'm'm'd'd'",      "yyyymmdd",   "D/M/Y",        "\"on\" d m yy",
+                              "dd-mm",    "m yyyy"};
+    const std::string zh = "yyyy\xE5\xB9\xB4mm\xE6\x9C\x88" "dd\xE6\x97\xA5"; // yyyy年mm月dd日
+    std::vector<std::string> all(std::begin(patterns), std::end(patterns));
+    all.push_back(zh);
+    for (const auto& p : all) {
+        for (int year = 1969; year <= 2068; year += 7) {
+            for (int month = 1; month <= 12; ++month) {
+                for (int day : {1, 9, 10, 28, 31}) {
+                    if (day == 31 && (month == 2 || month == 4 || month == 6 || month == 9 || month == 11))
+                        continue;
+                    const Date d{year, month, day};
+                    const std::string text = formatDate(p, d);
+                    const auto got = tsl::parseDate(p, text);
+                    ASSERT_TRUE(got.has_value()) << p << " " << text;
+                    const bool hasYear = p.find_first_of("yY") != std::string::npos;
+                    const bool hasDay = p.find_first_of("dD") != std::string::npos;
+                    EXPECT_EQ(got->month, month) << p << " " << text;
+                    EXPECT_EQ(got->day, hasDay ? day : 1) << p << " " << text;
+                    EXPECT_EQ(got->year, hasYear ? year : 1970) << p << " " << text;
+                }
+            }
+        }
+    }
+}
+
+TEST(DateReader, LenientDigitsStrictEverythingElse) {
+    struct Case {
+        const char* pattern;
+        const char* text;
+        std::optional<Date> expected;
+    };
+    const std::optional<Date> none;
+    // clang-format off
+    const Case cases[] = {
+        {"yyyy/m/d", "2026/12/8", Date{2026, 12, 8}},
+        {"yyyy/m/d", "2026/012/8", none},       // three digits are no month
+        {"dd/mm/yyyy", "5/1/2004", Date{2004, 1, 5}}, // one digit where the pattern pads
+        {"m/d/yy", "12/8/26", Date{2026, 12, 8}},
+        {"m/d/yy", "1/5/69", Date{1969, 1, 5}},
+        {"m/d/yy", "1/5/68", Date{2068, 1, 5}},
+        {"m/d/yy", "12/8/2026", none},          // yy is two digits
+        {"yyyy/m/d", "26/12/8", none},          // and yyyy four
+        {"ymd", "0415", Date{2004, 1, 5}},      // widths found by stepping back
+        {"ymd", "69110", Date{1969, 1, 10}},    // 11/0 is no day
+        {"ymd", "041231", Date{2004, 12, 31}},
+        {"yyyy/m/d", "2026/13/1", none},
+        {"yyyy/m/d", "2026/0/1", none},
+        {"yyyy/m/d", "2026/4/31", none},
+        {"yyyy/m/d", "2026/2/29", none},
+        {"yyyy/m/d", "2024/2/29", Date{2024, 2, 29}},
+        {"yyyy/m/d", "2000/2/29", Date{2000, 2, 29}},
+        {"yyyy/m/d", "1900/2/29", none},
+        {"yyyy/m/d", "2026/12/8 ", none},       // nothing may follow
+        {"yyyy/m/d", " 2026/12/8", none},
+        {"yyyy/m/d", "2026-12-8", none},        // separators must match
+        {"yyyy/m/d", "", none},
+        {"yyyy/m/d", "2026/+1/8", none},
+        {"m-m", "3-3", Date{1970, 3, 1}},
+        {"m-m", "3-4", none},                   // a field twice must agree
+        {"d/yyyy", "5/2004", none},             // no month, nothing to read
+        {"'y'yy-m", "y26-3", Date{2026, 3, 1}},
+        {"'y'yy-m", "x26-3", none},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.pattern) + " <- \"" + c.text + "\"");
+        const auto got = tsl::parseDate(c.pattern, c.text);
+        ASSERT_EQ(got.has_value(), c.expected.has_value());
+        if (got) {
+            EXPECT_EQ(got->year, c.expected->year);
+            EXPECT_EQ(got->month, c.expected->month);
+            EXPECT_EQ(got->day, c.expected->day);
+        }
+    }
+}
+
+TEST(StampDateText, WhatFollowsTheFirstClosingBracket) {
+    EXPECT_EQ(tsl::stampDateText("(3)2026/5/1"), std::optional<std::string_view>("2026/5/1"));
+    EXPECT_EQ(tsl::stampDateText("(12)a)b"), std::optional<std::string_view>("a)b"));
+    EXPECT_EQ(tsl::stampDateText("(3)"), std::optional<std::string_view>(""));
+    EXPECT_EQ(tsl::stampDateText("2026/5/1"), std::nullopt);
+    EXPECT_EQ(tsl::stampDateText(""), std::nullopt);
+}
+
+TEST(StampDatePatterns, CurrentFirstThenTheOlderOnesOnce) {
+    LocaleEnv env;
+    env.set("LC_ALL", "C");
+    const std::string zh = "yyyy\xE5\xB9\xB4m\xE6\x9C\x88" "d\xE6\x97\xA5"; // yyyy年m月d日
+    EXPECT_EQ(tsl::stampDatePatterns("yyyy/m/d"),
+              (std::vector<std::string>{"yyyy/m/d", "m/d/yy", "yyyy-m-d", zh}));
+    EXPECT_EQ(tsl::stampDatePatterns("m/d/yy"), (std::vector<std::string>{"m/d/yy", "yyyy-m-d", "yyyy/m/d", zh}));
+    EXPECT_EQ(tsl::stampDatePatterns(""), (std::vector<std::string>{"m/d/yy", "yyyy-m-d", "yyyy/m/d", zh}));
+    if (localeInstalled("de_DE.UTF-8")) {
+        env.set("LC_ALL", "de_DE.UTF-8");
+        EXPECT_EQ(tsl::stampDatePatterns("dd.mm.yy"),
+                  (std::vector<std::string>{"dd.mm.yy", "dd.mm.yyyy", "m/d/yy", "yyyy-m-d", "yyyy/m/d", zh}));
+    }
+}

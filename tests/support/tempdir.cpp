@@ -54,6 +54,16 @@ static sqlite3* openDb(const std::string& file) {
     return db;
 }
 
+std::string sqlQuote(const std::string& text) {
+    std::string out = "'";
+    for (char c : text) {
+        if (c == '\'')
+            out += '\'';
+        out += c;
+    }
+    return out + "'";
+}
+
 void sqlExec(const std::string& file, const std::string& sql) {
     sqlite3* db = openDb(file);
     char* err = nullptr;

@@ -29,6 +29,9 @@ private:
 // Path of the built empty ledger index.
 [[nodiscard]] std::string indexTemplate();
 
+// A text as an SQL string literal: in single quotes, quotes inside doubled.
+[[nodiscard]] std::string sqlQuote(const std::string& text);
+
 // Runs SQL on a database file outside the program's own code (for checking and seeding).
 void sqlExec(const std::string& file, const std::string& sql);
 // Whole contents of a file ("" when it cannot be read); writes a file whole.

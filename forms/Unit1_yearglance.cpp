@@ -1,0 +1,45 @@
+// 年度统计… on the workspace grid's right-click menu: the year of the open
+// ledger by month and by name (window ndtj), beside another ledger if wished.
+#include "Unit1.h"
+
+#include "guard.h"
+#include "lb.h"
+#include "ndtj.h"
+#include "roster.h"
+#include "schema.h"
+
+#include <QAction>
+#include <QListWidget>
+#include <QTableView>
+
+void TForm1::buildYearGlanceItem() {
+    grid1->setContextMenuPolicy(Qt::ActionsContextMenu);
+    yearGlanceItem = new QAction(QStringLiteral("年度统计…"), grid1);
+    yearGlanceItem->setObjectName(QStringLiteral("yearGlanceItem"));
+    grid1->addAction(yearGlanceItem);
+    connect(yearGlanceItem, &QAction::triggered, this, [this] { yearGlanceItemClick(); });
+}
+
+void TForm1::yearGlanceItemClick() {
+    guarded(r_.prompter, [this] {
+        if (!ado1.connected())
+            return;
+        // The ledger's name is its file name without ".mdb".
+        QString name = QString::fromStdString(tsl::Connection::dataSource(ado1.connectionString()));
+        const QString suffix = QString::fromUtf8(tsl::kLedgerSuffix.data(), qsizetype(tsl::kLedgerSuffix.size()));
+        if (name.endsWith(suffix))
+            name.chop(suffix.size());
+        QStringList others;
+        if (r_.l)
+            for (int i = 0; i < r_.l->list1->count(); ++i) {
+                const QString other = r_.l->list1->item(i)->text();
+                if (other != name && !others.contains(other))
+                    others << other;
+            }
+        if (!ndt_) {
+            ndt_ = std::make_unique<Tndtj>(r_);
+            ndt_->follow(this);
+        }
+        ndt_->showLedger(ado1, name, others);
+    });
+}

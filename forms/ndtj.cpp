@@ -1,0 +1,384 @@
+#include "ndtj.h"
+
+#include "guard.h"
+#include "look.h"
+#include "roster.h"
+#include "schema.h"
+#include "stamp.h"
+
+#include <QApplication>
+#include <QBarCategoryAxis>
+#include <QBarSeries>
+#include <QBarSet>
+#include <QChart>
+#include <QChartView>
+#include <QComboBox>
+#include <QCursor>
+#include <QFont>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineSeries>
+#include <QSplitter>
+#include <QTabWidget>
+#include <QTableView>
+#include <QVBoxLayout>
+#include <QValueAxis>
+
+#include <algorithm>
+#include <charconv>
+#include <cstdlib>
+#include <numeric>
+
+namespace {
+
+QString qs(std::string_view s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
+
+// The sort key of a cell: a number where there is one, else none.
+std::optional<double> numberOf(const std::string& s) {
+    std::int64_t v = 0;
+    auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+    if (ec == std::errc() && end == s.data() + s.size())
+        return double(v);
+    if (!s.empty() && s.back() == '%')
+        return std::strtod(s.c_str(), nullptr);
+    return std::nullopt;
+}
+
+QTableView* tableView(QWidget* parent, const char* name, QAbstractItemModel* model, bool sortable) {
+    auto* v = new QTableView(parent);
+    v->setObjectName(QLatin1String(name));
+    v->setModel(model);
+    v->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    v->setSelectionBehavior(QAbstractItemView::SelectRows);
+    v->setWordWrap(false);
+    v->verticalHeader()->setVisible(false);
+    v->verticalHeader()->setDefaultSectionSize(18);
+    v->horizontalHeader()->setDefaultAlignment(Qt::AlignCenter);
+    v->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    v->setSortingEnabled(sortable);
+    return v;
+}
+
+} // namespace
+
+// ---- TextTableModel -------------------------------------------------------------------------
+
+void TextTableModel::setTable(tsl::TextTable t, bool boldLastRow) {
+    beginResetModel();
+    t_ = std::move(t);
+    boldLastRow_ = boldLastRow;
+    endResetModel();
+}
+
+int TextTableModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : int(t_.rows.size());
+}
+
+int TextTableModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : int(t_.header.size());
+}
+
+QVariant TextTableModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || std::size_t(index.row()) >= t_.rows.size())
+        return {};
+    const auto& row = t_.rows[std::size_t(index.row())];
+    const auto col = std::size_t(index.column());
+    switch (role) {
+    case Qt::DisplayRole:
+        return col < row.size() ? qs(row[col]) : QString();
+    case Qt::TextAlignmentRole:
+        return col == 0 ? QVariant(Qt::AlignLeft | Qt::AlignVCenter) : QVariant(Qt::AlignRight | Qt::AlignVCenter);
+    case Qt::FontRole:
+        if (boldLastRow_ && std::size_t(index.row()) + 1 == t_.rows.size()) {
+            QFont f;
+            f.setBold(true);
+            return f;
+        }
+        return {};
+    default:
+        return {};
+    }
+}
+
+QVariant TextTableModel::headerData(int section, Qt::Orientation o, int role) const {
+    if (o != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || std::size_t(section) >= t_.header.size())
+        return QAbstractTableModel::headerData(section, o, role);
+    return qs(t_.header[std::size_t(section)]);
+}
+
+void TextTableModel::sort(int column, Qt::SortOrder order) {
+    if (column < 0 || std::size_t(column) >= t_.header.size())
+        return;
+    const auto c = std::size_t(column);
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    const QModelIndexList before = persistentIndexList();
+    std::vector<std::size_t> order_(t_.rows.size());
+    std::iota(order_.begin(), order_.end(), 0);
+    std::vector<std::optional<double>> keys;
+    keys.reserve(t_.rows.size());
+    for (const auto& r : t_.rows)
+        keys.push_back(numberOf(r[c]));
+    auto less = [&](std::size_t a, std::size_t b) {
+        const auto& ka = keys[a];
+        const auto& kb = keys[b];
+        if (ka && kb)
+            return *ka < *kb;
+        if (ka != kb)
+            return bool(ka); // numbers before text
+        return QString::compare(qs(t_.rows[a][c]), qs(t_.rows[b][c])) < 0;
+    };
+    std::stable_sort(order_.begin(), order_.end(), [&](std::size_t a, std::size_t b) {
+        return order == Qt::AscendingOrder ? less(a, b) : less(b, a);
+    });
+    std::vector<std::vector<std::string>> rows;
+    rows.reserve(t_.rows.size());
+    std::vector<int> newRowOf(t_.rows.size());
+    for (std::size_t i = 0; i < order_.size(); ++i) {
+        newRowOf[order_[i]] = int(i);
+        rows.push_back(std::move(t_.rows[order_[i]]));
+    }
+    t_.rows = std::move(rows);
+    QModelIndexList after;
+    for (const QModelIndex& i : before)
+        after << index(newRowOf[std::size_t(i.row())], i.column());
+    changePersistentIndexList(before, after);
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+// ---- the window ------------------------------------------------------------------------------
+
+Tndtj::Tndtj(Roster& roster) : QWidget(nullptr), r_(roster) {
+    setObjectName(QStringLiteral("ndtj"));
+    setWindowTitle(QStringLiteral("年度统计!"));
+    setAttribute(Qt::WA_QuitOnClose, false);
+    resize(960, 680);
+
+    auto* top = new QHBoxLayout;
+    laname = new QLabel(this);
+    laname->setObjectName(QStringLiteral("laname"));
+    auto* lacompare = new QLabel(QStringLiteral("对比帐本:"), this);
+    lacompare->setObjectName(QStringLiteral("lacompare"));
+    cbcompare = new QComboBox(this);
+    cbcompare->setObjectName(QStringLiteral("cbcompare"));
+    cbcompare->setMinimumContentsLength(16);
+    cbcompare->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    lacompare->setBuddy(cbcompare);
+    top->addWidget(laname, 1);
+    top->addWidget(lacompare);
+    top->addWidget(cbcompare);
+
+    tabs = new QTabWidget(this);
+    tabs->setObjectName(QStringLiteral("tabs"));
+
+    tabmonth = new QWidget;
+    tabmonth->setObjectName(QStringLiteral("tabmonth"));
+    auto* split = new QSplitter(Qt::Vertical, tabmonth);
+    gridmonth = tableView(split, "gridmonth", &monthModel, false);
+    chart1 = new QChartView(split);
+    chart1->setObjectName(QStringLiteral("chart1"));
+    chart1->setRenderHint(QPainter::Antialiasing);
+    split->setStretchFactor(0, 2);
+    split->setStretchFactor(1, 3);
+    auto* monthLayout = new QVBoxLayout(tabmonth);
+    monthLayout->addWidget(split);
+    tabs->addTab(tabmonth, QStringLiteral("按月份"));
+
+    tabname = new QWidget;
+    tabname->setObjectName(QStringLiteral("tabname"));
+    auto* names = new QHBoxLayout(tabname);
+    static const char* gridNames[] = {"gridcust", "gridsupp", "gridwork"};
+    for (int m = 0; m < tsl::kMovements; ++m) {
+        auto* col = new QVBoxLayout;
+        const auto mv = tsl::Movement(m);
+        col->addWidget(new QLabel(qs(tsl::movementParty(mv)) + QStringLiteral("(按") + qs(tsl::movementLabel(mv)) +
+                                      QStringLiteral("金额)"),
+                                  tabname));
+        gridnames[m] = tableView(tabname, gridNames[m], &nameModels[m], true);
+        col->addWidget(gridnames[m]);
+        names->addLayout(col);
+    }
+    tabs->addTab(tabname, QStringLiteral("按名字"));
+
+    tabcompare = new QWidget;
+    tabcompare->setObjectName(QStringLiteral("tabcompare"));
+    auto* compareLayout = new QVBoxLayout(tabcompare);
+    gridcompare = tableView(tabcompare, "gridcompare", &compareModel, false);
+    compareLayout->addWidget(gridcompare);
+    tabs->addTab(tabcompare, QStringLiteral("对比"));
+
+    labad = new QLabel(this);
+    labad->setObjectName(QStringLiteral("labad"));
+    labad->setWordWrap(true);
+    labad->setTextFormat(Qt::PlainText);
+    QPalette red = labad->palette();
+    red.setColor(QPalette::WindowText, Qt::darkRed);
+    labad->setPalette(red);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addWidget(tabs, 1);
+    layout->addWidget(labad);
+
+    connect(cbcompare, &QComboBox::activated, this, [this](int i) { cbcompareChange(i); });
+}
+
+Tndtj::~Tndtj() = default;
+
+void Tndtj::follow(QWidget* workspace) {
+    workspace_ = workspace;
+    workspace->installEventFilter(this);
+}
+
+bool Tndtj::eventFilter(QObject* o, QEvent* e) {
+    if (o == workspace_ && e->type() == QEvent::Hide)
+        hide();
+    return QWidget::eventFilter(o, e);
+}
+
+void Tndtj::showLedger(const tsl::Connection& ledger, const QString& name, const QStringList& others) {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    struct Restore {
+        ~Restore() { QApplication::restoreOverrideCursor(); }
+    } restore;
+    patterns_ = tsl::stampDatePatterns(r_.clock.shortDatePattern());
+    mine_ = tsl::readYearFigures(ledger, patterns_);
+    name_ = name;
+    other_.reset();
+    otherName_.clear();
+    cbcompare->clear();
+    cbcompare->addItem(QStringLiteral("(不对比)"));
+    cbcompare->addItems(others);
+    cbcompare->setEnabled(!others.isEmpty());
+    fill();
+    present(*this, placed_ ? Placement::AsItStands : Placement::Centred);
+    placed_ = true;
+}
+
+void Tndtj::cbcompareChange(int index) {
+    guarded(r_.prompter, [this, index] {
+        other_.reset();
+        otherName_.clear();
+        if (index > 0) {
+            const QString name = cbcompare->itemText(index);
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+            struct Restore {
+                ~Restore() { QApplication::restoreOverrideCursor(); }
+            } restore;
+            try {
+                other_ = tsl::readYearFiguresOfFile(name.toStdString() + std::string(tsl::kLedgerSuffix), patterns_);
+                otherName_ = name;
+            } catch (...) {
+                cbcompare->setCurrentIndex(0);
+                fill();
+                throw;
+            }
+        }
+        fill();
+        if (other_)
+            tabs->setCurrentWidget(tabcompare);
+    });
+}
+
+void Tndtj::fill() {
+    laname->setText(QStringLiteral("帐本:") + name_ + QStringLiteral("    客户:") +
+                    QString::number(mine_.customers) + QStringLiteral("个"));
+    monthModel.setTable(tsl::monthTable(mine_), true);
+    for (int m = 0; m < tsl::kMovements; ++m) {
+        nameModels[m].setTable(tsl::nameTable(mine_, tsl::Movement(m)));
+        gridnames[m]->horizontalHeader()->setSortIndicator(2, Qt::DescendingOrder);
+    }
+    if (other_)
+        compareModel.setTable(
+            tsl::comparisonTable(mine_, name_.toStdString(), *other_, otherName_.toStdString()), true);
+    else
+        compareModel.setTable({});
+    tabs->setTabEnabled(tabs->indexOf(tabcompare), other_.has_value());
+
+    const std::string notice = tsl::badAmountNotice(mine_);
+    labad->setText(qs(notice));
+    labad->setVisible(!notice.empty());
+
+    fillChart();
+}
+
+// Grouped bars of the three books per month, the income as a line over them
+// (and the other ledger's income as a second line when comparing).
+void Tndtj::fillChart() {
+    auto* chart = new QChart;
+    chart->setTitle(QStringLiteral("每月金额(元)"));
+    chart->setAnimationOptions(QChart::NoAnimation);
+
+    int lines = 12;
+    const auto undated = std::size_t(tsl::kUndated);
+    std::int64_t undatedRows = 0;
+    for (const auto& b : mine_.books)
+        undatedRows += b.months[undated].count;
+    if (other_)
+        for (const auto& b : other_->books)
+            undatedRows += b.months[undated].count;
+    if (undatedRows > 0)
+        lines = tsl::kMonthLines;
+
+    QStringList categories;
+    for (int l = 0; l < lines; ++l)
+        categories << qs(tsl::monthLabel(l));
+
+    auto* bars = new QBarSeries;
+    double low = 0, high = 0;
+    auto track = [&](double v) {
+        low = std::min(low, v);
+        high = std::max(high, v);
+    };
+    static const QColor barColours[] = {QColor(0x3a, 0x7b, 0xc8), QColor(0x8c, 0xb8, 0x4a), QColor(0xe0, 0x9a, 0x2e)};
+    for (int m = 0; m < tsl::kMovements; ++m) {
+        auto* set = new QBarSet(qs(tsl::movementLabel(tsl::Movement(m))));
+        set->setColor(barColours[m]);
+        set->setBorderColor(barColours[m].darker(120));
+        for (int l = 0; l < lines; ++l) {
+            const double v = double(mine_.books[std::size_t(m)].months[std::size_t(l)].total);
+            *set << v;
+            track(v);
+        }
+        bars->append(set);
+    }
+    chart->addSeries(bars);
+
+    auto incomeLine = [&](const tsl::YearFigures& f, const QString& title, const QPen& pen) {
+        auto* line = new QLineSeries;
+        line->setName(title);
+        line->setPen(pen);
+        line->setPointsVisible(true);
+        for (int l = 0; l < lines; ++l) {
+            const double v = double(f.income(l));
+            line->append(l, v);
+            track(v);
+        }
+        chart->addSeries(line);
+        return line;
+    };
+    std::vector<QLineSeries*> incomeLines{incomeLine(mine_, QStringLiteral("收入"), QPen(QColor(0xb0, 0x20, 0x20), 2.5))};
+    if (other_)
+        incomeLines.push_back(incomeLine(*other_, QStringLiteral("收入(") + otherName_ + QStringLiteral(")"),
+                                         QPen(QColor(0x60, 0x60, 0x60), 2, Qt::DashLine)));
+
+    auto* x = new QBarCategoryAxis;
+    x->append(categories);
+    auto* y = new QValueAxis;
+    y->setLabelFormat(QStringLiteral("%.0f"));
+    y->setRange(low, high > low ? high : low + 1);
+    y->applyNiceNumbers();
+    chart->addAxis(x, Qt::AlignBottom);
+    chart->addAxis(y, Qt::AlignLeft);
+    bars->attachAxis(x);
+    bars->attachAxis(y);
+    for (auto* line : incomeLines) {
+        line->attachAxis(x);
+        line->attachAxis(y);
+    }
+    chart->legend()->setAlignment(Qt::AlignBottom);
+
+    QChart* old = chart1->chart();
+    chart1->setChart(chart);
+    delete old;
+}

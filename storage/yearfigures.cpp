@@ -1,0 +1,303 @@
+#include "yearfigures.h"
+
+#include "connection.h"
+#include "error.h"
+#include "intconv.h"
+#include "schema.h"
+#include "stamp.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <sys/stat.h>
+#include <unordered_map>
+
+namespace tsl {
+
+namespace {
+
+struct Hash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
+};
+
+std::string_view columnText(sqlite3_stmt* st, int col) {
+    const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(st, col));
+    return p ? std::string_view(p, std::size_t(sqlite3_column_bytes(st, col))) : std::string_view();
+}
+
+// Which month line a stamp belongs to. A year has a few hundred date texts at
+// most, so each is read once and remembered.
+class MonthOfStamp {
+public:
+    explicit MonthOfStamp(const std::vector<std::string>& patterns) {
+        for (const auto& p : patterns)
+            readers_.emplace_back(p);
+    }
+
+    int operator()(std::string_view stamp) {
+        const auto text = stampDateText(stamp);
+        if (!text)
+            return kUndated;
+        if (auto it = known_.find(*text); it != known_.end())
+            return it->second;
+        int line = kUndated;
+        for (const auto& r : readers_) {
+            if (auto d = r.read(*text)) {
+                line = d->month - 1;
+                break;
+            }
+        }
+        if (known_.size() < kRemembered) // stamps of unreadable junk must not grow it without end
+            known_.emplace(std::string(*text), line);
+        return line;
+    }
+
+private:
+    static constexpr std::size_t kRemembered = 4096;
+    std::vector<DateReader> readers_;
+    std::unordered_map<std::string, int, Hash, std::equal_to<>> known_;
+};
+
+[[noreturn]] void fail(sqlite3* db, std::string_view what) {
+    throw Error(std::string(what) + ": " + (db ? sqlite3_errmsg(db) : "out of memory"));
+}
+
+sqlite3_stmt* prepare(sqlite3* db, const std::string& sql) {
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db, sql.c_str(), int(sql.size()), &st, nullptr) != SQLITE_OK)
+        fail(db, "统计时读不出帐本");
+    return st;
+}
+
+struct Statement {
+    sqlite3_stmt* st;
+    ~Statement() { sqlite3_finalize(st); }
+};
+
+BookFigures readBook(sqlite3* db, Movement m, MonthOfStamp& monthOf) {
+    const TableDef* def = findTable(movementTable(m));
+    const auto& fields = def->fields;
+    Statement q{prepare(db, "SELECT " + quoteIdent(fields[pos::stamp]) + ", " + quoteIdent(fields[pos::settleName]) +
+                                ", " + quoteIdent(fields.back()) + " FROM " + quoteIdent(def->name) +
+                                " ORDER BY rowid")};
+    BookFigures b;
+    std::unordered_map<std::string, Tally, Hash, std::equal_to<>> names;
+    std::int64_t row = 0;
+    int rc;
+    while ((rc = sqlite3_step(q.st)) == SQLITE_ROW) {
+        ++row;
+        const std::string_view stamp = columnText(q.st, 0);
+        const std::string_view name = columnText(q.st, 1);
+        const std::string_view amountText = columnText(q.st, 2);
+        const auto amount = tryStrToInt(amountText);
+        if (!amount) {
+            if (b.bad.size() < kNamedBadAmounts)
+                b.bad.push_back({row, std::string(stamp), std::string(name), std::string(amountText)});
+            ++b.badCount;
+            continue;
+        }
+        b.months[std::size_t(monthOf(stamp))].add(*amount);
+        b.all.add(*amount);
+        auto it = names.find(name);
+        if (it == names.end())
+            it = names.emplace(std::string(name), Tally{}).first;
+        it->second.add(*amount);
+    }
+    if (rc != SQLITE_DONE)
+        fail(db, "统计时读不出帐本");
+
+    b.names.reserve(names.size());
+    for (auto& [name, tally] : names)
+        b.names.push_back({name, tally});
+    std::sort(b.names.begin(), b.names.end(), [](const NameTally& a, const NameTally& c) {
+        if (a.tally.total != c.tally.total)
+            return a.tally.total > c.tally.total;
+        return a.name < c.name;
+    });
+    return b;
+}
+
+std::string num(std::int64_t v) { return intToStr(v); }
+
+} // namespace
+
+namespace {
+
+struct MovementNames {
+    std::string_view table, label, party;
+};
+
+const MovementNames& namesOf(Movement m) {
+    static const MovementNames names[kMovements] = {{table::shipments, "发货", "客户"},
+                                                    {table::purchases, "进货", "供货单位"},
+                                                    {table::deliveries, "交货", "职工"}};
+    return names[std::size_t(m)];
+}
+
+} // namespace
+
+std::string_view movementTable(Movement m) { return namesOf(m).table; }
+std::string_view movementLabel(Movement m) { return namesOf(m).label; }
+std::string_view movementParty(Movement m) { return namesOf(m).party; }
+
+std::string_view monthLabel(int line) {
+    static constexpr std::string_view labels[kMonthLines] = {"1月", "2月", "3月",  "4月",  "5月",  "6月",    "7月",
+                                                             "8月", "9月", "10月", "11月", "12月", "日期不明"};
+    return labels[std::clamp(line, 0, kMonthLines - 1)];
+}
+
+std::int64_t YearFigures::income(int line) const {
+    const auto i = std::size_t(line);
+    return books[0].months[i].total - books[1].months[i].total - books[2].months[i].total;
+}
+
+std::int64_t YearFigures::income() const { return books[0].all.total - books[1].all.total - books[2].all.total; }
+
+std::int64_t YearFigures::badCount() const { return books[0].badCount + books[1].badCount + books[2].badCount; }
+
+YearFigures readYearFigures(sqlite3* db, const std::vector<std::string>& patterns) {
+    if (!db)
+        throw Error("数据库没有连接");
+    YearFigures f;
+    {
+        Statement q{prepare(db, "SELECT count(*) FROM " + quoteIdent(table::customers))};
+        if (sqlite3_step(q.st) != SQLITE_ROW)
+            fail(db, "统计时读不出帐本");
+        f.customers = sqlite3_column_int64(q.st, 0);
+    }
+    MonthOfStamp monthOf(patterns);
+    for (int m = 0; m < kMovements; ++m)
+        f.books[std::size_t(m)] = readBook(db, Movement(m), monthOf);
+    return f;
+}
+
+YearFigures readYearFigures(const Connection& ledger, const std::vector<std::string>& patterns) {
+    return readYearFigures(ledger.handle(), patterns);
+}
+
+YearFigures readYearFiguresOfFile(const std::string& file, const std::vector<std::string>& patterns) {
+    // A missing file would otherwise fail deep in SQLite with a less useful text.
+    struct stat st {};
+    if (::stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        throw Error("找不到文件\"" + file + "\"");
+    sqlite3* db = nullptr;
+    const int rc = sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
+    struct Closer {
+        sqlite3* db;
+        ~Closer() { sqlite3_close_v2(db); }
+    } closer{db};
+    if (rc != SQLITE_OK)
+        fail(db, "无法打开\"" + file + "\"");
+    sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DML, 0, nullptr);
+    sqlite3_busy_timeout(db, 5000);
+    // Belt and braces: even a statement that would write is refused.
+    if (sqlite3_exec(db, "PRAGMA query_only=1", nullptr, nullptr, nullptr) != SQLITE_OK)
+        fail(db, "无法打开\"" + file + "\"");
+    return readYearFigures(db, patterns);
+}
+
+// ---- tables of text ---------------------------------------------------------------------
+
+std::string shareText(std::int64_t part, std::int64_t whole) {
+    if (whole <= 0)
+        return "-";
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.1f%%", 100.0 * double(part) / double(whole));
+    return buf;
+}
+
+TextTable monthTable(const YearFigures& f) {
+    TextTable t;
+    t.header = {"月份", "发货次数", "发货金额", "进货金额", "交货金额", "收入"};
+    t.numeric = {false, true, true, true, true, true};
+    const auto& ship = f.book(Movement::Shipments);
+    const auto& buy = f.book(Movement::Purchases);
+    const auto& work = f.book(Movement::Deliveries);
+    for (int line = 0; line < kMonthLines; ++line) {
+        const auto i = std::size_t(line);
+        if (line == kUndated && ship.months[i].count + buy.months[i].count + work.months[i].count == 0)
+            continue;
+        t.rows.push_back({std::string(monthLabel(line)), num(ship.months[i].count), num(ship.months[i].total),
+                          num(buy.months[i].total), num(work.months[i].total), num(f.income(line))});
+    }
+    t.rows.push_back({"合计", num(ship.all.count), num(ship.all.total), num(buy.all.total), num(work.all.total),
+                      num(f.income())});
+    return t;
+}
+
+TextTable comparisonTable(const YearFigures& mine, std::string_view myName, const YearFigures& other,
+                          std::string_view otherName) {
+    TextTable t;
+    t.header = {"月份"};
+    t.numeric = {false};
+    for (std::string_view what : {"发货", "进货", "交货", "收入"}) {
+        t.header.push_back(std::string(what) + "(" + std::string(myName) + ")");
+        t.header.push_back(std::string(what) + "(" + std::string(otherName) + ")");
+        t.header.push_back(std::string(what) + "差额");
+        t.numeric.insert(t.numeric.end(), 3, true);
+    }
+    auto line = [&](std::string label, auto value) {
+        std::vector<std::string> row{std::move(label)};
+        for (int k = 0; k < 4; ++k) {
+            const std::int64_t a = value(mine, k), b = value(other, k);
+            row.insert(row.end(), {num(a), num(b), num(a - b)});
+        }
+        t.rows.push_back(std::move(row));
+    };
+    for (int l = 0; l < kMonthLines; ++l) {
+        const auto i = std::size_t(l);
+        if (l == kUndated) {
+            std::int64_t n = 0;
+            for (const auto* f : {&mine, &other})
+                for (const auto& b : f->books)
+                    n += b.months[i].count;
+            if (n == 0)
+                continue;
+        }
+        line(std::string(monthLabel(l)),
+             [i, l](const YearFigures& f, int k) { return k < 3 ? f.books[std::size_t(k)].months[i].total : f.income(l); });
+    }
+    line("合计", [](const YearFigures& f, int k) { return k < 3 ? f.books[std::size_t(k)].all.total : f.income(); });
+    return t;
+}
+
+TextTable nameTable(const YearFigures& f, Movement m) {
+    const auto& b = f.book(m);
+    TextTable t;
+    t.header = {std::string(movementParty(m)), "次数", "金额", "占比"};
+    t.numeric = {false, true, true, false};
+    t.rows.reserve(b.names.size());
+    for (const auto& n : b.names)
+        t.rows.push_back({n.name, num(n.tally.count), num(n.tally.total), shareText(n.tally.total, b.all.total)});
+    return t;
+}
+
+std::string badAmountNotice(const YearFigures& f, std::size_t shown) {
+    if (f.badCount() == 0)
+        return {};
+    std::string out = "有" + num(f.badCount()) + "行的金额不是整数,没有计入:";
+    std::string examples;
+    std::size_t listed = 0;
+    for (int m = 0; m < kMovements; ++m) {
+        const auto& b = f.books[std::size_t(m)];
+        if (b.badCount == 0)
+            continue;
+        out += std::string(movementLabel(Movement(m))) + num(b.badCount) + "行,";
+        for (const auto& r : b.bad) {
+            if (listed++ >= shown)
+                break;
+            examples += std::string(movementLabel(Movement(m))) + "第" + num(r.row) + "行 " + r.stamp + " " + r.name +
+                        " 金额\"" + r.amount + "\";";
+        }
+    }
+    out.back() = '!'; // in place of the last ","
+    out += " " + examples;
+    if (std::size_t(f.badCount()) > shown)
+        out += "…";
+    return out;
+}
+
+} // namespace tsl

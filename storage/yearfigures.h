@@ -1,0 +1,109 @@
+#pragma once
+// The year of a ledger in figures: per month and per name, for each of the
+// three books that carry amounts. One pass over one SELECT per book; the month
+// is read from the serial stamp's date, amounts go through the whole-number
+// conversion and are added in 64 bits, so the totals are those of the status
+// summaries and the overall report.
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct sqlite3;
+
+namespace tsl {
+
+class Connection;
+
+// The books with amounts, in the order of the figures.
+enum class Movement { Shipments = 0, Purchases = 1, Deliveries = 2 };
+inline constexpr int kMovements = 3;
+// Lines of a month table: January..December, then the rows whose date no pattern reads.
+inline constexpr int kMonthLines = 13;
+inline constexpr int kUndated = 12;
+// How many rows with an amount that does not convert are kept by name (all are counted).
+inline constexpr std::size_t kNamedBadAmounts = 50;
+
+[[nodiscard]] std::string_view movementTable(Movement m);  // "2", "3", "4"
+[[nodiscard]] std::string_view movementLabel(Movement m);  // 发货, 进货, 交货
+[[nodiscard]] std::string_view movementParty(Movement m);  // 客户, 供货单位, 职工
+[[nodiscard]] std::string_view monthLabel(int line);       // 1月..12月, 日期不明
+
+struct Tally {
+    std::int64_t count = 0;
+    std::int64_t total = 0;
+    void add(std::int64_t amount) {
+        ++count;
+        total += amount;
+    }
+    friend bool operator==(const Tally&, const Tally&) = default;
+};
+
+struct NameTally {
+    std::string name;
+    Tally tally;
+};
+
+// A row left out of the figures because its amount is no whole number.
+struct BadAmount {
+    std::int64_t row = 0; // 1-based position in the book
+    std::string stamp;
+    std::string name;
+    std::string amount;
+};
+
+struct BookFigures {
+    std::array<Tally, kMonthLines> months{};
+    Tally all; // every row whose amount converts
+    // Every name (position 1) with its rows, the largest total first, then by name.
+    std::vector<NameTally> names;
+    std::int64_t badCount = 0;
+    std::vector<BadAmount> bad; // the first kNamedBadAmounts of them, in stored order
+};
+
+struct YearFigures {
+    std::int64_t customers = 0; // rows of the customer book
+    std::array<BookFigures, kMovements> books;
+
+    [[nodiscard]] const BookFigures& book(Movement m) const { return books[std::size_t(m)]; }
+    // Shipments - purchases - deliveries, for one month line or the whole year.
+    [[nodiscard]] std::int64_t income(int line) const;
+    [[nodiscard]] std::int64_t income() const;
+    [[nodiscard]] std::int64_t badCount() const;
+};
+
+// Reads the figures of the ledger open on `db`; the dates are read with the first
+// of `patterns` that reads them (see stampDatePatterns). Engine failures throw Error.
+[[nodiscard]] YearFigures readYearFigures(sqlite3* db, const std::vector<std::string>& patterns);
+[[nodiscard]] YearFigures readYearFigures(const Connection& ledger, const std::vector<std::string>& patterns);
+// The figures of another ledger file, opened read-only for the reading alone:
+// nothing is written to it, not even a journal.
+[[nodiscard]] YearFigures readYearFiguresOfFile(const std::string& file, const std::vector<std::string>& patterns);
+
+// ---- the figures as tables of text (the window shows them, the exports write them) ----
+
+struct TextTable {
+    std::vector<std::string> header;
+    std::vector<std::vector<std::string>> rows;
+    std::vector<bool> numeric; // per column
+};
+
+// Per month line (and a last line 合计): 月份, 发货次数, 发货金额, 进货金额, 交货金额, 收入.
+// The undated line is left out when no row falls on it.
+[[nodiscard]] TextTable monthTable(const YearFigures& f);
+// Two ledgers side by side: 月份, then for 发货, 进货, 交货 and 收入 this ledger's
+// total, the other's, and the difference (this - other).
+[[nodiscard]] TextTable comparisonTable(const YearFigures& mine, std::string_view myName,
+                                        const YearFigures& other, std::string_view otherName);
+// The names of one book: 名字 (the book's party), 次数, 金额, 占比.
+[[nodiscard]] TextTable nameTable(const YearFigures& f, Movement m);
+
+// A name's share of the book total as "12.3%", or "-" when the total is not above zero.
+[[nodiscard]] std::string shareText(std::int64_t part, std::int64_t whole);
+
+// One line naming the rows left out for their amounts (empty when there are none):
+// how many per book, and the first few by row, stamp, name and amount.
+[[nodiscard]] std::string badAmountNotice(const YearFigures& f, std::size_t shown = 5);
+
+} // namespace tsl

@@ -1,0 +1,230 @@
+// 年度统计…: the year by month and by name from the workspace grid's menu.
+#include "ledgerfixture.h"
+
+#include "lb.h"
+#include "ndtj.h"
+
+#include <QAction>
+#include <QBarCategoryAxis>
+#include <QChart>
+#include <QChartView>
+#include <QComboBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QTabWidget>
+
+using namespace ledger;
+
+namespace {
+
+Tndtj* openGlance(Fixture& f) {
+    f.w->yearGlanceItem->trigger();
+    return f.w->yearGlance();
+}
+
+QString cell(const QAbstractItemModel& m, int row, int col) { return m.index(row, col).data().toString(); }
+
+QStringList rowOf(const QAbstractItemModel& m, int row) {
+    QStringList out;
+    for (int c = 0; c < m.columnCount(); ++c)
+        out << cell(m, row, c);
+    return out;
+}
+
+QStringList columnOf(const QAbstractItemModel& m, int col) {
+    QStringList out;
+    for (int r = 0; r < m.rowCount(); ++r)
+        out << cell(m, r, col);
+    return out;
+}
+
+// Every number in a text, in order.
+QList<qint64> numbers(const QString& text) {
+    QList<qint64> out;
+    static const QRegularExpression re(QStringLiteral("-?\\d+"));
+    for (auto it = re.globalMatch(text); it.hasNext();)
+        out << it.next().captured().toLongLong();
+    return out;
+}
+
+} // namespace
+
+class TestYearGlance : public QObject {
+    Q_OBJECT
+
+private slots:
+    void reachedFromTheGridMenu() {
+        Fixture f;
+        f.enter();
+        QCOMPARE(f.w->grid1->contextMenuPolicy(), Qt::ActionsContextMenu);
+        QVERIFY(f.w->grid1->actions().contains(f.w->yearGlanceItem));
+        QCOMPARE(f.w->yearGlanceItem->text(), QStringLiteral("年度统计…"));
+        QVERIFY(f.w->yearGlance() == nullptr);
+        Tndtj* g = openGlance(f);
+        QVERIFY(g && g->isVisible());
+        QCOMPARE(g->windowTitle(), QStringLiteral("年度统计!"));
+        QCOMPARE(f.boxes(), QStringList());
+        // Closing the workspace takes the figures of its ledger away too.
+        f.w->close();
+        QVERIFY(!g->isVisible());
+    }
+
+    void monthsFromStampsOfEveryKind() {
+        Fixture f;
+        addRow("2", {"(1)2004-5-12", "甲", "开衫", "1", "桐乡", "314500", "100"}); // the clock's pattern
+        addRow("2", {"(2)5/20/04", "乙", "开衫", "1", "桐乡", "314500", "40"});    // the fallback
+        addRow("2", {"(3)2004-12-1", "甲", "开衫", "1", "桐乡", "314500", "7"});
+        addRow("2", {"(4)上个月", "甲", "开衫", "1", "桐乡", "314500", "1000"});
+        addRow("3", {"(1)2004-12-3", "纱厂", "羊毛纱", "5", "30"});
+        addRow("4", {"(1)1/2/04", "小王", "套口", "30", "5"});
+        f.enter();
+        Tndtj* g = openGlance(f);
+        const auto& m = g->monthModel;
+        QCOMPARE(m.rowCount(), 14); // 1..12月, 日期不明, 合计
+        QCOMPARE(rowOf(m, 0), QStringList({"1月", "0", "0", "0", "5", "-5"}));
+        QCOMPARE(rowOf(m, 4), QStringList({"5月", "2", "140", "0", "0", "140"}));
+        QCOMPARE(rowOf(m, 11), QStringList({"12月", "1", "7", "30", "0", "-23"}));
+        QCOMPARE(rowOf(m, 12), QStringList({"日期不明", "1", "1000", "0", "0", "1000"}));
+        QCOMPARE(rowOf(m, 13), QStringList({"合计", "4", "1147", "30", "5", "1112"}));
+        QVERIFY(!g->labad->isVisible());
+
+        // The chart: three books as bars and the income as a line, a category per line of the table.
+        QChart* chart = g->chart1->chart();
+        QCOMPARE(chart->series().size(), 2);
+        auto* x = qobject_cast<QBarCategoryAxis*>(chart->axes(Qt::Horizontal).value(0));
+        QVERIFY(x);
+        QCOMPARE(x->categories().size(), 13);
+        QCOMPARE(x->categories().last(), QStringLiteral("日期不明"));
+    }
+
+    // The window's totals are the overall report's and the status summaries'.
+    void totalsAreTheReportsAndTheSummaries() {
+        Fixture f;
+        customer("甲");
+        customer("乙");
+        int k = 0;
+        for (const char* amount : {"50000", "-100", "$20", " 35", "0"}) {
+            const std::string n = std::to_string(++k);
+            addRow("2", {"(" + n + ")2004-" + n + "-1", "甲", "开衫", "1", "桐乡", "314500", amount});
+        }
+        buy("纱厂", "3000");
+        buy("辅料厂", "900");
+        addRow("3", {"(3)不明", "商标厂", "商标", "1", "100"});
+        deliver("小王", "1200");
+        deliver("小李", "-7");
+        f.enter();
+        const TextTableModel& months = openGlance(f)->monthModel;
+        const auto total = rowOf(months, months.rowCount() - 1);
+
+        f.prompter.boxes.clear();
+        f.w->SpeedButton5->click();
+        const QStringList shown = f.boxes();
+        QCOMPARE(shown.size(), 1);
+        const QList<qint64> report = numbers(shown[0]);
+        // customers, shipments count and total, purchases count and total, deliveries count and total, income
+        QCOMPARE(report.size(), 8);
+        QCOMPARE(total[1].toLongLong(), report[1]);
+        QCOMPARE(total[2].toLongLong(), report[2]);
+        QCOMPARE(total[3].toLongLong(), report[4]);
+        QCOMPARE(total[4].toLongLong(), report[6]);
+        QCOMPARE(total[5].toLongLong(), report[7]);
+        QVERIFY(f.w->yearGlance()->laname->text().contains(QStringLiteral("客户:%1个").arg(report[0])));
+
+        QToolButton* books[] = {f.w->SpeedButton2, f.w->SpeedButton3, f.w->SpeedButton4};
+        for (int b = 0; b < 3; ++b) {
+            books[b]->click();
+            const QList<qint64> summary = numbers(f.status());
+            QCOMPARE(summary.size(), 2);
+            QCOMPARE(total[b + 2].toLongLong(), summary[1]);
+        }
+    }
+
+    void badAmountsNamedNotSkipped() {
+        Fixture f;
+        ship("甲", "100");
+        ship("乙", "12.5");
+        f.enter();
+        Tndtj* g = openGlance(f);
+        QVERIFY(g->labad->isVisible());
+        QVERIFY2(g->labad->text().contains(QStringLiteral("发货第2行 (1)2004-5-12 乙 金额\"12.5\"")),
+                 qPrintable(g->labad->text()));
+        QCOMPARE(rowOf(g->monthModel, g->monthModel.rowCount() - 1).mid(0, 3), QStringList({"合计", "1", "100"}));
+        // Once corrected, a new opening reads the ledger again.
+        tsltest::sqlExec(kFile, "UPDATE \"2\" SET \"总金额\" = '12' WHERE \"总金额\" = '12.5'");
+        openGlance(f);
+        QVERIFY(!g->labad->isVisible());
+        QCOMPARE(rowOf(g->monthModel, g->monthModel.rowCount() - 1).mid(0, 3), QStringList({"合计", "2", "112"}));
+    }
+
+    void namesSortByNumberAndText() {
+        Fixture f;
+        const std::pair<const char*, const char*> rows[] = {
+            {"甲", "900"}, {"乙", "100"}, {"乙", "100"}, {"丙", "1000"}, {"甲", "200"}};
+        for (const auto& [name, amount] : rows)
+            ship(name, amount);
+        f.enter();
+        Tndtj* g = openGlance(f);
+        QTableView* v = g->gridnames[0];
+        QVERIFY(v->isSortingEnabled());
+        const QAbstractItemModel& m = *v->model();
+        QCOMPARE(columnOf(m, 0), QStringList({"甲", "丙", "乙"})); // largest total first
+        QCOMPARE(rowOf(m, 0), QStringList({"甲", "2", "1100", "47.8%"}));
+        QCOMPARE(columnOf(m, 3), QStringList({"47.8%", "43.5%", "8.7%"}));
+
+        v->sortByColumn(1, Qt::AscendingOrder); // by count
+        QCOMPARE(columnOf(m, 1), QStringList({"1", "2", "2"}));
+        QCOMPARE(cell(m, 0, 0), QStringLiteral("丙"));
+        v->sortByColumn(3, Qt::AscendingOrder); // "8.7%" before "43.5%": by number, not text
+        QCOMPARE(columnOf(m, 3), QStringList({"8.7%", "43.5%", "47.8%"}));
+        v->sortByColumn(2, Qt::DescendingOrder);
+        QCOMPARE(columnOf(m, 2), QStringList({"1100", "1000", "200"}));
+        v->sortByColumn(0, Qt::AscendingOrder);
+        QCOMPARE(columnOf(m, 0), QStringList({"丙", "乙", "甲"})); // by the text's code points
+    }
+
+    void comparedWithAnotherLedgerReadOnly() {
+        Fixture f;
+        ship("甲", "100");
+        addRow("2", {"(2)2004-6-1", "甲", "开衫", "1", "桐乡", "314500", "50"});
+        std::filesystem::copy_file(tsltest::indexTemplate(), "y.mdb");
+        tsltest::sqlExec("y.mdb", insertSql("2", {"(1)2003-5-2", "乙", "开衫", "1", "桐乡", "314500", "30"}) +
+                                      insertSql("4", {"(1)2003-6-9", "小王", "套口", "1", "80"}));
+        const std::string before = tsltest::readFile("y.mdb");
+        for (const char* name : {"x", "y", "gone"})
+            f.roster->l->list1->addItem(QString::fromUtf8(name));
+        f.enter();
+        Tndtj* g = openGlance(f);
+        QComboBox* cb = g->cbcompare;
+        QCOMPARE(cb->count(), 3); // not the ledger itself
+        QCOMPARE(cb->itemText(0), QStringLiteral("(不对比)"));
+        QCOMPARE(cb->itemText(1), QStringLiteral("y"));
+        QVERIFY(!g->tabs->isTabEnabled(g->tabs->indexOf(g->tabcompare)));
+
+        cb->setCurrentIndex(1);
+        emit cb->activated(1);
+        QCOMPARE(f.boxes(), QStringList());
+        QVERIFY(g->tabs->isTabEnabled(g->tabs->indexOf(g->tabcompare)));
+        QCOMPARE(g->tabs->currentWidget(), g->tabcompare);
+        const auto& c = g->compareModel;
+        QCOMPARE(c.headerData(1, Qt::Horizontal, Qt::DisplayRole).toString(), QStringLiteral("发货(x)"));
+        QCOMPARE(c.headerData(2, Qt::Horizontal, Qt::DisplayRole).toString(), QStringLiteral("发货(y)"));
+        QCOMPARE(rowOf(c, 4).mid(0, 4), QStringList({"5月", "100", "30", "70"}));
+        QCOMPARE(rowOf(c, 5), QStringList({"6月", "50", "0", "50", "0", "0", "0", "0", "80", "-80", "50", "-80", "130"}));
+        QCOMPARE(rowOf(c, c.rowCount() - 1).mid(10), QStringList({"150", "-50", "200"}));
+        QCOMPARE(g->chart1->chart()->series().size(), 3); // a second income line
+        QCOMPARE(tsltest::readFile("y.mdb"), before);
+        QVERIFY(!std::filesystem::exists("y.mdb-journal"));
+
+        // A ledger whose file is gone: the error box, and no comparison.
+        cb->setCurrentIndex(2);
+        emit cb->activated(2);
+        QCOMPARE(f.boxes(), QStringList({QStringLiteral("找不到文件\"gone.mdb\"")}));
+        QCOMPARE(cb->currentIndex(), 0);
+        QVERIFY(!g->otherFigures());
+        QVERIFY(!g->tabs->isTabEnabled(g->tabs->indexOf(g->tabcompare)));
+        QCOMPARE(g->chart1->chart()->series().size(), 2);
+    }
+};
+
+QTEST_MAIN(TestYearGlance)
+#include "tst_yearglance.moc"
