@@ -12,6 +12,8 @@ bool storageMemoryProbe();
 void registerStorage(int rows);
 void registerWorkspace(int rows);
 void registerDialogs(int rows);
+void registerExport(int rows);
+bool exportMemoryProbe();
 } // namespace tslbench
 
 namespace {
@@ -42,7 +44,7 @@ public:
 
 int main(int argc, char** argv) {
     // A fresh copy of this program asked only for the memory of opening a book.
-    if (tslbench::storageMemoryProbe())
+    if (tslbench::storageMemoryProbe() || tslbench::exportMemoryProbe())
         return 0;
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
@@ -51,6 +53,7 @@ int main(int argc, char** argv) {
         tslbench::registerStorage(rows);
         tslbench::registerWorkspace(rows);
         tslbench::registerDialogs(rows);
+        tslbench::registerExport(rows);
     }
     Progress progress;
     benchmark::RunSpecifiedBenchmarks(&progress);

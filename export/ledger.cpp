@@ -204,8 +204,11 @@ std::string todayText() {
     const std::time_t now = std::time(nullptr);
     std::tm tm{};
     localtime_r(&now, &tm);
-    return std::to_string(tm.tm_year + 1900) + "年" + std::to_string(tm.tm_mon + 1) + "月" +
-           std::to_string(tm.tm_mday) + "日";
+    return dateText(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
+}
+
+std::string dateText(int year, int month, int day) {
+    return std::to_string(year) + "年" + std::to_string(month) + "月" + std::to_string(day) + "日";
 }
 
 std::string fileNameOf(const std::vector<std::string>& parts, std::string_view extension) {

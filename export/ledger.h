@@ -108,7 +108,8 @@ struct Statement {
 [[nodiscard]] Statement readStatement(sqlite3* db, std::string ledger, const Book& book, const std::string& name,
                                       std::string date);
 
-// Today's date as a statement shows it: 2026年12月8日.
+// A date as a statement shows it: 2026年12月8日; todayText() for today's.
+[[nodiscard]] std::string dateText(int year, int month, int day);
 [[nodiscard]] std::string todayText();
 
 // A file name from its parts (ledger, book, name, date), joined by "-", with

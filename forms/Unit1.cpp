@@ -2,6 +2,7 @@
 
 #include "about.h"
 #include "error.h"
+#include "exportui.h"
 #include "gridmodel.h"
 #include "guard.h"
 #include "intconv.h"
@@ -11,6 +12,7 @@
 #include "roster.h"
 #include "scan.h"
 #include "schema.h"
+#include "stamp.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -112,6 +114,7 @@ TForm1::TForm1(Roster& roster) : QMainWindow(nullptr), r_(roster) {
     data1->setGuard([this](const std::function<void()>& f) { guarded(r_.prompter, f); });
     data1->bindView(grid1);
     connect(grid1, &QTableView::clicked, this, [this](const QModelIndex&) { grid1CellClick(); });
+    buildGrid1Menu();
 
     bar = new QStatusBar(client_);
     bar->setObjectName(QStringLiteral("bar"));
@@ -346,6 +349,54 @@ void TForm1::grid1CellClick() {
     });
 }
 
+// ---- grid1's right-click menu -------------------------------------------------------
+// Commands beyond the main menu, which keeps its items. Each addition adds its
+// actions here; their logic lives below the windows.
+void TForm1::buildGrid1Menu() {
+    grid1Menu = new QMenu(grid1);
+    grid1Menu->setObjectName(QStringLiteral("grid1Menu"));
+
+    // Export of the shown book.
+    exportXlsxAction = grid1Menu->addAction(QStringLiteral("导出本表为Excel…"), this,
+                                            [this] { exportBookClick(ExportKind::Xlsx); });
+    exportCsvAction = grid1Menu->addAction(QStringLiteral("导出本表为CSV…"), this,
+                                           [this] { exportBookClick(ExportKind::Csv); });
+
+    grid1->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(grid1, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        const bool open = table1.isOpen();
+        exportXlsxAction->setEnabled(open);
+        exportCsvAction->setEnabled(open);
+        grid1Menu->popup(grid1->viewport()->mapToGlobal(at));
+    });
+}
+
+QString TForm1::ledgerName() const {
+    return QString::fromStdString(tsl::out::ledgerNameOf(tsl::Connection::dataSource(ado1.connectionString())));
+}
+
+// The whole shown book, read straight from the ledger in stored order.
+void TForm1::exportBookClick(ExportKind kind) {
+    guarded(r_.prompter, [this, kind] {
+        if (!table1.isOpen())
+            return;
+        const tsl::out::Book* book = tsl::out::findBook(viewNumber().toInt());
+        if (!book)
+            return;
+        const std::string label(book->label);
+        const QString path =
+            askExportPath(r_.prompter, kind, {ledgerName().toStdString(), label, isoDate(r_.clock.today())});
+        if (path.isEmpty())
+            return;
+        const std::string file = path.toStdString();
+        runWithProgress(this, r_.prompter, [&](const tsl::out::Progress& progress) {
+            tsl::out::BookRows rows(ado1.handle(), *book);
+            return writeTableAs(kind, file, label, book->columns(), rows, progress);
+        });
+    });
+}
+// ---- end of grid1's right-click menu ---------------------------------------------------
+
 bool TForm1::edjzKeyPress(QKeyEvent* e) {
     if (e->text() == QLatin1String("\r") || e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
         btnjz->click();
@@ -417,6 +468,7 @@ void TForm1::btnjzClick() {
         const int fields = table1.fieldCount();
         g.setColCount(fields);
         j.keepName(name);
+        j.keepLedger(ledgerName());
         const std::string kept = j.keptName().toStdString();
         for (int p = 0; p < fields; ++p)
             g.setCell(p, 0, QString::fromStdString(table1.fieldName(p)));

@@ -5,6 +5,7 @@
 #include <QMainWindow>
 
 class CursorModel;
+enum class ExportKind;
 class QAction;
 class QFrame;
 class QLabel;
@@ -78,6 +79,14 @@ public:
     // The status summary (the panel's text).
     [[nodiscard]] QString statusSummary() const;
 
+    // The open ledger's name: its file name without ".mdb".
+    [[nodiscard]] QString ledgerName() const;
+
+    // Right-click menu of grid1: commands beyond the main menu.
+    QMenu* grid1Menu = nullptr;
+    QAction* exportXlsxAction = nullptr; // 导出本表为Excel…
+    QAction* exportCsvAction = nullptr;  // 导出本表为CSV…
+
 protected:
     void closeEvent(QCloseEvent* e) override;
     void showEvent(QShowEvent* e) override;
@@ -87,6 +96,7 @@ private:
     void buildToolStrip(QWidget* client);
     void buildPanel(QWidget* client);
     void buildMenu();
+    void buildGrid1Menu();
     void layoutClient();
 
     void openBook(const char* view);
@@ -109,6 +119,7 @@ private:
     void table1AfterOpen();
     void table1AfterPost();
     void enableCommands();
+    void exportBookClick(ExportKind kind);
 
     Roster& r_;
     QWidget* client_ = nullptr;

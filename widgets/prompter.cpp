@@ -1,6 +1,8 @@
 #include "prompter.h"
 
+#include <QApplication>
 #include <QGuiApplication>
+#include <QFileDialog>
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -67,4 +69,8 @@ void DialogPrompter::error(const QString& message) {
     box.setTextFormat(Qt::PlainText); // engine messages quote whatever text was stored
     box.button(QMessageBox::Ok)->setText(QStringLiteral("OK"));
     box.exec();
+}
+
+QString DialogPrompter::savePath(const QString& caption, const QString& suggested, const QString& filter) {
+    return QFileDialog::getSaveFileName(QApplication::activeWindow(), caption, suggested, filter);
 }

@@ -15,6 +15,8 @@ public:
     virtual QString inputText(const QString& caption, const QString& prompt, int maxLength) = 0;
     // Default error box: caption "tessolan", error icon, OK. Gets the raw message.
     virtual void error(const QString& message) = 0;
+    // Save-file dialog starting at `suggested` (folder and file name); "" when cancelled.
+    virtual QString savePath(const QString& caption, const QString& suggested, const QString& filter) = 0;
 };
 
 // The real boxes.
@@ -24,6 +26,7 @@ public:
     bool askYesNo(const QString& text) override;
     QString inputText(const QString& caption, const QString& prompt, int maxLength) override;
     void error(const QString& message) override;
+    QString savePath(const QString& caption, const QString& suggested, const QString& filter) override;
 };
 
 // The error box's text: a full stop is added when the last character sorts after ".".

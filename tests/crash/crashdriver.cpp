@@ -47,6 +47,7 @@ public:
         return s;
     }
     void error(const QString& message) override { say("err\t" + errorBoxText(message)); }
+    QString savePath(const QString&, const QString&, const QString&) override { return {}; }
     std::deque<QString> inputs;
 };
 

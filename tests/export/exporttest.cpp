@@ -2,8 +2,6 @@
 
 #include "tempdir.h"
 
-#include <QGuiApplication>
-#include <gtest/gtest.h>
 #include <sqlite3.h>
 
 #include <cstdio>
@@ -162,10 +160,3 @@ void makeLedger(const std::string& file, const std::map<int, std::vector<std::ve
 
 } // namespace tsltest
 
-// The statement paints text, which needs the toolkit's font database.
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -28,6 +28,15 @@ QString ScriptedPrompter::inputText(const QString& caption, const QString& promp
 
 void ScriptedPrompter::error(const QString& message) { boxes.push_back({Kind::Error, errorBoxText(message), {}, 0}); }
 
+QString ScriptedPrompter::savePath(const QString& caption, const QString& suggested, const QString& filter) {
+    boxes.push_back({Kind::Save, suggested, caption + QLatin1Char('|') + filter, 0});
+    if (saveAnswers.empty())
+        return QString();
+    QString a = saveAnswers.front();
+    saveAnswers.pop_front();
+    return a;
+}
+
 QStringList ScriptedPrompter::texts() const {
     QStringList out;
     for (const auto& b : boxes)

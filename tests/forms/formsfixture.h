@@ -12,7 +12,7 @@
 // Records every box and answers as the test told it.
 class ScriptedPrompter final : public Prompter {
 public:
-    enum class Kind { Message, Question, Input, Error };
+    enum class Kind { Message, Question, Input, Error, Save };
     struct Box {
         Kind kind;
         QString text;    // message, question, input prompt, or error box text (full stop added)
@@ -24,9 +24,11 @@ public:
     bool askYesNo(const QString& text) override;
     QString inputText(const QString& caption, const QString& prompt, int maxLength) override;
     void error(const QString& message) override;
+    QString savePath(const QString& caption, const QString& suggested, const QString& filter) override;
 
     std::deque<bool> yesNoAnswers;    // default: No
     std::deque<QString> inputAnswers; // default: "" (cancel)
+    std::deque<QString> saveAnswers;  // default: "" (cancel); a save box's text is the suggested path
     std::vector<Box> boxes;
 
     // Texts of every box so far, in order; clears the record.
