@@ -70,7 +70,7 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    tsl::SystemClock clock;
+    tsl::SystemClock clock(desktopShortDatePattern());
     Roster roster(prompter, clock);
     roster.create(); // the chooser first: the index is in place before any other window exists
     // exit(), not quit(): quit() would close every other window first and run

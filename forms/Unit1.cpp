@@ -275,14 +275,6 @@ QString TForm1::viewNumber() const { return QString::fromStdString(table1.tableN
 
 QString TForm1::statusSummary() const { return barPanel->text(); }
 
-void TForm1::showEvent(QShowEvent* e) {
-    QMainWindow::showEvent(e);
-    if (!placed_ && !e->spontaneous()) {
-        placed_ = true;
-        centreOnScreen(*this);
-    }
-}
-
 void TForm1::openBook(const char* view) {
     guarded(r_.prompter, [this, view] { tsl::reopen(table1, view); });
 }
@@ -300,13 +292,33 @@ void TForm1::enableCommands() {
     btndel->setEnabled(any);
 }
 
+namespace {
+
+QString summaryText(int view, int count, std::int64_t sum) {
+    switch (view) {
+    case 1:
+        return QStringLiteral("总共有") + num(count) + QStringLiteral("个客户!");
+    case 2:
+        return QStringLiteral("总共已经发了") + num(count) + QStringLiteral("次货!总的金额为:") + num(sum) +
+               QStringLiteral("元人民币! 恭喜发财!!");
+    case 3:
+        return QStringLiteral("总共已经进了") + num(count) + QStringLiteral("次货!应付金额为:") + num(sum) +
+               QStringLiteral("元人民币!");
+    default:
+        return QStringLiteral("所有人总共交了") + num(count) + QStringLiteral("次货!总的金额为:") + num(sum) +
+               QStringLiteral("元人民币!");
+    }
+}
+
+} // namespace
+
 void TForm1::table1AfterOpen() {
     guarded(r_.prompter, [this] {
         enableCommands();
         const int view = tsl::strToInt(viewNumber().toStdString());
-        const QString count = num(table1.recordCount());
+        const int count = table1.recordCount();
         if (view == 1) {
-            barPanel->setText(QStringLiteral("总共有") + count + QStringLiteral("个客户!"));
+            barPanel->setText(summaryText(view, count, 0));
             return;
         }
         // Summed in 64 bits: a book's total never wraps, whatever its size.
@@ -321,20 +333,36 @@ void TForm1::table1AfterOpen() {
             }
             table1.first();
         }
-        if (view == 2)
-            barPanel->setText(QStringLiteral("总共已经发了") + count + QStringLiteral("次货!总的金额为:") + num(sum) +
-                              QStringLiteral("元人民币! 恭喜发财!!"));
-        else if (view == 3)
-            barPanel->setText(QStringLiteral("总共已经进了") + count + QStringLiteral("次货!应付金额为:") + num(sum) +
-                              QStringLiteral("元人民币!"));
-        else
-            barPanel->setText(QStringLiteral("所有人总共交了") + count + QStringLiteral("次货!总的金额为:") +
-                              num(sum) + QStringLiteral("元人民币!"));
+        barPanel->setText(summaryText(view, count, sum));
     });
 }
 
 void TForm1::table1AfterPost() {
     guarded(r_.prompter, [this] { enableCommands(); });
+    if (statusBatch_ == 0)
+        refreshStatus();
+}
+
+void TForm1::refreshStatus() noexcept {
+    try {
+        if (!table1.isOpen())
+            return;
+        const int view = tsl::strToInt(viewNumber().toStdString());
+        const int count = table1.recordCount();
+        std::int64_t sum = 0;
+        if (view != 1) {
+            const int at = tsl::amountPosition(view);
+            for (int i = 0; i < count; ++i) {
+                const auto amount = tsl::tryStrToInt(table1.rowText(i, at));
+                if (!amount)
+                    return;
+                sum += *amount;
+            }
+        }
+        barPanel->setText(summaryText(view, count, sum));
+    } catch (...) {
+        // The summary is only a summary: a read that fails leaves it as it was.
+    }
 }
 
 void TForm1::grid1CellClick() {
@@ -413,9 +441,7 @@ void TForm1::SpeedButton7Click() { close(); }
 
 void TForm1::Z1Click() {
     guarded(r_.prompter, [this] {
-        r_.abou->show();
-        r_.abou->raise();
-        r_.abou->activateWindow();
+        present(*r_.abou, Placement::AsItStands, this);
     });
 }
 
@@ -429,7 +455,7 @@ void TForm1::closeEvent(QCloseEvent* e) {
 void TForm1::FormCloseQuery() {
     guarded(r_.prompter, [this] {
         if (r_.l)
-            r_.l->show();
+            present(*r_.l, Placement::Centred);
     });
 }
 
@@ -493,13 +519,14 @@ void TForm1::btnjzClick() {
         grid1->setEnabled(true);
 
         if (g.rowCount() == 2) {
+            j.hide(); // not left showing the rewritten header behind the message
             r_.prompter.message(QStringLiteral("没有符合结帐条件的人或厂家!"));
             return;
         }
         g.setRowCount(g.rowCount() - 1);
         j.laje->setText(num(total) + QStringLiteral("元"));
         finish.reported = true;
-        j.showReport();
+        j.showReport(this);
     });
 }
 

@@ -89,7 +89,6 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* e) override;
-    void showEvent(QShowEvent* e) override;
     bool eventFilter(QObject* o, QEvent* e) override;
 
 private:
@@ -121,7 +120,27 @@ private:
     void enableCommands();
     void exportBookClick(ExportKind kind);
 
+    // The status summary again after an add, edit or delete, without moving the
+    // shown book's current row. An amount that does not convert leaves the text
+    // as it was: opening the book reports it.
+    void refreshStatus() noexcept;
+    // While a command writes many rows (a delete's renumbering), the posts do not
+    // each refresh the summary; it is refreshed once when the command ends.
+    class StatusBatch {
+    public:
+        explicit StatusBatch(TForm1& f) : f_(f) { ++f_.statusBatch_; }
+        ~StatusBatch() {
+            if (--f_.statusBatch_ == 0)
+                f_.refreshStatus();
+        }
+        StatusBatch(const StatusBatch&) = delete;
+        StatusBatch& operator=(const StatusBatch&) = delete;
+
+    private:
+        TForm1& f_;
+    };
+    int statusBatch_ = 0;
+
     Roster& r_;
     QWidget* client_ = nullptr;
-    bool placed_ = false;
 };

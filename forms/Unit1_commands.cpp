@@ -8,6 +8,7 @@
 #include "intconv.h"
 #include "jhbd.h"
 #include "khlx.h"
+#include "look.h"
 #include "recorddialog.h"
 #include "roster.h"
 #include "scan.h"
@@ -43,11 +44,9 @@ void fillFrom(tsl::Cursor& scratch, DropDown* box, std::string_view list) {
     box->addItems(entries);
 }
 
-void showDialog(QWidget* w) {
-    w->show();
-    w->raise();
-    w->activateWindow();
-}
+// A record dialog stays above the workspace while it is open. The customer
+// dialog keeps its place; the movement dialogs are centred each time.
+void showDialog(QWidget* w, QWidget* workspace, Placement place) { present(*w, place, workspace); }
 
 struct Fill {
     DropDown* box;
@@ -56,14 +55,14 @@ struct Fill {
 
 // A movement dialog in add mode: its lists filled in the given order, the first
 // entry of each picked (the name's before the kind's), the mode set, then shown.
-void openAdding(tsl::Cursor& scratch, QWidget* dialog, QPushButton* btn, std::initializer_list<Fill> fills,
+void openAdding(tsl::Cursor& scratch, QWidget* workspace, QWidget* dialog, QPushButton* btn, std::initializer_list<Fill> fills,
                 DropDown* name, DropDown* kind) {
     for (const Fill& f : fills)
         fillFrom(scratch, f.box, f.list);
     name->selectFirst();
     kind->selectFirst();
     btn->setText(record::kAdd);
-    showDialog(dialog);
+    showDialog(dialog, workspace, Placement::Centred);
 }
 
 QString text(const tsl::Cursor& book, int pos) { return QString::fromStdString(book.fieldText(pos)); }
@@ -74,24 +73,24 @@ void TForm1::btnaddClick() {
     guarded(r_.prompter, [this] {
         switch (tsl::strToInt(viewNumber().toStdString())) {
         case 1:
-            showDialog(r_.khl.get());
+            showDialog(r_.khl.get(), this, Placement::AsItStands);
             r_.khl->btn->setText(record::kAdd);
             break;
         case 2: {
             Tfhb& d = *r_.fhb;
-            openAdding(table2, &d, d.btn, {{d.edname, tsl::table::customerNames}, {d.edzl, tsl::table::garmentKinds}},
+            openAdding(table2, this, &d, d.btn, {{d.edname, tsl::table::customerNames}, {d.edzl, tsl::table::garmentKinds}},
                        d.edname, d.edzl);
             break;
         }
         case 3: {
             Tjhb& d = *r_.jhb;
-            openAdding(table2, &d, d.btn, {{d.edzl, tsl::table::purchaseKinds}, {d.edly, tsl::table::purchaseSources}},
+            openAdding(table2, this, &d, d.btn, {{d.edzl, tsl::table::purchaseKinds}, {d.edly, tsl::table::purchaseSources}},
                        d.edly, d.edzl);
             break;
         }
         case 4: {
             Tzgj& d = *r_.zgj;
-            openAdding(table2, &d, d.btn, {{d.edname, tsl::table::workerNames}, {d.edzl, tsl::table::workKinds}},
+            openAdding(table2, this, &d, d.btn, {{d.edname, tsl::table::workerNames}, {d.edzl, tsl::table::workKinds}},
                        d.edname, d.edzl);
             break;
         }
@@ -115,7 +114,7 @@ void TForm1::btneditClick() {
             d.eddh->setText(text(table1, 3));
             d.edsj->setText(text(table1, 4));
             d.btn->setText(record::kEdit);
-            showDialog(&d);
+            showDialog(&d, this, Placement::AsItStands);
             break;
         }
         case 2: {
@@ -127,7 +126,7 @@ void TForm1::btneditClick() {
             d.edyb->setText(text(table1, 5));
             d.edje->setText(text(table1, 6));
             d.btn->setText(record::kEdit);
-            showDialog(&d);
+            showDialog(&d, this, Placement::Centred);
             break;
         }
         case 3: {
@@ -137,7 +136,7 @@ void TForm1::btneditClick() {
             d.edsm->setText(text(table1, 3));
             d.edje->setText(text(table1, 4));
             d.btn->setText(record::kEdit);
-            showDialog(&d);
+            showDialog(&d, this, Placement::Centred);
             break;
         }
         case 4: {
@@ -147,7 +146,7 @@ void TForm1::btneditClick() {
             d.edsm->setText(text(table1, 3));
             d.edje->setText(text(table1, 4));
             d.btn->setText(record::kEdit);
-            showDialog(&d);
+            showDialog(&d, this, Placement::Centred);
             break;
         }
         default:
@@ -164,6 +163,7 @@ void TForm1::btndelClick() {
         }
         if (!r_.prompter.askYesNo(QStringLiteral("真的要删除该资料吗!")))
             return;
+        const StatusBatch refreshOnceAtTheEnd(*this);
         // The removal and the renumbering go to disk together: a crash between
         // them would leave a gap in the serial numbers. One transaction also
         // saves a disk sync per row. A post that fails keeps what was done before it.

@@ -24,7 +24,7 @@ QLabel* picture(QWidget* parent, const char* name, const char* file, int left, i
 Tabou::Tabou(Roster& roster) : QWidget(nullptr), r_(roster) {
     initAboutResources();
     setObjectName(QStringLiteral("abou"));
-    setupWindow(*this, QStringLiteral("关于!"), 201, 166);
+    setupWindow(*this, QStringLiteral("关于!"), 201, 166, WindowButtons::MinimiseOnly, Stacking::Owned);
     setWindowIcon(QIcon(QStringLiteral(":/workspace/about.png")));
 
     Image2 = picture(this, "Image2", "phone.png", 8, 8);

@@ -47,11 +47,6 @@ Tfhb::Tfhb(Roster& roster) : QWidget(nullptr), r_(roster) {
     connect(edname, &DropDown::userChanged, this, &Tfhb::ednameChange);
 }
 
-void Tfhb::showEvent(QShowEvent* event) {
-    centreOnScreen(*this);
-    QWidget::showEvent(event);
-}
-
 void Tfhb::closeEvent(QCloseEvent* event) {
     FormCloseQuery();
     event->accept();

@@ -193,7 +193,7 @@ bool StringGrid::viewportEvent(QEvent* e) {
 Tj::Tj(Roster& roster) : QWidget(nullptr), r_(roster) {
     initReportResources();
     setObjectName(QStringLiteral("j"));
-    setupWindow(*this, QStringLiteral("报表!"), 443, 221, WindowButtons::MinimiseOnly, true);
+    setupWindow(*this, QStringLiteral("报表!"), 443, 221, WindowButtons::MinimiseOnly, Stacking::OwnedOnTop);
     setWindowIcon(QIcon(QStringLiteral(":/workspace/report.png")));
 
     grid1 = new StringGrid(this);
@@ -287,12 +287,10 @@ void Tj::exportClick(ExportKind kind) {
 void Tj::keepName(const QString& name) { Button1->setToolTip(name); }
 QString Tj::keptName() const { return Button1->toolTip(); }
 
-void Tj::showReport() {
-    if (!isVisible())
-        centreOnScreen(*this);
-    show();
-    raise();
-    activateWindow();
+void Tj::showReport(QWidget* workspace) {
+    // Centred when it appears; a report already up stays where the user put it.
+    present(*this, isVisible() ? Placement::AsItStands : Placement::Centred, workspace);
+    Button1->setFocus();
 }
 
 bool Tj::eventFilter(QObject* o, QEvent* e) {

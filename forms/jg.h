@@ -73,7 +73,7 @@ public:
     [[nodiscard]] QString keptName() const;
 
     // Shows the window without blocking, or brings it to the front.
-    void showReport();
+    void showReport(QWidget* workspace);
 
     // The ledger a settlement was made in, kept for its statement.
     void keepLedger(const QString& name) { ledger_ = name; }

@@ -39,11 +39,6 @@ Tjhb::Tjhb(Roster& roster) : QWidget(nullptr), r_(roster) {
     connect(btncancel, &QPushButton::clicked, this, &Tjhb::btncancelClick);
 }
 
-void Tjhb::showEvent(QShowEvent* event) {
-    centreOnScreen(*this);
-    QWidget::showEvent(event);
-}
-
 void Tjhb::closeEvent(QCloseEvent* event) {
     FormCloseQuery();
     event->accept();

@@ -136,7 +136,7 @@ bool isUsableLedgerName(const QString& name) {
 Tl::Tl(Roster& roster) : QWidget(nullptr), r_(roster) {
     initChooserResources();
     setObjectName(QStringLiteral("l"));
-    setupWindow(*this, QStringLiteral("帐本选择!"), 258, 307, WindowButtons::MinimiseOnly, true);
+    setupWindow(*this, QStringLiteral("帐本选择!"), 258, 307, WindowButtons::MinimiseOnly, Stacking::OnTop);
 
     QPalette pal = palette();
     pal.setColor(QPalette::Window, kBackground);
@@ -221,7 +221,7 @@ void Tl::enterLedger(const QString& name) {
     ws.ado1.setConnectionString(tsl::connectionString(ledgerFile(name)));
     ws.ado1.connect();
     tsl::reopen(ws.table1, tsl::table::customers);
-    ws.show();
+    present(ws, Placement::Centred);
     hide();
     ws.setWindowTitle(QStringLiteral("帐本名称:") + name);
 }

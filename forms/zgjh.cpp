@@ -40,11 +40,6 @@ Tzgj::Tzgj(Roster& roster) : QWidget(nullptr), r_(roster) {
     connect(btncancel, &QPushButton::clicked, this, &Tzgj::btncancelClick);
 }
 
-void Tzgj::showEvent(QShowEvent* event) {
-    centreOnScreen(*this);
-    QWidget::showEvent(event);
-}
-
 void Tzgj::closeEvent(QCloseEvent* event) {
     FormCloseQuery();
     event->accept();

@@ -10,7 +10,7 @@ pkgs=(
   libbenchmark-dev libgtest-dev
   libxlsxwriter-dev poppler-utils unzip
   fonts-arphic-uming
-  xvfb xauth x11-utils imagemagick openbox
+  xvfb xauth x11-utils imagemagick openbox xdotool wmctrl
 )
 
 missing=()

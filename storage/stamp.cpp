@@ -18,6 +18,16 @@ bool isFieldLetter(char c) noexcept {
     return l == 'd' || l == 'm' || l == 'y';
 }
 
+// A literal character in our notation: quoted when it would read as a field or a quote.
+void appendLiteral(std::string& out, char c) {
+    if (c == '\'')
+        out += "\"'\"";
+    else if (c == '"' || isFieldLetter(c))
+        out.append({'\'', c, '\''});
+    else
+        out += c;
+}
+
 void appendNumber(std::string& out, int value, int width) {
     char buf[16];
     int n = std::snprintf(buf, sizeof buf, "%0*d", width, value);
@@ -74,14 +84,7 @@ std::string patternFromStrftime(std::string_view fmt) {
     for (std::size_t i = 0; i < fmt.size(); ++i) {
         char c = fmt[i];
         if (c != '%') {
-            // Characters formatDate would read as fields or quotes must be quoted
-            // to stay literal.
-            if (c == '\'')
-                out += "\"'\"";
-            else if (c == '"' || isFieldLetter(c))
-                out.append({'\'', c, '\''});
-            else
-                out += c;
+            appendLiteral(out, c);
             continue;
         }
         if (++i == fmt.size())
@@ -99,19 +102,88 @@ std::string patternFromStrftime(std::string_view fmt) {
     return out;
 }
 
-std::string systemShortDatePattern() {
-    // Same precedence as the C library uses for LC_TIME.
-    const char* name = nullptr;
+namespace {
+
+// Same precedence as the C library uses for LC_TIME; null when none is set.
+const char* timeLocaleName() {
     for (const char* var : {"LC_ALL", "LC_TIME", "LANG"}) {
         const char* v = std::getenv(var);
-        if (v && *v) {
-            name = v;
-            break;
+        if (v && *v)
+            return v;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+std::string patternFromQtDateFormat(std::string_view fmt) {
+    std::string out;
+    bool anyField = false;
+    std::size_t i = 0;
+    while (i < fmt.size()) {
+        const char c = fmt[i];
+        if (c == '\'') {
+            if (i + 1 < fmt.size() && fmt[i + 1] == '\'') { // '' is a quote
+                appendLiteral(out, '\'');
+                i += 2;
+                continue;
+            }
+            // Quoted text runs to the next lone quote; '' inside stands for a quote.
+            ++i;
+            while (i < fmt.size()) {
+                if (fmt[i] == '\'') {
+                    if (i + 1 < fmt.size() && fmt[i + 1] == '\'') {
+                        appendLiteral(out, '\'');
+                        i += 2;
+                        continue;
+                    }
+                    ++i;
+                    break;
+                }
+                appendLiteral(out, fmt[i++]);
+            }
+            continue;
+        }
+        if (c != 'd' && c != 'M' && c != 'y') {
+            appendLiteral(out, c);
+            ++i;
+            continue;
+        }
+        std::size_t run = 0;
+        while (i < fmt.size() && fmt[i] == c) {
+            ++run;
+            ++i;
+        }
+        anyField = true;
+        if (c == 'y') {
+            out += run <= 2 ? "yy" : "yyyy";
+        } else if (run >= 3) {
+            // A name: the weekday has no number here, the month becomes one.
+            if (c == 'M') {
+                out += "mm";
+            } else { // the weekday goes, with the blanks and commas that set it apart
+                while (!out.empty() && (out.back() == ' ' || out.back() == ','))
+                    out.pop_back();
+                while (i < fmt.size() && (fmt[i] == ' ' || fmt[i] == ','))
+                    ++i;
+            }
+        } else {
+            out.append(run, c == 'M' ? 'm' : 'd');
         }
     }
+    return anyField ? out : std::string();
+}
+
+bool timeLocaleIsPosix() {
+    const char* name = timeLocaleName();
     const std::string_view n = name ? name : "";
-    if (n.empty() || n == "C" || n == "POSIX" || n.starts_with("C."))
+    return n.empty() || n == "C" || n == "POSIX" || n.starts_with("C.");
+}
+
+std::string systemShortDatePattern() {
+    if (timeLocaleIsPosix())
         return std::string(kFallbackDatePattern);
+    const char* name = timeLocaleName();
 
     // A private locale object: setlocale would change the whole process.
     locale_t loc = newlocale(LC_TIME_MASK, name, static_cast<locale_t>(0));
@@ -131,8 +203,6 @@ Date SystemClock::today() const {
     localtime_r(&now, &tm);
     return Date{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday};
 }
-
-std::string SystemClock::shortDatePattern() const { return systemShortDatePattern(); }
 
 std::string serialStamp(long long n, const Clock& clock) {
     return "(" + std::to_string(n) + ")" + formatDate(clock.shortDatePattern(), clock.today());

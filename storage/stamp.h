@@ -20,11 +20,15 @@ public:
     [[nodiscard]] virtual std::string shortDatePattern() const = 0;
 };
 
-// The local date and the locale's short date pattern.
+// The local date, in the short date pattern the desktop gave at start.
 class SystemClock final : public Clock {
 public:
+    explicit SystemClock(std::string pattern) : pattern_(std::move(pattern)) {}
     [[nodiscard]] Date today() const override;
-    [[nodiscard]] std::string shortDatePattern() const override;
+    [[nodiscard]] std::string shortDatePattern() const override { return pattern_; }
+
+private:
+    std::string pattern_;
 };
 
 // A clock that always gives the same day and pattern.
@@ -54,8 +58,19 @@ inline constexpr std::string_view kFallbackDatePattern = "m/d/yy";
 // empty when it holds anything but %d %e %m %y %Y %% and literal text.
 [[nodiscard]] std::string patternFromStrftime(std::string_view fmt);
 
-// The locale's short date pattern: LC_TIME from the environment; the C/POSIX
-// locale, or one whose format cannot be expressed, gives kFallbackDatePattern.
+// Turns a Qt date format (from CLDR: "yyyy/M/d", "dd.MM.yy", quotes with '' for a
+// quote) into the pattern above. Names have no place in a stamp: a month name
+// becomes its number, a weekday name is left out. Empty without any field.
+[[nodiscard]] std::string patternFromQtDateFormat(std::string_view fmt);
+
+// True when LC_TIME, as the environment sets it (LC_ALL, then LC_TIME, then
+// LANG), is the C/POSIX locale or unset.
+[[nodiscard]] bool timeLocaleIsPosix();
+
+// The C library's date format (nl_langinfo(D_FMT)) of LC_TIME as a pattern;
+// kFallbackDatePattern for C/POSIX or a format that cannot be expressed. Not a
+// short date on every desktop ("%Y年%m月%d日" on zh_CN), but a pattern stamps
+// may have been written in.
 [[nodiscard]] std::string systemShortDatePattern();
 
 // "(" + n + ")" + the clock's date in its short format.

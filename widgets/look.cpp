@@ -1,11 +1,15 @@
 #include "look.h"
 
+#include "stamp.h"
+
 #include <QApplication>
 #include <QFont>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QLocale>
 #include <QScreen>
 #include <QWidget>
+#include <QWindow>
 
 void applyAppLook(QApplication& app) {
     const QStringList song{QStringLiteral("AR PL UMing CN"), QStringLiteral("Noto Serif CJK SC"),
@@ -20,14 +24,16 @@ void applyAppLook(QApplication& app) {
 }
 
 void setupWindow(QWidget& w, const QString& caption, int clientWidth, int clientHeight, WindowButtons buttons,
-                 bool stayOnTop) {
-    Qt::WindowFlags f = Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Stacking stacking) {
+    // Only a dialog-type window tells the window manager whose it is (WM_TRANSIENT_FOR).
+    const bool owned = stacking == Stacking::Owned || stacking == Stacking::OwnedOnTop;
+    Qt::WindowFlags f = (owned ? Qt::Dialog : Qt::Window) | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                         Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint;
     if (buttons == WindowButtons::MinimiseMaximise)
         f |= Qt::WindowMaximizeButtonHint;
     else
         f |= Qt::MSWindowsFixedSizeDialogHint;
-    if (stayOnTop)
+    if (stacking == Stacking::OnTop || stacking == Stacking::OwnedOnTop)
         f |= Qt::WindowStaysOnTopHint;
     w.setWindowFlags(f);
     w.setWindowTitle(caption);
@@ -45,10 +51,33 @@ void centreOnScreen(QWidget& w) {
     w.move(frame.topLeft());
 }
 
+void present(QWidget& w, Placement place, QWidget* owner) {
+    if (owner) {
+        // A transient window: the window manager keeps it above its owner and
+        // minimises it with it. Set before every show, as Qt may drop it on hide.
+        w.winId();
+        owner->winId();
+        if (QWindow* h = w.windowHandle())
+            h->setTransientParent(owner->windowHandle());
+    }
+    if (place == Placement::Centred)
+        centreOnScreen(w);
+    w.show();
+    w.raise();
+    w.activateWindow();
+}
+
 QLabel* textLabel(QWidget* parent, const char* name, const QString& text, int x, int y) {
     auto* l = new QLabel(text, parent);
     l->setObjectName(QLatin1String(name));
     l->move(x, y);
     l->adjustSize();
     return l;
+}
+
+std::string desktopShortDatePattern() {
+    if (tsl::timeLocaleIsPosix())
+        return std::string(tsl::kFallbackDatePattern);
+    std::string p = tsl::patternFromQtDateFormat(QLocale::system().dateFormat(QLocale::ShortFormat).toStdString());
+    return p.empty() ? std::string(tsl::kFallbackDatePattern) : p;
 }

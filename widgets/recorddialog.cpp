@@ -21,7 +21,7 @@ bool hasRowToEdit(Prompter& prompter, const tsl::Cursor& book) {
 
 void setupDialog(QWidget& w, const char* name, const QString& caption, int clientWidth, int clientHeight) {
     w.setObjectName(QLatin1String(name));
-    setupWindow(w, caption, clientWidth, clientHeight);
+    setupWindow(w, caption, clientWidth, clientHeight, WindowButtons::MinimiseOnly, Stacking::Owned);
     w.setWindowIcon(QIcon(dialogPicture(QLatin1String(name))));
 }
 

@@ -208,7 +208,7 @@ int main(int argc, char** argv) {
         say("locked");
         return 2;
     }
-    tsl::SystemClock clock;
+    tsl::SystemClock clock(tsl::systemShortDatePattern());
     Roster roster(prompter, clock);
     roster.create();
     roster.l->show();

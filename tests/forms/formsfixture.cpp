@@ -6,7 +6,11 @@
 #include <QApplication>
 #include <QTest>
 
-void ScriptedPrompter::message(const QString& text) { boxes.push_back({Kind::Message, text, {}, 0}); }
+void ScriptedPrompter::message(const QString& text) {
+    boxes.push_back({Kind::Message, text, {}, 0});
+    if (onMessage)
+        onMessage(text);
+}
 
 bool ScriptedPrompter::askYesNo(const QString& text) {
     boxes.push_back({Kind::Question, text, {}, 0});

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 #include <deque>
+#include <functional>
 #include <memory>
 
 // Records every box and answers as the test told it.
@@ -30,6 +31,8 @@ public:
     std::deque<QString> inputAnswers; // default: "" (cancel)
     std::deque<QString> saveAnswers;  // default: "" (cancel); a save box's text is the suggested path
     std::vector<Box> boxes;
+    // Runs while a plain message is up, to look at the windows behind it.
+    std::function<void(const QString&)> onMessage;
 
     // Texts of every box so far, in order; clears the record.
     QStringList take();

@@ -2,6 +2,7 @@
 // widgets with a ledger open in the workspace; the amount box.
 #include "ledgerfixture.h"
 
+#include "Unit1.h"
 #include "amountspin.h"
 #include "fhbd.h"
 #include "jhbd.h"
@@ -11,6 +12,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QToolButton>
 
 using namespace ledger;
 
@@ -559,12 +561,25 @@ private slots:
                  (QStringList{"edname", "edzl", "edsm", "edadd", "edyb", "edje", "btn", "btncancel"}));
         QCOMPARE(tabChain(r.jhb->edly, 6), (QStringList{"edly", "edzl", "edsm", "edje", "btn", "btncancel"}));
         QCOMPARE(tabChain(r.zgj->btn, 6), (QStringList{"btn", "btncancel", "edname", "edzl", "edje", "edsm"}));
-        for (QWidget* w : {(QWidget*)r.fhb.get(), (QWidget*)r.jhb.get(), (QWidget*)r.zgj.get()}) {
-            w->move(0, 0);
-            w->show();
-            const QPoint centre = w->screen()->availableGeometry().center();
-            QVERIFY2((w->frameGeometry().center() - centre).manhattanLength() <= 2, qPrintable(w->objectName()));
-            w->close();
+        // Centred each time the workspace opens them; shown any other way (the
+        // window manager restoring one), a dialog stays where it stands.
+        TForm1& ws = *r.Form1;
+        const std::pair<QWidget*, QToolButton*> books[] = {
+            {r.fhb.get(), ws.SpeedButton2}, {r.jhb.get(), ws.SpeedButton3}, {r.zgj.get(), ws.SpeedButton4}};
+        for (auto [w, book] : books) {
+            book->click();
+            for (void (TForm1::*command)() : {&TForm1::btnaddClick, &TForm1::btneditClick}) {
+                w->move(0, 0);
+                (ws.*command)();
+                QVERIFY(w->isVisible());
+                const QPoint centre = w->screen()->availableGeometry().center();
+                QVERIFY2((w->frameGeometry().center() - centre).manhattanLength() <= 2, qPrintable(w->objectName()));
+                w->hide();
+                w->move(0, 0);
+                w->show();
+                QCOMPARE(w->pos(), QPoint(0, 0));
+                w->close();
+            }
         }
     }
 };

@@ -193,9 +193,17 @@ private slots:
         QCOMPARE(reportRows(*f.j->grid1), QStringList{"(1)2004-5-12|王五|开衫|10|桐乡|314500|7"});
         QCOMPARE(f.j->laje->text(), "7元");
 
-        // A settlement that shows nothing takes the rewritten report down with it.
+        // The report has the focus on its close button.
+        QCOMPARE(f.j->focusWidget(), f.j->Button1);
+
+        // A settlement that shows nothing takes the rewritten report down with
+        // it, before the message shows.
+        bool reportUpBehindTheMessage = true;
+        f.prompter.onMessage = [&](const QString&) { reportUpBehindTheMessage = f.j->isVisible(); };
         settle(f, "无名");
+        f.prompter.onMessage = nullptr;
         QCOMPARE(f.prompter.take(), QStringList{"没有符合结帐条件的人或厂家!"});
+        QVERIFY(!reportUpBehindTheMessage);
         QVERIFY(!f.j->isVisible());
 
         // After one that ended on an error, the next report is whole and alone.

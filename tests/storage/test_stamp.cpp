@@ -175,7 +175,7 @@ TEST(SystemClock, TodayIsTheLocalDate) {
     tzset();
 
     using namespace std::chrono;
-    tsl::SystemClock clock;
+    tsl::SystemClock clock("d.m.yyyy");
     Date got{};
     year_month_day expected{};
     for (int attempt = 0; attempt < 3; ++attempt) { // midnight may pass between the two reads
