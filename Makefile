@@ -28,9 +28,11 @@ bench: build
 screenshots: build
 	@bash scripts/screenshots.sh $(BUILD)
 
-# Kills the program 200 times while it writes; every database must stay whole.
+# Kills the program 200 times while it writes, starts, stops or makes a ledger;
+# every database must stay whole and nothing may be left behind.
 crashtest: build
-	@$(BUILD)/tests/crash/crashtest --driver $(BUILD)/tests/crash/crashdriver --template $(BUILD)/run.dll \
+	@$(BUILD)/tests/crash/crashtest --driver $(BUILD)/tests/crash/crashdriver --app $(BUILD)/app/tessolan \
+	  --template $(BUILD)/run.dll \
 	  --kills $${KILLS:-200} --seed $${SEED:-$$(date +%s)}
 
 # A .deb of the installed program (binary, launcher, index template, menu entry, icon).

@@ -62,18 +62,14 @@ QToolButton* flatButton(QWidget* parent, const char* name, const QString& pictur
     return b;
 }
 
-QLabel* label(QWidget* parent, const char* name, const QString& text, const QRect& place) {
-    auto* l = new QLabel(text, parent);
-    l->setObjectName(QLatin1String(name));
-    l->setGeometry(place);
-    return l;
-}
-
 } // namespace
 
 TForm1::TForm1(Roster& roster) : QMainWindow(nullptr), r_(roster) {
     initWorkspaceResources();
     setObjectName(QStringLiteral("Form1"));
+    // One program per ledger file: another one writing behind our cursors would
+    // lose rows without a word.
+    ado1.setExclusive(true);
     setupWindow(*this, QStringLiteral("Tessolan!"), kClientWidth, kClientHeight, WindowButtons::MinimiseMaximise);
     setWindowIcon(QIcon(QStringLiteral(":/workspace/form1.png")));
 
@@ -157,7 +153,7 @@ void TForm1::buildToolStrip(QWidget* client) {
                               QStringLiteral("更换帐本!"));
     SpeedButton6 = flatButton(CoolBar1, "SpeedButton6", QStringLiteral("author.png"), {129, 1, 32, 32},
                               QStringLiteral("关于作者!"));
-    Label6 = label(CoolBar1, "Label6", QStringLiteral("结帐条件:"), {176, 16, 54, 12});
+    Label6 = textLabel(CoolBar1, "Label6", QStringLiteral("结帐条件:"), {176, 16, 54, 12});
 
     edjz = new QLineEdit(CoolBar1);
     edjz->setObjectName(QStringLiteral("edjz"));
@@ -202,11 +198,11 @@ void TForm1::buildPanel(QWidget* client) {
     SpeedButton3 = book("SpeedButton3", "purchases.png", 160, QStringLiteral("已经购买了的毛沙,辅料,商标..."));
     SpeedButton4 = book("SpeedButton4", "deliveries.png", 232, QStringLiteral("已经上交的整烫,套口,横机,印染..."));
     SpeedButton5 = book("SpeedButton5", "report.png", 304, QStringLiteral("总体的情况!"));
-    Label1 = label(Panel1, "Label1", QStringLiteral("客户联系"), {21, 64, 48, 12});
-    Label2 = label(Panel1, "Label2", QStringLiteral("发货表单"), {21, 136, 48, 12});
-    Label3 = label(Panel1, "Label3", QStringLiteral("进货表单"), {21, 208, 48, 12});
-    Label4 = label(Panel1, "Label4", QStringLiteral("职工交货"), {21, 280, 48, 12});
-    Label5 = label(Panel1, "Label5", QStringLiteral("总体报表"), {21, 352, 48, 12});
+    Label1 = textLabel(Panel1, "Label1", QStringLiteral("客户联系"), {21, 64, 48, 12});
+    Label2 = textLabel(Panel1, "Label2", QStringLiteral("发货表单"), {21, 136, 48, 12});
+    Label3 = textLabel(Panel1, "Label3", QStringLiteral("进货表单"), {21, 208, 48, 12});
+    Label4 = textLabel(Panel1, "Label4", QStringLiteral("职工交货"), {21, 280, 48, 12});
+    Label5 = textLabel(Panel1, "Label5", QStringLiteral("总体报表"), {21, 352, 48, 12});
 
     connect(SpeedButton1, &QToolButton::clicked, this, [this] { SpeedButton1Click(); });
     connect(SpeedButton2, &QToolButton::clicked, this, [this] { SpeedButton2Click(); });

@@ -175,6 +175,9 @@ void TForm1::btndelClick() {
             table1.remove();
         } catch (...) {
             // A failed removal goes unreported; the renumbering below then rewrites the same numbers.
+            // A full disk or an I/O error makes SQLite end the transaction itself.
+            if (tx)
+                tx->renew();
         }
         if (!renumber)
             return;

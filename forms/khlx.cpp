@@ -20,17 +20,6 @@
 
 using namespace record;
 
-namespace {
-
-QLabel* label(QWidget* parent, const char* name, const QString& text, int x, int y) {
-    auto* l = new QLabel(text, parent);
-    l->setObjectName(QLatin1String(name));
-    l->setGeometry(x, y, 30, 12);
-    return l;
-}
-
-} // namespace
-
 int ByteLimit::byteLength(const QString& text) {
     int n = 0;
     for (char32_t c : text.toUcs4())
@@ -62,11 +51,11 @@ void ByteLimit::edited(const QString& text) {
 Tkhl::Tkhl(Roster& roster) : QWidget(nullptr), r_(roster) {
     setupDialog(*this, "khl", QStringLiteral("客户联系!"), 326, 164);
 
-    Label1 = label(this, "Label1", QStringLiteral("姓名:"), 8, 8);
-    Label2 = label(this, "Label2", QStringLiteral("地址:"), 8, 32);
-    Label3 = label(this, "Label3", QStringLiteral("邮编:"), 8, 56);
-    Label4 = label(this, "Label4", QStringLiteral("电话:"), 8, 80);
-    Label5 = label(this, "Label5", QStringLiteral("手机:"), 8, 104);
+    Label1 = textLabel(this, "Label1", QStringLiteral("姓名:"), {8, 8, 30, 12});
+    Label2 = textLabel(this, "Label2", QStringLiteral("地址:"), {8, 32, 30, 12});
+    Label3 = textLabel(this, "Label3", QStringLiteral("邮编:"), {8, 56, 30, 12});
+    Label4 = textLabel(this, "Label4", QStringLiteral("电话:"), {8, 80, 30, 12});
+    Label5 = textLabel(this, "Label5", QStringLiteral("手机:"), {8, 104, 30, 12});
 
     // Created in tab order, so the focus chain starts at edname.
     edname = edit(this, "edname", 40, 5, 105);

@@ -1,8 +1,10 @@
 #include "lb.h"
 
 #include "Unit1.h"
+#include "error.h"
 #include "fileops.h"
 #include "guard.h"
+#include "ledgerfolder.h"
 #include "look.h"
 #include "prompter.h"
 #include "roster.h"
@@ -22,6 +24,7 @@
 #include <QWindow>
 
 #include <string>
+#include <vector>
 
 static void initChooserResources() {
     // The pictures live in a static library; its resource registration is not
@@ -46,6 +49,7 @@ const QString kNameTaken = QStringLiteral("帐本名称已存在,请改名!");
 const QString kCopyFailed = QStringLiteral("文件创建失败,文件可能已经存在!");
 const QString kCreated = QStringLiteral("帐本创建成功!");
 const QString kCannotCreate = QStringLiteral("无法建立帐本!");
+const QString kInUse = QStringLiteral("帐本正在被另一个程序使用!");
 
 // Each line as one line of plain text: "&" is no mnemonic here.
 class LedgerLineDelegate final : public QStyledItemDelegate {
@@ -209,6 +213,11 @@ void Tl::FormCreate() {
                 list1->addItem(QString::fromStdString(table1.fieldText(tsl::pos::ledgerName)));
                 table1.next();
             }
+            // What a creation cut short left behind goes now; nothing anyone entered does.
+            std::vector<std::string> names;
+            for (int i = 0; i < list1->count(); ++i)
+                names.push_back(list1->item(i)->text().toStdString());
+            (void)tsl::tidyLedgerFolder(names);
         } catch (...) {
             r_.prompter.message(kIndexMissing);
         }
@@ -236,6 +245,8 @@ void Tl::BitBtn1Click() {
         const QString name = chosen.front()->text();
         try {
             enterLedger(name);
+        } catch (const tsl::InUseError&) {
+            r_.prompter.message(kInUse);
         } catch (...) {
             r_.prompter.message(kCannotOpen);
         }
@@ -269,9 +280,16 @@ void Tl::BitBtn2Click() {
                 r_.prompter.message(kCopyFailed);
                 return;
             }
-            table1.append();
-            table1.setField(tsl::field::ledgerName, name.toStdString());
-            table1.post();
+            try {
+                table1.append();
+                table1.setField(tsl::field::ledgerName, name.toStdString());
+                table1.post();
+            } catch (...) {
+                // Unlisted, the copy would block its name for ever.
+                table1.cancel();
+                (void)tsl::removeUntouchedCopy(ledgerFile(name));
+                throw;
+            }
             list1->addItem(name);
             r_.prompter.message(kCreated);
             enterLedger(name);

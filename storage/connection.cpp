@@ -2,6 +2,7 @@
 
 #include "cursor.h"
 #include "error.h"
+#include "fileops.h"
 
 #include <sqlite3.h>
 
@@ -40,6 +41,12 @@ std::string Connection::dataSource(const std::string& connStr) {
     return file;
 }
 
+void Connection::setExclusive(bool on) {
+    if (db_)
+        throw Error("连接已打开,不能更改");
+    exclusive_ = on;
+}
+
 void Connection::connect() {
     if (db_)
         return;
@@ -49,6 +56,23 @@ void Connection::connect() {
     struct stat st {};
     if (::stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
         throw Error("找不到文件\"" + file + "\"");
+    if (exclusive_) {
+        switch (lock_.tryLock(file)) {
+        case FileLock::Result::Locked: break;
+        case FileLock::Result::Busy: throw InUseError("文件\"" + file + "\"正在被另一个程序使用");
+        case FileLock::Result::Failed: throw Error("无法打开\"" + file + "\"");
+        }
+    }
+    // A failure below closes SQLite's handle first, then the lock goes.
+    struct Unlock {
+        FileLock& lock;
+        bool keep = false;
+        ~Unlock() {
+            if (!keep)
+                lock.unlock();
+        }
+    } unlockOnFailure{lock_};
+    (void)setAsideStaleJournal(file);
     sqlite3* db = nullptr;
     // One thread at a time uses a connection, so SQLite's own per-call locking
     // is only cost (it shows in every column read of a scan).
@@ -72,6 +96,7 @@ void Connection::connect() {
         throw Error("无法打开\"" + file + "\": " + msg);
     }
     db_ = db;
+    unlockOnFailure.keep = true;
 }
 
 void Connection::disconnect() noexcept {
@@ -82,6 +107,7 @@ void Connection::disconnect() noexcept {
         c->connectionClosing();
     sqlite3_close_v2(db_);
     db_ = nullptr;
+    lock_.unlock(); // after SQLite let go of the file
 }
 
 void Connection::exec(const char* sql) {
@@ -116,6 +142,15 @@ Connection::Transaction::~Transaction() {
         sqlite3_exec(conn_.db_, "ROLLBACK", nullptr, nullptr, nullptr);
         conn_.rolledBack();
     }
+}
+
+bool Connection::Transaction::active() const { return conn_.db_ && !sqlite3_get_autocommit(conn_.db_); }
+
+void Connection::Transaction::renew() {
+    if (done_ || active())
+        return;
+    conn_.rolledBack();
+    conn_.exec("BEGIN IMMEDIATE");
 }
 
 void Connection::Transaction::commit() {

@@ -1,4 +1,6 @@
 #pragma once
+#include "filelock.h"
+
 #include <string>
 #include <vector>
 
@@ -23,6 +25,12 @@ public:
     // The file named by the "Data Source=" part; throws when there is none.
     [[nodiscard]] static std::string dataSource(const std::string& connStr);
 
+    // While connected, hold an exclusive lock on the file, so that a second
+    // program (or a second path to the same file) cannot write to it behind our
+    // back. connect() then throws InUseError when another holds it. Only while
+    // disconnected.
+    void setExclusive(bool on);
+
     void connect();
     void disconnect() noexcept; // closes every cursor on this connection first
     [[nodiscard]] bool connected() const { return db_ != nullptr; }
@@ -40,6 +48,13 @@ public:
         Transaction(const Transaction&) = delete;
         Transaction& operator=(const Transaction&) = delete;
         void commit();
+        // True while the transaction is open. After an I/O error or a full disk
+        // SQLite may have rolled it back by itself.
+        [[nodiscard]] bool active() const;
+        // When SQLite ended the transaction by itself: the cursors drop what it
+        // undid and a new transaction begins, so the work that follows still
+        // lands in one piece.
+        void renew();
 
     private:
         Connection& conn_;
@@ -55,6 +70,8 @@ private:
     std::string connStr_;
     sqlite3* db_ = nullptr;
     std::vector<Cursor*> cursors_;
+    bool exclusive_ = false;
+    FileLock lock_;
 };
 
 } // namespace tsl

@@ -15,6 +15,7 @@ namespace {
 constexpr int kBlockRows = 256;
 constexpr std::size_t kCacheBlocksPerField = 8;
 constexpr int kPointReadsPerBlock = 8;
+const char* const kRowGone = "该记录已不在帐本中,可能已被另一个程序删除";
 
 bool sameNameIgnoringCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size())
@@ -488,6 +489,9 @@ void Cursor::post() {
             sqlite3_bind_int64(st, int(buf_.size()) + 1, rowids_[std::size_t(cur_)]);
         if (sqlite3_step(st) != SQLITE_DONE)
             throw Error(sqlite3_errmsg(db));
+        // The row is gone from the file (someone else removed it): nothing was saved.
+        if (state_ == State::Edit && sqlite3_changes(db) == 0)
+            throw Error(kRowGone);
     }
 
     if (!cacheFresh)
@@ -546,6 +550,8 @@ void Cursor::remove() {
         sqlite3_bind_int64(delStmt_, 1, rowids_[std::size_t(cur_)]);
         if (sqlite3_step(delStmt_) != SQLITE_DONE)
             throw Error(sqlite3_errmsg(db));
+        if (sqlite3_changes(db) == 0)
+            throw Error(kRowGone);
     }
     const int row = cur_;
     rowids_.erase(rowids_.begin() + row);

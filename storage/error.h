@@ -17,4 +17,10 @@ public:
     using Error::Error;
 };
 
+// The file is held by another program (or another connection of this one).
+class InUseError : public Error {
+public:
+    using Error::Error;
+};
+
 } // namespace tsl

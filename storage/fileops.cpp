@@ -12,7 +12,9 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <optional>
 #include <thread>
+#include <utility>
 
 namespace tsl {
 
@@ -152,6 +154,29 @@ bool tryRenameNoReplace(const std::string& from, const std::string& to) noexcept
 bool fileExists(const std::string& path) noexcept {
     struct stat st;
     return lstat(path.c_str(), &st) == 0;
+}
+
+std::string setAsideStaleJournal(const std::string& db) noexcept {
+    auto born = [](const std::string& path) -> std::optional<std::pair<long long, unsigned>> {
+        struct statx sx {};
+        if (statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BTIME, &sx) != 0 || !(sx.stx_mask & STATX_BTIME))
+            return std::nullopt;
+        return std::pair{static_cast<long long>(sx.stx_btime.tv_sec), sx.stx_btime.tv_nsec};
+    };
+    const std::string journal = db + "-journal";
+    const auto journalBorn = born(journal);
+    const auto dbBorn = journalBorn ? born(db) : std::nullopt;
+    if (!journalBorn || !dbBorn || !(*journalBorn < *dbBorn))
+        return {};
+    std::string aside = journal + ".stale";
+    for (int n = 2; n < 1000; ++n) {
+        if (tryRenameNoReplace(journal, aside))
+            return aside;
+        if (!fileExists(aside))
+            return {};
+        aside = journal + ".stale" + std::to_string(n);
+    }
+    return {};
 }
 
 void copyDatabase(const std::string& from, const std::string& to) {

@@ -16,6 +16,14 @@ void renameNoReplace(const std::string& from, const std::string& to);
 // without replacing. Throws Error on failure; nothing is left under `to` then.
 void copyDatabase(const std::string& from, const std::string& to);
 
+// A rollback journal created before the database file beside it cannot belong
+// to that file: the file was replaced after a crash left the journal, and SQLite
+// would play the old journal into the new file. Such a journal is renamed aside
+// (to name + "-journal.stale", numbered when that is taken), never deleted. Where
+// the file system does not record creation times nothing is moved. Returns the
+// journal's new name, or "" when nothing was moved.
+std::string setAsideStaleJournal(const std::string& db) noexcept;
+
 // True when the name names an existing file (or anything else) in the file system.
 [[nodiscard]] bool fileExists(const std::string& path) noexcept;
 

@@ -67,10 +67,15 @@ void present(QWidget& w, Placement place, QWidget* owner) {
     w.activateWindow();
 }
 
-QLabel* textLabel(QWidget* parent, const char* name, const QString& text, int x, int y) {
+QLabel* textLabel(QWidget* parent, const char* name, const QString& text, const QRect& place) {
     auto* l = new QLabel(text, parent);
     l->setObjectName(QLatin1String(name));
-    l->move(x, y);
+    l->setGeometry(place);
+    return l;
+}
+
+QLabel* textLabel(QWidget* parent, const char* name, const QString& text, int x, int y) {
+    QLabel* l = textLabel(parent, name, text, QRect(x, y, 0, 0));
     l->adjustSize();
     return l;
 }

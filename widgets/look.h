@@ -1,4 +1,5 @@
 #pragma once
+#include <QRect>
 #include <QString>
 
 #include <string>
@@ -40,6 +41,8 @@ void present(QWidget& w, Placement place, QWidget* owner = nullptr);
 
 // A label whose top left corner stands at x, y, sized to its text.
 QLabel* textLabel(QWidget* parent, const char* name, const QString& text, int x, int y);
+// A label of a fixed place and size.
+QLabel* textLabel(QWidget* parent, const char* name, const QString& text, const QRect& place);
 
 // The desktop's short date pattern, in the notation of the serial stamp:
 // the locale's CLDR short format; m/d/yy for the C/POSIX locale.

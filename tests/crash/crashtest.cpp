@@ -1,11 +1,17 @@
-// Starts the program's own window code (crashdriver) on a ledger folder, makes it
-// write, and kills it with SIGKILL at random moments. After every kill each
-// database must pass integrity_check, every write the driver reported done must
-// be there, no row may be half written, and the next start must find the index
-// (under either name) and list every ledger.
+// Kills the program with SIGKILL while it works on a ledger folder, and checks
+// what is left. Four kinds of round: writes (the program's own window code,
+// crashdriver, driven from a pipe: adds, edits, deletes with renumbering),
+// 新建帐本 (the copy and the index row), and the real tessolan binary's start-up
+// (the rename of "run.dll") and shut-down (the rename back). Each kill time is
+// drawn from the window in which that work runs, measured as the test goes.
+// After every kill each database must pass integrity_check, every write the
+// driver reported done must be there, no row may be half written, serial
+// numbers run 1..n; after the next start no temporary file is left and every
+// ledger file in the folder is listed in the index.
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -14,10 +20,12 @@
 #include <filesystem>
 #include <fcntl.h>
 #include <map>
+#include <thread>
 #include <optional>
 #include <poll.h>
 #include <random>
 #include <string>
+#include <sys/inotify.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -28,9 +36,11 @@ namespace {
 
 struct Options {
     std::string driver;
+    std::string app; // the real program, for start-up and shut-down rounds
     std::string indexTemplate;
     int kills = 20;
     unsigned seed = 1;
+    double minMidWrite = 0.8; // share of kills that must land while work is in flight
     bool keep = false;
     bool verbose = false;
 };
@@ -226,6 +236,23 @@ struct Driver {
             fail("cannot write to the driver");
     }
 
+    // Kills the driver and returns every line it wrote before it died, unread so far.
+    std::vector<std::string> killAndDrain() {
+        if (pid > 0) {
+            ::kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+            pid = -1;
+        }
+        std::vector<std::string> lines;
+        while (auto line = readLine(0))
+            lines.push_back(*line);
+        if (!pending.empty())
+            lines.push_back(pending); // a line cut by the kill
+        pending.clear();
+        kill9();
+        return lines;
+    }
+
     void kill9() {
         if (pid > 0) {
             ::kill(pid, SIGKILL);
@@ -304,6 +331,127 @@ void verify(const fs::path& dir, Model& model, const std::optional<Op>& inflight
     }
 }
 
+// --- the real program and what it does in the folder -------------------------
+
+using Clock = std::chrono::steady_clock;
+
+double msSince(Clock::time_point t) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
+}
+
+pid_t spawnApp(const Options& o, const fs::path& dir) {
+    pid_t pid = fork();
+    if (pid < 0)
+        fail("fork");
+    if (pid == 0) {
+        if (chdir(dir.c_str()) != 0)
+            _exit(127);
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        int devnull = open("/dev/null", O_RDWR);
+        if (devnull >= 0) {
+            dup2(devnull, 0);
+            dup2(devnull, 1);
+            if (!o.verbose)
+                dup2(devnull, 2);
+        }
+        execl(o.app.c_str(), o.app.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    return pid;
+}
+
+// File events in the ledger folder, to see where the program is.
+struct FolderWatch {
+    struct Event {
+        std::uint32_t mask;
+        std::string name; // "" for the folder itself
+        double atMs;      // when we read it, from the round's start
+    };
+    int fd = -1;
+    Clock::time_point start;
+
+    explicit FolderWatch(const fs::path& dir) {
+        fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        if (fd < 0 || inotify_add_watch(fd, dir.c_str(), IN_OPEN | IN_MOVED_TO | IN_MOVED_FROM | IN_CLOSE) < 0)
+            fail("inotify");
+    }
+    ~FolderWatch() { close(fd); }
+
+    // Forgets what happened so far; times count from now.
+    void restart() {
+        while (!read(0).empty()) {
+        }
+        start = Clock::now();
+    }
+
+    // Events that arrive within the time given (none: those already queued).
+    std::vector<Event> read(int timeoutMs) {
+        std::vector<Event> out;
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, timeoutMs) <= 0)
+            return out;
+        alignas(inotify_event) char buf[8192];
+        ssize_t n = ::read(fd, buf, sizeof buf);
+        const double at = msSince(start);
+        for (char* q = buf; n > 0 && q < buf + n;) {
+            auto* e = reinterpret_cast<inotify_event*>(q);
+            out.push_back({e->mask, e->len ? std::string(e->name) : std::string(), at});
+            q += sizeof(inotify_event) + e->len;
+        }
+        return out;
+    }
+
+    // True when `want` matches an event already queued (they all happened before now).
+    template <class F>
+    bool queued(F want) {
+        for (auto events = read(0); !events.empty(); events = read(0))
+            for (const Event& e : events)
+                if (want(e))
+                    return true;
+        return false;
+    }
+
+    // Waits until `want` matches an event, up to the time given; its time, or nothing.
+    template <class F>
+    std::optional<double> waitFor(F want, double untilMs) {
+        for (;;) {
+            const double left = untilMs - msSince(start);
+            if (left <= 0)
+                return std::nullopt;
+            for (const Event& e : read(int(left)))
+                if (want(e))
+                    return e.atMs;
+        }
+    }
+};
+
+bool isLock(const FolderWatch::Event& e) { return (e.mask & IN_OPEN) && (e.mask & IN_ISDIR) && e.name.empty(); }
+bool opensIndex(const FolderWatch::Event& e) { return (e.mask & IN_OPEN) && e.name == "tsl.mdb"; }
+bool storesIndex(const FolderWatch::Event& e) { return (e.mask & IN_MOVED_TO) && e.name == "run.dll"; }
+
+void sleepUntil(Clock::time_point t) { std::this_thread::sleep_until(t); }
+
+// Running means of how long each kind of work takes, from what was seen.
+struct Timing {
+    double perWriteMs = 8;  // one add, edit or delete, acknowledged
+    double listingMs = 60;  // from "new" sent to the new ledger listed
+    double startUpMs = 40;  // from the folder lock to the index opened
+    double shutDownMs = 40; // from the terminate signal to "run.dll" back
+    static void learn(double& mean, double sample) { mean = 0.7 * mean + 0.3 * sample; }
+};
+
+// No temporary copy is left, and every ledger file in the folder is listed.
+void checkNothingLeftBehind(const fs::path& dir, const Model& model, const std::string& when) {
+    for (const auto& e : fs::directory_iterator(dir)) {
+        const std::string name = e.path().filename().string();
+        if (name.find(".tmp-") != std::string::npos)
+            fail(when + ": temporary file left behind: " + name);
+        if (name.ends_with(".mdb") && name != "tsl.mdb" &&
+            !model.contains(name.substr(0, name.size() - std::string_view(".mdb").size())))
+            fail(when + ": ledger file in no index: " + name);
+    }
+}
+
 Options parse(int argc, char** argv) {
     Options o;
     for (int i = 1; i < argc; ++i) {
@@ -317,6 +465,10 @@ Options parse(int argc, char** argv) {
             o.driver = next();
         else if (a == "--template")
             o.indexTemplate = next();
+        else if (a == "--app")
+            o.app = next();
+        else if (a == "--min-mid-write")
+            o.minMidWrite = std::stod(next());
         else if (a == "--kills")
             o.kills = std::stoi(next());
         else if (a == "--seed")
@@ -329,10 +481,13 @@ Options parse(int argc, char** argv) {
             fail("unknown option " + a);
     }
     if (o.driver.empty() || o.indexTemplate.empty())
-        fail("usage: crashtest --driver PATH --template run.dll [--kills N] [--seed S] [--keep] [-v]");
+        fail("usage: crashtest --driver PATH --template run.dll [--app PATH] [--kills N] [--seed S] "
+             "[--min-mid-write F] [--keep] [-v]");
     // The driver starts in the ledger folder.
     o.driver = fs::absolute(o.driver).string();
     o.indexTemplate = fs::absolute(o.indexTemplate).string();
+    if (!o.app.empty())
+        o.app = fs::absolute(o.app).string();
     return o;
 }
 
@@ -342,23 +497,27 @@ int main(int argc, char** argv) {
     Options o = parse(argc, argv);
     std::mt19937 rng(o.seed);
     auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+    auto between = [&](double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(rng); };
 
     char tmpl[] = "/tmp/tslcrash-XXXXXX";
     if (!mkdtemp(tmpl))
         fail("mkdtemp");
     fs::path dir = tmpl;
     fs::copy_file(o.indexTemplate, dir / "run.dll");
+    FolderWatch watch(dir);
 
     Model model;
-    int seq = 0, tokCounter = 0, survived = 0, ledgerCounter = 0;
+    Timing timing;
+    int seq = 0, tokCounter = 0, ledgerCounter = 0, midWrite = 0;
+    std::map<std::string, int> kinds, kindsMid;
+    const auto started = Clock::now();
 
-    for (int round = 0; round < o.kills; ++round) {
-        Driver d;
+    // Starts the driver and checks what the start found and left.
+    auto startDriver = [&](Driver& d, const std::string& when) {
         d.start(o, dir);
         auto ready = d.readLine(20000);
         if (!ready || !ready->starts_with("ready"))
-            fail("round " + std::to_string(round) + ": the program did not start (" + ready.value_or("no output") + ")");
-        // The chooser lists every ledger of the index.
+            fail(when + ": the program did not start (" + ready.value_or("no output") + ")");
         auto listed = splitTabs(*ready);
         listed.erase(listed.begin());
         if (listed.size() == 1 && listed[0].empty())
@@ -368,16 +527,24 @@ int main(int argc, char** argv) {
         for (auto& [name, l] : model)
             expected.push_back(name);
         if (listed != expected)
-            fail("round " + std::to_string(round) + ": the chooser lists " + std::to_string(listed.size()) +
-                 " ledgers, expected " + std::to_string(expected.size()));
+            fail(when + ": the chooser lists " + std::to_string(listed.size()) + " ledgers, expected " +
+                 std::to_string(expected.size()));
+        checkNothingLeftBehind(dir, model, when);
+    };
 
-        // Work on one ledger this round; now and then make a new one.
+    // One round of the program's own window code: a new ledger with a few rows,
+    // or 40 writes to a ledger. `killFraction` places the kill inside the time
+    // the work is expected to take; without one the round runs to its end and
+    // only teaches the timing. True when the kill landed mid-write.
+    auto driverRound = [&](const std::string& when, const std::string& kind,
+                           std::optional<double> killFraction, std::string& detail) {
+        Driver d;
+        startDriver(d, when);
         std::vector<Op> ops;
         std::string ledger;
-        if (model.empty() || pick(0, 5) == 0) {
+        if (kind == "new") {
             ledger = "帐本" + std::to_string(++ledgerCounter) + "_" + std::to_string(o.seed);
-            Op op{"new\t" + ledger, "new", ledger, "", "", 0};
-            ops.push_back(op);
+            ops.push_back(Op{"new\t" + ledger, "new", ledger, "", "", 0});
         } else {
             auto it = model.begin();
             std::advance(it, pick(0, int(model.size()) - 1));
@@ -385,9 +552,9 @@ int main(int argc, char** argv) {
             ops.push_back(Op{"enter\t" + ledger, "enter", ledger, "", "", 0});
         }
         Model shadow = model;
-        if (ops[0].kind == "new")
+        if (kind == "new")
             applyOp(shadow, ops[0]);
-        for (int k = 0; k < 40; ++k) {
+        for (int k = 0, n = kind == "new" ? 3 : 40; k < n; ++k) {
             int book = pick(1, 4);
             Book& bk = shadow[ledger].books[book];
             int what = bk.empty() ? 0 : pick(0, 5);
@@ -412,48 +579,176 @@ int main(int argc, char** argv) {
             ops.push_back(op);
         }
 
-        // Send everything, then kill after a random time while the writes go on.
+        const double windowMs = kind == "new" ? timing.listingMs : timing.perWriteMs * double(ops.size());
+        const double killAt = killFraction ? *killFraction * windowMs : 60000.0;
+        const auto t0 = Clock::now();
         for (auto& op : ops)
             d.send(std::to_string(++seq) + "\t" + op.line);
         const int firstSeq = seq - int(ops.size()) + 1;
-        const int killAfterMs = pick(5, 1500);
-        std::size_t done = 0;
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(killAfterMs);
-        for (;;) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+        std::size_t done = 0, firstWrite = 0;
+        bool listed = false;
+        double firstWriteMs = 0, lastAckMs = 0;
+        auto take = [&](const std::string& line, bool live) {
+            auto parts = splitTabs(line);
+            if (parts[0] == "ok") {
+                if (parts.size() < 2 || std::stoi(parts[1]) != firstSeq + int(done))
+                    fail(when + ": acknowledgements out of order");
+                applyOp(model, ops[done]);
+                ++done;
+                if (live && done == 1) {
+                    firstWriteMs = msSince(t0); // entering is no write
+                    firstWrite = 1;
+                }
+                if (live)
+                    lastAckMs = msSince(t0);
+            } else if (parts[0] == "msg" && parts.size() > 1 && parts[1] == "帐本创建成功!") {
+                listed = true;
+                if (live)
+                    Timing::learn(timing.listingMs, msSince(t0));
+            } else if (parts[0] == "err" || parts[0] == "msg") {
+                fail(when + ": the program said: " + line);
+            }
+        };
+        const auto deadline = t0 + std::chrono::microseconds(long(killAt * 1000));
+        while (done < ops.size()) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
             if (left <= 0)
                 break;
             auto line = d.readLine(int(left));
             if (!line)
                 break;
-            auto parts = splitTabs(*line);
-            if (parts[0] == "ok") {
-                int s = std::stoi(parts.at(1));
-                if (s != firstSeq + int(done))
-                    fail("acknowledgements out of order");
-                applyOp(model, ops[done]);
-                ++done;
-            } else if (parts[0] == "err") {
-                fail("the program reported an error: " + line->substr(4));
-            }
-            if (done == ops.size())
-                break;
+            take(*line, true);
         }
-        d.kill9();
+        if (killFraction)
+            sleepUntil(deadline);
+        const std::size_t seenLive = done;
+        for (const auto& line : d.killAndDrain())
+            take(line, false);
+        if (kind == "write" && seenLive >= firstWrite + 3)
+            Timing::learn(timing.perWriteMs, (lastAckMs - firstWriteMs) / double(seenLive - firstWrite));
         std::optional<Op> inflight;
         if (done < ops.size())
             inflight = ops[done];
+        detail = std::to_string(done) + " of " + std::to_string(ops.size()) + " done at " +
+                 std::to_string(int(killAt)) + " ms";
         verify(dir, model, inflight);
-        ++survived;
+        // In flight: a write, or a new ledger not yet listed.
+        return inflight && inflight->kind != "enter" && !(inflight->kind == "new" && listed);
+    };
+
+    // One round of the real program: killed during its start-up, or during its
+    // orderly end after a terminate signal; without a kill it only teaches the timing.
+    auto appRound = [&](const std::string& when, const std::string& kind, std::optional<double> killFraction,
+                        std::string& detail) {
+        watch.restart();
+        const pid_t pid = spawnApp(o, dir);
+        const auto lock = watch.waitFor(isLock, 20000);
+        if (!lock)
+            fail(when + ": tessolan took no folder lock");
+        bool mid = false;
+        if (kind == "start-up" && killFraction) {
+            // Around the rename of "run.dll" and the opening of the index.
+            const double killAt = *lock + *killFraction * timing.startUpMs;
+            const auto opened = watch.waitFor(opensIndex, killAt);
+            sleepUntil(watch.start + std::chrono::microseconds(long(killAt * 1000)));
+            ::kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+            if (opened)
+                Timing::learn(timing.startUpMs, *opened - *lock);
+            mid = !opened && !watch.queued(opensIndex);
+            detail = "killed " + std::to_string(int(killAt - *lock)) + " ms after the lock";
+        } else {
+            const auto opened = watch.waitFor(opensIndex, 20000);
+            if (!opened)
+                fail(when + ": tessolan did not open the index");
+            if (!killFraction) // the quickest seen: a kill too early still lands in the work
+                timing.startUpMs = std::min(timing.startUpMs, *opened - *lock);
+            std::this_thread::sleep_for(std::chrono::milliseconds(200)); // the list is read
+            watch.restart();
+            ::kill(pid, SIGTERM);
+            const double killAt = killFraction ? *killFraction * timing.shutDownMs : 20000.0;
+            const auto stored = watch.waitFor(storesIndex, killAt);
+            if (killFraction)
+                sleepUntil(watch.start + std::chrono::microseconds(long(killAt * 1000)));
+            ::kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+            if (stored && !killFraction)
+                timing.shutDownMs = std::min(timing.shutDownMs, *stored);
+            else if (stored)
+                Timing::learn(timing.shutDownMs, *stored);
+            else if (!killFraction)
+                fail(when + ": tessolan did not put run.dll back");
+            mid = !stored && !watch.queued(storesIndex);
+            detail = "killed " + std::to_string(int(killAt)) + " ms after the terminate signal";
+        }
+        verify(dir, model, std::nullopt);
+        return mid;
+    };
+
+    // First the timing of each kind of work, measured without a kill.
+    {
+        std::string detail;
+        for (const char* kind : {"new", "write"})
+            for (int i = 0; i < 2; ++i)
+                driverRound(std::string("measuring ") + kind, kind, std::nullopt, detail);
+        if (!o.app.empty()) {
+            timing.startUpMs = timing.shutDownMs = 1e9;
+            for (int i = 0; i < 3; ++i)
+                appRound("measuring start-up and shut-down", "shut-down", std::nullopt, detail);
+        }
         if (o.verbose)
-            std::fprintf(stderr, "round %d: %zu of %zu writes done before the kill at %d ms\n", round, done,
-                         ops.size(), killAfterMs);
+            std::fprintf(stderr, "timing: write %.1f ms, listing %.1f ms, start-up %.1f ms, shut-down %.1f ms\n",
+                         timing.perWriteMs, timing.listingMs, timing.startUpMs, timing.shutDownMs);
     }
 
-    std::printf("crashtest: %d kills survived, 0 integrity failures, 0 lost rows (seed %u)\n", survived, o.seed);
+    for (int round = 0; round < o.kills; ++round) {
+        const std::string when = "round " + std::to_string(round);
+        // A fixed mix, so that a short run meets every kind too.
+        std::string kind = "write";
+        if (!o.app.empty() && round % 10 == 0)
+            kind = "start-up";
+        else if (!o.app.empty() && round % 10 == 5)
+            kind = "shut-down";
+        else if (round % 10 == 2 || round % 10 == 7)
+            kind = "new";
+        std::string detail;
+        const bool app = kind == "start-up" || kind == "shut-down";
+        const bool mid = app ? appRound(when, kind, between(0.1, 1.05), detail)
+                             : driverRound(when, kind, between(0.02, 0.95), detail);
+        ++kinds[kind];
+        if (mid) {
+            ++midWrite;
+            ++kindsMid[kind];
+        }
+        if (o.verbose)
+            std::fprintf(stderr, "%s: %s, %s%s\n", when.c_str(), kind.c_str(), detail.c_str(),
+                         mid ? ", mid-write" : "");
+    }
+
+    // The last start after the last kill.
+    {
+        Driver d;
+        startDriver(d, "after the last kill");
+        d.send(std::to_string(++seq) + "\tquit");
+        d.readLine(5000);
+        d.kill9();
+    }
+
+    std::string mix;
+    for (auto& [k, n] : kinds)
+        mix += (mix.empty() ? "" : ", ") + k + " " + std::to_string(kindsMid[k]) + "/" + std::to_string(n);
+    std::printf("crashtest: %d kills survived, 0 integrity failures, 0 lost rows, nothing left behind (seed %u, %.0f s)\n",
+                o.kills, o.seed, msSince(started) / 1000.0);
+    std::printf("crashtest: mid-write by kind: %s\n", mix.c_str());
+    std::printf("mid-write kills: %d of %d\n", midWrite, o.kills);
     if (!o.keep)
         fs::remove_all(dir);
     else
         std::printf("crashtest: folder kept at %s\n", dir.c_str());
+    if (midWrite < o.minMidWrite * o.kills) {
+        std::fprintf(stderr, "crashtest: FAIL: only %d of %d kills landed while work was in flight (at least %.0f%% must)\n",
+                     midWrite, o.kills, o.minMidWrite * 100);
+        return 1;
+    }
     return 0;
 }

@@ -2,7 +2,9 @@
 #include "formsfixture.h"
 
 #include "Unit1.h"
+#include "faultyvfs.h"
 #include "fileops.h"
+#include "filelock.h"
 #include "lb.h"
 #include "schema.h"
 
@@ -14,6 +16,10 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <sqlite3.h>
+
+#include <filesystem>
+#include <optional>
 #include <string>
 
 using tsltest::sqlColumn;
@@ -28,6 +34,7 @@ const QString kNameTaken = "帐本名称已存在,请改名!";
 const QString kCopyFailed = "文件创建失败,文件可能已经存在!";
 const QString kCreated = "帐本创建成功!";
 const QString kCannotCreate = "无法建立帐本!";
+const QString kInUse = "帐本正在被另一个程序使用!";
 const QString kNewPrompt = "在下面输下你要的帐本名称,如:\"2004年的帐本\"";
 const QStringList kNoFile{"<no file>"};
 
@@ -248,7 +255,8 @@ private slots:
         QFETCH(QString, probe);
         FormsFixture f;
         f.seedIndex();
-        f.seedIndex("lost.mdb"); // a ledger whose list row was lost
+        f.seedIndex("lost.mdb"); // a ledger whose list row was lost, with a row someone entered
+        sqlExec("lost.mdb", "INSERT INTO \"1\" VALUES ('张三','','','','')");
         tsltest::writeFile("kept.mdb", "not to be overwritten");
         f.create();
         const QStringList before = folderEntries();
@@ -299,6 +307,111 @@ private slots:
         QCOMPARE(ledgerRows("tsl.mdb"), QStringList({"broken"}));
         QVERIFY(!workspace(f).isVisible());
         QVERIFY(l.isVisible());
+    }
+
+    // When the index cannot take the new name, the copy goes again: no file that
+    // no index lists is left to block the name, and the same name works later.
+    void createListingFailureLeavesNoTrace_data() {
+        QTest::addColumn<bool>("fullDisk");
+        QTest::newRow("index refuses the row") << false;
+        QTest::newRow("full disk") << true;
+    }
+    void createListingFailureLeavesNoTrace() {
+        QFETCH(bool, fullDisk);
+        std::optional<tsltest::FaultyVfs> disk;
+        if (fullDisk)
+            disk.emplace();
+        FormsFixture f;
+        f.seedIndex();
+        f.create();
+        Tl& l = chooser(f);
+        l.show();
+        if (fullDisk)
+            disk->failNextWrite("tsl.mdb-journal", SQLITE_FULL);
+        else
+            sqlExec("tsl.mdb", "CREATE TRIGGER refuse BEFORE INSERT ON \"5\" BEGIN SELECT RAISE(ABORT, 'no'); END");
+        const QStringList before = folderEntries();
+        createLedger(f, "2005");
+        QCOMPARE(f.prompter.take(), QStringList({kNewPrompt, kCannotCreate}));
+        QCOMPARE(folderEntries(), before);
+        QCOMPARE(listed(l), QStringList());
+        QCOMPARE(ledgerRows("tsl.mdb"), QStringList());
+        QVERIFY(l.isVisible());
+
+        if (!fullDisk)
+            sqlExec("tsl.mdb", "DROP TRIGGER refuse");
+        createLedger(f, "2005");
+        QCOMPARE(f.prompter.take(), QStringList({kNewPrompt, kCreated}));
+        QCOMPARE(ledgerRows("tsl.mdb"), QStringList({"2005"}));
+        QVERIFY(workspace(f).isVisible());
+    }
+
+    // A program that died in the middle of a creation left a temporary copy, or a
+    // copy no index lists. The next start removes them, but never a file that
+    // holds rows someone entered, and nothing at all when it cannot read the index.
+    void startUpRemovesLeftoversOfACreation() {
+        FormsFixture f;
+        f.seedIndex();
+        addLedgerRows("run.dll", {"a"});
+        f.seedIndex("a.mdb");
+        f.seedIndex("b.mdb"); // copied, never listed
+        f.seedIndex("c.mdb"); // not listed, but someone entered a customer
+        sqlExec("c.mdb", "INSERT INTO \"1\" VALUES ('张三','','','','')");
+        f.seedIndex("d.mdb.tmp-Ab12Cd");
+        tsltest::writeFile("d.mdb.tmp-Ab12Cd-journal", "");
+        f.create();
+        QCOMPARE(f.prompter.take(), QStringList());
+        QCOMPARE(folderEntries(), QStringList({"a.mdb", "c.mdb", "tsl.mdb"}));
+        createLedger(f, "b");
+        QCOMPARE(f.prompter.take(), QStringList({kNewPrompt, kCreated}));
+        f.roster->Form1->close();
+        createLedger(f, "c");
+        QCOMPARE(f.prompter.take(), QStringList({kNewPrompt, kCopyFailed}));
+        QCOMPARE(sqlColumn("c.mdb", "SELECT \"姓名\" FROM \"1\""), std::vector<std::string>{"张三"});
+
+        FormsFixture g; // no index to read: whatever is there stays
+        g.seedIndex("b.mdb");
+        g.seedIndex("x.mdb.tmp-Ab12Cd");
+        g.create();
+        QCOMPARE(g.prompter.take(), QStringList({kIndexMissing}));
+        QVERIFY(exists("b.mdb"));
+    }
+
+    // Another program holds the ledger file, by this name or another path to the
+    // same file: entering is refused with a plain message and nothing is written.
+    void enterLedgerHeldByAnotherProgram_data() {
+        QTest::addColumn<QString>("heldAs");
+        QTest::newRow("same name") << "2004.mdb";
+        QTest::newRow("through a link") << "elsewhere/linked.mdb";
+    }
+    void enterLedgerHeldByAnotherProgram() {
+        QFETCH(QString, heldAs);
+        FormsFixture f;
+        f.seedIndex();
+        addLedgerRows("run.dll", {"2004"});
+        f.seedIndex("2004.mdb");
+        std::filesystem::create_directory("elsewhere");
+        std::filesystem::create_symlink(std::filesystem::absolute("2004.mdb"), "elsewhere/linked.mdb");
+        f.create();
+        Tl& l = chooser(f);
+        l.show();
+        tsl::FileLock other; // a lock of its own open of the file, as another program's
+        QCOMPARE(other.tryLock(heldAs.toStdString()), tsl::FileLock::Result::Locked);
+        const std::string before = tsltest::readFile("2004.mdb");
+        enterLedger(f, "2004");
+        QCOMPARE(f.prompter.take(), QStringList({kInUse}));
+        QVERIFY(!workspace(f).isVisible());
+        QVERIFY(!workspace(f).ado1.connected());
+        QVERIFY(l.isVisible());
+        QCOMPARE(tsltest::readFile("2004.mdb"), before);
+        QVERIFY(!exists("2004.mdb-journal"));
+
+        other.unlock();
+        enterLedger(f, "2004");
+        QCOMPARE(f.prompter.take(), QStringList());
+        QVERIFY(workspace(f).isVisible());
+        // Now this program holds it.
+        QCOMPARE(other.tryLock(heldAs.toStdString()), tsl::FileLock::Result::Busy);
     }
 
     void enterNeedsSelectedLedger() {

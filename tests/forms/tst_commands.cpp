@@ -5,12 +5,16 @@
 #include "fhbd.h"
 #include "jhbd.h"
 #include "khlx.h"
+#include "faultyvfs.h"
 #include "zgjh.h"
 
 #include <QLineEdit>
 #include <QPushButton>
 
 #include <sqlite3.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace ledger;
 
@@ -264,6 +268,63 @@ private slots:
         QVERIFY(!d.w->table1.pending());
         QVERIFY(sqlite3_get_autocommit(d.w->ado1.handle()) != 0);                  // no transaction left open
         tsltest::sqlExec(kFile, "INSERT INTO \"3\" VALUES ('(5)f','','','','1')"); // the file is not locked
+    }
+
+    // A full disk or an I/O error while removing makes SQLite end the transaction
+    // itself. The delete step stays silent, the renumbering rewrites the numbers
+    // the book still has, and no transaction is left open.
+    void deleteFailingOnTheDiskStaysSilent_data() {
+        QTest::addColumn<int>("code");
+        QTest::newRow("full disk") << SQLITE_FULL;
+        QTest::newRow("I/O error") << SQLITE_IOERR_WRITE;
+    }
+    void deleteFailingOnTheDiskStaysSilent() {
+        QFETCH(int, code);
+        tsltest::FaultyVfs disk;
+        Fixture d(tsl::table::purchases);
+        insertStamped(tsl::table::purchases, {"(1)a", "(2)b", "(3)c"});
+        d.open(tsl::table::purchases);
+        d.w->table1.moveTo(1);
+        d.prompter.yesNoAnswers = {true};
+        disk.failNextWrite("-journal", code);
+        d.w->btndelClick();
+        QCOMPARE(disk.failures(), 1);
+        QCOMPARE(d.boxes(), QStringList{"真的要删除该资料吗!"});
+        QCOMPARE(column(tsl::table::purchases), (QStringList{"(1)a", "(2)b", "(3)c"}));
+        QCOMPARE(d.w->table1.recordCount(), 3);
+        QVERIFY(sqlite3_get_autocommit(d.w->ado1.handle()) != 0);
+        // The next delete works as usual.
+        d.w->table1.moveTo(1);
+        d.prompter.yesNoAnswers = {true};
+        d.w->btndelClick();
+        QCOMPARE(column(tsl::table::purchases), (QStringList{"(1)a", "(2)c"}));
+    }
+
+    // The program dies, every time, between the removal and the first renumbering
+    // post. The book then holds the row with the old numbers: never the removal
+    // without its renumbering, which would leave a gap.
+    void deleteKilledBeforeRenumberingLeavesNoGap() {
+        Fixture d(tsl::table::shipments);
+        insertStamped(tsl::table::shipments, {"(1)a", "(2)b", "(3)c"});
+        d.open(tsl::table::shipments);
+        d.prompter.yesNoAnswers = {true};
+        const pid_t pid = fork();
+        if (pid == 0) {
+            // Dies as the first renumbering post reaches the file, the removal done.
+            sqlite3_update_hook(
+                d.w->ado1.handle(),
+                [](void*, int op, const char*, const char*, sqlite3_int64) {
+                    if (op == SQLITE_UPDATE)
+                        _exit(7);
+                },
+                nullptr);
+            d.w->btndelClick();
+            _exit(1);
+        }
+        int status = 0;
+        QCOMPARE(waitpid(pid, &status, 0), pid);
+        QVERIFY2(WIFEXITED(status) && WEXITSTATUS(status) == 7, "the kill point was not reached");
+        QCOMPARE(column(tsl::table::shipments), (QStringList{"(1)a", "(2)b", "(3)c"}));
     }
 };
 

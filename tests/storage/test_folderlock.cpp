@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <filesystem>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,14 +13,10 @@ namespace {
 
 // Asks a child process (which does not share our lock) whether it can take the lock.
 bool otherProcessCanLock() {
-    pid_t pid = fork();
-    if (pid == 0) {
+    return tsltest::inChild([] {
         tsl::FolderLock lock;
-        _exit(lock.tryLock() ? 0 : 1);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        return lock.tryLock() ? 0 : 1;
+    }) == 0;
 }
 
 } // namespace
@@ -41,4 +39,41 @@ TEST(FolderLock, OtherFoldersAreFree) {
     ASSERT_TRUE(lock.tryLock());
     tsltest::TempDir b; // now the current folder
     EXPECT_TRUE(otherProcessCanLock());
+}
+
+// A folder its user may write but not list (mode 0333): the lock still works,
+// a second process is still kept out, and an orderly release leaves no file.
+TEST(FolderLock, WorksInAFolderThatCannotBeListed) {
+    tsltest::TempDir dir;
+    ASSERT_EQ(chmod(dir.path().c_str(), 0711), 0);
+    ASSERT_EQ(mkdir("box", 0333), 0);
+    ASSERT_EQ(chmod("box", 0333), 0);
+    // The superuser reads every folder: the check runs as a user the mode binds.
+    const bool root = geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(chown("box", 65534, 65534), 0);
+    }
+    const int code = tsltest::inChild([root] {
+        if (root && (setgid(65534) != 0 || setuid(65534) != 0))
+            return 10;
+        if (chdir("box") != 0)
+            return 11;
+        if (DIR* d = opendir(".")) { // the folder must really be unlistable here
+            closedir(d);
+            return 12;
+        }
+        tsl::FolderLock lock;
+        if (!lock.tryLock())
+            return 1;
+        if (otherProcessCanLock())
+            return 2;
+        lock.unlock();
+        if (access(tsl::FolderLock::kLockFile, F_OK) == 0)
+            return 3;
+        if (!otherProcessCanLock())
+            return 4;
+        return 0;
+    });
+    chmod("box", 0755);
+    EXPECT_EQ(code, 0) << "1: not locked, 2: a second process got in, 3: lock file left, 4: not released";
 }

@@ -1,4 +1,7 @@
 #pragma once
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <string>
 #include <vector>
 
@@ -34,5 +37,17 @@ void writeFile(const std::string& name, const std::string& content);
 
 // First column of every row of a query, NULL as "".
 [[nodiscard]] std::vector<std::string> sqlColumn(const std::string& file, const std::string& sql);
+
+// Runs `body` in a child process, which shares none of our locks; its exit
+// code, or -1 when it did not exit.
+template <class F>
+int inChild(F body) {
+    const pid_t pid = fork();
+    if (pid == 0)
+        _exit(body());
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
 } // namespace tsltest

@@ -1,0 +1,121 @@
+#include "ledgerfolder.h"
+
+#include "fileops.h"
+#include "schema.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tsl {
+
+namespace {
+
+bool endsWith(const std::string& s, std::string_view tail) {
+    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+constexpr std::string_view kTempMark = ".mdb.tmp-";
+constexpr std::size_t kTempTail = 6; // mkstemp's XXXXXX
+
+// 1 when the table has a row, 0 when it is empty, -1 when it cannot be read.
+int hasRows(sqlite3* db, std::string_view table) {
+    const std::string sql = "SELECT EXISTS (SELECT 1 FROM " + quoteIdent(table) + ")";
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(st);
+        return -1;
+    }
+    int result = -1;
+    if (sqlite3_step(st) == SQLITE_ROW)
+        result = sqlite3_column_int(st, 0);
+    sqlite3_finalize(st);
+    return result;
+}
+
+} // namespace
+
+bool isTempCopyName(const std::string& name) {
+    std::string base = name;
+    for (std::string_view suffix : {"-journal", "-wal", "-shm"})
+        if (endsWith(base, suffix)) {
+            base.resize(base.size() - suffix.size());
+            break;
+        }
+    const auto mark = base.rfind(kTempMark);
+    if (mark == std::string::npos || mark == 0 || base.size() != mark + kTempMark.size() + kTempTail)
+        return false;
+    return std::all_of(base.begin() + std::ptrdiff_t(mark + kTempMark.size()), base.end(), [](char c) {
+        return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    });
+}
+
+bool isUntouchedCopy(const std::string& file) noexcept {
+    try {
+        struct stat st {};
+        if (lstat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+            return false;
+        // A journal means someone wrote to it, and opening would play it back.
+        for (const char* suffix : {"-journal", "-wal"})
+            if (fileExists(file + suffix))
+                return false;
+        sqlite3* db = nullptr;
+        if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+            sqlite3_close(db);
+            return false;
+        }
+        bool untouched = true;
+        for (const TableDef& t : schema()) {
+            if (t.name == table::ledgers)
+                continue;
+            if (hasRows(db, t.name) != 0) {
+                untouched = false;
+                break;
+            }
+        }
+        sqlite3_close(db);
+        return untouched;
+    } catch (...) {
+        return false;
+    }
+}
+
+bool removeUntouchedCopy(const std::string& file) noexcept {
+    return isUntouchedCopy(file) && ::unlink(file.c_str()) == 0;
+}
+
+std::vector<std::string> tidyLedgerFolder(const std::vector<std::string>& listed) noexcept {
+    std::vector<std::string> removed;
+    try {
+        DIR* dir = opendir(".");
+        if (!dir)
+            return removed;
+        std::vector<std::string> names;
+        while (dirent* e = readdir(dir))
+            names.emplace_back(e->d_name);
+        closedir(dir);
+        std::sort(names.begin(), names.end());
+
+        for (const std::string& name : names) {
+            if (isTempCopyName(name) && ::unlink(name.c_str()) == 0)
+                removed.push_back(name);
+        }
+        for (const std::string& name : names) {
+            if (!endsWith(name, kLedgerSuffix) || name == kIndexFile || isTempCopyName(name))
+                continue;
+            const std::string ledger = name.substr(0, name.size() - kLedgerSuffix.size());
+            if (std::find(listed.begin(), listed.end(), ledger) != listed.end())
+                continue;
+            if (isUntouchedCopy(name) && ::unlink(name.c_str()) == 0)
+                removed.push_back(name);
+        }
+    } catch (...) {
+        // Tidying is a courtesy: whatever stays is harmless.
+    }
+    return removed;
+}
+
+} // namespace tsl
