@@ -1,5 +1,6 @@
 // The command-line exporter run as a user runs it, from a shell.
 #include "exporttest.h"
+#include "filelock.h"
 #include "tempdir.h"
 
 #include <gtest/gtest.h>
@@ -70,6 +71,20 @@ TEST(Cli, WritesEachFormatAndNeverTouchesTheLedger) {
     EXPECT_EQ(st1.st_mtim.tv_sec, st0.st_mtim.tv_sec);
     EXPECT_EQ(st1.st_mtim.tv_nsec, st0.st_mtim.tv_nsec);
     EXPECT_FALSE(fs::exists("车间.mdb-journal"));
+}
+
+// The program holds its ledger under a lock while it works in it; the exporter
+// only reads, so it goes on.
+TEST(Cli, ReadsALedgerTheProgramHasOpen) {
+    TempDir dir;
+    tsltest::makeLedger("a.mdb", {{4, kDeliveries}});
+    tsl::FileLock lock;
+    ASSERT_EQ(lock.tryLock("a.mdb"), tsl::FileLock::Result::Locked);
+    const auto r = exporter("a.mdb --book 4 --name 小李 --csv o.csv");
+    EXPECT_EQ(r.status, 0) << r.out;
+    const auto csv = tsltest::parseQuotedCsv(tsltest::readFile("o.csv"));
+    ASSERT_TRUE(csv.has_value());
+    EXPECT_EQ(csv->size(), 3u);
 }
 
 TEST(Cli, FailsWithOneClearLine) {
