@@ -1,6 +1,8 @@
 #include "Unit1.h"
 
 #include "about.h"
+#include "columnsizer.h"
+#include "desktop.h"
 #include "error.h"
 #include "exportui.h"
 #include "gridmodel.h"
@@ -27,7 +29,6 @@
 #include <QStatusBar>
 #include <QTableView>
 #include <QToolButton>
-#include <QToolTip>
 
 #include <cstdint>
 
@@ -109,6 +110,13 @@ TForm1::TForm1(Roster& roster) : QMainWindow(nullptr), r_(roster) {
     data1->setObjectName(QStringLiteral("data1"));
     data1->setGuard([this](const std::function<void()>& f) { guarded(r_.prompter, f); });
     data1->bindView(grid1);
+    // Amounts and quantities read best at the right, digit under digit.
+    QStringList numbers;
+    for (std::string_view f : {tsl::field::shipQuantity, tsl::field::buyQuantity, tsl::field::delQuantity,
+                               tsl::field::amount})
+        numbers << QString::fromUtf8(f.data(), qsizetype(f.size()));
+    data1->setRightAligned(numbers);
+    sizer_ = new ColumnSizer(grid1, [this] { return viewNumber(); });
     connect(grid1, &QTableView::clicked, this, [this](const QModelIndex&) { grid1CellClick(); });
     buildGrid1Menu();
 
@@ -257,11 +265,7 @@ bool TForm1::eventFilter(QObject* o, QEvent* e) {
         return edjzKeyPress(static_cast<QKeyEvent*>(e));
     } else if (e->type() == QEvent::ToolTip && grid1 &&
                (o == grid1->viewport() || o == grid1->horizontalHeader() || o == grid1->verticalHeader())) {
-        auto* he = static_cast<QHelpEvent*>(e);
-        if (grid1->toolTip().isEmpty())
-            QToolTip::hideText();
-        else
-            QToolTip::showText(he->globalPos(), grid1->toolTip(), grid1);
+        showPlainToolTip(static_cast<QHelpEvent*>(e)->globalPos(), grid1->toolTip(), grid1);
         return true;
     }
     return QMainWindow::eventFilter(o, e);

@@ -4,6 +4,7 @@
 
 #include <QMainWindow>
 
+class ColumnSizer;
 class CursorModel;
 enum class ExportKind;
 class QAction;
@@ -143,4 +144,5 @@ private:
 
     Roster& r_;
     QWidget* client_ = nullptr;
+    ColumnSizer* sizer_ = nullptr; // sizes grid1's columns when a book opens
 };

@@ -2,6 +2,7 @@
 #include "Unit1.h"
 
 #include "amountspin.h"
+#include "desktop.h"
 #include "fhbd.h"
 #include "gridmodel.h"
 #include "guard.h"
@@ -13,6 +14,7 @@
 #include "roster.h"
 #include "scan.h"
 #include "schema.h"
+#include "waitcursor.h"
 #include "zgjh.h"
 
 #include <QLineEdit>
@@ -45,8 +47,12 @@ void fillFrom(tsl::Cursor& scratch, DropDown* box, std::string_view list) {
 }
 
 // A record dialog stays above the workspace while it is open. The customer
-// dialog keeps its place; the movement dialogs are centred each time.
-void showDialog(QWidget* w, QWidget* workspace, Placement place) { present(*w, place, workspace); }
+// dialog keeps its place; the movement dialogs are centred each time. The focus
+// starts on its first control, not wherever the last use left it.
+void showDialog(QWidget* w, QWidget* workspace, Placement place) {
+    present(*w, place, workspace);
+    focusFirst(*w);
+}
 
 struct Fill {
     DropDown* box;
@@ -168,6 +174,7 @@ void TForm1::btndelClick() {
         // them would leave a gap in the serial numbers. One transaction also
         // saves a disk sync per row. A post that fails keeps what was done before it.
         const bool renumber = viewNumber() != QLatin1String("1");
+        WaitCursor wait; // renumbering a big book takes a while
         std::optional<tsl::Connection::Transaction> tx;
         if (renumber)
             tx.emplace(ado1);

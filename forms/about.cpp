@@ -1,5 +1,6 @@
 #include "about.h"
 
+#include "desktop.h"
 #include "look.h"
 #include "roster.h"
 
@@ -40,4 +41,5 @@ Tabou::Tabou(Roster& roster) : QWidget(nullptr), r_(roster) {
 
     // Not centred: it first opens at this place, later where it was left.
     move(192, 107);
+    closeOnEscape(*this);
 }

@@ -1,5 +1,6 @@
 #include "jg.h"
 
+#include "desktop.h"
 #include "guard.h"
 #include "look.h"
 #include "roster.h"
@@ -16,7 +17,6 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPushButton>
-#include <QToolTip>
 
 #include <vector>
 
@@ -181,10 +181,7 @@ void StringGrid::keyPressEvent(QKeyEvent* e) {
 bool StringGrid::viewportEvent(QEvent* e) {
     // The grid's own hint, wherever the pointer rests on it.
     if (e->type() == QEvent::ToolTip) {
-        if (toolTip().isEmpty())
-            QToolTip::hideText();
-        else
-            QToolTip::showText(static_cast<QHelpEvent*>(e)->globalPos(), toolTip(), this);
+        showPlainToolTip(static_cast<QHelpEvent*>(e)->globalPos(), toolTip(), this);
         return true;
     }
     return QTableView::viewportEvent(e);
@@ -220,6 +217,7 @@ Tj::Tj(Roster& roster) : QWidget(nullptr), r_(roster) {
     setTabOrder(Button1, grid1);
 
     connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
+    closeOnEscape(*this);
     connect(grid1, &StringGrid::cellSelected, this, [this] { grid1Click(); });
     buildGrid1Menu();
 }

@@ -37,14 +37,42 @@ ByteLimit::ByteLimit(int limit, QLineEdit* edit) : QObject(edit), edit_(edit), l
     connect(edit, &QLineEdit::textEdited, this, &ByteLimit::edited);
 }
 
+QString ByteLimit::fitting(const QString& inserted, int budget) {
+    qsizetype end = 0;
+    int used = 0;
+    while (end < inserted.size()) {
+        const qsizetype len = inserted.at(end).isHighSurrogate() && end + 1 < inserted.size() ? 2 : 1;
+        const int cost = byteLength(inserted.mid(end, len));
+        if (used + cost > budget)
+            break;
+        used += cost;
+        end += len;
+    }
+    return inserted.left(end);
+}
+
 void ByteLimit::edited(const QString& text) {
     const QString prior = now_ == text ? before_ : now_;
     const int n = byteLength(text);
     if (n <= limit_ || n < byteLength(prior))
         return;
-    const int cursor = edit_->cursorPosition() - int(text.size() - prior.size());
-    edit_->setText(prior);
-    edit_->setCursorPosition(std::max(0, cursor));
+    // The edit replaced the middle of the old text: what stands before and after it stays.
+    const qsizetype shorter = std::min(prior.size(), text.size());
+    qsizetype head = 0;
+    while (head < shorter && prior.at(head) == text.at(head))
+        ++head;
+    qsizetype tail = 0;
+    while (tail < shorter - head && prior.at(prior.size() - 1 - tail) == text.at(text.size() - 1 - tail))
+        ++tail;
+    // Never split a surrogate pair at either end of the new part.
+    if (head > 0 && text.at(head - 1).isHighSurrogate())
+        --head;
+    if (tail > 0 && text.at(text.size() - tail).isLowSurrogate())
+        --tail;
+    const QString kept = text.left(head) + text.right(tail);
+    const QString put = fitting(text.mid(head, text.size() - head - tail), limit_ - byteLength(kept));
+    edit_->setText(text.left(head) + put + text.right(tail));
+    edit_->setCursorPosition(int(head + put.size()));
     QApplication::beep();
 }
 

@@ -9,14 +9,16 @@ class QPushButton;
 class Roster;
 
 // Keeps a line edit within a byte budget, counting a character outside ASCII as
-// two bytes (the way a GBK edit box counted): a user edit that would take the
-// text beyond the budget is undone. Text the program puts there may be longer,
-// and the user can still shorten it.
+// two bytes (the way a GBK edit box counted): of what a user edit puts in (a
+// typed character, a paste) only the part that fits the budget is kept. Text the
+// program puts there may be longer, and the user can still shorten it.
 class ByteLimit : public QObject {
     Q_OBJECT
 public:
     ByteLimit(int limit, QLineEdit* edit);
     [[nodiscard]] static int byteLength(const QString& text);
+    // `inserted` cut, at a whole character, to what fits in `budget` bytes.
+    [[nodiscard]] static QString fitting(const QString& inserted, int budget);
 
 private:
     void edited(const QString& text);

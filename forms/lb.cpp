@@ -10,6 +10,7 @@
 #include "roster.h"
 #include "scan.h"
 #include "schema.h"
+#include "waitcursor.h"
 
 #include <QCloseEvent>
 #include <QIcon>
@@ -122,7 +123,8 @@ std::string ledgerFile(const QString& name) {
 } // namespace
 
 bool isUsableLedgerName(const QString& name) {
-    if (name.isEmpty() || name == u"." || name == u"..")
+    // "." and ".." are fine: their files are "..mdb" and "...mdb".
+    if (name.isEmpty())
         return false;
     for (QChar c : name) {
         // "\" separates folders where these files may travel to.
@@ -133,8 +135,7 @@ bool isUsableLedgerName(const QString& name) {
     // A lone surrogate would reach the disk as another name than the one listed.
     if (QString::fromUtf8(utf8) != name)
         return false;
-    constexpr qsizetype kMaxFileName = 255;
-    return utf8.size() + qsizetype(tsl::kLedgerSuffix.size()) + qsizetype(sizeof("-journal") - 1) <= kMaxFileName;
+    return std::size_t(utf8.size()) + tsl::kLedgerSuffix.size() <= tsl::longestCopyTarget();
 }
 
 Tl::Tl(Roster& roster) : QWidget(nullptr), r_(roster) {
@@ -190,6 +191,8 @@ Tl::Tl(Roster& roster) : QWidget(nullptr), r_(roster) {
     connect(BitBtn1, &QPushButton::clicked, this, [this] { BitBtn1Click(); });
     connect(BitBtn2, &QPushButton::clicked, this, [this] { BitBtn2Click(); });
     connect(BitBtn3, &QPushButton::clicked, this, [this] { close(); });
+    // A double-click on a ledger enters it, as the enter button does.
+    connect(list1, &QListWidget::itemDoubleClicked, BitBtn1, &QPushButton::click);
 
     centreOnScreen(*this);
     FormCreate();
@@ -226,6 +229,7 @@ void Tl::FormCreate() {
 
 void Tl::enterLedger(const QString& name) {
     TForm1& ws = *r_.Form1;
+    WaitCursor wait; // a big book takes a while to open
     ws.ado1.disconnect();
     ws.ado1.setConnectionString(tsl::connectionString(ledgerFile(name)));
     ws.ado1.connect();

@@ -62,5 +62,5 @@ private:
 
 // A ledger name the file system can hold in the current folder: no path
 // separators, control characters or ";" (it would end the connection string's
-// data source), not "." or "..", and short enough for name + ".mdb-journal".
+// data source), and short enough for every file that creating the ledger makes.
 [[nodiscard]] bool isUsableLedgerName(const QString& name);

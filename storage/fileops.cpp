@@ -13,12 +13,18 @@
 #include <chrono>
 #include <cstring>
 #include <optional>
+#include <string_view>
 #include <thread>
 #include <utility>
 
 namespace tsl {
 
 namespace {
+
+// The temporary copy is the target's name with this after it, and SQLite puts
+// its journal beside it while the copy is written.
+constexpr std::string_view kTempSuffix = ".tmp-XXXXXX";
+constexpr std::string_view kJournalSuffix = "-journal";
 
 // 0 on success, otherwise the errno of the failure; both names are left as they were.
 int renameNoReplaceErrno(const char* from, const char* to) noexcept {
@@ -82,7 +88,7 @@ public:
     ~TempFile() {
         if (!keep_) {
             unlink(name_.c_str());
-            for (const char* suffix : {"-journal", "-wal", "-shm"})
+            for (const char* suffix : {kJournalSuffix.data(), "-wal", "-shm"})
                 unlink((name_ + suffix).c_str());
         }
     }
@@ -151,6 +157,14 @@ bool tryRenameNoReplace(const std::string& from, const std::string& to) noexcept
     return renameNoReplaceErrno(from.c_str(), to.c_str()) == 0;
 }
 
+std::size_t longestCopyTarget(const std::string& folder) noexcept {
+    long limit = pathconf(folder.c_str(), _PC_NAME_MAX);
+    if (limit <= 0)
+        limit = 255;
+    const std::size_t extra = kTempSuffix.size() + kJournalSuffix.size();
+    return std::size_t(limit) > extra ? std::size_t(limit) - extra : 0;
+}
+
 bool fileExists(const std::string& path) noexcept {
     struct stat st;
     return lstat(path.c_str(), &st) == 0;
@@ -194,7 +208,7 @@ void copyDatabase(const std::string& from, const std::string& to) {
     if (!S_ISREG(st.st_mode))
         throw Error("Cannot copy database '" + from + "': not a file");
 
-    std::string tmpl = to + ".tmp-XXXXXX";
+    std::string tmpl = to + std::string(kTempSuffix);
     int fd = mkstemp(tmpl.data());
     if (fd < 0) {
         int err = errno;

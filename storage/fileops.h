@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <string>
 
 namespace tsl {
@@ -15,6 +16,11 @@ void renameNoReplace(const std::string& from, const std::string& to);
 // temporary file in the target's folder, is synced and then renamed into place
 // without replacing. Throws Error on failure; nothing is left under `to` then.
 void copyDatabase(const std::string& from, const std::string& to);
+
+// The longest file name, in bytes, that copyDatabase can create in `folder`: the
+// temporary copy's journal beside it is the longest name the copy makes, and
+// every name in the folder must fit the file system's limit.
+[[nodiscard]] std::size_t longestCopyTarget(const std::string& folder = ".") noexcept;
 
 // A rollback journal created before the database file beside it cannot belong
 // to that file: the file was replaced after a crash left the journal, and SQLite

@@ -6,6 +6,7 @@
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <cstdint>
@@ -72,6 +73,10 @@ void AmountSpin::keyPressEvent(QKeyEvent* event) {
         event->accept();
         return;
     }
+    if (event->key() == Qt::Key_PageUp || event->key() == Qt::Key_PageDown) {
+        event->ignore(); // a spin box would step by ten
+        return;
+    }
     const QString typed = event->text();
     if (!(event->modifiers() & (Qt::ControlModifier | Qt::MetaModifier | Qt::AltModifier))) {
         for (QChar c : typed) {
@@ -84,6 +89,9 @@ void AmountSpin::keyPressEvent(QKeyEvent* event) {
     }
     QAbstractSpinBox::keyPressEvent(event);
 }
+
+// The wheel belongs to whatever lies under the box; it never changes an amount.
+void AmountSpin::wheelEvent(QWheelEvent* event) { event->ignore(); }
 
 void AmountSpin::inputMethodEvent(QInputMethodEvent* event) {
     for (QChar c : event->commitString()) {

@@ -10,7 +10,8 @@ class QLineEdit;
 // The amount box of the movement dialogs. It holds text, not a number: the text
 // may be empty or hold whatever was typed or pasted, and the dialogs write it as
 // it stands. Typing is limited to digits, "+", "-" and the decimal separator;
-// pasting is not filtered. The arrows step a whole number by one.
+// pasting is not filtered. The arrow buttons and keys step a whole number by one;
+// nothing else steps it (no page keys, no mouse wheel).
 class AmountSpin : public QAbstractSpinBox {
     Q_OBJECT
 public:
@@ -33,6 +34,7 @@ public:
 protected:
     StepEnabled stepEnabled() const override;
     void keyPressEvent(QKeyEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
     void inputMethodEvent(QInputMethodEvent* event) override;
 
 private:

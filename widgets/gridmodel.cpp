@@ -19,7 +19,17 @@ int CursorModel::rowCount(const QModelIndex& parent) const {
 
 int CursorModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : columns_; }
 
+namespace {
+
+QVariant alignment(const QStringList& right, const QString& name) {
+    return QVariant::fromValue(Qt::Alignment((right.contains(name) ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter));
+}
+
+} // namespace
+
 QVariant CursorModel::data(const QModelIndex& index, int role) const {
+    if (role == Qt::TextAlignmentRole && index.isValid() && index.column() < names_.size())
+        return alignment(rightAligned_, names_[index.column()]);
     if (role != Qt::DisplayRole || !index.isValid() || index.row() >= rows_)
         return {};
     try {
@@ -30,6 +40,8 @@ QVariant CursorModel::data(const QModelIndex& index, int role) const {
 }
 
 QVariant CursorModel::headerData(int section, Qt::Orientation o, int role) const {
+    if (role == Qt::TextAlignmentRole && o == Qt::Horizontal && section >= 0 && section < names_.size())
+        return alignment(rightAligned_, names_[section]);
     if (role != Qt::DisplayRole)
         return {};
     if (o == Qt::Horizontal)

@@ -26,6 +26,9 @@ public:
 
     [[nodiscard]] tsl::Cursor& cursor() const { return cursor_; }
 
+    // Fields whose texts (and titles) stand at the right: amounts and quantities.
+    void setRightAligned(const QStringList& fieldNames) { rightAligned_ = fieldNames; }
+
     // Keeps a view's current line and the cursor's current row the same, both ways.
     void bindView(QTableView* view);
     // Runs a move asked for by the view; the owner shows its errors.
@@ -62,6 +65,7 @@ private:
     int rows_ = 0;     // stored rows as last told by the cursor
     int columns_ = 0;
     QStringList names_;
+    QStringList rightAligned_;
     int marker_ = -1;  // the row whose indicator is drawn
     int holds_ = 0;
     bool dirty_ = false;

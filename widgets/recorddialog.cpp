@@ -1,6 +1,7 @@
 #include "recorddialog.h"
 
 #include "amountspin.h"
+#include "desktop.h"
 #include "look.h"
 #include "prompter.h"
 
@@ -23,6 +24,7 @@ void setupDialog(QWidget& w, const char* name, const QString& caption, int clien
     w.setObjectName(QLatin1String(name));
     setupWindow(w, caption, clientWidth, clientHeight, WindowButtons::MinimiseOnly, Stacking::Owned);
     w.setWindowIcon(QIcon(dialogPicture(QLatin1String(name))));
+    closeOnEscape(w);
 }
 
 void chainTabOrder(std::initializer_list<QWidget*> chain) {

@@ -40,7 +40,7 @@ void writeRow(tsl::Cursor& book, F&& writes) {
     }
 }
 
-// Name, caption, fixed client size, and the dialog's picture as its icon.
+// Name, caption, fixed client size, the dialog's picture as its icon; Escape closes it.
 void setupDialog(QWidget& w, const char* name, const QString& caption, int clientWidth, int clientHeight);
 
 // Tab order along the list, pair by pair.

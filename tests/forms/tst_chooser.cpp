@@ -232,10 +232,6 @@ private slots:
         QTest::newRow("absolute") << probe << probe + ".mdb";
         QTest::newRow("backslash") << "a\\b"
                                    << "a\\b.mdb";
-        QTest::newRow("dot") << " . "
-                             << "..mdb";
-        QTest::newRow("dotdot") << ".."
-                                << "...mdb";
         QTest::newRow("nul") << (QString("a") + QChar(0) + "b") << "a.mdb";
         QTest::newRow("control") << "a\nb"
                                  << "a\nb.mdb";
@@ -246,8 +242,10 @@ private slots:
         QTest::newRow("semicolon") << "a;b"
                                    << "a;b.mdb";
         QTest::newRow("lone surrogate") << (QString("a") + QChar(0xD800)) << QString();
-        // 82 x 3 bytes + ".mdb-journal" passes 255; so does the longest typeable ASCII name.
-        QTest::newRow("long chinese") << QString(82, QChar(u'帐')) << QString();
+        // One byte past the longest name whose copy can be made, and far past it.
+        const int longest = int(tsl::longestCopyTarget()) - 4;
+        QTest::newRow("one byte too long") << QString(longest + 1, QChar(u'a')) << QString();
+        QTest::newRow("long chinese") << QString(longest / 3 + 1, QChar(u'帐')) << QString();
         QTest::newRow("long ascii") << QString(255, QChar(u'a')) << QString();
     }
     void createRefusesNames() {
@@ -273,6 +271,52 @@ private slots:
         QCOMPARE(chooser(f).list1->count(), 0);
         QCOMPARE(ledgerRows("tsl.mdb"), QStringList());
         QVERIFY(!workspace(f).isVisible());
+    }
+
+    // "." and ".." are ordinary file names once ".mdb" follows; the longest
+    // names whose copy and its temporary journal fit the folder are taken too.
+    void createTakesEveryNameThatWorks_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("file");
+        QTest::newRow("dot") << " . "
+                             << "..mdb";
+        QTest::newRow("dotdot") << ".."
+                                << "...mdb";
+        const int longest = int(tsl::longestCopyTarget()) - 4;
+        QTest::newRow("longest ascii") << QString(longest, QChar(u'a')) << QString(longest, QChar(u'a')) + ".mdb";
+        const QString chinese(longest / 3, QChar(u'帐'));
+        QTest::newRow("longest chinese") << chinese << chinese + ".mdb";
+    }
+    void createTakesEveryNameThatWorks() {
+        QFETCH(QString, typed);
+        QFETCH(QString, file);
+        FormsFixture f;
+        f.seedIndex();
+        f.create();
+        createLedger(f, typed);
+        QCOMPARE(f.prompter.take(), QStringList({kNewPrompt, kCreated}));
+        QVERIFY(exists(file));
+        const QString name = file.chopped(4);
+        QCOMPARE(listed(chooser(f)), QStringList{name});
+        QCOMPARE(workspace(f).windowTitle(), "帐本名称:" + name);
+        QVERIFY(workspace(f).isVisible());
+        QCOMPARE(workspace(f).table1.recordCount(), 0);
+        QCOMPARE(folderEntries().filter(".tmp-"), QStringList());
+        // And it opens again from the list.
+        workspace(f).close();
+        enterLedger(f, name);
+        QCOMPARE(f.prompter.take(), QStringList());
+        QVERIFY(workspace(f).isVisible());
+    }
+
+    // The check before the copy stops exactly where the copy would fail.
+    void nameLengthLimitIsTheCopys() {
+        const int longest = int(tsl::longestCopyTarget()) - 4;
+        QVERIFY(isUsableLedgerName(QString(longest, QChar(u'a'))));
+        QVERIFY(!isUsableLedgerName(QString(longest + 1, QChar(u'a'))));
+        // Counted in the bytes the file system sees: three for this character.
+        QVERIFY(isUsableLedgerName(QString(longest - 3, QChar(u'a')) + QChar(u'帐')));
+        QVERIFY(!isUsableLedgerName(QString(longest - 2, QChar(u'a')) + QChar(u'帐')));
     }
 
     void createCopiesIndexAsPosted() {
