@@ -3,6 +3,7 @@
 #include "prompter.h"
 #include "stamp.h"
 #include "statement.h"
+#include "waitcursor.h"
 
 #include <QApplication>
 #include <QDir>
@@ -31,12 +32,6 @@ KindInfo info(ExportKind k) {
     }
     return {".csv", "导出CSV", "CSV 文件 (*.csv)"};
 }
-
-// Restores the cursor however the export ends.
-struct WaitCursor {
-    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-};
 
 } // namespace
 
@@ -69,7 +64,6 @@ bool runWithProgress(QWidget* parent, Prompter& prompter,
     box.setAutoClose(false);
     box.setAutoReset(false);
     box.setValue(0);
-    WaitCursor wait;
     const tsl::out::Progress progress = [&box](std::int64_t done, std::int64_t total) {
         if (total > 0)
             box.setValue(int(std::min<std::int64_t>(999, done * 1000 / total)));
@@ -78,12 +72,19 @@ bool runWithProgress(QWidget* parent, Prompter& prompter,
         QCoreApplication::processEvents();
         return !box.wasCanceled();
     };
-    try {
-        return work(progress) == tsl::out::Outcome::Written;
-    } catch (const std::exception& e) {
-        box.hide();
-        prompter.error(QString::fromUtf8(e.what()));
+    QString failure;
+    {
+        WaitCursor wait;
+        try {
+            if (work(progress) == tsl::out::Outcome::Written)
+                return true;
+        } catch (const std::exception& e) {
+            failure = QString::fromUtf8(e.what());
+        }
     }
+    box.hide();
+    if (!failure.isEmpty())
+        prompter.error(failure);
     return false;
 }
 

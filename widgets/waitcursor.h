@@ -1,4 +1,5 @@
 #pragma once
+#include <QCursor>
 #include <QGuiApplication>
 
 // Shows the wait cursor while a long operation runs in the event handler; put it
