@@ -14,6 +14,7 @@ void registerWorkspace(int rows);
 void registerDialogs(int rows);
 void registerExport(int rows);
 bool exportMemoryProbe();
+void registerBackup(int rows);
 } // namespace tslbench
 
 namespace {
@@ -54,6 +55,7 @@ int main(int argc, char** argv) {
         tslbench::registerWorkspace(rows);
         tslbench::registerDialogs(rows);
         tslbench::registerExport(rows);
+        tslbench::registerBackup(rows);
     }
     Progress progress;
     benchmark::RunSpecifiedBenchmarks(&progress);

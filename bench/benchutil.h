@@ -50,6 +50,9 @@ enum class Op {
     DeleteRenumberDialog,
     ExportCsv,
     ExportXlsx,
+    Snapshot,
+    Restore,
+    UndoDelete,
     Count
 };
 

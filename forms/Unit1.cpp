@@ -131,6 +131,7 @@ TForm1::TForm1(Roster& roster) : QMainWindow(nullptr), r_(roster) {
     barPanel->setContentsMargins(2, 0, 2, 0);
 
     buildMenu();
+    installSafetyMenu();
 
     const int menuHeight = menuBar()->sizeHint().height();
     setMinimumSize(kClientWidth, kClientHeight + menuHeight);
@@ -338,6 +339,7 @@ void TForm1::table1AfterOpen() {
 }
 
 void TForm1::table1AfterPost() {
+    lastDelete.bookChanged(table1.tableName());
     guarded(r_.prompter, [this] { enableCommands(); });
     if (statusBatch_ == 0)
         refreshStatus();
@@ -381,22 +383,18 @@ void TForm1::grid1CellClick() {
 // Commands beyond the main menu, which keeps its items. Each addition adds its
 // actions here; their logic lives below the windows.
 void TForm1::buildGrid1Menu() {
-    grid1Menu = new QMenu(grid1);
-    grid1Menu->setObjectName(QStringLiteral("grid1Menu"));
+    // The grid's right-click menu is its list of actions (see installSafetyMenu).
+    grid1->setContextMenuPolicy(Qt::ActionsContextMenu);
 
     // Export of the shown book.
-    exportXlsxAction = grid1Menu->addAction(QStringLiteral("导出本表为Excel…"), this,
-                                            [this] { exportBookClick(ExportKind::Xlsx); });
-    exportCsvAction = grid1Menu->addAction(QStringLiteral("导出本表为CSV…"), this,
-                                           [this] { exportBookClick(ExportKind::Csv); });
-
-    grid1->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(grid1, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
-        const bool open = table1.isOpen();
-        exportXlsxAction->setEnabled(open);
-        exportCsvAction->setEnabled(open);
-        grid1Menu->popup(grid1->viewport()->mapToGlobal(at));
-    });
+    exportXlsxAction = new QAction(QStringLiteral("导出本表为Excel…"), grid1);
+    exportXlsxAction->setObjectName(QStringLiteral("exportXlsxAction"));
+    exportCsvAction = new QAction(QStringLiteral("导出本表为CSV…"), grid1);
+    exportCsvAction->setObjectName(QStringLiteral("exportCsvAction"));
+    grid1->addAction(exportXlsxAction);
+    grid1->addAction(exportCsvAction);
+    connect(exportXlsxAction, &QAction::triggered, this, [this] { exportBookClick(ExportKind::Xlsx); });
+    connect(exportCsvAction, &QAction::triggered, this, [this] { exportBookClick(ExportKind::Csv); });
 }
 
 QString TForm1::ledgerName() const {
@@ -457,6 +455,7 @@ void TForm1::FormCloseQuery() {
         if (r_.l)
             present(*r_.l, Placement::Centred);
     });
+    ledgerLeft();
 }
 
 // Settlement: every row of the shown book whose name (position 1) is exactly

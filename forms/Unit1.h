@@ -1,6 +1,7 @@
 #pragma once
 #include "connection.h"
 #include "cursor.h"
+#include "undodelete.h"
 
 #include <QMainWindow>
 
@@ -83,10 +84,16 @@ public:
     // The open ledger's name: its file name without ".mdb".
     [[nodiscard]] QString ledgerName() const;
 
-    // Right-click menu of grid1: commands beyond the main menu.
-    QMenu* grid1Menu = nullptr;
+    // Right-click menu of grid1 (its actions): export of the shown book.
     QAction* exportXlsxAction = nullptr; // 导出本表为Excel…
     QAction* exportCsvAction = nullptr;  // 导出本表为CSV…
+    // Right-click on grid1 (Unit1_safety.cpp): put back the last deleted row,
+    // change the date of a row's serial stamp.
+    QAction* undoDeleteAction = nullptr; // 撤销删除
+    QAction* changeDateAction = nullptr; // 修改日期…
+    tsl::DeleteUndo lastDelete;
+    // Brings their enabling up to date; done whenever the menu is about to show.
+    void refreshSafetyMenu();
 
 protected:
     void closeEvent(QCloseEvent* e) override;
@@ -121,6 +128,10 @@ private:
     void enableCommands();
     void exportBookClick(ExportKind kind);
 
+    void installSafetyMenu();
+    void undoDeleteClick();
+    void changeDateClick();
+    void ledgerLeft();
     // The status summary again after an add, edit or delete, without moving the
     // shown book's current row. An amount that does not convert leaves the text
     // as it was: opening the book reports it.

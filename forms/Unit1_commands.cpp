@@ -169,6 +169,8 @@ void TForm1::btndelClick() {
         }
         if (!r_.prompter.askYesNo(QStringLiteral("真的要删除该资料吗!")))
             return;
+        lastDelete.capture(table1);
+        const tsl::DeleteUndo::ArmWhenDone undoable(lastDelete); // right-click can put the row back
         const StatusBatch refreshOnceAtTheEnd(*this);
         // The removal and the renumbering go to disk together: a crash between
         // them would leave a gap in the serial numbers. One transaction also

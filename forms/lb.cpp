@@ -1,6 +1,7 @@
 #include "lb.h"
 
 #include "Unit1.h"
+#include "backup.h"
 #include "error.h"
 #include "fileops.h"
 #include "guard.h"
@@ -116,11 +117,9 @@ QString trimLedgerName(const QString& s) {
     return s.mid(from, to - from);
 }
 
-std::string ledgerFile(const QString& name) {
-    return name.toStdString() + std::string(tsl::kLedgerSuffix);
-}
-
 } // namespace
+
+std::string ledgerFile(const QString& name) { return name.toStdString() + std::string(tsl::kLedgerSuffix); }
 
 bool isUsableLedgerName(const QString& name) {
     // "." and ".." are fine: their files are "..mdb" and "...mdb".
@@ -194,6 +193,7 @@ Tl::Tl(Roster& roster) : QWidget(nullptr), r_(roster) {
     // A double-click on a ledger enters it, as the enter button does.
     connect(list1, &QListWidget::itemDoubleClicked, BitBtn1, &QPushButton::click);
 
+    installBackupMenu();
     centreOnScreen(*this);
     FormCreate();
 }
@@ -205,6 +205,7 @@ void Tl::FormCreate() {
         // A failed rename is fine: the index may already be open under its
         // running name, left there by a killed run. Never replaces that file.
         (void)tsl::tryRenameNoReplace(std::string(tsl::kStoredIndexFile), std::string(tsl::kIndexFile));
+        tsl::tidyBackups();
         try {
             ado1.setConnectionString(tsl::connectionString(tsl::kIndexFile));
             ado1.connect();
@@ -228,6 +229,9 @@ void Tl::FormCreate() {
 }
 
 void Tl::enterLedger(const QString& name) {
+    // A listed name with a path in it would open some other file (a snapshot, say).
+    if (!isUsableLedgerName(name))
+        throw tsl::Error("unusable ledger name");
     TForm1& ws = *r_.Form1;
     WaitCursor wait; // a big book takes a while to open
     ws.ado1.disconnect();
@@ -308,6 +312,9 @@ void Tl::FormCloseQuery() {
         if (r_.Form1)
             r_.Form1->ado1.disconnect();
         ado1.disconnect();
+        std::vector<std::string> files = listedLedgerFiles();
+        files.emplace_back(tsl::kIndexFile);
+        autoBackup(files);
         // Both connections are closed now. If a "run.dll" is already there
         // (both files were present at start), the index stays as "tsl.mdb".
         (void)tsl::tryRenameNoReplace(std::string(tsl::kIndexFile), std::string(tsl::kStoredIndexFile));

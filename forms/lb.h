@@ -6,6 +6,10 @@
 #include <QString>
 #include <QWidget>
 
+#include <string>
+#include <vector>
+
+class QAction;
 class QLabel;
 class QListWidget;
 class QPushButton;
@@ -31,6 +35,13 @@ public:
     QPushButton* BitBtn2 = nullptr; // create
     QPushButton* BitBtn3 = nullptr; // quit
 
+    // Backups (lb_backup.cpp), reached by right-click on list1.
+    QAction* restoreAction = nullptr;   // 从备份恢复…
+    QAction* backupAllAction = nullptr; // 备份全部帐本到…
+    // Snapshots of every file given that changed since its last one; a failure
+    // is shown once, in a plain box, and never stops leaving or ending.
+    void autoBackup(const std::vector<std::string>& files) noexcept;
+
 signals:
     void closed(); // the program ends when the chooser closes
 
@@ -50,6 +61,13 @@ private:
     // Points the workspace at a ledger file and shows it; throws on any failure.
     void enterLedger(const QString& name);
 
+    void installBackupMenu();
+    void restoreClick();
+    void backupAllClick();
+    // Ledger files of every listed name the file system can hold.
+    [[nodiscard]] std::vector<std::string> listedLedgerFiles() const;
+    bool backupFailureShown_ = false;
+
     Roster& r_;
 
     // Where a drag by the client area started, for moving the window ourselves
@@ -64,3 +82,6 @@ private:
 // separators, control characters or ";" (it would end the connection string's
 // data source), and short enough for every file that creating the ledger makes.
 [[nodiscard]] bool isUsableLedgerName(const QString& name);
+
+// The file of a ledger: name + ".mdb".
+[[nodiscard]] std::string ledgerFile(const QString& name);

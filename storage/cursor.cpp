@@ -300,6 +300,10 @@ std::string Cursor::fieldText(std::string_view name) const {
     return fieldText(i);
 }
 
+std::int64_t Cursor::rowidAt(int row) const {
+    return row >= 0 && row < int(rowids_.size()) ? rowids_[std::size_t(row)] : -1;
+}
+
 std::string Cursor::rowText(int row, int pos) const {
     (void)fieldName(pos);
     if (row < 0 || row >= int(rowids_.size()))

@@ -71,6 +71,9 @@ public:
     // Text of a field of any stored row (for the grid), without moving.
     [[nodiscard]] std::string rowText(int row, int pos) const;
 
+    // The rowid of a stored row (0-based position); -1 when there is no such row.
+    [[nodiscard]] std::int64_t rowidAt(int row) const;
+
     // Sets a field of the pending row; a name the table lacks fails.
     void setField(std::string_view name, std::string_view text);
 

@@ -193,13 +193,11 @@ std::string setAsideStaleJournal(const std::string& db) noexcept {
     return {};
 }
 
-void copyDatabase(const std::string& from, const std::string& to) {
-    if (fileExists(to))
-        throw Error("Cannot copy database to '" + to + "': the file already exists");
-    const std::string folder = folderOf(to);
+std::string copyDatabaseToTemp(const std::string& from, const std::string& near) {
+    const std::string folder = folderOf(near);
     struct stat st;
     if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-        throw Error("Cannot copy database to '" + to + "': the folder does not exist");
+        throw Error("Cannot copy database to '" + near + "': the folder does not exist");
     // Checked up front so that a missing source never gets as far as a temp file.
     if (stat(from.c_str(), &st) != 0) {
         int err = errno;
@@ -208,11 +206,11 @@ void copyDatabase(const std::string& from, const std::string& to) {
     if (!S_ISREG(st.st_mode))
         throw Error("Cannot copy database '" + from + "': not a file");
 
-    std::string tmpl = to + std::string(kTempSuffix);
+    std::string tmpl = near + std::string(kTempSuffix);
     int fd = mkstemp(tmpl.data());
     if (fd < 0) {
         int err = errno;
-        throwErrno("Cannot create a temporary file beside '" + to + "'", err);
+        throwErrno("Cannot create a temporary file beside '" + near + "'", err);
     }
     close(fd);
     TempFile temp(tmpl);
@@ -246,9 +244,38 @@ void copyDatabase(const std::string& from, const std::string& to) {
 
     if (int err = syncPath(temp.name(), O_RDONLY))
         throwErrno("Cannot write '" + temp.name() + "'", err);
+    temp.keep();
+    return temp.name();
+}
+
+void copyDatabase(const std::string& from, const std::string& to) {
+    if (fileExists(to))
+        throw Error("Cannot copy database to '" + to + "': the file already exists");
+    TempFile temp(copyDatabaseToTemp(from, to));
     renameNoReplace(temp.name(), to);
     temp.keep();
-    (void)syncPath(folder, O_RDONLY | O_DIRECTORY);
+    (void)syncPath(folderOf(to), O_RDONLY | O_DIRECTORY);
+}
+
+void replaceFile(const std::string& from, const std::string& to) {
+    // Swapped in one step, the old contents land under the temporary name and
+    // go from there; where the file system cannot swap, rename(2) replaces
+    // just as atomically.
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_EXCHANGE) == 0) {
+        (void)syncPath(folderOf(to), O_RDONLY | O_DIRECTORY);
+        (void)syncPath(folderOf(from), O_RDONLY | O_DIRECTORY);
+        unlink(from.c_str());
+    } else {
+        const int err = errno;
+        if (err != EINVAL && err != ENOSYS && err != ENOENT)
+            throwErrno("Cannot put '" + from + "' in place of '" + to + "'", err);
+        if (::rename(from.c_str(), to.c_str()) != 0) {
+            const int err2 = errno;
+            throwErrno("Cannot put '" + from + "' in place of '" + to + "'", err2);
+        }
+    }
+    (void)syncPath(folderOf(to), O_RDONLY | O_DIRECTORY);
+    (void)syncPath(folderOf(from), O_RDONLY | O_DIRECTORY);
 }
 
 } // namespace tsl

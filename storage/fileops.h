@@ -17,6 +17,16 @@ void renameNoReplace(const std::string& from, const std::string& to);
 // without replacing. Throws Error on failure; nothing is left under `to` then.
 void copyDatabase(const std::string& from, const std::string& to);
 
+// Writes a consistent, synced copy of the database `from` into a new temporary
+// file beside `near` (named near + ".tmp-XXXXXX") and returns its name; the
+// caller renames it into place or removes it. Throws Error; nothing is left then.
+[[nodiscard]] std::string copyDatabaseToTemp(const std::string& from, const std::string& near);
+
+// Puts the file `from` in place of `to` in one step, replacing `to` when it
+// exists (both on the same file system); `from` is gone afterwards. At every
+// moment `to` names either its old file or the new one. Throws Error.
+void replaceFile(const std::string& from, const std::string& to);
+
 // The longest file name, in bytes, that copyDatabase can create in `folder`: the
 // temporary copy's journal beside it is the longest name the copy makes, and
 // every name in the folder must fit the file system's limit.

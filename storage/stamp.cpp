@@ -34,24 +34,27 @@ void appendNumber(std::string& out, int value, int width) {
     out.append(buf, static_cast<std::size_t>(n));
 }
 
-} // namespace
-
-std::string formatDate(std::string_view pattern, Date date) {
-    std::string out;
+// Walks a pattern: quoted text and every other character go to `literal`, runs
+// of d, m or y (either case) to `field` with the letter in lower case and the
+// run's length. Stops when a callback returns false; false then.
+template <class Literal, class Field>
+bool walkPattern(std::string_view pattern, Literal&& literal, Field&& field) {
     std::size_t i = 0;
     while (i < pattern.size()) {
-        char c = pattern[i];
+        const char c = pattern[i];
         if (c == '\'' || c == '"') {
             // Quoted text is literal; an unclosed quote runs to the end.
             std::size_t close = pattern.find(c, i + 1);
             if (close == std::string_view::npos)
                 close = pattern.size();
-            out.append(pattern.substr(i + 1, close - i - 1));
+            if (!literal(pattern.substr(i + 1, close - i - 1)))
+                return false;
             i = close + 1;
             continue;
         }
         if (!isFieldLetter(c)) {
-            out.push_back(c);
+            if (!literal(pattern.substr(i, 1)))
+                return false;
             ++i;
             continue;
         }
@@ -61,22 +64,109 @@ std::string formatDate(std::string_view pattern, Date date) {
             ++run;
             ++i;
         }
-        switch (letter) {
-        case 'd':
-            appendNumber(out, date.day, run >= 2 ? 2 : 1);
-            break;
-        case 'm':
-            appendNumber(out, date.month, run >= 2 ? 2 : 1);
-            break;
-        default: // 'y'
-            if (run <= 2)
-                appendNumber(out, ((date.year % 100) + 100) % 100, 2);
-            else
-                appendNumber(out, date.year, 4);
-            break;
-        }
+        if (!field(letter, run))
+            return false;
     }
+    return true;
+}
+
+} // namespace
+
+std::string formatDate(std::string_view pattern, Date date) {
+    std::string out;
+    walkPattern(
+        pattern,
+        [&](std::string_view lit) {
+            out.append(lit);
+            return true;
+        },
+        [&](char letter, std::size_t run) {
+            switch (letter) {
+            case 'd':
+                appendNumber(out, date.day, run >= 2 ? 2 : 1);
+                break;
+            case 'm':
+                appendNumber(out, date.month, run >= 2 ? 2 : 1);
+                break;
+            default: // 'y'
+                if (run <= 2)
+                    appendNumber(out, ((date.year % 100) + 100) % 100, 2);
+                else
+                    appendNumber(out, date.year, 4);
+                break;
+            }
+            return true;
+        });
     return out;
+}
+
+namespace {
+
+bool isLeap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+
+int daysInMonth(int y, int m) {
+    static constexpr int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return m == 2 && isLeap(y) ? 29 : days[m - 1];
+}
+
+// Reads between minDigits and maxDigits digits at text[at]; -1 when fewer are there.
+int readDigits(std::string_view text, std::size_t& at, std::size_t minDigits, std::size_t maxDigits) {
+    int v = 0;
+    std::size_t n = 0;
+    while (n < maxDigits && at < text.size() && text[at] >= '0' && text[at] <= '9') {
+        v = v * 10 + (text[at] - '0');
+        ++at;
+        ++n;
+    }
+    return n >= minDigits ? v : -1;
+}
+
+} // namespace
+
+std::optional<Date> parseDate(std::string_view pattern, std::string_view text, int referenceYear) {
+    int day = -1, month = -1, year = -1;
+    std::size_t at = 0;
+    const bool fits = walkPattern(
+        pattern,
+        [&](std::string_view lit) {
+            if (text.substr(at, lit.size()) != lit)
+                return false;
+            at += lit.size();
+            return true;
+        },
+        [&](char letter, std::size_t run) {
+            if (letter != 'y') {
+                (letter == 'd' ? day : month) = readDigits(text, at, run >= 2 ? 2 : 1, 2);
+                return (letter == 'd' ? day : month) >= 0;
+            }
+            const std::size_t width = run <= 2 ? 2 : 4;
+            year = readDigits(text, at, width, width);
+            if (year >= 0 && width == 2) {
+                // The century that puts the year within [reference - 80, reference + 19].
+                const int low = referenceYear - 80;
+                int y = low - ((low % 100) + 100) % 100 + year;
+                if (y < low)
+                    y += 100;
+                year = y;
+            }
+            return year >= 0;
+        });
+    if (!fits || at != text.size() || day < 1 || month < 1 || month > 12 || year < 0)
+        return std::nullopt;
+    if (day > daysInMonth(year, month))
+        return std::nullopt;
+    return Date{year, month, day};
+}
+
+std::string_view stampDatePart(std::string_view stamp) {
+    const auto p = stamp.find(')');
+    return p == std::string_view::npos ? stamp : stamp.substr(p + 1);
+}
+
+std::string stampWithDate(std::string_view stamp, std::string_view pattern, Date date) {
+    const auto p = stamp.find(')');
+    const std::string_view head = p == std::string_view::npos ? std::string_view() : stamp.substr(0, p + 1);
+    return std::string(head) + formatDate(pattern, date);
 }
 
 std::string patternFromStrftime(std::string_view fmt) {

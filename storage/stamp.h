@@ -1,4 +1,5 @@
 #pragma once
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -53,6 +54,19 @@ inline constexpr std::string_view kFallbackDatePattern = "m/d/yy";
 // more gives four digits. Text in single or double quotes and every other
 // character are copied as they stand.
 [[nodiscard]] std::string formatDate(std::string_view pattern, Date date);
+
+// Reads a date written by formatDate with the same pattern. Fields of two
+// letters take exactly two digits, d and m alone one or two; the whole text
+// must fit. A two-digit year falls in the hundred years from referenceYear - 80.
+// Empty when the text does not fit the pattern or names no real day.
+[[nodiscard]] std::optional<Date> parseDate(std::string_view pattern, std::string_view text, int referenceYear);
+
+// The date part of a serial stamp: what follows its first ")", or the whole
+// stamp when it has none.
+[[nodiscard]] std::string_view stampDatePart(std::string_view stamp);
+
+// The stamp with its date part replaced by the date in the pattern; "(n)" stays.
+[[nodiscard]] std::string stampWithDate(std::string_view stamp, std::string_view pattern, Date date);
 
 // Turns a strftime date format (from nl_langinfo(D_FMT)) into the pattern above;
 // empty when it holds anything but %d %e %m %y %Y %% and literal text.

@@ -10,6 +10,7 @@
 // the ledger, enter it, open the shipment book, settle one customer, ask for
 // the overall report) and saves each window, frame included, as PNG.
 #include "Unit1.h"
+#include "backup.h"
 #include "jg.h"
 #include "lb.h"
 #include "look.h"
@@ -18,7 +19,10 @@
 #include "schema.h"
 #include "stamp.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QContextMenuEvent>
+#include <QMenu>
 #include <QDir>
 #include <QEventLoop>
 #include <QLineEdit>
@@ -33,6 +37,7 @@
 #include <sqlite3.h>
 
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <initializer_list>
 #include <stdexcept>
@@ -185,6 +190,34 @@ void seedLedger(const std::string& file) {
     db.exec("COMMIT");
 }
 
+// Snapshots of the ledger from the days before, each with fewer rows: the
+// ledger as it stood then is rebuilt under its own name and backed up.
+void seedHistory(const std::string& file) {
+    const std::string full = file + ".full";
+    fs::rename(file, full);
+    const struct {
+        int day, hour, shipments, deliveries;
+    } days[] = {{1, 18, 12, 3}, {3, 17, 13, 4}, {5, 19, 14, 4}, {7, 18, 15, 5}};
+    for (const auto& d : days) {
+        fs::copy_file(full, file);
+        {
+            Db db(file);
+            db.exec("DELETE FROM \"2\" WHERE rowid > " + std::to_string(d.shipments));
+            db.exec("DELETE FROM \"4\" WHERE rowid > " + std::to_string(d.deliveries));
+        }
+        std::tm tm{};
+        tm.tm_year = 2026 - 1900;
+        tm.tm_mon = 11;
+        tm.tm_mday = d.day;
+        tm.tm_hour = d.hour;
+        tm.tm_min = 30;
+        tm.tm_isdst = -1;
+        (void)tsl::takeSnapshot(file, std::mktime(&tm));
+        fs::remove(file);
+    }
+    fs::rename(full, file);
+}
+
 // The folder as the program finds it: the index listing two ledgers, and their files.
 void prepareFolder(const fs::path& indexTemplate) {
     const std::string index(tsl::kStoredIndexFile);
@@ -195,8 +228,10 @@ void prepareFolder(const fs::path& indexTemplate) {
         const std::string file = name.toStdString() + std::string(tsl::kLedgerSuffix);
         fs::remove(file);
         fs::copy_file(index, file); // a new ledger is a copy of the empty index, as the chooser makes it
-        if (name == kLedger)
+        if (name == kLedger) {
             seedLedger(file);
+            seedHistory(file);
+        }
     }
     Db db(index);
     db.insert(tsl::table::ledgers, {kOlderLedger.toStdString()});
@@ -226,6 +261,44 @@ QListWidgetItem* itemNamed(QListWidget* list, const QString& name) {
         if (list->item(i)->text() == name)
             return list->item(i);
     throw std::runtime_error("the chooser does not list " + name.toStdString());
+}
+
+// Right-clicks a point of a view, picks an item of the menu that pops up, and
+// saves the modal box that item opens before closing it.
+void pickAndShoot(QAbstractItemView* view, const QPoint& pos, const QString& item, const QString& file) {
+    QString failure;
+    QTimer::singleShot(800, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        QAction* chosen = nullptr;
+        if (menu)
+            for (QAction* a : menu->actions())
+                if (a->text() == item && a->isEnabled())
+                    chosen = a;
+        if (menu)
+            menu->close();
+        if (!chosen) {
+            failure = QStringLiteral("the menu offers no ") + item;
+            return;
+        }
+        QTimer::singleShot(1500, [&] {
+            QWidget* box = QApplication::activeModalWidget();
+            try {
+                if (!box)
+                    throw std::runtime_error("no box for " + item.toStdString());
+                save(box, file);
+            } catch (const std::exception& e) {
+                failure = QString::fromUtf8(e.what());
+            }
+            if (box)
+                box->close();
+        });
+        QTimer::singleShot(0, chosen, &QAction::trigger);
+    });
+    QContextMenuEvent ev(QContextMenuEvent::Mouse, pos, view->viewport()->mapToGlobal(pos));
+    QApplication::sendEvent(view->viewport(), &ev);
+    wait(2500);
+    if (!failure.isEmpty())
+        throw std::runtime_error(failure.toStdString());
 }
 
 void takeAll(Roster& roster, const QDir& out) {
@@ -269,8 +342,20 @@ void takeAll(Roster& roster, const QDir& out) {
     if (!failure.isEmpty())
         throw std::runtime_error(failure.toStdString());
 
+    // A row's date: the calendar on the row's day.
+    ws.grid1->selectRow(13);
+    wait(300);
+    pickAndShoot(ws.grid1, ws.grid1->visualRect(ws.grid1->model()->index(13, 0)).center(),
+                 QStringLiteral("修改日期…"), out.filePath(QStringLiteral("datepicker.png")));
+
     ws.close(); // back to the chooser
     wait(300);
+
+    // The snapshots of the ledger, newest first, with the size of each book.
+    QListWidgetItem* item = itemNamed(chooser.list1, kLedger);
+    chooser.list1->setCurrentItem(item);
+    pickAndShoot(chooser.list1, chooser.list1->visualItemRect(item).center(), QStringLiteral("从备份恢复…"),
+                 out.filePath(QStringLiteral("restore.png")));
     chooser.close(); // puts the index back
 }
 
@@ -287,6 +372,8 @@ int main(int argc, char** argv) {
 
     QApplication app(argc, argv);
     applyAppLook(app);
+    // The workshop's desktop: the calendar's month and day names in Chinese.
+    QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
     app.setQuitOnLastWindowClosed(false);
     try {
         prepareFolder(indexTemplate);

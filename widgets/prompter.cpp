@@ -3,8 +3,15 @@
 #include "look.h"
 
 #include <QApplication>
+#include <QCalendarWidget>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QHeaderView>
+#include <QLabel>
 #include <QPointer>
+#include <QTreeWidget>
+#include <QVBoxLayout>
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -105,4 +112,79 @@ void DialogPrompter::error(const QString& message) {
 
 QString DialogPrompter::savePath(const QString& caption, const QString& suggested, const QString& filter) {
     return QFileDialog::getSaveFileName(boxOwner(), caption, suggested, filter);
+}
+
+int Prompter::chooseRow(const QString&, const QString&, const QStringList&, const QList<QStringList>&) { return -1; }
+
+QDate Prompter::chooseDate(const QString&, const QDate&) { return {}; }
+
+QString Prompter::chooseFolder(const QString&) { return {}; }
+
+namespace {
+
+// OK and Cancel under a dialog's contents.
+QDialogButtonBox* okCancel(QDialog& dlg) {
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dlg);
+    buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("OK"));
+    buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("Cancel"));
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dlg, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dlg, &QDialog::reject);
+    return buttons;
+}
+
+} // namespace
+
+int DialogPrompter::chooseRow(const QString& caption, const QString& prompt, const QStringList& headers,
+                              const QList<QStringList>& rows) {
+    QWidget* owner = boxOwner();
+    QDialog dlg(owner);
+    dlg.setWindowTitle(caption);
+    auto* layout = new QVBoxLayout(&dlg);
+    auto* label = new QLabel(prompt, &dlg);
+    label->setTextFormat(Qt::PlainText);
+    layout->addWidget(label);
+    auto* list = new QTreeWidget(&dlg);
+    list->setObjectName(QStringLiteral("rows"));
+    list->setRootIsDecorated(false);
+    list->setUniformRowHeights(true);
+    list->setAllColumnsShowFocus(true);
+    list->setHeaderLabels(headers);
+    for (const QStringList& r : rows) {
+        auto* item = new QTreeWidgetItem(list, r);
+        for (int c = 1; c < r.size(); ++c)
+            item->setTextAlignment(c, Qt::AlignRight | Qt::AlignVCenter);
+    }
+    list->header()->setStretchLastSection(false);
+    list->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    if (!rows.isEmpty())
+        list->setCurrentItem(list->topLevelItem(0));
+    layout->addWidget(list);
+    QDialogButtonBox* buttons = okCancel(dlg);
+    layout->addWidget(buttons);
+    QObject::connect(list, &QTreeWidget::itemDoubleClicked, &dlg, &QDialog::accept);
+    list->setMinimumSize(480, 280);
+    if (runBox(dlg, owner, true) != QDialog::Accepted || !list->currentItem())
+        return -1;
+    return list->indexOfTopLevelItem(list->currentItem());
+}
+
+QDate DialogPrompter::chooseDate(const QString& caption, const QDate& initial) {
+    QWidget* owner = boxOwner();
+    QDialog dlg(owner);
+    dlg.setWindowTitle(caption);
+    auto* layout = new QVBoxLayout(&dlg);
+    auto* calendar = new QCalendarWidget(&dlg);
+    calendar->setObjectName(QStringLiteral("calendar"));
+    calendar->setGridVisible(true);
+    calendar->setSelectedDate(initial);
+    layout->addWidget(calendar);
+    layout->addWidget(okCancel(dlg));
+    QObject::connect(calendar, &QCalendarWidget::activated, &dlg, &QDialog::accept);
+    if (runBox(dlg, owner, true) != QDialog::Accepted)
+        return {};
+    return calendar->selectedDate();
+}
+
+QString DialogPrompter::chooseFolder(const QString& caption) {
+    return QFileDialog::getExistingDirectory(boxOwner(), caption, QDir::homePath());
 }

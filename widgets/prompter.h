@@ -1,5 +1,8 @@
 #pragma once
+#include <QDate>
+#include <QList>
 #include <QString>
+#include <QStringList>
 
 class QWidget;
 
@@ -17,6 +20,16 @@ public:
     virtual void error(const QString& message) = 0;
     // Save-file dialog starting at `suggested` (folder and file name); "" when cancelled.
     virtual QString savePath(const QString& caption, const QString& suggested, const QString& filter) = 0;
+
+    // Boxes of the commands reached by right-click. A prompter that cannot ask
+    // answers Cancel.
+    // A list of rows under column headers, OK and Cancel: the chosen row, -1 for Cancel.
+    virtual int chooseRow(const QString& caption, const QString& prompt, const QStringList& headers,
+                          const QList<QStringList>& rows);
+    // Qt's calendar opened on a day, OK and Cancel: the chosen day, invalid for Cancel.
+    virtual QDate chooseDate(const QString& caption, const QDate& initial);
+    // A folder of the user's choice: its path, "" for Cancel.
+    virtual QString chooseFolder(const QString& caption);
 };
 
 // The real boxes.
@@ -27,6 +40,10 @@ public:
     QString inputText(const QString& caption, const QString& prompt, int maxLength) override;
     void error(const QString& message) override;
     QString savePath(const QString& caption, const QString& suggested, const QString& filter) override;
+    int chooseRow(const QString& caption, const QString& prompt, const QStringList& headers,
+                  const QList<QStringList>& rows) override;
+    QDate chooseDate(const QString& caption, const QDate& initial) override;
+    QString chooseFolder(const QString& caption) override;
 };
 
 // The error box's text: a full stop is added when the last character sorts after ".".

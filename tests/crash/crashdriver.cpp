@@ -4,6 +4,7 @@
 // messages are printed ("msg\t..."), errors too ("err\t...").
 #include "Unit1.h"
 #include "amountspin.h"
+#include "backup.h"
 #include "fhbd.h"
 #include "folderlock.h"
 #include "jhbd.h"
@@ -16,6 +17,7 @@
 #include "zgjh.h"
 
 #include <QApplication>
+#include <QAction>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
@@ -48,7 +50,13 @@ public:
     }
     void error(const QString& message) override { say("err\t" + errorBoxText(message)); }
     QString savePath(const QString&, const QString&, const QString&) override { return {}; }
+    int chooseRow(const QString&, const QString&, const QStringList&, const QList<QStringList>& rows) override {
+        const int want = rowChoice;
+        rowChoice = -1;
+        return want < rows.size() ? want : -1;
+    }
     std::deque<QString> inputs;
+    int rowChoice = -1;
 };
 
 template <class W>
@@ -184,6 +192,26 @@ private:
                 fill(b, f.value(4));
             }
             child<QPushButton>(dialog(b), "btn")->click();
+        } else if (cmd == "leave") {
+            r_.Form1->close(); // backs the ledger up
+        } else if (cmd == "undo") {
+            openBook(f.value(2).toInt());
+            r_.Form1->refreshSafetyMenu(); // as the right-click does
+            r_.Form1->undoDeleteAction->trigger();
+        } else if (cmd == "restore") {
+            // The snapshot at this place of the list (newest first); says which it was.
+            auto items = r_.l->list1->findItems(f.value(2), Qt::MatchExactly);
+            if (!items.isEmpty())
+                r_.l->list1->setCurrentItem(items.first());
+            const auto snapshots = tsl::listSnapshots(ledgerFile(f.value(2)));
+            const int k = f.value(3).toInt();
+            if (k >= int(snapshots.size())) {
+                say("skip\t" + seq);
+            } else {
+                p_.rowChoice = k;
+                say("restoring\t" + QString::fromStdString(snapshots[snapshots.size() - 1 - std::size_t(k)].path));
+                r_.l->restoreAction->trigger();
+            }
         } else if (cmd == "quit") {
             r_.l->close();
             QCoreApplication::exit(0);

@@ -74,11 +74,12 @@ struct Op {
     // How the op changes the model (applied when done, or maybe applied when in flight).
     std::string kind, ledger, tok, tok2;
     int book = 0;
+    std::size_t at = 0; // undo: where the row goes back
 };
 
 void applyOp(Model& m, const Op& op) {
-    if (op.kind == "enter")
-        return;
+    if (op.kind == "enter" || op.kind == "leave" || op.kind == "restore")
+        return; // a restore is read from the files when it is done
     if (op.kind == "new") {
         m[op.ledger];
         for (int b = 1; b <= 4; ++b)
@@ -94,6 +95,8 @@ void applyOp(Model& m, const Op& op) {
                 t = op.tok2;
     } else if (op.kind == "del") {
         std::erase(bk, op.tok);
+    } else if (op.kind == "undo") {
+        bk.insert(bk.begin() + std::ptrdiff_t(std::min(op.at, bk.size())), op.tok);
     }
 }
 
@@ -169,6 +172,36 @@ Book readBook(sqlite3* db, const std::string& ledger, int book) {
         out.push_back(tok);
     }
     return out;
+}
+
+Ledger readLedger(const std::string& file, const std::string& name) {
+    sqlite3* db = openRead(file);
+    Ledger l;
+    for (int b = 1; b <= 4; ++b)
+        l.books[b] = readBook(db, name, b);
+    sqlite3_close(db);
+    return l;
+}
+
+// Snapshots are whole databases, and a cut-short copy leaves nothing a start does not tidy.
+std::vector<fs::path> checkBackups(const fs::path& dir, bool afterStart) {
+    std::vector<fs::path> snapshots;
+    const fs::path root = dir / "backups";
+    if (!fs::exists(root))
+        return snapshots;
+    for (const auto& folder : fs::directory_iterator(root)) {
+        for (const auto& e : fs::directory_iterator(folder.path())) {
+            const std::string name = e.path().filename().string();
+            if (name.find(".tmp-") != std::string::npos) {
+                if (afterStart)
+                    fail("a temporary file is left after the start: " + e.path().string());
+                continue;
+            }
+            checkIntegrity(e.path().string());
+            snapshots.push_back(e.path());
+        }
+    }
+    return snapshots;
 }
 
 // --- the driver process ----------------------------------------------------
@@ -306,10 +339,23 @@ void verify(const fs::path& dir, Model& model, const std::optional<Op>& inflight
                  std::to_string(expected.size()));
         model = with;
     }
+    const auto snapshots = checkBackups(dir, false);
     for (auto& [name, ledger] : model) {
         auto file = dir / (name + ".mdb");
         if (!fs::exists(file))
             fail("ledger file missing: " + file.string());
+        if (inflight && inflight->kind == "restore" && inflight->ledger == name) {
+            // The old contents or one snapshot's, never neither.
+            const Ledger actual = readLedger(file.string(), name);
+            bool known = actual.books == ledger.books;
+            for (const auto& snap : snapshots)
+                if (!known && snap.parent_path().filename() == name + ".mdb")
+                    known = readLedger(snap.string(), name).books == actual.books;
+            if (!known)
+                fail("the restore left " + name + " holding neither its old contents nor a snapshot's");
+            ledger = actual;
+            continue;
+        }
         sqlite3* db = openRead(file.string());
         for (int b = 1; b <= 4; ++b) {
             Book actual = readBook(db, name, b);
@@ -437,6 +483,7 @@ struct Timing {
     double listingMs = 60;  // from "new" sent to the new ledger listed
     double startUpMs = 40;  // from the folder lock to the index opened
     double shutDownMs = 40; // from the terminate signal to "run.dll" back
+    double restoreMs = 200; // a leave with its backup and a restore, acknowledged
     static void learn(double& mean, double sample) { mean = 0.7 * mean + 0.3 * sample; }
 };
 
@@ -511,6 +558,7 @@ int main(int argc, char** argv) {
     int seq = 0, tokCounter = 0, ledgerCounter = 0, midWrite = 0;
     std::map<std::string, int> kinds, kindsMid;
     const auto started = Clock::now();
+    std::map<std::string, int> finished; // leaves (a backup each), undos and restores acknowledged
 
     // Starts the driver and checks what the start found and left.
     auto startDriver = [&](Driver& d, const std::string& when) {
@@ -530,6 +578,7 @@ int main(int argc, char** argv) {
             fail(when + ": the chooser lists " + std::to_string(listed.size()) + " ledgers, expected " +
                  std::to_string(expected.size()));
         checkNothingLeftBehind(dir, model, when);
+        (void)checkBackups(dir, true);
     };
 
     // One round of the program's own window code: a new ledger with a few rows,
@@ -554,7 +603,11 @@ int main(int argc, char** argv) {
         Model shadow = model;
         if (kind == "new")
             applyOp(shadow, ops[0]);
-        for (int k = 0, n = kind == "new" ? 3 : 40; k < n; ++k) {
+        // A restore round: a few writes, a leave (a backup), a restore of one of the
+        // two newest snapshots, a new entry and only adds after it, as what the
+        // restore brings back is known only from the files.
+        const bool restoreRound = kind == "restore";
+        for (int k = 0, n = kind == "new" ? 3 : restoreRound ? pick(2, 10) : 40; k < n; ++k) {
             int book = pick(1, 4);
             Book& bk = shadow[ledger].books[book];
             int what = bk.empty() ? 0 : pick(0, 5);
@@ -572,14 +625,37 @@ int main(int argc, char** argv) {
                 op.line = "edit\t" + std::to_string(book) + "\t" + op.tok + "\t" + op.tok2;
             } else {
                 op.kind = "del";
-                op.tok = bk[std::size_t(pick(0, int(bk.size()) - 1))];
+                op.at = std::size_t(pick(0, int(bk.size()) - 1));
+                op.tok = bk[op.at];
                 op.line = "del\t" + std::to_string(book) + "\t" + op.tok;
             }
             applyOp(shadow, op);
             ops.push_back(op);
+            if (op.kind == "del" && pick(0, 2) == 0) { // put back at once
+                Op undo = op;
+                undo.kind = "undo";
+                undo.line = "undo\t" + std::to_string(book);
+                applyOp(shadow, undo);
+                ops.push_back(undo);
+            }
+        }
+        if (restoreRound) {
+            ops.push_back(Op{"leave", "leave", ledger, "", "", 0});
+            ops.push_back(Op{"restore\t" + ledger + "\t" + std::to_string(pick(0, 1)), "restore", ledger, "", "", 0});
+            ops.push_back(Op{"enter\t" + ledger, "enter", ledger, "", "", 0});
+            for (int k = 0; k < 8; ++k) {
+                Op op;
+                op.ledger = ledger;
+                op.book = pick(1, 4);
+                op.kind = "add";
+                op.tok = std::to_string(++tokCounter);
+                op.line = "add\t" + std::to_string(op.book) + "\t" + op.tok;
+                ops.push_back(op);
+            }
         }
 
-        const double windowMs = kind == "new" ? timing.listingMs : timing.perWriteMs * double(ops.size());
+        const double windowMs = kind == "new" ? timing.listingMs
+                                : timing.perWriteMs * double(ops.size()) + (restoreRound ? timing.restoreMs : 0.0);
         const double killAt = killFraction ? *killFraction * windowMs : 60000.0;
         const auto t0 = Clock::now();
         for (auto& op : ops)
@@ -587,6 +663,9 @@ int main(int argc, char** argv) {
         const int firstSeq = seq - int(ops.size()) + 1;
         std::size_t done = 0, firstWrite = 0;
         bool listed = false;
+        std::string restoring; // the snapshot the restore in progress puts in place
+        bool restored = false;  // and it said it did
+        std::vector<double> ackMs; // live acknowledgements
         double firstWriteMs = 0, lastAckMs = 0;
         auto take = [&](const std::string& line, bool live) {
             auto parts = splitTabs(line);
@@ -594,6 +673,13 @@ int main(int argc, char** argv) {
                 if (parts.size() < 2 || std::stoi(parts[1]) != firstSeq + int(done))
                     fail(when + ": acknowledgements out of order");
                 applyOp(model, ops[done]);
+                ++finished[ops[done].kind];
+                if (ops[done].kind == "restore" && !restoring.empty() && restored)
+                    model[ops[done].ledger] = readLedger((dir / restoring).string(), ops[done].ledger);
+                restoring.clear();
+                restored = false;
+                if (live)
+                    ackMs.push_back(msSince(t0));
                 ++done;
                 if (live && done == 1) {
                     firstWriteMs = msSince(t0); // entering is no write
@@ -605,6 +691,10 @@ int main(int argc, char** argv) {
                 listed = true;
                 if (live)
                     Timing::learn(timing.listingMs, msSince(t0));
+            } else if (parts[0] == "restoring" && parts.size() > 1) {
+                restoring = parts[1];
+            } else if (parts[0] == "msg" && parts.size() > 1 && parts[1].starts_with("帐本恢复成功!")) {
+                restored = true;
             } else if (parts[0] == "err" || parts[0] == "msg") {
                 fail(when + ": the program said: " + line);
             }
@@ -624,6 +714,12 @@ int main(int argc, char** argv) {
         const std::size_t seenLive = done;
         for (const auto& line : d.killAndDrain())
             take(line, false);
+        // The leave and the restore: from the write before them to the restore's acknowledgement.
+        const std::size_t leaveAt = std::size_t(std::find_if(ops.begin(), ops.end(), [](const Op& op) {
+                                                    return op.kind == "leave";
+                                                }) - ops.begin());
+        if (restoreRound && leaveAt >= 1 && ackMs.size() > leaveAt + 1)
+            Timing::learn(timing.restoreMs, ackMs[leaveAt + 1] - ackMs[leaveAt - 1]);
         if (kind == "write" && seenLive >= firstWrite + 3)
             Timing::learn(timing.perWriteMs, (lastAckMs - firstWriteMs) / double(seenLive - firstWrite));
         std::optional<Op> inflight;
@@ -688,7 +784,7 @@ int main(int argc, char** argv) {
     // First the timing of each kind of work, measured without a kill.
     {
         std::string detail;
-        for (const char* kind : {"new", "write"})
+        for (const char* kind : {"new", "write", "restore"})
             for (int i = 0; i < 2; ++i)
                 driverRound(std::string("measuring ") + kind, kind, std::nullopt, detail);
         if (!o.app.empty()) {
@@ -711,6 +807,8 @@ int main(int argc, char** argv) {
             kind = "shut-down";
         else if (round % 10 == 2 || round % 10 == 7)
             kind = "new";
+        else if (round % 10 == 4 || round % 10 == 9)
+            kind = "restore";
         std::string detail;
         const bool app = kind == "start-up" || kind == "shut-down";
         const bool mid = app ? appRound(when, kind, between(0.1, 1.05), detail)
@@ -741,6 +839,8 @@ int main(int argc, char** argv) {
                 o.kills, o.seed, msSince(started) / 1000.0);
     std::printf("crashtest: mid-write by kind: %s\n", mix.c_str());
     std::printf("mid-write kills: %d of %d\n", midWrite, o.kills);
+    std::printf("crashtest: acknowledged before a kill: %d leaves with a backup, %d undos, %d restores\n",
+                finished["leave"], finished["undo"], finished["restore"]);
     if (!o.keep)
         fs::remove_all(dir);
     else

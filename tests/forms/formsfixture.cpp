@@ -41,6 +41,36 @@ QString ScriptedPrompter::savePath(const QString& caption, const QString& sugges
     return a;
 }
 
+int ScriptedPrompter::chooseRow(const QString& caption, const QString&, const QStringList&,
+                                const QList<QStringList>& rows) {
+    boxes.push_back({Kind::Choice, caption, caption, 0});
+    shownRows = rows;
+    if (rowAnswers.empty())
+        return -1;
+    const int a = rowAnswers.front();
+    rowAnswers.pop_front();
+    return a;
+}
+
+QDate ScriptedPrompter::chooseDate(const QString& caption, const QDate& initial) {
+    boxes.push_back({Kind::Choice, caption, caption, 0});
+    shownDate = initial;
+    if (dateAnswers.empty())
+        return {};
+    const QDate a = dateAnswers.front();
+    dateAnswers.pop_front();
+    return a;
+}
+
+QString ScriptedPrompter::chooseFolder(const QString& caption) {
+    boxes.push_back({Kind::Choice, caption, caption, 0});
+    if (folderAnswers.empty())
+        return {};
+    QString a = folderAnswers.front();
+    folderAnswers.pop_front();
+    return a;
+}
+
 QStringList ScriptedPrompter::texts() const {
     QStringList out;
     for (const auto& b : boxes)

@@ -4,6 +4,7 @@
 #include "stamp.h"
 #include "tempdir.h"
 
+#include <QDate>
 #include <QString>
 #include <QStringList>
 #include <deque>
@@ -13,7 +14,7 @@
 // Records every box and answers as the test told it.
 class ScriptedPrompter final : public Prompter {
 public:
-    enum class Kind { Message, Question, Input, Error, Save };
+    enum class Kind { Message, Question, Input, Error, Save, Choice };
     struct Box {
         Kind kind;
         QString text;    // message, question, input prompt, or error box text (full stop added)
@@ -26,6 +27,17 @@ public:
     QString inputText(const QString& caption, const QString& prompt, int maxLength) override;
     void error(const QString& message) override;
     QString savePath(const QString& caption, const QString& suggested, const QString& filter) override;
+    // Recorded as Choice boxes with the caption as text.
+    int chooseRow(const QString& caption, const QString& prompt, const QStringList& headers,
+                  const QList<QStringList>& rows) override;
+    QDate chooseDate(const QString& caption, const QDate& initial) override;
+    QString chooseFolder(const QString& caption) override;
+
+    std::deque<int> rowAnswers;       // default: -1 (cancel)
+    std::deque<QDate> dateAnswers;    // default: invalid (cancel)
+    std::deque<QString> folderAnswers; // default: "" (cancel)
+    QList<QStringList> shownRows;     // the rows of the last list
+    QDate shownDate;                  // the day the last calendar opened on
 
     std::deque<bool> yesNoAnswers;    // default: No
     std::deque<QString> inputAnswers; // default: "" (cancel)

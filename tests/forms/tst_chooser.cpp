@@ -532,7 +532,9 @@ private slots:
         QCOMPARE(closedSpy.count(), 1);
         QVERIFY(!workspace(f).ado1.connected());
         QVERIFY(!l.ado1.connected());
-        QCOMPARE(folderEntries(), QStringList({"2005.mdb", "run.dll"}));
+        // The ending backs up the ledger and the index into "backups".
+        QCOMPARE(folderEntries(), QStringList({"2005.mdb", "backups", "run.dll"}));
+        QCOMPARE(folderEntries("backups"), QStringList({"2005.mdb", "tsl.mdb"}));
         f.roster.reset();
 
         f.create();
@@ -541,7 +543,7 @@ private slots:
         QCOMPARE(f.prompter.take(), QStringList());
         QCOMPARE(workspace(f).windowTitle(), "帐本名称:2005");
         f.shutDown(); // the title bar's close: same steps
-        QCOMPARE(folderEntries(), QStringList({"2005.mdb", "run.dll"}));
+        QCOMPARE(folderEntries(), QStringList({"2005.mdb", "backups", "run.dll"}));
     }
 
     void dragByClientAreaMovesWindow() {

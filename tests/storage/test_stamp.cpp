@@ -210,3 +210,56 @@ TEST(SerialStamp, NumberInBracketsThenTheShortDate) {
     clock.setPattern("dd.mm.yyyy");
     EXPECT_EQ(tsl::serialStamp(17, clock), "(17)05.01.2004");
 }
+
+// ---- reading a stamp's date back ----
+
+TEST(ParseDate, ReadsWhatFormatDateWrites) {
+    // Every pattern of the desktop kinds, over days that test padding, month ends and leap years.
+    const char* patterns[] = {"yyyy/m/d", "m/d/yy", "dd.mm.yyyy", "d.m.yyyy", "yyyy-mm-dd", "yyyyMMdd",
+                              "dd/mm/yy", "yyyy'y'm'm'd", "yyyy\xE5\xB9\xB4m\xE6\x9C\x88" "d\xE6\x97\xA5"};
+    const Date days[] = {{2004, 1, 5}, {2004, 2, 29}, {2026, 12, 31}, {1999, 10, 10}, {2010, 11, 1}};
+    for (const char* p : patterns) {
+        for (const Date& d : days) {
+            const std::string text = formatDate(p, d);
+            const auto back = tsl::parseDate(p, text, 2026);
+            ASSERT_TRUE(back.has_value()) << p << " " << text;
+            EXPECT_EQ(back->year, d.year) << p << " " << text;
+            EXPECT_EQ(back->month, d.month) << p << " " << text;
+            EXPECT_EQ(back->day, d.day) << p << " " << text;
+        }
+    }
+}
+
+TEST(ParseDate, RefusesWhatDoesNotFitOrIsNoDay) {
+    const struct {
+        const char* pattern;
+        const char* text;
+    } bad[] = {
+        {"yyyy/m/d", "2004-5-12"},  // another desktop's pattern
+        {"m/d/yy", "2004/5/12"},    {"yyyy/m/d", "2004/5/12 "}, {"yyyy/m/d", "2004/5/"},
+        {"yyyy/m/d", "2004/13/1"},  {"yyyy/m/d", "2005/2/29"},  {"yyyy/m/d", "2004/4/31"},
+        {"yyyy/m/d", "2004/0/1"},   {"dd.mm.yyyy", "5.01.2004"}, {"yyyy/m/d", "04/5/12"},
+        {"yyyy/m/d", ""},           {"m/d", "5/12"}, // no year to read
+        {"yyyy/m/d", "2004/123/1"},
+    };
+    for (const auto& b : bad)
+        EXPECT_FALSE(tsl::parseDate(b.pattern, b.text, 2026).has_value()) << b.pattern << " " << b.text;
+}
+
+TEST(ParseDate, TwoDigitYearsNearTheReference) {
+    EXPECT_EQ(tsl::parseDate("m/d/yy", "5/12/04", 2026)->year, 2004);
+    EXPECT_EQ(tsl::parseDate("m/d/yy", "5/12/45", 2026)->year, 2045);
+    EXPECT_EQ(tsl::parseDate("m/d/yy", "5/12/46", 2026)->year, 1946);
+    EXPECT_EQ(tsl::parseDate("m/d/yy", "5/12/99", 2026)->year, 1999);
+    EXPECT_EQ(tsl::parseDate("m/d/yy", "2/29/00", 2026)->year, 2000);
+}
+
+TEST(StampDate, OnlyTheDatePartChanges) {
+    EXPECT_EQ(tsl::stampDatePart("(12)2004/5/12"), "2004/5/12");
+    EXPECT_EQ(tsl::stampDatePart("2004/5/12"), "2004/5/12");
+    EXPECT_EQ(tsl::stampDatePart("(3)"), "");
+    EXPECT_EQ(tsl::stampWithDate("(12)2004/5/12", "yyyy/m/d", {2004, 6, 1}), "(12)2004/6/1");
+    EXPECT_EQ(tsl::stampWithDate("(7)5/12/04", "yyyy/m/d", {2004, 5, 3}), "(7)2004/5/3");
+    EXPECT_EQ(tsl::stampWithDate("a)b)c", "d.m.yyyy", {2004, 5, 3}), "a)3.5.2004");
+    EXPECT_EQ(tsl::stampWithDate("", "yyyy/m/d", {2004, 5, 3}), "2004/5/3");
+}

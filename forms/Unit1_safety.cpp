@@ -1,0 +1,118 @@
+// Right-click commands of the workspace grid that put mistakes right: undo the
+// last delete, change the date of a row's serial stamp. And what leaving a
+// ledger sets off: the undo is dropped and the ledger is backed up.
+#include "Unit1.h"
+
+#include "connection.h"
+#include "guard.h"
+#include "lb.h"
+#include "prompter.h"
+#include "roster.h"
+#include "scan.h"
+#include "schema.h"
+#include "stamp.h"
+#include "waitcursor.h"
+
+#include <QAction>
+#include <QEvent>
+#include <QHeaderView>
+#include <QTableView>
+
+namespace {
+
+// Brings the menu's enabling up to date just before a right-click shows it.
+class MenuRefresher final : public QObject {
+public:
+    MenuRefresher(QObject* parent, std::function<void()> refresh) : QObject(parent), refresh_(std::move(refresh)) {}
+
+protected:
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::ContextMenu)
+            refresh_();
+        return false;
+    }
+
+private:
+    std::function<void()> refresh_;
+};
+
+} // namespace
+
+void TForm1::installSafetyMenu() {
+    // The grid's right-click menu is its list of actions; other commands add theirs.
+    grid1->setContextMenuPolicy(Qt::ActionsContextMenu);
+    undoDeleteAction = new QAction(QStringLiteral("撤销删除"), grid1);
+    undoDeleteAction->setObjectName(QStringLiteral("undoDeleteAction"));
+    changeDateAction = new QAction(QStringLiteral("修改日期…"), grid1);
+    changeDateAction->setObjectName(QStringLiteral("changeDateAction"));
+    grid1->addAction(undoDeleteAction);
+    grid1->addAction(changeDateAction);
+    auto* refresher = new MenuRefresher(grid1, [this] { refreshSafetyMenu(); });
+    for (QObject* o : {static_cast<QObject*>(grid1), static_cast<QObject*>(grid1->viewport())})
+        o->installEventFilter(refresher);
+    refreshSafetyMenu();
+    connect(undoDeleteAction, &QAction::triggered, this, [this] { undoDeleteClick(); });
+    connect(changeDateAction, &QAction::triggered, this, [this] { changeDateClick(); });
+}
+
+void TForm1::refreshSafetyMenu() {
+    undoDeleteAction->setEnabled(lastDelete.available(ado1, table1.tableName()));
+    changeDateAction->setEnabled(table1.isOpen() && tsl::bookIsNumbered(table1.tableName()) && table1.recNo() >= 0);
+}
+
+void TForm1::undoDeleteClick() {
+    guarded(r_.prompter, [this] {
+        refreshSafetyMenu();
+        if (!undoDeleteAction->isEnabled())
+            return;
+        const WaitCursor wait; // a big book renumbers every row after the one put back
+        const std::string book = table1.tableName();
+        const int row = lastDelete.undo(ado1);
+        // Read again: the row count and total change, and the grid shows the row back in its place.
+        tsl::reopen(table1, book);
+        table1.moveTo(row);
+        refreshSafetyMenu();
+    });
+}
+
+void TForm1::changeDateClick() {
+    guarded(r_.prompter, [this] {
+        refreshSafetyMenu();
+        if (!changeDateAction->isEnabled())
+            return;
+        const std::string stamp = table1.fieldText(tsl::pos::stamp);
+        const std::string pattern = r_.clock.shortDatePattern();
+        const tsl::Date today = r_.clock.today();
+        // A date another desktop's pattern wrote cannot be read here: today, then.
+        const tsl::Date shown = tsl::parseDate(pattern, tsl::stampDatePart(stamp), today.year).value_or(today);
+        const QDate picked = r_.prompter.chooseDate(QStringLiteral("修改日期!"), QDate(shown.year, shown.month, shown.day));
+        if (!picked.isValid())
+            return;
+        const std::string changed = tsl::stampWithDate(stamp, pattern, {picked.year(), picked.month(), picked.day()});
+        if (changed == stamp)
+            return;
+        table1.edit();
+        try {
+            table1.setField(tsl::field::stamp, changed);
+            table1.post();
+        } catch (...) {
+            table1.cancel();
+            throw;
+        }
+    });
+}
+
+void TForm1::ledgerLeft() {
+    lastDelete.clear();
+    if (!r_.l)
+        return;
+    std::vector<std::string> files;
+    try {
+        if (!ado1.connectionString().empty())
+            files.push_back(tsl::Connection::dataSource(ado1.connectionString()));
+    } catch (...) {
+        // No ledger was ever entered.
+    }
+    files.emplace_back(tsl::kIndexFile);
+    r_.l->autoBackup(files);
+}

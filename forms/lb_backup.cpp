@@ -1,0 +1,170 @@
+// The chooser's backup commands, reached by right-click on the ledger list:
+// restore a ledger from one of its snapshots, copy every ledger to a folder of
+// the user's choice; and the automatic backup when a ledger is left and when
+// the program ends. The work itself is done in storage/backup.
+#include "lb.h"
+
+#include "Unit1.h"
+#include "backup.h"
+#include "connection.h"
+#include "guard.h"
+#include "prompter.h"
+#include "roster.h"
+#include "schema.h"
+#include "waitcursor.h"
+
+#include <QAction>
+#include <QListWidget>
+
+#include <ctime>
+
+namespace {
+
+QString fromStd(const std::string& s) { return QString::fromStdString(s); }
+
+} // namespace
+
+void Tl::installBackupMenu() {
+    // A right-click selects the line under the pointer, then shows these.
+    list1->setContextMenuPolicy(Qt::ActionsContextMenu);
+    restoreAction = new QAction(QStringLiteral("从备份恢复…"), list1);
+    restoreAction->setObjectName(QStringLiteral("restoreAction"));
+    backupAllAction = new QAction(QStringLiteral("备份全部帐本到…"), list1);
+    backupAllAction->setObjectName(QStringLiteral("backupAllAction"));
+    list1->addAction(restoreAction);
+    list1->addAction(backupAllAction);
+    restoreAction->setEnabled(false);
+    connect(list1, &QListWidget::itemSelectionChanged, this,
+            [this] { restoreAction->setEnabled(!list1->selectedItems().isEmpty()); });
+    connect(restoreAction, &QAction::triggered, this, [this] { restoreClick(); });
+    connect(backupAllAction, &QAction::triggered, this, [this] { backupAllClick(); });
+}
+
+std::vector<std::string> Tl::listedLedgerFiles() const {
+    std::vector<std::string> files;
+    for (int i = 0; i < list1->count(); ++i) {
+        const QString name = list1->item(i)->text();
+        if (isUsableLedgerName(name))
+            files.push_back(ledgerFile(name));
+    }
+    return files;
+}
+
+void Tl::autoBackup(const std::vector<std::string>& files) noexcept {
+    guarded(r_.prompter, [&] {
+        std::vector<std::string> failures;
+        {
+            WaitCursor wait;
+            failures = tsl::backupChanged(files, std::time(nullptr));
+        }
+        if (failures.empty()) {
+            backupFailureShown_ = false;
+            return;
+        }
+        // Once: a full disk would otherwise be announced on every leave.
+        if (backupFailureShown_)
+            return;
+        backupFailureShown_ = true;
+        QString text = QStringLiteral("自动备份失败,帐本本身没有受影响!");
+        for (const std::string& f : failures)
+            text += QLatin1Char('\n') + fromStd(f);
+        r_.prompter.message(text);
+    });
+}
+
+void Tl::restoreClick() {
+    guarded(r_.prompter, [this] {
+        const QList<QListWidgetItem*> chosen = list1->selectedItems();
+        if (chosen.isEmpty() || chosen.front()->text().isEmpty()) {
+            r_.prompter.message(QStringLiteral("请选择帐本!"));
+            return;
+        }
+        const QString name = chosen.front()->text();
+        if (!isUsableLedgerName(name)) {
+            r_.prompter.message(QStringLiteral("无法打开帐本!"));
+            return;
+        }
+        const std::string file = ledgerFile(name);
+        TForm1& ws = *r_.Form1;
+        const bool wsOnFile =
+            ws.ado1.connected() && tsl::Connection::dataSource(ws.ado1.connectionString()) == file;
+        if (wsOnFile && ws.isVisible()) {
+            r_.prompter.message(QStringLiteral("帐本正在使用,请先退出该帐本再恢复!"));
+            return;
+        }
+        const std::vector<tsl::Snapshot> snapshots = tsl::listSnapshots(file);
+        if (snapshots.empty()) {
+            r_.prompter.message(QStringLiteral("该帐本还没有备份!"));
+            return;
+        }
+
+        // Newest first, with the size of each book, so the right one can be told apart.
+        QList<QStringList> rows;
+        for (auto it = snapshots.rbegin(); it != snapshots.rend(); ++it) {
+            QStringList row{fromStd(tsl::snapshotTimeText(*it))};
+            const std::vector<long long> counts = tsl::snapshotRowCounts(it->path);
+            if (counts.empty())
+                row << QStringLiteral("无法读取");
+            for (long long n : counts)
+                row << QString::number(n);
+            rows << row;
+        }
+        const int pick = r_.prompter.chooseRow(
+            QStringLiteral("从备份恢复!"), QStringLiteral("帐本\"") + name + QStringLiteral("\"的备份:"),
+            {QStringLiteral("备份时间"), QStringLiteral("客户"), QStringLiteral("发货"), QStringLiteral("进货"),
+             QStringLiteral("交货")},
+            rows);
+        if (pick < 0 || pick >= int(snapshots.size()))
+            return;
+        const tsl::Snapshot& snapshot = snapshots[snapshots.size() - 1 - std::size_t(pick)];
+        const QString when = fromStd(tsl::snapshotTimeText(snapshot));
+        if (!r_.prompter.askYesNo(QStringLiteral("要把帐本\"") + name + QStringLiteral("\"恢复到") + when +
+                                  QStringLiteral("的备份吗!\n现在的内容会先备份,可以再恢复回来.")))
+            return;
+
+        // Left, but the workspace still holds the file open: it lets go now and
+        // opens the restored file on the next entry.
+        if (wsOnFile)
+            ws.ado1.disconnect();
+        std::string kept;
+        try {
+            WaitCursor wait;
+            kept = tsl::restoreSnapshot(file, snapshot, std::time(nullptr));
+        } catch (const std::exception& e) {
+            r_.prompter.message(QStringLiteral("恢复失败,帐本没有改变!\n") + QString::fromUtf8(e.what()));
+            return;
+        }
+        QString done = QStringLiteral("帐本恢复成功!");
+        for (const tsl::Snapshot& s : tsl::listSnapshots(file)) {
+            if (s.path == kept)
+                done += QStringLiteral("\n恢复前的内容已备份为") + fromStd(tsl::snapshotTimeText(s)) +
+                        QStringLiteral("的备份.");
+        }
+        r_.prompter.message(done);
+    });
+}
+
+void Tl::backupAllClick() {
+    guarded(r_.prompter, [this] {
+        const QString folder = r_.prompter.chooseFolder(QStringLiteral("备份全部帐本到"));
+        if (folder.isEmpty())
+            return;
+        std::vector<std::string> skipped;
+        std::string written;
+        try {
+            WaitCursor wait;
+            written = tsl::backupAllTo(folder.toStdString(), std::string(tsl::kIndexFile), listedLedgerFiles(),
+                                       std::time(nullptr), &skipped);
+        } catch (const std::exception& e) {
+            r_.prompter.message(QStringLiteral("备份失败!\n") + QString::fromUtf8(e.what()));
+            return;
+        }
+        QString done = QStringLiteral("全部帐本已备份到:\n") + fromStd(written);
+        if (!skipped.empty()) {
+            done += QStringLiteral("\n找不到这些帐本的文件:");
+            for (const std::string& f : skipped)
+                done += QLatin1Char('\n') + fromStd(f);
+        }
+        r_.prompter.message(done);
+    });
+}

@@ -1,0 +1,227 @@
+#include "undodelete.h"
+
+#include "connection.h"
+#include "cursor.h"
+#include "error.h"
+#include "schema.h"
+
+#include <sqlite3.h>
+
+namespace tsl {
+
+namespace {
+
+class Statement {
+public:
+    Statement(sqlite3* db, const std::string& sql) : db_(db) {
+        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st_, nullptr) != SQLITE_OK)
+            fail();
+    }
+    ~Statement() { sqlite3_finalize(st_); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    sqlite3_stmt* get() const { return st_; }
+    bool step() {
+        const int rc = sqlite3_step(st_);
+        if (rc == SQLITE_ROW)
+            return true;
+        if (rc != SQLITE_DONE)
+            fail();
+        return false;
+    }
+    void reset() {
+        sqlite3_reset(st_);
+        sqlite3_clear_bindings(st_);
+    }
+    std::string text(int col) const {
+        const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(st_, col));
+        return p ? std::string(p, std::size_t(sqlite3_column_bytes(st_, col))) : std::string();
+    }
+    void bindText(int i, const std::string& s) {
+        sqlite3_bind_text(st_, i, s.data(), int(s.size()), SQLITE_TRANSIENT);
+    }
+
+private:
+    [[noreturn]] void fail() const { throw Error(std::string("撤销删除失败: ") + sqlite3_errmsg(db_)); }
+    sqlite3* db_;
+    sqlite3_stmt* st_ = nullptr;
+};
+
+// The stamp a renumbering gives the row at a 1-based position; the stamp as it
+// stands when it has no ")" (a renumbering leaves it alone).
+std::string plainStamp(const std::string& stamp, long long position) {
+    const auto p = stamp.find(')');
+    if (p == std::string::npos)
+        return stamp;
+    return "(" + std::to_string(position) + stamp.substr(p);
+}
+
+sqlite3* handleOf(const Connection& conn) {
+    if (!conn.connected())
+        throw Error("撤销删除失败: 帐本没有打开");
+    return conn.handle();
+}
+
+} // namespace
+
+bool bookIsNumbered(std::string_view table) {
+    return table == table::shipments || table == table::purchases || table == table::deliveries;
+}
+
+void DeleteUndo::capture(const Cursor& book) noexcept {
+    clear();
+    try {
+        read(book);
+    } catch (...) {
+        clear();
+    }
+}
+
+void DeleteUndo::read(const Cursor& book) {
+    const int row = book.currentRow();
+    const std::int64_t rowid = book.rowidAt(row);
+    if (rowid < 0)
+        return;
+    Connection& conn = book.connection();
+    sqlite3* db = handleOf(conn);
+    const std::string table = book.tableName();
+    const std::string quoted = quoteIdent(table);
+
+    Statement whole(db, "SELECT * FROM " + quoted + " WHERE rowid = ?");
+    sqlite3_bind_int64(whole.get(), 1, rowid);
+    if (!whole.step())
+        return;
+    std::vector<std::string> columns;
+    std::vector<std::optional<std::string>> values;
+    for (int c = 0, n = sqlite3_column_count(whole.get()); c < n; ++c) {
+        columns.emplace_back(sqlite3_column_name(whole.get(), c));
+        if (sqlite3_column_type(whole.get(), c) == SQLITE_NULL)
+            values.emplace_back(std::nullopt);
+        else
+            values.emplace_back(whole.text(c));
+    }
+
+    std::unordered_map<std::int64_t, std::string> odd;
+    const bool numbered = bookIsNumbered(table);
+    if (numbered) {
+        Statement stamps(db, "SELECT rowid, " + quoteIdent(field::stamp) + " FROM " + quoted + " ORDER BY rowid");
+        long long position = 0;
+        while (stamps.step()) {
+            ++position;
+            const std::string s = stamps.text(1);
+            if (plainStamp(s, position) != s)
+                odd.emplace(sqlite3_column_int64(stamps.get(), 0), s);
+        }
+    }
+
+    conn_ = &conn;
+    source_ = Connection::dataSource(conn.connectionString());
+    table_ = table;
+    rowid_ = rowid;
+    columns_ = std::move(columns);
+    values_ = std::move(values);
+    oddStamps_ = std::move(odd);
+    renumbered_ = numbered;
+}
+
+void DeleteUndo::arm() noexcept {
+    armed_ = false;
+    if (rowid_ < 0)
+        return;
+    // Offered only when the delete went through; a failed removal left the row.
+    try {
+        Statement there(handleOf(*conn_), "SELECT 1 FROM " + quoteIdent(table_) + " WHERE rowid = ?");
+        sqlite3_bind_int64(there.get(), 1, rowid_);
+        armed_ = !there.step();
+    } catch (...) {
+        armed_ = false;
+    }
+}
+
+void DeleteUndo::clear() noexcept {
+    armed_ = false;
+    conn_ = nullptr;
+    source_.clear();
+    table_.clear();
+    rowid_ = -1;
+    columns_.clear();
+    values_.clear();
+    oddStamps_.clear();
+    renumbered_ = false;
+}
+
+void DeleteUndo::bookChanged(std::string_view table) noexcept {
+    if (armed_ && table == table_)
+        clear();
+}
+
+bool DeleteUndo::available(const Connection& conn, std::string_view table) const {
+    if (!armed_ || table != table_ || !conn.connected())
+        return false;
+    try {
+        return Connection::dataSource(conn.connectionString()) == source_;
+    } catch (...) {
+        return false;
+    }
+}
+
+int DeleteUndo::undo(Connection& conn) {
+    if (!available(conn, table_))
+        throw Error("撤销删除失败: 没有可以撤销的删除");
+    sqlite3* db = handleOf(conn);
+    const std::string quoted = quoteIdent(table_);
+    int position = -1;
+    {
+        Connection::Transaction tx(conn);
+        std::string sql = "INSERT INTO " + quoted + " (rowid";
+        std::string marks = "?";
+        for (const std::string& c : columns_) {
+            sql += ", " + quoteIdent(c);
+            marks += ", ?";
+        }
+        sql += ") VALUES (" + marks + ")";
+        Statement ins(db, sql);
+        sqlite3_bind_int64(ins.get(), 1, rowid_);
+        for (std::size_t i = 0; i < values_.size(); ++i) {
+            if (values_[i])
+                ins.bindText(int(i) + 2, *values_[i]);
+        }
+        (void)ins.step(); // a row of that rowid (the delete never happened) fails here
+
+        Statement count(db, "SELECT count(*) FROM " + quoted + " WHERE rowid < ?");
+        sqlite3_bind_int64(count.get(), 1, rowid_);
+        (void)count.step();
+        position = int(sqlite3_column_int64(count.get(), 0));
+
+        if (renumbered_) {
+            Statement stamps(db, "SELECT rowid, " + quoteIdent(field::stamp) + " FROM " + quoted + " ORDER BY rowid");
+            Statement upd(db, "UPDATE " + quoted + " SET " + quoteIdent(field::stamp) + " = ? WHERE rowid = ?");
+            std::vector<std::pair<std::int64_t, std::string>> changes;
+            long long k = 0;
+            while (stamps.step()) {
+                ++k;
+                const std::int64_t id = sqlite3_column_int64(stamps.get(), 0);
+                const std::string now = stamps.text(1);
+                const auto odd = oddStamps_.find(id);
+                std::string want = odd != oddStamps_.end() ? odd->second : plainStamp(now, k);
+                // A stamp without ")" was left as it was by the renumbering.
+                if (now.find(')') == std::string::npos)
+                    want = now;
+                if (want != now)
+                    changes.emplace_back(id, std::move(want));
+            }
+            for (const auto& [id, stamp] : changes) {
+                upd.reset();
+                upd.bindText(1, stamp);
+                sqlite3_bind_int64(upd.get(), 2, id);
+                (void)upd.step();
+            }
+        }
+        tx.commit();
+    }
+    clear();
+    return position;
+}
+
+} // namespace tsl

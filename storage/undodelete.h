@@ -1,0 +1,67 @@
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace tsl {
+
+class Connection;
+class Cursor;
+
+// Puts back the row the last delete removed from a book: at its old place (its
+// old rowid), with its old contents, and with the serial stamps of books 2 to 4
+// as they were before the renumbering. Only the last delete is kept, and only
+// until the book changes again.
+class DeleteUndo {
+public:
+    // Before a delete: reads the cursor's current row and the stamps of its book.
+    // Nothing is offered when that fails; the delete goes on regardless.
+    void capture(const Cursor& book) noexcept;
+    // After the delete: offered from now on if the row is really gone.
+    void arm() noexcept;
+    void clear() noexcept;
+    // A row of this book was written: the delete can no longer be undone.
+    void bookChanged(std::string_view table) noexcept;
+
+    // Arms the undo when the delete is over, however it ended.
+    class ArmWhenDone {
+    public:
+        explicit ArmWhenDone(DeleteUndo& u) : u_(u) {}
+        ~ArmWhenDone() { u_.arm(); }
+        ArmWhenDone(const ArmWhenDone&) = delete;
+        ArmWhenDone& operator=(const ArmWhenDone&) = delete;
+
+    private:
+        DeleteUndo& u_;
+    };
+
+    // True when a delete from this book of this connection can be undone.
+    [[nodiscard]] bool available(const Connection& conn, std::string_view table) const;
+    [[nodiscard]] const std::string& table() const { return table_; }
+
+    // Puts the row back in one transaction; returns its 0-based position. The
+    // caller opens its cursors on the book again. Throws Error (nothing changed then).
+    int undo(Connection& conn);
+
+private:
+    void read(const Cursor& book);
+
+    bool armed_ = false;
+    Connection* conn_ = nullptr;
+    std::string source_; // the connection's file
+    std::string table_;
+    std::int64_t rowid_ = -1;
+    std::vector<std::string> columns_;
+    std::vector<std::optional<std::string>> values_;
+    // Stamps that the plain numbering "(" + position + ")" + date would not give back.
+    std::unordered_map<std::int64_t, std::string> oddStamps_;
+    bool renumbered_ = false;
+};
+
+// Whether a delete from this book renumbers the serial stamps (books 2 to 4).
+[[nodiscard]] bool bookIsNumbered(std::string_view table);
+
+} // namespace tsl

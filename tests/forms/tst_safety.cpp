@@ -1,0 +1,320 @@
+// The safety net through the windows: undo of a delete and a row's date on the
+// workspace grid's right-click menu; backups when a ledger is left and when the
+// program ends; restore and a copy of everything from the chooser's right-click menu.
+#include "ledgerfixture.h"
+
+#include "backup.h"
+#include "fileops.h"
+#include "lb.h"
+
+#include <QAction>
+#include <QDir>
+#include <QListWidget>
+#include <QMenu>
+#include <QTimer>
+#include <QPushButton>
+
+#include <sqlite3.h>
+
+using namespace ledger;
+
+namespace {
+
+QStringList snapshotNames(const std::string& file) {
+    QStringList out;
+    for (const auto& s : tsl::listSnapshots(file))
+        out << QString::fromStdString(s.name);
+    return out;
+}
+
+QStringList customerNames(const std::string& file) {
+    return toList(tsltest::sqlColumn(file, "SELECT \"姓名\" FROM \"1\" ORDER BY rowid"));
+}
+
+// The chooser with a few ledgers, one of them entered the way the user does it.
+struct Chooser : FormsFixture {
+    Tl* l = nullptr;
+    TForm1* w = nullptr;
+    Chooser() {
+        seedIndex();
+        for (const char* name : {"甲", "乙"})
+            prompter.inputAnswers.push_back(QString::fromUtf8(name));
+        create();
+        l = roster->l.get();
+        w = roster->Form1.get();
+        for (int i = 0; i < 2; ++i) {
+            l->BitBtn2->click(); // creates and enters it
+            w->close();
+        }
+        prompter.boxes.clear();
+    }
+    void select(const QString& name) {
+        const auto found = l->list1->findItems(name, Qt::MatchExactly);
+        QVERIFY(!found.isEmpty());
+        l->list1->setCurrentItem(found.front());
+    }
+    void enter(const QString& name) {
+        select(name);
+        l->BitBtn1->click();
+    }
+    QStringList boxes() { return prompter.take(); }
+};
+
+// Right-clicks a row of the workspace grid and picks an item of the menu that
+// pops up; false when the item is disabled (the menu is then closed).
+bool pickFromGridMenu(Fixture& d, int row, const QString& item) {
+    QTableView* g = d.w->grid1;
+    const QModelIndex at = g->model()->index(std::max(row, 0), 0);
+    const QPoint pos = row >= 0 ? g->visualRect(at).center() : QPoint(5, 5);
+    if (row >= 0)
+        QTest::mouseClick(g->viewport(), Qt::RightButton, {}, pos);
+    bool picked = false;
+    bool shown = false;
+    QTimer::singleShot(0, g, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu)
+            return;
+        shown = true;
+        for (QAction* a : menu->actions()) {
+            if (a->text() == item && a->isEnabled()) {
+                picked = true;
+                QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(a).center());
+                return;
+            }
+        }
+        menu->close();
+    });
+    QContextMenuEvent ev(QContextMenuEvent::Mouse, pos, g->viewport()->mapToGlobal(pos));
+    QApplication::sendEvent(g->viewport(), &ev);
+    if (!shown)
+        qWarning("no menu popped up");
+    return picked;
+}
+
+const QString kUndo = QStringLiteral("撤销删除");
+const QString kDate = QStringLiteral("修改日期…");
+
+} // namespace
+
+class TestSafety : public QObject {
+    Q_OBJECT
+
+private slots:
+    // A delete and its renumbering come back whole, at the old place, and only
+    // until the book changes, another book is shown or the ledger is left.
+    void undoDeleteRestoresRowAndNumbers() {
+        Fixture d("3");
+        insert("3", {"(1)2004-5-10", "甲", "纱", "1", "10"});
+        insert("3", {"(2)2004-5-11", "乙", "纱", "2", "20"});
+        insert("3", {"(3)2004-5-12", "丙", "纱", "3", "30"});
+        insert("3", {"(4)2004-5-12", "丁", "纱", "4", "40"});
+        const QStringList before = rows("3");
+        d.w->show();
+        d.w->SpeedButton3->click();
+        QVERIFY(!pickFromGridMenu(d, 0, kUndo)); // nothing deleted yet
+
+        auto del = [&](int row) {
+            d.w->table1.moveTo(row);
+            d.prompter.yesNoAnswers = {true};
+            d.w->btndel->click();
+        };
+        del(1);
+        QCOMPARE(column("3"), (QStringList{"(1)2004-5-10", "(2)2004-5-12", "(3)2004-5-12"}));
+        QVERIFY(pickFromGridMenu(d, 2, kUndo));
+        QCOMPARE(rows("3"), before);
+        QCOMPARE(d.w->table1.currentRow(), 1);
+        QCOMPARE(d.viewRow(), 1);
+        QCOMPARE(d.status(), QStringLiteral("总共已经进了4次货!应付金额为:100元人民币!"));
+        QVERIFY(!pickFromGridMenu(d, 0, kUndo)); // one delete, one undo
+        QCOMPARE(d.boxes(), QStringList{"真的要删除该资料吗!"});
+
+        // Not offered on another book; offered again on its own.
+        del(0);
+        d.w->SpeedButton4->click();
+        QVERIFY(!pickFromGridMenu(d, -1, kUndo));
+        d.w->SpeedButton3->click();
+        QVERIFY(pickFromGridMenu(d, 0, kUndo));
+        QCOMPARE(rows("3"), before);
+
+        // A row written to the book ends the offer.
+        del(3);
+        d.w->table1.first();
+        d.w->table1.edit();
+        d.w->table1.setField("货物数目", "9");
+        d.w->table1.post();
+        QVERIFY(!pickFromGridMenu(d, 0, kUndo));
+
+        // So does leaving the ledger.
+        del(0);
+        d.w->close();
+        d.w->show();
+        QVERIFY(!pickFromGridMenu(d, 0, kUndo));
+        QCOMPARE(rows("3").size(), 2);
+    }
+
+    // The calendar opens on the row's date (today when the date cannot be read)
+    // and only the date part of the stamp changes, in the clock's pattern.
+    void changeDateRewritesOnlyTheDatePart() {
+        Fixture d("2");
+        d.clock.set({2026, 12, 8});
+        insert("2", {"(1)2004-5-12", "甲", "开衫", "1", "桐乡", "314500", "10"});
+        insert("2", {"(2)5/13/04", "乙", "开衫", "1", "桐乡", "314500", "20"});
+        insert("2", {"(3)2004-2-29", "丙", "开衫", "1", "桐乡", "314500", "30"});
+        d.w->show();
+        d.w->SpeedButton2->click();
+
+        d.prompter.dateAnswers = {QDate(2004, 6, 1)};
+        QVERIFY(pickFromGridMenu(d, 0, kDate));
+        QCOMPARE(d.prompter.shownDate, QDate(2004, 5, 12));
+        d.prompter.dateAnswers = {QDate(2004, 5, 3)};
+        QVERIFY(pickFromGridMenu(d, 1, kDate));
+        QCOMPARE(d.prompter.shownDate, QDate(2026, 12, 8)); // written on another desktop
+        QVERIFY(pickFromGridMenu(d, 2, kDate));            // cancelled
+        QCOMPARE(d.prompter.shownDate, QDate(2004, 2, 29));
+        QCOMPARE(column("2"), (QStringList{"(1)2004-6-1", "(2)2004-5-3", "(3)2004-2-29"}));
+        QCOMPARE(rows("2")[0], QStringLiteral("(1)2004-6-1|甲|开衫|1|桐乡|314500|10"));
+
+        d.clock.setPattern("yyyy/m/d");
+        d.prompter.dateAnswers = {QDate(2005, 1, 2)};
+        QVERIFY(pickFromGridMenu(d, 0, kDate));
+        QCOMPARE(column("2")[0], QStringLiteral("(1)2005/1/2"));
+        QCOMPARE(d.boxes(), (QStringList{"修改日期!", "修改日期!", "修改日期!", "修改日期!"}));
+
+        // Not in the customer book.
+        insert("1", {"张三", "", "", "", ""});
+        d.w->SpeedButton1->click();
+        QVERIFY(!pickFromGridMenu(d, 0, kDate));
+        QCOMPARE(d.boxes(), QStringList());
+    }
+
+    // Leaving a changed ledger takes a snapshot; an unchanged one takes none. The
+    // end of the program backs up every changed ledger and the index.
+    void backupsOnLeavingAndEnding() {
+        Chooser c;
+        QCOMPARE(snapshotNames("甲.mdb").size(), 1); // created, then left
+        c.enter("甲");
+        c.w->close();
+        QCOMPARE(snapshotNames("甲.mdb").size(), 1);
+        c.enter("甲");
+        tsltest::sqlExec("甲.mdb", "INSERT INTO \"1\" VALUES ('张三','','','','')");
+        c.w->close();
+        const QStringList two = snapshotNames("甲.mdb");
+        QCOMPARE(two.size(), 2);
+        QCOMPARE(customerNames("backups/甲.mdb/" + two.last().toStdString()), QStringList{"张三"});
+
+        tsltest::sqlExec("乙.mdb", "INSERT INTO \"1\" VALUES ('李四','','','','')");
+        const int indexSnapshots = snapshotNames("tsl.mdb").size();
+        QVERIFY(indexSnapshots >= 1);
+        c.shutDown();
+        QCOMPARE(snapshotNames("乙.mdb").size(), 2);
+        QCOMPARE(snapshotNames("甲.mdb"), two);
+        QCOMPARE(snapshotNames("tsl.mdb").size(), indexSnapshots); // the index did not change
+        QCOMPARE(c.prompter.texts(), QStringList());
+        QVERIFY(tsl::fileExists("run.dll"));
+    }
+
+    // A backup that cannot be written is reported once and never stops the leave.
+    void failedBackupIsReportedOnceAndLeavesAnyway() {
+        Chooser c;
+        QDir().rename("backups", "old-backups");
+        tsltest::writeFile("backups", "a file where the folder should be");
+        for (int i = 0; i < 2; ++i) {
+            c.enter("甲");
+            tsltest::sqlExec("甲.mdb", "INSERT INTO \"1\" VALUES ('x','','','','')");
+            c.w->close();
+            QVERIFY(!c.w->isVisible());
+            QVERIFY(c.l->isVisible());
+        }
+        const QStringList shown = c.boxes();
+        QCOMPARE(shown.size(), 1);
+        QVERIFY(shown[0].startsWith("自动备份失败,帐本本身没有受影响!\n甲.mdb: "));
+        QCOMPARE(customerNames("甲.mdb"), (QStringList{"x", "x"}));
+    }
+
+    // Restore from the chooser: the list shows each snapshot's books, the restore
+    // keeps what it replaced, and an entered ledger is refused until left.
+    void restoreFromTheChooser() {
+        Chooser c;
+        QVERIFY(!c.l->restoreAction->isEnabled());
+        QVERIFY(c.l->list1->actions().contains(c.l->restoreAction));
+        c.enter("甲");
+        tsltest::sqlExec("甲.mdb", "INSERT INTO \"1\" VALUES ('张三','','','','');"
+                                   "INSERT INTO \"2\" VALUES ('(1)d','n','k','1','a','p','5')");
+        c.w->close();
+
+        c.enter("甲");
+        c.select("甲");
+        c.l->restoreAction->trigger();
+        QCOMPARE(c.boxes(), QStringList{"帐本正在使用,请先退出该帐本再恢复!"});
+        c.w->close();
+
+        c.select("乙");
+        c.l->restoreAction->trigger(); // the list, cancelled
+        QCOMPARE(c.prompter.shownRows.size(), 1);
+        QCOMPARE(c.prompter.shownRows[0].mid(1), (QStringList{"0", "0", "0", "0"}));
+        QCOMPARE(c.boxes(), QStringList{"从备份恢复!"});
+
+        c.select("甲");
+        c.prompter.rowAnswers = {1}; // the older one: newest first
+        c.prompter.yesNoAnswers = {true};
+        c.l->restoreAction->trigger();
+        QCOMPARE(c.prompter.shownRows.size(), 2);
+        QCOMPARE(c.prompter.shownRows[0].mid(1), (QStringList{"1", "1", "0", "0"}));
+        QCOMPARE(c.prompter.shownRows[1].mid(1), (QStringList{"0", "0", "0", "0"}));
+        const QStringList shown = c.boxes();
+        QCOMPARE(shown.size(), 3);
+        QVERIFY(shown[1].startsWith("要把帐本\"甲\"恢复到"));
+        QVERIFY(shown[2].startsWith("帐本恢复成功!\n恢复前的内容已备份为"));
+        QCOMPARE(customerNames("甲.mdb"), QStringList());
+
+        c.enter("甲");
+        QCOMPARE(c.w->statusSummary(), QStringLiteral("总共有0个客户!"));
+        c.w->close();
+        QCOMPARE(snapshotNames("甲.mdb").size(), 2); // unchanged since the restore: no new snapshot
+
+        // And back: the newest snapshot holds what the restore replaced.
+        c.select("甲");
+        c.prompter.rowAnswers = {0};
+        c.prompter.yesNoAnswers = {true};
+        c.l->restoreAction->trigger();
+        QCOMPARE(customerNames("甲.mdb"), QStringList{"张三"});
+
+        // No: nothing changes.
+        c.prompter.rowAnswers = {1};
+        c.prompter.yesNoAnswers = {false};
+        c.l->restoreAction->trigger();
+        QCOMPARE(customerNames("甲.mdb"), QStringList{"张三"});
+    }
+
+    // Names never reach into the snapshots; a copy of everything goes to a new folder.
+    void snapshotsAreNoLedgersAndBackupAllCopiesEverything() {
+        Chooser c;
+        const std::string snapshot = tsl::listSnapshots("甲.mdb").front().name;
+        const QString sneaky = QStringLiteral("backups/甲.mdb/") +
+                               QString::fromStdString(snapshot.substr(0, snapshot.size() - 4));
+        tsltest::sqlExec("tsl.mdb", "INSERT INTO \"5\" VALUES ('" + sneaky.toStdString() + "')");
+        c.l->list1->addItem(sneaky);
+        const std::string before = tsltest::readFile("backups/甲.mdb/" + snapshot);
+        c.enter(sneaky);
+        QCOMPARE(c.boxes(), QStringList{"无法打开帐本!"});
+        QVERIFY(!c.w->isVisible());
+        QCOMPARE(tsltest::readFile("backups/甲.mdb/" + snapshot), before);
+
+        QDir().mkdir("stick");
+        c.prompter.folderAnswers = {"stick"};
+        c.l->backupAllAction->trigger();
+        const QStringList shown = c.boxes();
+        QCOMPARE(shown.size(), 2);
+        QVERIFY(shown[1].startsWith("全部帐本已备份到:\nstick/tessolan-备份-"));
+        const QStringList made = QDir("stick").entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+        QCOMPARE(made.size(), 1);
+        QCOMPARE(QDir("stick/" + made[0]).entryList(QDir::Files, QDir::Name),
+                 (QStringList{"run.dll", "乙.mdb", "甲.mdb"}));
+
+        c.l->backupAllAction->trigger(); // cancelled
+        QCOMPARE(c.boxes(), QStringList{"备份全部帐本到"});
+    }
+};
+
+QTEST_MAIN(TestSafety)
+#include "tst_safety.moc"

@@ -1,0 +1,349 @@
+#include "backup.h"
+#include "error.h"
+#include "fileops.h"
+#include "tempdir.h"
+
+#include <gtest/gtest.h>
+
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+using tsltest::sqlColumn;
+using tsltest::sqlExec;
+
+namespace {
+
+// Local time is UTC here, so day and month bounds are the same on every machine.
+struct UtcZone {
+    UtcZone() {
+        setenv("TZ", "UTC", 1);
+        tzset();
+    }
+} utcZone;
+
+std::time_t at(int y, int mo, int d, int h = 12, int mi = 0, int s = 0) {
+    std::tm tm{};
+    tm.tm_year = y - 1900;
+    tm.tm_mon = mo - 1;
+    tm.tm_mday = d;
+    tm.tm_hour = h;
+    tm.tm_min = mi;
+    tm.tm_sec = s;
+    return timegm(&tm);
+}
+
+const std::string kLedger = "2004年的帐本.mdb";
+
+class Backups : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir.seedIndex(kLedger);
+        addCustomer("张三");
+    }
+    static void addCustomer(const std::string& name, const std::string& file = kLedger) {
+        sqlExec(file, "INSERT INTO \"1\" VALUES ('" + name + "', '', '', '', '')");
+    }
+    static std::vector<std::string> customers(const std::string& file) {
+        return sqlColumn(file, "SELECT \"姓名\" FROM \"1\" ORDER BY rowid");
+    }
+    static std::set<std::string> entries(const std::string& folder) {
+        std::set<std::string> out;
+        for (const auto& e : fs::directory_iterator(folder))
+            out.insert(e.path().filename().string());
+        return out;
+    }
+    tsltest::TempDir dir;
+};
+
+using Names = std::vector<std::string>;
+
+} // namespace
+
+// ---- taking snapshots ----
+
+TEST_F(Backups, SnapshotHoldsTheFileAsItWasAndOnlyChangesMakeAnother) {
+    const tsl::Snapshot first = tsl::takeSnapshot(kLedger, at(2026, 12, 8, 21, 35, 10));
+    EXPECT_EQ(first.path, "backups/" + kLedger + "/20261208-213510.mdb");
+    EXPECT_EQ(tsl::snapshotTimeText(first), "2026-12-08 21:35:10");
+    EXPECT_FALSE(tsl::changedSinceSnapshot(kLedger));
+    EXPECT_TRUE(tsl::backupChanged({kLedger}, at(2026, 12, 8, 22)).empty());
+    EXPECT_EQ(tsl::listSnapshots(kLedger).size(), 1u) << "an unchanged ledger needs no second snapshot";
+
+    addCustomer("李四");
+    EXPECT_TRUE(tsl::changedSinceSnapshot(kLedger));
+    EXPECT_TRUE(tsl::backupChanged({kLedger, "不存在.mdb"}, at(2026, 12, 8, 23)).empty());
+    const auto all = tsl::listSnapshots(kLedger);
+    ASSERT_EQ(all.size(), 2u);
+    EXPECT_EQ(customers(all[0].path), (Names{"张三"}));
+    EXPECT_EQ(customers(all[1].path), (Names{"张三", "李四"}));
+    EXPECT_FALSE(tsl::changedSinceSnapshot(kLedger));
+    EXPECT_FALSE(fs::exists("backups/不存在.mdb")) << "a missing file is skipped, not backed up";
+}
+
+TEST_F(Backups, SnapshotsInTheSameSecondKeepTheirOrder) {
+    const std::time_t t = at(2026, 1, 2, 3, 4, 5);
+    for (const char* name : {"a", "b", "c"}) {
+        addCustomer(name);
+        (void)tsl::takeSnapshot(kLedger, t);
+    }
+    // A clock set back: still newer than everything there.
+    addCustomer("d");
+    (void)tsl::takeSnapshot(kLedger, t - 3600);
+    const auto all = tsl::listSnapshots(kLedger);
+    ASSERT_EQ(all.size(), 4u);
+    EXPECT_EQ(all[0].name, "20260102-030405.mdb");
+    EXPECT_EQ(all[1].name, "20260102-030405-2.mdb");
+    EXPECT_EQ(all[2].name, "20260102-030405-3.mdb");
+    EXPECT_EQ(all[3].name, "20260102-030405-4.mdb");
+    EXPECT_EQ(customers(all[3].path).back(), "d");
+    EXPECT_FALSE(tsl::changedSinceSnapshot(kLedger));
+}
+
+TEST_F(Backups, FailureLeavesTheLedgerAloneAndNamesNeverLeaveTheirFolder) {
+    fs::create_directory("backups");
+    fs::permissions("backups", fs::perms::owner_read | fs::perms::owner_exec);
+    const bool readOnly = access("backups", W_OK) != 0; // not so for root
+    const auto failures = tsl::backupChanged({kLedger}, at(2026, 12, 8));
+    fs::permissions("backups", fs::perms::owner_all);
+    if (readOnly) {
+        ASSERT_EQ(failures.size(), 1u);
+        EXPECT_NE(failures[0].find(kLedger), std::string::npos);
+    }
+    EXPECT_EQ(customers(kLedger), (Names{"张三"}));
+    EXPECT_EQ(entries("."), (std::set<std::string>{kLedger, "backups"}));
+
+    for (const char* bad : {"../x.mdb", "a/b.mdb", ".", "..", ""})
+        EXPECT_THROW((void)tsl::snapshotFolder(bad), tsl::Error) << bad;
+}
+
+TEST_F(Backups, ListingIgnoresForeignFilesAndTidyRemovesCutShortCopies) {
+    (void)tsl::takeSnapshot(kLedger, at(2026, 3, 1));
+    const std::string folder = "backups/" + kLedger;
+    for (const char* n : {"notes.txt", "20260301-120000.mdb.bak", "2026031-120000.mdb",
+                          "20260301-120000-1.mdb", "20261301-120000.mdb"})
+        tsltest::writeFile(folder + "/" + n, "x");
+    tsltest::writeFile(folder + "/20260302-120000.mdb.tmp-AbC123", "half");
+    tsltest::writeFile(folder + "/restore.tmp-XyZ789", "half");
+    EXPECT_EQ(tsl::listSnapshots(kLedger).size(), 1u);
+
+    tsl::tidyBackups();
+    const auto left = entries(folder);
+    EXPECT_EQ(left.count("20260302-120000.mdb.tmp-AbC123"), 0u);
+    EXPECT_EQ(left.count("restore.tmp-XyZ789"), 0u);
+    EXPECT_EQ(left.size(), 6u) << "the snapshot and every foreign file stay";
+}
+
+// ---- the history ----
+
+namespace {
+
+std::vector<tsl::Snapshot> fakeHistory(const std::vector<std::time_t>& times) {
+    std::vector<tsl::Snapshot> out;
+    for (std::time_t t : times)
+        out.push_back({"", std::to_string(t), t, 0});
+    return out;
+}
+
+std::size_t keptAfterDailyWork(int days, int perDay) {
+    std::vector<tsl::Snapshot> kept;
+    std::time_t now = at(2026, 1, 1, 9);
+    for (int d = 0; d < days; ++d) {
+        for (int k = 0; k < perDay; ++k) {
+            now = at(2026, 1, 1, 9 + k) + std::time_t(d) * 86400;
+            kept.push_back({"", "", now, 0});
+            const auto drop = tsl::snapshotsToDrop(kept, now);
+            std::erase_if(kept, [&](const tsl::Snapshot& s) {
+                for (const auto& x : drop)
+                    if (x.time == s.time)
+                        return true;
+                return false;
+            });
+        }
+    }
+    return kept.size();
+}
+
+} // namespace
+
+TEST(History, KeepsTheNewestTheLastDaysAndTheLastMonths) {
+    const std::time_t now = at(2026, 12, 8, 18);
+    std::vector<std::time_t> times;
+    // Two a day over the last 40 days, one a month for two years before that.
+    for (int d = 0; d < 40; ++d)
+        for (int h : {10, 17})
+            times.push_back(at(2026, 12, 8, h) - std::time_t(d) * 86400);
+    for (int m = 1; m <= 24; ++m)
+        times.push_back(at(2024 + (m - 1) / 12, (m - 1) % 12 + 1, 15));
+    const auto all = fakeHistory(times);
+    const auto drop = tsl::snapshotsToDrop(all, now);
+    std::set<std::time_t> dropped;
+    for (const auto& s : drop)
+        dropped.insert(s.time);
+
+    // The newest ten (five days of two) always stay.
+    for (int d = 0; d < 5; ++d)
+        for (int h : {10, 17})
+            EXPECT_FALSE(dropped.count(at(2026, 12, 8, h) - std::time_t(d) * 86400)) << d << " " << h;
+    // Within thirty days the evening one of each day stays, the morning one goes.
+    for (int d = 5; d < 30; ++d) {
+        EXPECT_FALSE(dropped.count(at(2026, 12, 8, 17) - std::time_t(d) * 86400)) << d;
+        EXPECT_TRUE(dropped.count(at(2026, 12, 8, 10) - std::time_t(d) * 86400)) << d;
+    }
+    // Older: only the newest of each of the last twelve months (Jan..Dec 2026).
+    EXPECT_FALSE(dropped.count(at(2026, 1, 15))) << "newest of January 2026";
+    EXPECT_TRUE(dropped.count(at(2025, 12, 15))) << "thirteen months back";
+    EXPECT_TRUE(dropped.count(at(2024, 6, 15)));
+    EXPECT_FALSE(dropped.count(at(2026, 10, 31, 17))) << "newest of October";
+    EXPECT_TRUE(dropped.count(at(2026, 10, 31, 10)));
+    EXPECT_TRUE(dropped.count(at(2026, 11, 2, 17))) << "older than thirty days, not a month's newest";
+
+    // An empty or short history loses nothing.
+    EXPECT_TRUE(tsl::snapshotsToDrop(fakeHistory({at(2001, 1, 1), at(2002, 1, 1)}), now).empty());
+}
+
+TEST(History, AYearOfDailyWorkStaysBounded) {
+    EXPECT_EQ(keptAfterDailyWork(365, 1), 30u + 11u);
+    EXPECT_EQ(keptAfterDailyWork(365, 4), 10u + 27u + 11u);
+}
+
+TEST_F(Backups, PruningDeletesOnlySnapshotsTheHistoryDrops) {
+    for (int d = 1; d <= 12; ++d) {
+        addCustomer("c" + std::to_string(d));
+        (void)tsl::takeSnapshot(kLedger, at(2020, 1, d));
+    }
+    tsltest::writeFile("backups/" + kLedger + "/mine.txt", "keep");
+    tsl::pruneSnapshots(kLedger, at(2026, 1, 1));
+    const auto all = tsl::listSnapshots(kLedger);
+    ASSERT_EQ(all.size(), 10u);
+    EXPECT_EQ(all.front().name, "20200103-120000.mdb");
+    EXPECT_TRUE(fs::exists("backups/" + kLedger + "/mine.txt"));
+}
+
+// ---- restoring ----
+
+TEST_F(Backups, RestorePutsTheSnapshotInPlaceAndKeepsWhatItReplaced) {
+    const tsl::Snapshot old = tsl::takeSnapshot(kLedger, at(2026, 12, 1));
+    addCustomer("李四");
+    struct stat before;
+    ASSERT_EQ(stat(kLedger.c_str(), &before), 0);
+
+    const std::string kept = tsl::restoreSnapshot(kLedger, old, at(2026, 12, 2));
+    EXPECT_EQ(customers(kLedger), (Names{"张三"}));
+    ASSERT_FALSE(kept.empty());
+    EXPECT_EQ(customers(kept), (Names{"张三", "李四"})) << "the restore itself can be undone";
+    EXPECT_EQ(entries("."), (std::set<std::string>{kLedger, "backups"})) << "no temporary file left";
+    EXPECT_EQ(entries("backups/" + kLedger).size(), 2u);
+    EXPECT_FALSE(tsl::changedSinceSnapshot(kLedger)) << "the restored file is that snapshot's state";
+
+    // Undo the restore: what it replaces is held by the snapshot restored before.
+    const auto all = tsl::listSnapshots(kLedger);
+    const std::string again = tsl::restoreSnapshot(kLedger, all.back(), at(2026, 12, 3));
+    EXPECT_EQ(customers(kLedger), (Names{"张三", "李四"}));
+    EXPECT_EQ(again, old.path);
+    EXPECT_EQ(tsl::listSnapshots(kLedger).size(), 2u);
+}
+
+TEST_F(Backups, DamagedOrForeignSnapshotChangesNothing) {
+    tsl::Snapshot s = tsl::takeSnapshot(kLedger, at(2026, 12, 1));
+    addCustomer("李四");
+    {
+        // Garble the middle of the snapshot, where the tables' pages lie.
+        std::string bytes = tsltest::readFile(s.path);
+        for (std::size_t i = 1024; i < bytes.size(); i += 7)
+            bytes[i] = char(0x5a);
+        tsltest::writeFile(s.path, bytes);
+    }
+    EXPECT_THROW((void)tsl::restoreSnapshot(kLedger, s, at(2026, 12, 2)), tsl::Error);
+    EXPECT_EQ(customers(kLedger), (Names{"张三", "李四"}));
+
+    dir.seedIndex("other.mdb");
+    tsl::Snapshot foreign = tsl::takeSnapshot("other.mdb", at(2026, 12, 3));
+    EXPECT_THROW((void)tsl::restoreSnapshot(kLedger, foreign, at(2026, 12, 4)), tsl::Error);
+    EXPECT_EQ(customers(kLedger), (Names{"张三", "李四"}));
+    EXPECT_EQ(tsl::listSnapshots(kLedger).size(), 1u);
+
+    std::set<std::string> left = entries("backups/" + kLedger);
+    for (const auto& n : left)
+        EXPECT_EQ(n.find(".tmp-"), std::string::npos) << n;
+}
+
+TEST_F(Backups, RestoreBringsBackADeletedFileAndPlaysBackACrashedWrite) {
+    const tsl::Snapshot s = tsl::takeSnapshot(kLedger, at(2026, 12, 1));
+    ASSERT_EQ(unlink(kLedger.c_str()), 0);
+    EXPECT_EQ(tsl::restoreSnapshot(kLedger, s, at(2026, 12, 2)), "");
+    EXPECT_EQ(customers(kLedger), (Names{"张三"}));
+
+    // A writer killed in the middle of a big transaction leaves a hot journal;
+    // it must be played back into the old file, never into the restored one.
+    addCustomer("李四");
+    pid_t child = fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+        sqlite3* db = nullptr;
+        sqlite3_open_v2(kLedger.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+        sqlite3_exec(db,
+                     "PRAGMA cache_size=1; BEGIN;"
+                     "WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM c WHERE i<5000)"
+                     " INSERT INTO \"1\" SELECT hex(randomblob(100)),'','','','' FROM c;",
+                     nullptr, nullptr, nullptr);
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(fs::exists(kLedger + "-journal"));
+
+    const std::string kept = tsl::restoreSnapshot(kLedger, tsl::listSnapshots(kLedger).front(), at(2026, 12, 3));
+    EXPECT_FALSE(fs::exists(kLedger + "-journal"));
+    EXPECT_EQ(customers(kLedger), (Names{"张三"}));
+    EXPECT_EQ(customers(kept), (Names{"张三", "李四"}));
+    EXPECT_EQ(sqlColumn(kLedger, "PRAGMA integrity_check"), Names{"ok"});
+}
+
+// ---- a copy of everything elsewhere ----
+
+TEST_F(Backups, BackupAllWritesACompleteNewFolderAndNeverOverwrites) {
+    dir.seedIndex("tsl.mdb");
+    dir.seedIndex("b.mdb");
+    addCustomer("b1", "b.mdb");
+    fs::create_directory("stick");
+    const std::time_t t = at(2026, 12, 8, 21, 0, 0);
+    std::vector<std::string> skipped;
+    const std::string first = tsl::backupAllTo("stick", "tsl.mdb", {kLedger, "b.mdb", "gone.mdb"}, t, &skipped);
+    EXPECT_EQ(first, "stick/tessolan-备份-20261208-210000");
+    EXPECT_EQ(entries(first), (std::set<std::string>{"run.dll", kLedger, "b.mdb"}));
+    EXPECT_EQ(customers(first + "/b.mdb"), (Names{"b1"}));
+    EXPECT_EQ(skipped, (Names{"gone.mdb"}));
+
+    addCustomer("b2", "b.mdb");
+    const std::string second = tsl::backupAllTo("stick", "tsl.mdb", {kLedger, "b.mdb"}, t);
+    EXPECT_EQ(second, first + "-2");
+    EXPECT_EQ(customers(first + "/b.mdb"), (Names{"b1"})) << "the first copy is not overwritten";
+    EXPECT_EQ(customers(second + "/b.mdb"), (Names{"b1", "b2"}));
+    EXPECT_EQ(entries("stick").size(), 2u);
+
+    EXPECT_THROW((void)tsl::backupAllTo("nowhere", "tsl.mdb", {kLedger}, t), tsl::Error);
+    // A source that cannot be copied leaves no half folder behind.
+    tsltest::writeFile("bad.mdb", "this is no database at all, just text that is long enough....");
+    EXPECT_THROW((void)tsl::backupAllTo("stick", "tsl.mdb", {kLedger, "bad.mdb"}, t), tsl::Error);
+    EXPECT_EQ(entries("stick").size(), 2u);
+}
+
+TEST_F(Backups, RowCountsOfASnapshot) {
+    sqlExec(kLedger, "INSERT INTO \"2\" VALUES ('(1)2004-5-12','a','b','1','c','d','5');"
+                     "INSERT INTO \"4\" VALUES ('(1)2004-5-12','w','k','1','5');"
+                     "INSERT INTO \"4\" VALUES ('(2)2004-5-12','w','k','1','5');");
+    const tsl::Snapshot s = tsl::takeSnapshot(kLedger, at(2026, 12, 1));
+    EXPECT_EQ(tsl::snapshotRowCounts(s.path), (std::vector<long long>{1, 1, 0, 2}));
+    tsltest::writeFile("junk.mdb", "junk");
+    EXPECT_TRUE(tsl::snapshotRowCounts("junk.mdb").empty());
+}
