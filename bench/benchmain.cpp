@@ -9,12 +9,14 @@
 
 namespace tslbench {
 bool storageMemoryProbe();
+bool realProgramProbe();
 void registerStorage(int rows);
 void registerWorkspace(int rows);
 void registerDialogs(int rows);
 void registerExport(int rows);
 bool exportMemoryProbe();
 void registerBackup(int rows);
+void registerReal(int rows);
 } // namespace tslbench
 
 namespace {
@@ -45,7 +47,7 @@ public:
 
 int main(int argc, char** argv) {
     // A fresh copy of this program asked only for the memory of opening a book.
-    if (tslbench::storageMemoryProbe() || tslbench::exportMemoryProbe())
+    if (tslbench::storageMemoryProbe() || tslbench::exportMemoryProbe() || tslbench::realProgramProbe())
         return 0;
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
@@ -56,6 +58,7 @@ int main(int argc, char** argv) {
         tslbench::registerDialogs(rows);
         tslbench::registerExport(rows);
         tslbench::registerBackup(rows);
+        tslbench::registerReal(rows);
     }
     Progress progress;
     benchmark::RunSpecifiedBenchmarks(&progress);

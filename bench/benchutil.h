@@ -56,14 +56,25 @@ enum class Op {
     Count
 };
 
+// CPU seconds of this process so far (every thread, user and system).
+[[nodiscard]] double cpuSeconds();
+
+// CPU time of the last timed() call: on a machine shared with other work the
+// wall time measures the load as much as the code, the CPU time much less.
+inline double gLastCpuSeconds = 0;
+
 template <class F>
 double timed(F&& f) {
+    const double c0 = cpuSeconds();
     const auto t0 = std::chrono::steady_clock::now();
     f();
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    gLastCpuSeconds = cpuSeconds() - c0;
+    return wall;
 }
 
-// Sets the iteration's time and keeps it (in ms) for the table.
+// Sets the iteration's time and keeps it (in ms) for the table, with the CPU
+// time of the timed() call that measured it.
 void record(benchmark::State& state, Op op, int rows, bool program, double seconds);
 
 // Registers a benchmark timed by hand in milliseconds; an exception skips it with its message.
@@ -74,6 +85,12 @@ benchmark::internal::Benchmark* add(const std::string& name, std::function<void(
 using SizedFn = void (*)(benchmark::State&, int);
 void addPair(const std::string& group, const char* name, const char* programTag, SizedFn program, SizedFn raw,
              int rows, int iterations = 0);
+
+// Median of some times; 0 for none.
+[[nodiscard]] double median(std::vector<double> v);
+
+// This program's own path, to run a fresh copy of it for a probe.
+[[nodiscard]] std::string selfPath();
 
 // Something to print under the table (peak memory and the like).
 void addNote(std::function<void()> note);

@@ -15,6 +15,7 @@
 #include "scan.h"
 #include "schema.h"
 #include "stamp.h"
+#include "waitcursor.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -276,8 +277,32 @@ QString TForm1::viewNumber() const { return QString::fromStdString(table1.tableN
 
 QString TForm1::statusSummary() const { return barPanel->text(); }
 
+// The amounts of the status summary are read in the same pass as the rows.
 void TForm1::openBook(const char* view) {
-    guarded(r_.prompter, [this, view] { tsl::reopen(table1, view); });
+    guarded(r_.prompter, [this, view] {
+        WaitCursor wait;
+        openTotal_ = OpenTotal{};
+        const int at = tsl::amountPosition(tsl::strToInt(view));
+        if (at >= 0) {
+            openTotal_.armed = true;
+            table1.setOpenPass(at, [this](int, std::string_view text) {
+                if (!openTotal_.converted)
+                    return;
+                if (const auto v = tsl::tryStrToInt(text))
+                    openTotal_.sum += *v;
+                else
+                    openTotal_.converted = false;
+            });
+        }
+        struct Disarm {
+            TForm1& f;
+            ~Disarm() {
+                f.table1.setOpenPass(-1, nullptr);
+                f.openTotal_.armed = false;
+            }
+        } disarm{*this};
+        tsl::reopen(table1, view);
+    });
 }
 
 void TForm1::SpeedButton1Click() { openBook("1"); }
@@ -325,7 +350,10 @@ void TForm1::table1AfterOpen() {
         // Summed in 64 bits: a book's total never wraps, whatever its size.
         const int at = tsl::amountPosition(view);
         std::int64_t sum = 0;
-        {
+        if (openTotal_.armed && openTotal_.converted && at < table1.fieldCount()) {
+            sum = openTotal_.sum; // read while opening; the cursor is on the first row already
+        } else {
+            // A value that does not convert: the walk stops on its row with its message.
             CursorModel::Hold hold(*data1); // the grid catches up once, on the row where we stop
             table1.first();
             for (int i = 0, n = table1.recordCount(); i < n; ++i) {
@@ -353,13 +381,15 @@ void TForm1::refreshStatus() noexcept {
         const int count = table1.recordCount();
         std::int64_t sum = 0;
         if (view != 1) {
-            const int at = tsl::amountPosition(view);
-            for (int i = 0; i < count; ++i) {
-                const auto amount = tsl::tryStrToInt(table1.rowText(i, at));
-                if (!amount)
-                    return;
-                sum += *amount;
-            }
+            bool converted = true;
+            table1.scanField(tsl::amountPosition(view), [&](int, std::string_view text) {
+                const auto amount = tsl::tryStrToInt(text);
+                converted = amount.has_value();
+                sum += amount.value_or(0);
+                return converted;
+            });
+            if (!converted)
+                return;
         }
         barPanel->setText(summaryText(view, count, sum));
     } catch (...) {
@@ -497,23 +527,22 @@ void TForm1::btnjzClick() {
         const std::string kept = j.keptName().toStdString();
         for (int p = 0; p < fields; ++p)
             g.setCell(p, 0, QString::fromStdString(table1.fieldName(p)));
-        table1.first();
         grid1->setEnabled(false);
 
         std::int64_t total = 0; // 64 bits: a large account never wraps
         {
+            WaitCursor wait;
             CursorModel::Hold hold(*data1);
             StringGrid::Batch batch(g);
-            for (int i = 0, n = table1.recordCount(); i < n; ++i) {
-                if (table1.fieldText(tsl::pos::settleName) == kept) {
-                    total += tsl::strToInt(table1.fieldText(fields - 1));
-                    const int r = g.rowCount() - 1;
-                    for (int p = 0; p < fields; ++p)
-                        g.setCell(p, r, QString::fromStdString(table1.fieldText(p)));
-                    g.setRowCount(g.rowCount() + 1);
-                }
-                table1.next();
-            }
+            // The engine picks the rows; a bad amount stops on its row, the earlier ones listed.
+            table1.forEachMatch(tsl::pos::settleName, kept, [&] {
+                total += tsl::strToInt(table1.fieldText(fields - 1));
+                const int r = g.rowCount() - 1;
+                for (int p = 0; p < fields; ++p)
+                    g.setCell(p, r, QString::fromStdString(table1.fieldText(p)));
+                g.setRowCount(g.rowCount() + 1);
+                return true;
+            });
         }
         grid1->setEnabled(true);
 
@@ -529,38 +558,65 @@ void TForm1::btnjzClick() {
     });
 }
 
-// Overall report: counts and totals of the four books, read through table2 only.
+// Overall report: counts and totals of the four books. The engine counts and
+// sums each book in one pass, without a list of its rows; only a book it cannot
+// read, or an amount that does not convert, is walked through table2, which
+// stops on the failing row with its message.
 void TForm1::SpeedButton5Click() {
     guarded(r_.prompter, [this] {
-        auto totalOfBook = [this]() -> std::int64_t {
+        struct Book {
+            std::int64_t rows = 0;
             std::int64_t total = 0; // 64 bits: totals and the income never wrap
+        };
+        auto countOf = [this](std::string_view table) -> std::int64_t {
+            try {
+                return tsl::rowCount(ado1, table);
+            } catch (const tsl::Error&) {
+            }
+            tsl::reopen(table2, table);
+            return table2.recordCount();
+        };
+        auto bookOf = [this](std::string_view table) -> Book {
+            try {
+                const tsl::TableTotal t = tsl::totalOfLastField(ado1, table);
+                if (t.converted)
+                    return {t.rows, t.sum};
+            } catch (const tsl::Error&) {
+            }
+            tsl::reopen(table2, table);
+            Book b{table2.recordCount(), 0};
             table2.first();
             const int last = table2.fieldCount() - 1;
-            for (int i = 0, n = table2.recordCount(); i < n; ++i) {
-                total += tsl::strToInt(table2.fieldText(last));
+            for (std::int64_t i = 0; i < b.rows; ++i) {
+                b.total += tsl::strToInt(table2.fieldText(last));
                 table2.next();
             }
-            return total;
+            return b;
         };
         const QString gap = QStringLiteral("\n\n");
 
-        tsl::reopen(table2, tsl::table::customers);
+        std::int64_t customers = 0;
+        Book shipments, purchases, deliveries;
+        {
+            WaitCursor wait;
+            customers = countOf(tsl::table::customers);
+            shipments = bookOf(tsl::table::shipments);
+            purchases = bookOf(tsl::table::purchases);
+            deliveries = bookOf(tsl::table::deliveries);
+        }
         QString text = QString(9, QLatin1Char(' ')) + QStringLiteral("总体报表");
-        text += gap + QStringLiteral("现在总有客户:") + num(table2.recordCount()) + QStringLiteral("个");
+        text += gap + QStringLiteral("现在总有客户:") + num(customers) + QStringLiteral("个");
 
-        tsl::reopen(table2, tsl::table::shipments);
-        text += gap + QStringLiteral("现在总共发货次数为:") + num(table2.recordCount()) + QStringLiteral("次");
-        const std::int64_t shipped = totalOfBook();
+        text += gap + QStringLiteral("现在总共发货次数为:") + num(shipments.rows) + QStringLiteral("次");
+        const std::int64_t shipped = shipments.total;
         text += gap + QStringLiteral("发货总收为:") + num(shipped) + QStringLiteral("元");
 
-        tsl::reopen(table2, tsl::table::purchases);
-        text += gap + QStringLiteral("现在总共进货次数为:") + num(table2.recordCount()) + QStringLiteral("次");
-        const std::int64_t bought = totalOfBook();
+        text += gap + QStringLiteral("现在总共进货次数为:") + num(purchases.rows) + QStringLiteral("次");
+        const std::int64_t bought = purchases.total;
         text += gap + QStringLiteral("进货总付出:") + num(bought) + QStringLiteral("元");
 
-        tsl::reopen(table2, tsl::table::deliveries);
-        text += gap + QStringLiteral("现在职工总共交货次数为:") + num(table2.recordCount()) + QStringLiteral("次");
-        const std::int64_t owed = totalOfBook();
+        text += gap + QStringLiteral("现在职工总共交货次数为:") + num(deliveries.rows) + QStringLiteral("次");
+        const std::int64_t owed = deliveries.total;
         text += gap + QStringLiteral("应付职工的钱为:") + num(owed) + QStringLiteral("元");
 
         const std::int64_t income = shipped - bought - owed;

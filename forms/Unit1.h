@@ -5,6 +5,8 @@
 
 #include <QMainWindow>
 
+#include <cstdint>
+
 class ColumnSizer;
 class CursorModel;
 enum class ExportKind;
@@ -156,4 +158,10 @@ private:
     Roster& r_;
     QWidget* client_ = nullptr;
     ColumnSizer* sizer_ = nullptr; // sizes grid1's columns when a book opens
+    // The status summary's total, summed while openBook loads the book's rows.
+    struct OpenTotal {
+        bool armed = false;
+        bool converted = true;
+        std::int64_t sum = 0;
+    } openTotal_;
 };

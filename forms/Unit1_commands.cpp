@@ -200,7 +200,8 @@ void TForm1::btndelClick() {
             for (int k = 1; k <= n; ++k) {
                 const std::string s = table1.fieldText(tsl::pos::stamp);
                 const auto p = s.find(')');
-                if (p != std::string::npos) {
+                // Rows before the deleted one mostly keep their number: nothing to write.
+                if (p != std::string::npos && s.compare(0, p + 1, "(" + std::to_string(k) + ")") != 0) {
                     table1.edit();
                     table1.setField(tsl::field::stamp, "(" + std::to_string(k) + s.substr(p));
                     table1.post();

@@ -50,6 +50,11 @@ struct StmtReset {
     }
 };
 
+struct StmtFinalize {
+    sqlite3_stmt* st;
+    ~StmtFinalize() { sqlite3_finalize(st); }
+};
+
 } // namespace
 
 Cursor::Cursor(Connection& conn) : conn_(conn) { conn_.attach(this); }
@@ -96,26 +101,24 @@ void Cursor::open() {
         fields_.emplace_back(sqlite3_column_name(head, i));
     sqlite3_finalize(head);
 
-    std::string fieldList, marks, assigns;
+    fieldList_.clear();
+    std::string marks;
     for (std::size_t i = 0; i < fields_.size(); ++i) {
         if (i) {
-            fieldList += ", ";
+            fieldList_ += ", ";
             marks += ", ";
-            assigns += ", ";
         }
-        fieldList += quoteIdent(fields_[i]);
+        fieldList_ += quoteIdent(fields_[i]);
         marks += "?";
-        assigns += quoteIdent(fields_[i]) + " = ?";
     }
 
     try {
-        loadRowids();
+        loadRowids(true);
         selField_.assign(fields_.size(), nullptr);
         pointBlock_.assign(fields_.size(), -1);
         pointReads_.assign(fields_.size(), 0);
         delStmt_ = prepare("DELETE FROM " + quotedTable_ + " WHERE rowid = ?");
-        insStmt_ = prepare("INSERT INTO " + quotedTable_ + " (" + fieldList + ") VALUES (" + marks + ")");
-        updStmt_ = prepare("UPDATE " + quotedTable_ + " SET " + assigns + " WHERE rowid = ?");
+        insStmt_ = prepare("INSERT INTO " + quotedTable_ + " (" + fieldList_ + ") VALUES (" + marks + ")");
     } catch (...) {
         finalizeStatements();
         rowids_.clear();
@@ -124,7 +127,12 @@ void Cursor::open() {
 
     cache_.assign(fields_.size(), FieldCache{});
     seenChanges_ = sqlite3_total_changes64(conn_.handle());
+    startAtFirst();
+}
+
+void Cursor::startAtFirst() {
     buf_.clear();
+    set_.clear();
     bufTouched_ = false;
     state_ = State::Browse;
     cur_ = rowids_.empty() ? -1 : 0;
@@ -135,15 +143,68 @@ void Cursor::open() {
         afterOpen();
 }
 
-void Cursor::loadRowids() {
-    rowids_.clear();
-    sqlite3_stmt* ids = prepare("SELECT rowid FROM " + quotedTable_ + " ORDER BY rowid");
-    int rc;
-    while ((rc = sqlite3_step(ids)) == SQLITE_ROW)
-        rowids_.push_back(sqlite3_column_int64(ids, 0));
-    sqlite3_finalize(ids);
-    if (rc != SQLITE_DONE)
+void Cursor::setOpenPass(int pos, std::function<void(int, std::string_view)> each) {
+    openPassPos_ = each ? pos : -1;
+    openPass_ = openPassPos_ >= 0 ? std::move(each) : nullptr;
+}
+
+std::pair<long long, long long> Cursor::fileVersion() const {
+    if (!versionStmt_)
+        versionStmt_ = prepare("SELECT (SELECT data_version FROM pragma_data_version), "
+                               "(SELECT schema_version FROM pragma_schema_version)");
+    StmtReset guard{versionStmt_};
+    if (sqlite3_step(versionStmt_) != SQLITE_ROW)
         throw Error(sqlite3_errmsg(conn_.handle()));
+    return {sqlite3_column_int64(versionStmt_, 0), sqlite3_column_int64(versionStmt_, 1)};
+}
+
+void Cursor::loadRowids(bool withPass) {
+    rowids_.clear();
+    sqlite3* db = conn_.handle();
+    // Taken before reading: a write in between costs at most a needless reload.
+    loadedVersion_ = fileVersion();
+    loadedChanges_ = sqlite3_total_changes64(db);
+
+    // Rowids are mostly dense: one allocation of the right size spares the
+    // doubling's copies and its peak of a list and a half.
+    {
+        // Two subqueries: min and max together in one would scan the whole table.
+        sqlite3_stmt* span = prepare("SELECT (SELECT min(rowid) FROM " + quotedTable_ + "), (SELECT max(rowid) FROM " +
+                                     quotedTable_ + ")");
+        StmtFinalize done{span};
+        if (sqlite3_step(span) == SQLITE_ROW && sqlite3_column_type(span, 0) != SQLITE_NULL) {
+            const auto lo = sqlite3_column_int64(span, 0), hi = sqlite3_column_int64(span, 1);
+            if (hi >= lo && hi - lo < (std::int64_t(1) << 24))
+                rowids_.reserve(std::size_t(hi - lo + 1));
+        }
+    }
+
+    const bool pass = withPass && openPass_ && openPassPos_ < int(fields_.size());
+    std::string sql = "SELECT rowid";
+    if (pass)
+        sql += ", " + quoteIdent(fields_[std::size_t(openPassPos_)]);
+    sqlite3_stmt* ids = prepare(sql + " FROM " + quotedTable_ + " ORDER BY rowid");
+    StmtFinalize done{ids};
+    int rc;
+    while ((rc = sqlite3_step(ids)) == SQLITE_ROW) {
+        rowids_.push_back(sqlite3_column_int64(ids, 0));
+        if (pass) {
+            auto* t = reinterpret_cast<const char*>(sqlite3_column_text(ids, 1));
+            openPass_(int(rowids_.size()) - 1,
+                      t ? std::string_view(t, std::size_t(sqlite3_column_bytes(ids, 1))) : std::string_view());
+        }
+    }
+    if (rc != SQLITE_DONE)
+        throw Error(sqlite3_errmsg(db));
+}
+
+bool Cursor::restart() {
+    if (!isOpen() || openPass_)
+        return false;
+    if (sqlite3_total_changes64(conn_.handle()) != loadedChanges_ || fileVersion() != loadedVersion_)
+        return false;
+    startAtFirst();
+    return true;
 }
 
 // A rollback undoes writes that total_changes still counts as done, so the rows
@@ -153,7 +214,7 @@ void Cursor::reloadAfterRollback() noexcept {
         return;
     cancel();
     try {
-        loadRowids();
+        loadRowids(false);
     } catch (...) {
         close();
         return;
@@ -170,13 +231,17 @@ void Cursor::reloadAfterRollback() noexcept {
 }
 
 void Cursor::finalizeStatements() noexcept {
-    for (sqlite3_stmt** st : {&delStmt_, &insStmt_, &updStmt_, &selRow_}) {
+    for (sqlite3_stmt** st : {&delStmt_, &insStmt_, &selRow_, &findStmt_, &versionStmt_}) {
         sqlite3_finalize(*st);
         *st = nullptr;
     }
     for (sqlite3_stmt* st : selField_)
         sqlite3_finalize(st);
     selField_.clear();
+    for (auto& u : updStmts_)
+        sqlite3_finalize(u.second);
+    updStmts_.clear();
+    findPos_ = -1;
 }
 
 void Cursor::close() noexcept {
@@ -189,6 +254,7 @@ void Cursor::close() noexcept {
     cache_.clear();
     rowCache_.row = -1;
     buf_.clear();
+    set_.clear();
     fields_.clear();
     cur_ = -1;
     eof_ = false;
@@ -285,8 +351,12 @@ int Cursor::fieldIndex(std::string_view name) const {
 
 std::string Cursor::fieldText(int pos) const {
     (void)fieldName(pos); // bounds and open check
-    if (pending())
-        return buf_[std::size_t(pos)].value_or(std::string());
+    if (pending()) {
+        const auto i = std::size_t(pos);
+        if (state_ == State::Edit && !set_[i])
+            return value(cur_, pos);
+        return buf_[i].value_or(std::string());
+    }
     if (cur_ < 0)
         return {};
     return value(cur_, pos);
@@ -309,6 +379,91 @@ std::string Cursor::rowText(int row, int pos) const {
     if (row < 0 || row >= int(rowids_.size()))
         return {};
     return value(row, pos);
+}
+
+int Cursor::positionOf(std::int64_t rowid, int from) const {
+    auto it = std::lower_bound(rowids_.begin() + from, rowids_.end(), rowid);
+    return it != rowids_.end() && *it == rowid ? int(it - rowids_.begin()) : -1;
+}
+
+bool Cursor::forEachMatch(int pos, std::string_view text, const std::function<bool()>& visit) {
+    (void)fieldName(pos);
+    first();
+    const int n = int(rowids_.size());
+    // A NULL, and a row gone since the rowids were read, read as "" but are never
+    // equal in SQL: for "" only a walk gives the same rows.
+    if (text.empty()) {
+        for (int i = 0; i < n; ++i) {
+            if (fieldText(pos).empty() && !visit())
+                return true;
+            next();
+        }
+        return false;
+    }
+    if (!findStmt_ || findPos_ != pos) {
+        sqlite3_finalize(findStmt_);
+        findStmt_ = nullptr;
+        // As text and in binary order whatever the column declares, as fieldText compares.
+        findStmt_ = prepare("SELECT rowid, " + fieldList_ + " FROM " + quotedTable_ + " WHERE CAST(" +
+                            quoteIdent(fields_[std::size_t(pos)]) +
+                            " AS TEXT) COLLATE BINARY = ?1 ORDER BY rowid");
+        findPos_ = pos;
+    }
+    sqlite3_stmt* st = findStmt_;
+    StmtReset guard{st};
+    sqlite3_bind_text(st, 1, text.data(), int(text.size()), SQLITE_STATIC);
+    int from = 0;
+    int rc;
+    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+        const int row = positionOf(sqlite3_column_int64(st, 0), from);
+        if (row < 0)
+            continue; // added since this cursor read its rows: a walk would not see it either
+        from = row + 1;
+        dropCacheIfStale();
+        rowCache_.row = -1;
+        rowCache_.values.resize(fields_.size());
+        for (std::size_t f = 0; f < fields_.size(); ++f)
+            rowCache_.values[f] = columnText(st, int(f) + 1);
+        rowCache_.row = row;
+        eof_ = false;
+        if (row != cur_)
+            setCurrent(row);
+        if (!visit())
+            return true;
+    }
+    if (rc != SQLITE_DONE)
+        throw Error(sqlite3_errmsg(conn_.handle()));
+    eof_ = true;
+    if (n > 0 && cur_ != n - 1)
+        setCurrent(n - 1);
+    return false;
+}
+
+void Cursor::scanField(int pos, const std::function<bool(int, std::string_view)>& each) const {
+    (void)fieldName(pos);
+    sqlite3_stmt* st = prepare("SELECT rowid, " + quoteIdent(fields_[std::size_t(pos)]) + " FROM " + quotedTable_ +
+                               " ORDER BY rowid");
+    StmtFinalize done{st};
+    const int n = int(rowids_.size());
+    int row = 0;
+    int rc = SQLITE_DONE;
+    while (row < n && (rc = sqlite3_step(st)) == SQLITE_ROW) {
+        const std::int64_t id = sqlite3_column_int64(st, 0);
+        for (; row < n && rowids_[std::size_t(row)] < id; ++row)
+            if (!each(row, {}))
+                return;
+        if (row < n && rowids_[std::size_t(row)] == id) {
+            auto* t = reinterpret_cast<const char*>(sqlite3_column_text(st, 1));
+            if (!each(row, t ? std::string_view(t, std::size_t(sqlite3_column_bytes(st, 1))) : std::string_view()))
+                return;
+            ++row;
+        }
+    }
+    if (rc != SQLITE_DONE && rc != SQLITE_ROW)
+        throw Error(sqlite3_errmsg(conn_.handle()));
+    for (; row < n; ++row)
+        if (!each(row, {}))
+            return;
 }
 
 void Cursor::clearCache() const noexcept {
@@ -435,6 +590,7 @@ void Cursor::setField(std::string_view name, std::string_view text) {
     if (!pending())
         throw Error("表\"" + table_ + "\"不在编辑状态");
     buf_[std::size_t(i)] = std::string(text);
+    set_[std::size_t(i)] = 1;
     bufTouched_ = true;
 }
 
@@ -446,11 +602,8 @@ void Cursor::edit() {
         append();
         return;
     }
-    std::vector<std::optional<std::string>> vals;
-    vals.reserve(fields_.size());
-    for (int f = 0; f < int(fields_.size()); ++f)
-        vals.emplace_back(value(cur_, f));
-    buf_ = std::move(vals);
+    buf_.assign(fields_.size(), std::nullopt);
+    set_.assign(fields_.size(), 0);
     bufTouched_ = false;
     state_ = State::Edit;
 }
@@ -459,6 +612,7 @@ void Cursor::append() {
     requireOpen();
     finishPending();
     buf_.assign(fields_.size(), std::nullopt);
+    set_.assign(fields_.size(), 0);
     bufTouched_ = false;
     state_ = State::Insert;
 }
@@ -467,8 +621,25 @@ void Cursor::cancel() noexcept {
     if (!pending())
         return;
     buf_.clear();
+    set_.clear();
     bufTouched_ = false;
     state_ = State::Browse;
+}
+
+sqlite3_stmt* Cursor::updateFor(const std::vector<char>& fields) {
+    std::string key;
+    for (char f : fields)
+        key += f ? '1' : '0';
+    for (const auto& [k, st] : updStmts_)
+        if (k == key)
+            return st;
+    std::string assigns;
+    for (std::size_t i = 0; i < fields.size(); ++i)
+        if (fields[i])
+            assigns += (assigns.empty() ? "" : ", ") + quoteIdent(fields_[i]) + " = ?";
+    sqlite3_stmt* st = prepare("UPDATE " + quotedTable_ + " SET " + assigns + " WHERE rowid = ?");
+    updStmts_.emplace_back(std::move(key), st);
+    return st;
 }
 
 // Own writes keep the cache valid; only a change made elsewhere on the
@@ -479,18 +650,31 @@ void Cursor::post() {
         throw Error("表\"" + table_ + "\"没有要保存的记录");
     sqlite3* db = conn_.handle();
     const bool cacheFresh = sqlite3_total_changes64(db) == seenChanges_;
+    const bool inserted = state_ == State::Insert;
+    // An edit writes only the fields it set; an explicit post of an edit that set
+    // none writes the row back whole, as it reads.
+    if (!inserted && std::find(set_.begin(), set_.end(), 1) == set_.end()) {
+        for (std::size_t f = 0; f < fields_.size(); ++f)
+            buf_[f] = value(cur_, int(f));
+        set_.assign(fields_.size(), 1);
+    }
+    auto written = [&](std::size_t f) { return inserted || set_[f]; };
 
-    sqlite3_stmt* st = state_ == State::Insert ? insStmt_ : updStmt_;
+    sqlite3_stmt* st = inserted ? insStmt_ : updateFor(set_);
+    const long long before = sqlite3_total_changes64(db);
     {
         StmtReset guard{st};
+        int k = 0;
         for (std::size_t i = 0; i < buf_.size(); ++i) {
+            if (!written(i))
+                continue;
             if (buf_[i])
-                sqlite3_bind_text(st, int(i) + 1, buf_[i]->data(), int(buf_[i]->size()), SQLITE_STATIC);
+                sqlite3_bind_text(st, ++k, buf_[i]->data(), int(buf_[i]->size()), SQLITE_STATIC);
             else
-                sqlite3_bind_null(st, int(i) + 1);
+                sqlite3_bind_null(st, ++k);
         }
-        if (state_ == State::Edit)
-            sqlite3_bind_int64(st, int(buf_.size()) + 1, rowids_[std::size_t(cur_)]);
+        if (!inserted)
+            sqlite3_bind_int64(st, k + 1, rowids_[std::size_t(cur_)]);
         if (sqlite3_step(st) != SQLITE_DONE)
             throw Error(sqlite3_errmsg(db));
         // The row is gone from the file (someone else removed it): nothing was saved.
@@ -501,9 +685,10 @@ void Cursor::post() {
     if (!cacheFresh)
         clearCache();
     seenChanges_ = sqlite3_total_changes64(db);
+    if (loadedChanges_ == before) // our own write: the rowids below stay in step with the file
+        loadedChanges_ = seenChanges_;
     rowCache_.row = -1;
 
-    const bool inserted = state_ == State::Insert;
     if (inserted)
         rowids_.push_back(sqlite3_last_insert_rowid(db));
     const int row = inserted ? int(rowids_.size()) - 1 : cur_;
@@ -511,6 +696,8 @@ void Cursor::post() {
     const auto offset = std::size_t(row - block * kBlockRows);
     // The pending values go into the cached blocks; buf_ is cleared below anyway.
     for (std::size_t f = 0; f < cache_.size(); ++f) {
+        if (!written(f))
+            continue;
         auto& blocks = cache_[f].blocks;
         for (auto& b : blocks) {
             if (b.index != block)
@@ -527,6 +714,7 @@ void Cursor::post() {
     }
 
     buf_.clear();
+    set_.clear();
     bufTouched_ = false;
     state_ = State::Browse;
     eof_ = false;
@@ -549,6 +737,7 @@ void Cursor::remove() {
         throw Error("表\"" + table_ + "\"中没有记录可删除");
     sqlite3* db = conn_.handle();
     const bool cacheFresh = sqlite3_total_changes64(db) == seenChanges_;
+    const long long before = sqlite3_total_changes64(db);
     {
         StmtReset guard{delStmt_};
         sqlite3_bind_int64(delStmt_, 1, rowids_[std::size_t(cur_)]);
@@ -568,6 +757,8 @@ void Cursor::remove() {
         clearCache();
     }
     seenChanges_ = sqlite3_total_changes64(db);
+    if (loadedChanges_ == before)
+        loadedChanges_ = seenChanges_;
     for (auto* o : observers_)
         o->rowRemoved(row);
     const int n = int(rowids_.size());

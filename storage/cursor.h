@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 struct sqlite3_stmt;
@@ -73,6 +74,29 @@ public:
 
     // The rowid of a stored row (0-based position); -1 when there is no such row.
     [[nodiscard]] std::int64_t rowidAt(int row) const;
+    // Moves to each stored row whose field at `pos` holds exactly `text` (byte for
+    // byte), in stored order, and calls `visit` there until it returns false. The
+    // rows are those a walk from first() comparing fieldText(pos) would stop at, but
+    // the engine finds them. Run to its end it leaves the cursor where such a walk
+    // ends: on the last row with eof set. True when `visit` stopped it.
+    bool forEachMatch(int pos, std::string_view text, const std::function<bool()>& visit);
+
+    // Hands every stored row's text of the field at `pos` to `each`, in stored
+    // order, as rowText would give it (a row gone from the file: ""), read in one
+    // pass of the engine; stops when `each` returns false. Does not move.
+    void scanField(int pos, const std::function<bool(int row, std::string_view text)>& each) const;
+
+    // While open() loads the rowids it also hands every row's text of the field at
+    // `pos` (as fieldText would give it) to `each`, so a caller that sums a column
+    // at open needs no second pass. Stays set until set again; pos -1, or a field
+    // the table lacks, reads nothing more.
+    void setOpenPass(int pos, std::function<void(int row, std::string_view text)> each);
+
+    // Back to the state open() leaves (first row, nothing pending, observers and
+    // afterOpen told) without reading the rows again, when nothing in the file has
+    // changed since they were loaded. False, with nothing done, when something may
+    // have, when closed, or while an open pass is set.
+    bool restart();
 
     // Sets a field of the pending row; a name the table lacks fails.
     void setField(std::string_view name, std::string_view text);
@@ -97,7 +121,11 @@ private:
     friend class Connection;
     void connectionClosing() noexcept;
     void reloadAfterRollback() noexcept;
-    void loadRowids();
+    void loadRowids(bool withPass);
+    void startAtFirst();
+    [[nodiscard]] std::pair<long long, long long> fileVersion() const;
+    [[nodiscard]] int positionOf(std::int64_t rowid, int from) const;
+    sqlite3_stmt* updateFor(const std::vector<char>& fields);
     void requireOpen() const;
     void finishPending();
     void setCurrent(int row);
@@ -113,12 +141,21 @@ private:
     State state_ = State::Closed;
     std::vector<std::string> fields_;
     std::string quotedTable_;
+    std::string fieldList_; // every field, quoted, in stored order
     std::vector<std::int64_t> rowids_;
+    // What the rows were loaded from: total_changes of the connection, and the
+    // file's data and schema versions (others' writes, any schema change).
+    long long loadedChanges_ = -1;
+    std::pair<long long, long long> loadedVersion_{-1, -1};
+    int openPassPos_ = -1;
+    std::function<void(int, std::string_view)> openPass_;
     int cur_ = -1;
     bool eof_ = false;
 
-    // pending row
+    // pending row: the values set so far; an edited row's other fields are read
+    // from the row itself, and only the set ones are written back
     std::vector<std::optional<std::string>> buf_;
+    std::vector<char> set_; // per field: given by setField
     bool bufTouched_ = false;
 
     // Cache of blocks of consecutive rows, one field each: a scan that reads one
@@ -152,7 +189,11 @@ private:
     mutable sqlite3_stmt* selRow_ = nullptr;
     mutable sqlite3_stmt* delStmt_ = nullptr;
     mutable sqlite3_stmt* insStmt_ = nullptr;
-    mutable sqlite3_stmt* updStmt_ = nullptr;
+    // UPDATEs by the set of fields they write ('1' per written field)
+    std::vector<std::pair<std::string, sqlite3_stmt*>> updStmts_;
+    sqlite3_stmt* findStmt_ = nullptr; // forEachMatch's, for field findPos_
+    int findPos_ = -1;
+    mutable sqlite3_stmt* versionStmt_ = nullptr;
 
     std::vector<CursorObserver*> observers_;
 };

@@ -1,5 +1,7 @@
 #include "gridmodel.h"
 
+#include <algorithm>
+
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QTableView>
@@ -102,8 +104,14 @@ void CursorModel::rowInserted(int row) {
 }
 
 void CursorModel::rowUpdated(int row) {
-    if (row >= 0 && row < rows_)
-        emit dataChanged(index(row, 0), index(row, columns_ - 1));
+    if (row < 0 || row >= rows_)
+        return;
+    if (holds_ > 0) {
+        updatedFirst_ = updatedFirst_ < 0 ? row : std::min(updatedFirst_, row);
+        updatedLast_ = std::max(updatedLast_, row);
+        return;
+    }
+    emit dataChanged(index(row, 0), index(row, columns_ - 1));
 }
 
 void CursorModel::rowRemoved(int row) {
@@ -186,6 +194,15 @@ void CursorModel::viewMoved(const QModelIndex& current) {
 CursorModel::Hold::Hold(CursorModel& m) : m_(m) { ++m_.holds_; }
 
 CursorModel::Hold::~Hold() {
-    if (--m_.holds_ == 0 && m_.dirty_)
+    if (--m_.holds_ != 0)
+        return;
+    if (m_.updatedFirst_ >= 0) {
+        // Rows may have gone meanwhile: the range is cut to what is left.
+        const int last = std::min(m_.updatedLast_, m_.rows_ - 1);
+        if (m_.updatedFirst_ <= last && m_.columns_ > 0)
+            emit m_.dataChanged(m_.index(m_.updatedFirst_, 0), m_.index(last, m_.columns_ - 1));
+        m_.updatedFirst_ = m_.updatedLast_ = -1;
+    }
+    if (m_.dirty_)
         m_.syncView();
 }

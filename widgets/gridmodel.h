@@ -34,8 +34,8 @@ public:
     // Runs a move asked for by the view; the owner shows its errors.
     void setGuard(std::function<void(const std::function<void()>&)> g) { guard_ = std::move(g); }
 
-    // While held, cursor moves are not passed to the view; the view catches up
-    // once when the last hold ends. Loops over every row use it.
+    // While held, cursor moves and row updates are not passed to the view; the
+    // view catches up once when the last hold ends. Loops over every row use it.
     class Hold {
     public:
         explicit Hold(CursorModel& m);
@@ -69,5 +69,7 @@ private:
     int marker_ = -1;  // the row whose indicator is drawn
     int holds_ = 0;
     bool dirty_ = false;
+    int updatedFirst_ = -1; // rows updated while held
+    int updatedLast_ = -1;
     bool syncing_ = false;
 };

@@ -1,6 +1,7 @@
 #include "prompter.h"
 
 #include "look.h"
+#include "waitcursor.h"
 
 #include <QApplication>
 #include <QCalendarWidget>
@@ -48,6 +49,7 @@ int runBox(QDialog& box, QWidget* owner, bool centre) {
         centreOnScreen(box);
     }
     const QPointer<QWidget> back(owner);
+    const ArrowWhileAsking arrow;
     const int result = box.exec();
     if (back && back->isVisible()) {
         back->raise();

@@ -11,3 +11,22 @@ public:
     WaitCursor(const WaitCursor&) = delete;
     WaitCursor& operator=(const WaitCursor&) = delete;
 };
+
+// A box asked or shown while a WaitCursor is up gets the arrow back for as long
+// as it is open; with no wait cursor it changes nothing.
+class ArrowWhileAsking {
+public:
+    ArrowWhileAsking() : pushed_(QGuiApplication::overrideCursor() != nullptr) {
+        if (pushed_)
+            QGuiApplication::setOverrideCursor(Qt::ArrowCursor);
+    }
+    ~ArrowWhileAsking() {
+        if (pushed_)
+            QGuiApplication::restoreOverrideCursor();
+    }
+    ArrowWhileAsking(const ArrowWhileAsking&) = delete;
+    ArrowWhileAsking& operator=(const ArrowWhileAsking&) = delete;
+
+private:
+    bool pushed_;
+};

@@ -1,5 +1,6 @@
 // The real boxes, answered by a timer that plays the user.
 #include "prompter.h"
+#include "waitcursor.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -57,6 +58,35 @@ class TestPrompter : public QObject {
     Q_OBJECT
 
 private slots:
+    // A box that comes up while a long operation shows the wait cursor has the
+    // arrow; once it is closed the wait cursor is back, and gone after the operation.
+    void boxesDuringAWaitShowTheArrow() {
+        auto shape = [] {
+            const QCursor* c = QGuiApplication::overrideCursor();
+            return c ? int(c->shape()) : -1;
+        };
+        DialogPrompter p;
+        int during = -2;
+        whenModal([&](QWidget* box) {
+            during = shape();
+            box->close();
+        });
+        p.message(QStringLiteral("无等待"));
+        QCOMPARE(during, -1);
+        {
+            WaitCursor wait;
+            QCOMPARE(shape(), int(Qt::WaitCursor));
+            whenModal([&](QWidget* box) {
+                during = shape();
+                box->close();
+            });
+            p.error(QStringLiteral("等待中"));
+            QCOMPARE(during, int(Qt::ArrowCursor));
+            QCOMPARE(shape(), int(Qt::WaitCursor));
+        }
+        QCOMPARE(shape(), -1);
+    }
+
     void messageAndErrorBoxes_data() {
         QTest::addColumn<bool>("error");
         QTest::addColumn<QString>("text");

@@ -1,6 +1,8 @@
 // Settlement from the workspace and the settlement report window.
 #include "ledgerfixture.h"
 
+#include "intconv.h"
+
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -250,6 +252,70 @@ private slots:
         f.j->close(); // the close box does the same
         QCOMPARE(g.rowCount(), 2);
         QCOMPARE(g.colCount(), 1);
+    }
+
+    // Names that differ only in case, blanks or full-width forms, NULL and empty
+    // names, gaps in the rowids, and a bad amount in a matching row: each
+    // settlement lists exactly what a walk over the book's rows finds, in its
+    // order, with its total, and stops where the walk stops.
+    void reportIsWhatAWalkOverTheBookFinds() {
+        Fixture f;
+        const std::vector<std::string> names = {"张三", "张三 ", "ＡＢＣ", "ABC", "abc", "Abc ", "", "NULL"};
+        for (int i = 0; i < 120; ++i) {
+            const std::string& n = names[std::size_t(i * 7 % int(names.size()))];
+            const std::string amount = i == 95 ? "1.5" : std::to_string(i * 13 - 700);
+            tsltest::sqlExec(kFile, "INSERT INTO \"2\" VALUES ('(" + std::to_string(i + 1) + ")2004-5-12', " +
+                                        (n == "NULL" ? std::string("NULL") : quote(n)) + ", '开衫', '" +
+                                        std::to_string(i) + "', '桐乡', '314500', '" + amount + "')");
+        }
+        tsltest::sqlExec(kFile, "DELETE FROM \"2\" WHERE rowid % 11 = 4"); // gaps in the rowids
+        f.enter();
+        f.w->SpeedButton2->click();
+        QCOMPARE(f.prompter.take(), QStringList{"'1.5' is not a valid integer value."}); // the status summary
+        for (const std::string probe : {"张三", "ＡＢＣ", "ABC", "abc", "Abc ", "张三 ", "Abc"}) {
+            // What the walk over the workspace's own rows finds.
+            QStringList want;
+            std::int64_t total = 0;
+            int failedAt = -1;
+            tsl::Cursor& t = f.w->table1;
+            for (int r = 0; r < t.recordCount() && failedAt < 0; ++r) {
+                if (t.rowText(r, 1) != probe)
+                    continue;
+                const auto v = tsl::tryStrToInt(t.rowText(r, 6));
+                if (!v) {
+                    failedAt = r;
+                    break;
+                }
+                total += *v;
+                QStringList cells;
+                for (int c = 0; c < 7; ++c)
+                    cells << QString::fromStdString(t.rowText(r, c));
+                want << cells.join(QLatin1Char('|'));
+            }
+            settle(f, QString::fromStdString(probe));
+            const QStringList shown = f.prompter.take();
+            QStringList got = reportRows(*f.j->grid1);
+            if (failedAt >= 0) {
+                QCOMPARE(shown, QStringList{"'1.5' is not a valid integer value."});
+                QCOMPARE(f.w->table1.currentRow(), failedAt);
+                QVERIFY(!f.w->table1.eof());
+                QCOMPARE(got.takeLast(), QStringLiteral("||||||")); // the row that was to come
+            } else if (want.isEmpty()) {
+                QCOMPARE(shown, QStringList{"没有符合结帐条件的人或厂家!"});
+                QCOMPARE(got, QStringList{"||||||"});
+                QCOMPARE(f.w->table1.currentRow(), f.w->table1.recordCount() - 1);
+                QVERIFY(f.w->table1.eof());
+                continue;
+            } else {
+                QVERIFY2(shown.isEmpty(), qPrintable(shown.join('/')));
+                QCOMPARE(f.j->laje->text(), QString::number(total) + QStringLiteral("元"));
+                QCOMPARE(f.w->table1.currentRow(), f.w->table1.recordCount() - 1);
+                QVERIFY(f.w->table1.eof());
+            }
+            QCOMPARE(got, want);
+            QCOMPARE(f.viewRow(), f.w->table1.currentRow());
+            f.j->close();
+        }
     }
 };
 
