@@ -13,6 +13,8 @@ bool realProgramProbe();
 void registerStorage(int rows);
 void registerWorkspace(int rows);
 void registerDialogs(int rows);
+void registerExport(int rows);
+bool exportMemoryProbe();
 void registerBackup(int rows);
 void registerReal(int rows);
 void registerYearGlance(int rows);
@@ -46,7 +48,7 @@ public:
 
 int main(int argc, char** argv) {
     // A fresh copy of this program asked only for the memory of opening a book.
-    if (tslbench::storageMemoryProbe() || tslbench::realProgramProbe())
+    if (tslbench::storageMemoryProbe() || tslbench::exportMemoryProbe() || tslbench::realProgramProbe())
         return 0;
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
@@ -55,6 +57,7 @@ int main(int argc, char** argv) {
         tslbench::registerStorage(rows);
         tslbench::registerWorkspace(rows);
         tslbench::registerDialogs(rows);
+        tslbench::registerExport(rows);
         tslbench::registerBackup(rows);
         tslbench::registerReal(rows);
         tslbench::registerYearGlance(rows);

@@ -60,6 +60,8 @@ constexpr const char* opName(Op op) {
     case Op::ShipmentAdd: return "shipment dialog add";
     case Op::Autofill: return "autofill keystroke";
     case Op::DeleteRenumberDialog: return "delete+renumber (workspace)";
+    case Op::ExportCsv: return "export csv (raw: sqlite3 -csv)";
+    case Op::ExportXlsx: return "export xlsx (raw: lxw const-mem)";
     case Op::Snapshot: return "backup snapshot";
     case Op::Restore: return "restore (snapshot first)";
     case Op::UndoDelete: return "undo delete of row 1";

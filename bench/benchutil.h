@@ -48,6 +48,8 @@ enum class Op {
     ShipmentAdd,
     Autofill,
     DeleteRenumberDialog,
+    ExportCsv,
+    ExportXlsx,
     Snapshot,
     Restore,
     UndoDelete,
@@ -163,7 +165,9 @@ public:
     bool askYesNo(const QString&) override { return true; }
     QString inputText(const QString&, const QString&, int) override { return {}; }
     void error(const QString& message) override { errors.push_back(message); }
+    QString savePath(const QString&, const QString&, const QString&) override { return savePaths; }
     std::vector<QString> messages, errors;
+    QString savePaths; // every save box is answered with this path
 };
 
 // The workspace on a ledger, showing one book, with the settlement window and

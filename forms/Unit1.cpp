@@ -4,6 +4,7 @@
 #include "columnsizer.h"
 #include "desktop.h"
 #include "error.h"
+#include "exportui.h"
 #include "gridmodel.h"
 #include "guard.h"
 #include "intconv.h"
@@ -14,6 +15,7 @@
 #include "roster.h"
 #include "scan.h"
 #include "schema.h"
+#include "stamp.h"
 #include "waitcursor.h"
 
 #include <QAction>
@@ -118,6 +120,7 @@ TForm1::TForm1(Roster& roster) : QMainWindow(nullptr), r_(roster) {
     data1->setRightAligned(numbers);
     sizer_ = new ColumnSizer(grid1, [this] { return viewNumber(); });
     connect(grid1, &QTableView::clicked, this, [this](const QModelIndex&) { grid1CellClick(); });
+    buildGrid1Menu();
     buildYearGlanceItem();
 
     bar = new QStatusBar(client_);
@@ -408,6 +411,50 @@ void TForm1::grid1CellClick() {
     });
 }
 
+// ---- grid1's right-click menu -------------------------------------------------------
+// Commands beyond the main menu, which keeps its items. Each addition adds its
+// actions here; their logic lives below the windows.
+void TForm1::buildGrid1Menu() {
+    // The grid's right-click menu is its list of actions (see installSafetyMenu).
+    grid1->setContextMenuPolicy(Qt::ActionsContextMenu);
+
+    // Export of the shown book.
+    exportXlsxAction = new QAction(QStringLiteral("导出本表为Excel…"), grid1);
+    exportXlsxAction->setObjectName(QStringLiteral("exportXlsxAction"));
+    exportCsvAction = new QAction(QStringLiteral("导出本表为CSV…"), grid1);
+    exportCsvAction->setObjectName(QStringLiteral("exportCsvAction"));
+    grid1->addAction(exportXlsxAction);
+    grid1->addAction(exportCsvAction);
+    connect(exportXlsxAction, &QAction::triggered, this, [this] { exportBookClick(ExportKind::Xlsx); });
+    connect(exportCsvAction, &QAction::triggered, this, [this] { exportBookClick(ExportKind::Csv); });
+}
+
+QString TForm1::ledgerName() const {
+    return QString::fromStdString(tsl::out::ledgerNameOf(tsl::Connection::dataSource(ado1.connectionString())));
+}
+
+// The whole shown book, read straight from the ledger in stored order.
+void TForm1::exportBookClick(ExportKind kind) {
+    guarded(r_.prompter, [this, kind] {
+        if (!table1.isOpen())
+            return;
+        const tsl::out::Book* book = tsl::out::findBook(viewNumber().toInt());
+        if (!book)
+            return;
+        const std::string label(book->label);
+        const QString path =
+            askExportPath(r_.prompter, kind, {ledgerName().toStdString(), label, isoDate(r_.clock.today())});
+        if (path.isEmpty())
+            return;
+        const std::string file = path.toStdString();
+        runWithProgress(this, r_.prompter, [&](const tsl::out::Progress& progress) {
+            tsl::out::BookRows rows(ado1.handle(), *book);
+            return writeTableAs(kind, file, label, book->columns(), rows, progress);
+        });
+    });
+}
+// ---- end of grid1's right-click menu ---------------------------------------------------
+
 bool TForm1::edjzKeyPress(QKeyEvent* e) {
     if (e->text() == QLatin1String("\r") || e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
         btnjz->click();
@@ -478,6 +525,7 @@ void TForm1::btnjzClick() {
         const int fields = table1.fieldCount();
         g.setColCount(fields);
         j.keepName(name);
+        j.keepLedger(ledgerName());
         const std::string kept = j.keptName().toStdString();
         for (int p = 0; p < fields; ++p)
             g.setCell(p, 0, QString::fromStdString(table1.fieldName(p)));

@@ -10,6 +10,7 @@
 
 class ColumnSizer;
 class CursorModel;
+enum class ExportKind;
 class QAction;
 class QFrame;
 class QLabel;
@@ -84,6 +85,12 @@ public:
     // The status summary (the panel's text).
     [[nodiscard]] QString statusSummary() const;
 
+    // The open ledger's name: its file name without ".mdb".
+    [[nodiscard]] QString ledgerName() const;
+
+    // Right-click menu of grid1 (its actions): export of the shown book.
+    QAction* exportXlsxAction = nullptr; // 导出本表为Excel…
+    QAction* exportCsvAction = nullptr;  // 导出本表为CSV…
     // Right-click on grid1 (Unit1_safety.cpp): put back the last deleted row,
     // change the date of a row's serial stamp.
     QAction* undoDeleteAction = nullptr; // 撤销删除
@@ -103,6 +110,7 @@ private:
     void buildToolStrip(QWidget* client);
     void buildPanel(QWidget* client);
     void buildMenu();
+    void buildGrid1Menu();
     void layoutClient();
 
     void openBook(const char* view);
@@ -125,6 +133,7 @@ private:
     void table1AfterOpen();
     void table1AfterPost();
     void enableCommands();
+    void exportBookClick(ExportKind kind);
 
     void installSafetyMenu();
     void undoDeleteClick();

@@ -4,13 +4,17 @@
 #include "guard.h"
 #include "look.h"
 #include "roster.h"
+#include "stamp.h"
+#include "statement.h"
 
 #include <QAbstractTableModel>
 #include <QCloseEvent>
 #include <QHeaderView>
 #include <QIcon>
 #include <QKeyEvent>
+#include <QAction>
 #include <QLabel>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPushButton>
 
@@ -215,6 +219,67 @@ Tj::Tj(Roster& roster) : QWidget(nullptr), r_(roster) {
     connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
     closeOnEscape(*this);
     connect(grid1, &StringGrid::cellSelected, this, [this] { grid1Click(); });
+    buildGrid1Menu();
+}
+
+// The statement's commands, on the report grid's right-click menu; the window
+// itself keeps its layout. Ctrl+P prints from anywhere in the window.
+void Tj::buildGrid1Menu() {
+    grid1Menu = new QMenu(grid1);
+    grid1Menu->setObjectName(QStringLiteral("grid1Menu"));
+    printAction = grid1Menu->addAction(QStringLiteral("打印对帐单…"), this, [this] { printClick(); });
+    printAction->setShortcut(QKeySequence::Print);
+    printAction->setShortcutContext(Qt::WindowShortcut);
+    addAction(printAction);
+    pdfAction = grid1Menu->addAction(QStringLiteral("导出PDF…"), this, [this] { exportClick(ExportKind::Pdf); });
+    xlsxAction = grid1Menu->addAction(QStringLiteral("导出Excel…"), this, [this] { exportClick(ExportKind::Xlsx); });
+    csvAction = grid1Menu->addAction(QStringLiteral("导出CSV…"), this, [this] { exportClick(ExportKind::Csv); });
+    grid1->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(grid1, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& at) { grid1Menu->popup(grid1->viewport()->mapToGlobal(at)); });
+}
+
+tsl::out::Statement Tj::statement() const {
+    std::vector<std::string> header;
+    for (int c = 0; c < grid1->colCount(); ++c)
+        header.push_back(grid1->cell(c, 0).toStdString());
+    const tsl::out::Book* book = tsl::out::bookOfHeader(header);
+    if (!book || book->party.empty())
+        throw tsl::Error("报表里没有结帐的结果.");
+    std::vector<std::vector<std::string>> rows;
+    for (int r = 1; r < grid1->rowCount(); ++r) {
+        std::vector<std::string>& row = rows.emplace_back();
+        for (int c = 0; c < grid1->colCount(); ++c)
+            row.push_back(grid1->cell(c, r).toStdString());
+    }
+    const tsl::Date d = r_.clock.today();
+    return tsl::out::makeStatement(ledger_.toStdString(), *book, keptName().toStdString(),
+                                   tsl::out::dateText(d.year, d.month, d.day), std::move(rows));
+}
+
+void Tj::printClick() {
+    guarded(r_.prompter, [this] {
+        if (isVisible())
+            previewStatement(this, statement());
+    });
+}
+
+void Tj::exportClick(ExportKind kind) {
+    guarded(r_.prompter, [this, kind] {
+        const tsl::out::Statement s = statement();
+        const std::string label(tsl::out::findBook(s.book)->label);
+        const QString path =
+            askExportPath(r_.prompter, kind, {s.ledger, label, s.name, "对帐单", isoDate(r_.clock.today())});
+        if (path.isEmpty())
+            return;
+        const std::string file = path.toStdString();
+        runWithProgress(this, r_.prompter, [&](const tsl::out::Progress& progress) {
+            if (kind == ExportKind::Pdf)
+                return tsl::out::writeStatementPdf(file, s, progress);
+            tsl::out::TableSource rows(s.table);
+            return writeTableAs(kind, file, s.name, s.table.columns, rows, progress);
+        });
+    });
 }
 
 void Tj::keepName(const QString& name) { Button1->setToolTip(name); }

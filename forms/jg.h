@@ -1,8 +1,13 @@
 #pragma once
+#include "exportui.h"
+#include "ledger.h"
+
 #include <QTableView>
 #include <QWidget>
 
+class QAction;
 class QLabel;
+class QMenu;
 class QPushButton;
 class Roster;
 class GridCells;
@@ -70,6 +75,19 @@ public:
     // Shows the window without blocking, or brings it to the front.
     void showReport(QWidget* workspace);
 
+    // The ledger a settlement was made in, kept for its statement.
+    void keepLedger(const QString& name) { ledger_ = name; }
+    // The statement of the report shown: its rows under the book's field names,
+    // their total, the ledger, the name and today's date.
+    [[nodiscard]] tsl::out::Statement statement() const;
+
+    // Right-click menu of the report grid: print, PDF, Excel, CSV (Ctrl+P prints).
+    QMenu* grid1Menu = nullptr;
+    QAction* printAction = nullptr;
+    QAction* pdfAction = nullptr;
+    QAction* xlsxAction = nullptr;
+    QAction* csvAction = nullptr;
+
 protected:
     void closeEvent(QCloseEvent* e) override;
     bool eventFilter(QObject* o, QEvent* e) override;
@@ -79,5 +97,10 @@ private:
     void FormCloseQuery();
     void grid1Click();
 
+    void buildGrid1Menu();
+    void printClick();
+    void exportClick(ExportKind kind);
+
     Roster& r_;
+    QString ledger_;
 };

@@ -8,6 +8,7 @@ pkgs=(
   qt6-base-dev qt6-base-dev-tools libgl-dev qt6-charts-dev libqt6opengl6-dev
   libsqlite3-dev sqlite3
   libbenchmark-dev libgtest-dev
+  libxlsxwriter-dev poppler-utils unzip
   fonts-arphic-uming
   xvfb xauth x11-utils imagemagick openbox xdotool wmctrl
 )

@@ -3,7 +3,7 @@
 # Under Xvfb with openbox for the title bars, the screenshot tool builds the
 # program's windows in a scratch folder with a seeded ledger and saves the
 # chooser, the workspace, a settlement report and the overall report into
-# docs/screenshots.
+# docs/screenshots; then a statement page of the same ledger from the exporter.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-build}" && pwd)
@@ -34,4 +34,7 @@ env -u QT_QPA_PLATFORM -u WAYLAND_DISPLAY XDG_RUNTIME_DIR="$work/runtime" \
     wait "$wm" 2>/dev/null || true
     exit "$rc"
   ' screenshots "$build/tools/shots" "$build/run.dll" "$work/folder" "$out"
+# A statement page of the same ledger, as the exporter writes it.
+"$build/cli/tessolan-export" "$work/folder/2026年的帐本.mdb" --book 2 --name 王丽 --pdf "$work/statement.pdf"
+pdftoppm -r 90 -png -singlefile -f 1 -l 1 "$work/statement.pdf" "$out/statement"
 echo "screenshots: written to $out"

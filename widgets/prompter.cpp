@@ -112,6 +112,10 @@ void DialogPrompter::error(const QString& message) {
     runBox(box, owner, false);
 }
 
+QString DialogPrompter::savePath(const QString& caption, const QString& suggested, const QString& filter) {
+    return QFileDialog::getSaveFileName(boxOwner(), caption, suggested, filter);
+}
+
 int Prompter::chooseRow(const QString&, const QString&, const QStringList&, const QList<QStringList>&) { return -1; }
 
 QDate Prompter::chooseDate(const QString&, const QDate&) { return {}; }

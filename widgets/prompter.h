@@ -18,6 +18,8 @@ public:
     virtual QString inputText(const QString& caption, const QString& prompt, int maxLength) = 0;
     // Default error box: caption "tessolan", error icon, OK. Gets the raw message.
     virtual void error(const QString& message) = 0;
+    // Save-file dialog starting at `suggested` (folder and file name); "" when cancelled.
+    virtual QString savePath(const QString& caption, const QString& suggested, const QString& filter) = 0;
 
     // Boxes of the commands reached by right-click. A prompter that cannot ask
     // answers Cancel.
@@ -37,6 +39,7 @@ public:
     bool askYesNo(const QString& text) override;
     QString inputText(const QString& caption, const QString& prompt, int maxLength) override;
     void error(const QString& message) override;
+    QString savePath(const QString& caption, const QString& suggested, const QString& filter) override;
     int chooseRow(const QString& caption, const QString& prompt, const QStringList& headers,
                   const QList<QStringList>& rows) override;
     QDate chooseDate(const QString& caption, const QDate& initial) override;

@@ -49,6 +49,7 @@ public:
         return s;
     }
     void error(const QString& message) override { say("err\t" + errorBoxText(message)); }
+    QString savePath(const QString&, const QString&, const QString&) override { return {}; }
     int chooseRow(const QString&, const QString&, const QStringList&, const QList<QStringList>& rows) override {
         const int want = rowChoice;
         rowChoice = -1;

@@ -32,6 +32,15 @@ QString ScriptedPrompter::inputText(const QString& caption, const QString& promp
 
 void ScriptedPrompter::error(const QString& message) { boxes.push_back({Kind::Error, errorBoxText(message), {}, 0}); }
 
+QString ScriptedPrompter::savePath(const QString& caption, const QString& suggested, const QString& filter) {
+    boxes.push_back({Kind::Save, suggested, caption + QLatin1Char('|') + filter, 0});
+    if (saveAnswers.empty())
+        return QString();
+    QString a = saveAnswers.front();
+    saveAnswers.pop_front();
+    return a;
+}
+
 int ScriptedPrompter::chooseRow(const QString& caption, const QString&, const QStringList&,
                                 const QList<QStringList>& rows) {
     boxes.push_back({Kind::Choice, caption, caption, 0});

@@ -14,7 +14,7 @@
 // Records every box and answers as the test told it.
 class ScriptedPrompter final : public Prompter {
 public:
-    enum class Kind { Message, Question, Input, Error, Choice };
+    enum class Kind { Message, Question, Input, Error, Save, Choice };
     struct Box {
         Kind kind;
         QString text;    // message, question, input prompt, or error box text (full stop added)
@@ -26,6 +26,7 @@ public:
     bool askYesNo(const QString& text) override;
     QString inputText(const QString& caption, const QString& prompt, int maxLength) override;
     void error(const QString& message) override;
+    QString savePath(const QString& caption, const QString& suggested, const QString& filter) override;
     // Recorded as Choice boxes with the caption as text.
     int chooseRow(const QString& caption, const QString& prompt, const QStringList& headers,
                   const QList<QStringList>& rows) override;
@@ -40,6 +41,7 @@ public:
 
     std::deque<bool> yesNoAnswers;    // default: No
     std::deque<QString> inputAnswers; // default: "" (cancel)
+    std::deque<QString> saveAnswers;  // default: "" (cancel); a save box's text is the suggested path
     std::vector<Box> boxes;
     // Runs while a plain message is up, to look at the windows behind it.
     std::function<void(const QString&)> onMessage;

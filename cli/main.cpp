@@ -1,0 +1,129 @@
+// tessolan-export: a ledger's book or one name's statement written to a PDF,
+// xlsx or csv file from a shell. The ledger is opened read-only.
+#include "ledger.h"
+#include "statement.h"
+#include "table.h"
+
+#include <QGuiApplication>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <string>
+
+namespace {
+
+constexpr const char* kUsage =
+    "用法: tessolan-export 帐本.mdb --book 2|3|4|1 [--name 名字] --pdf|--xlsx|--csv 输出文件\n"
+    "  --book   1 客户, 2 发货, 3 进货, 4 职工交货\n"
+    "  --name   只导出这个客户, 供货单位或职工的行 (对帐单), 带合计; PDF 必须给出\n";
+
+struct Usage {
+    std::string message;
+};
+
+int fail(const std::string& message, int code = 1) {
+    std::fprintf(stderr, "tessolan-export: %s\n", message.c_str());
+    return code;
+}
+
+struct Args {
+    std::string ledger;
+    std::string book;
+    std::optional<std::string> name;
+    std::string format; // pdf, xlsx, csv
+    std::string out;
+};
+
+Args parse(int argc, char** argv) {
+    Args a;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= argc)
+                throw Usage{arg + " 后面缺少值."};
+            return argv[++i];
+        };
+        if (arg == "--book")
+            a.book = value();
+        else if (arg == "--name")
+            a.name = value();
+        else if (arg == "--pdf" || arg == "--xlsx" || arg == "--csv") {
+            if (!a.format.empty())
+                throw Usage{"只能给出 --pdf, --xlsx, --csv 之一."};
+            a.format = arg.substr(2);
+            a.out = value();
+        } else if (arg.size() > 1 && arg[0] == '-')
+            throw Usage{"不认识的选项 \"" + arg + "\"."};
+        else if (a.ledger.empty())
+            a.ledger = arg;
+        else
+            throw Usage{"多余的参数 \"" + arg + "\"."};
+    }
+    if (a.ledger.empty())
+        throw Usage{"缺少帐本文件."};
+    if (a.book.empty())
+        throw Usage{"缺少 --book."};
+    if (a.format.empty())
+        throw Usage{"缺少 --pdf, --xlsx 或 --csv 输出文件."};
+    return a;
+}
+
+int run(int argc, char** argv) {
+    const Args a = parse(argc, argv);
+    const tsl::out::Book* book = a.book.size() == 1 ? tsl::out::findBook(a.book[0] - '0') : nullptr;
+    if (!book)
+        return fail("没有帐簿 \"" + a.book + "\": --book 只能是 1, 2, 3 或 4.");
+    if (a.name && book->party.empty())
+        return fail("客户帐簿不结帐: --name 只用于帐簿 2, 3, 4.");
+    if (a.name && a.name->empty())
+        return fail("结帐条件必须是某个人的姓名或某个厂名!");
+    if (a.format == "pdf" && !a.name)
+        return fail("对帐单 PDF 要用 --name 给出结帐的人或厂家.");
+
+    tsl::out::LedgerFile ledger(a.ledger);
+    if (a.name) {
+        const tsl::out::Statement s =
+            tsl::out::readStatement(ledger.handle(), ledger.name(), *book, *a.name, tsl::out::todayText());
+        if (a.format == "pdf") {
+            // Painting text needs the font database; no window is ever shown.
+            if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+                qputenv("QT_QPA_PLATFORM", "offscreen");
+            QGuiApplication app(argc, argv);
+            tsl::out::writeStatementPdf(a.out, s);
+        } else if (a.format == "xlsx") {
+            tsl::out::writeXlsx(a.out, s.name, s.table);
+        } else {
+            tsl::out::writeCsv(a.out, s.table);
+        }
+        return 0;
+    }
+    tsl::out::BookRows rows(ledger.handle(), *book);
+    const tsl::out::Columns cols = book->columns();
+    if (a.format == "xlsx")
+        tsl::out::writeXlsx(a.out, std::string(book->label), cols, rows);
+    else
+        tsl::out::writeCsv(a.out, cols, rows);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // Only our one-line messages reach the shell, not the toolkit's chatter.
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+    if (argc == 2 && (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h"))) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    try {
+        return run(argc, argv);
+    } catch (const Usage& u) {
+        fail(u.message, 2);
+        std::fputs(kUsage, stderr);
+        return 2;
+    } catch (const std::exception& e) {
+        return fail(e.what());
+    }
+}

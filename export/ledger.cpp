@@ -1,0 +1,232 @@
+#include "ledger.h"
+
+#include "capital.h"
+#include "intconv.h"
+#include "schema.h"
+
+#include <sqlite3.h>
+
+#include <ctime>
+#include <sys/stat.h>
+
+namespace tsl::out {
+
+namespace {
+
+struct BookDef {
+    int number;
+    std::string_view label;
+    std::string_view party;
+};
+constexpr BookDef kBookDefs[] = {
+    {1, "客户", ""}, {2, "发货", "客户"}, {3, "进货", "供货单位"}, {4, "职工交货", "职工"}};
+
+const std::vector<Book>& books() {
+    static const std::vector<Book> all = [] {
+        std::vector<Book> v;
+        for (const auto& d : kBookDefs) {
+            const TableDef* t = findTable(std::to_string(d.number));
+            const int amount = amountPosition(d.number);
+            v.push_back({d.number, d.label, d.party, t->fields, amount, amount < 0 ? -1 : 3});
+        }
+        return v;
+    }();
+    return all;
+}
+
+std::string readFailure(sqlite3* db) { return std::string("不能读取帐本: ") + sqlite3_errmsg(db); }
+
+} // namespace
+
+Columns Book::columns() const {
+    Columns c;
+    for (auto f : fields)
+        c.header.emplace_back(f);
+    c.numeric.assign(fields.size(), false);
+    if (amountPos >= 0)
+        c.numeric[std::size_t(amountPos)] = true;
+    if (quantityPos >= 0)
+        c.numeric[std::size_t(quantityPos)] = true;
+    return c;
+}
+
+const Book* findBook(int number) {
+    for (const Book& b : books())
+        if (b.number == number)
+            return &b;
+    return nullptr;
+}
+
+const Book* bookOfHeader(const std::vector<std::string>& header) {
+    for (const Book& b : books())
+        if (std::equal(header.begin(), header.end(), b.fields.begin(), b.fields.end()))
+            return &b;
+    return nullptr;
+}
+
+std::string ledgerNameOf(std::string_view path) {
+    if (const auto slash = path.rfind('/'); slash != std::string_view::npos)
+        path.remove_prefix(slash + 1);
+    if (path.size() > kLedgerSuffix.size() && path.substr(path.size() - kLedgerSuffix.size()) == kLedgerSuffix)
+        path.remove_suffix(kLedgerSuffix.size());
+    return std::string(path);
+}
+
+LedgerFile::LedgerFile(const std::string& path) : name_(ledgerNameOf(path)) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        throw ExportError("找不到帐本文件 \"" + path + "\".");
+    const std::string notLedger = "\"" + path + "\" 不是帐本文件.";
+    if (!S_ISREG(st.st_mode))
+        throw ExportError(notLedger);
+    if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+        const std::string msg = readFailure(db_);
+        sqlite3_close(db_);
+        throw ExportError(msg);
+    }
+    sqlite3_db_config(db_, SQLITE_DBCONFIG_DQS_DML, 0, nullptr);
+    sqlite3_db_config(db_, SQLITE_DBCONFIG_DQS_DDL, 0, nullptr);
+    sqlite3_busy_timeout(db_, 5000);
+    // Every book must be there with its fields in their order.
+    for (const Book& b : books()) {
+        sqlite3_stmt* st = nullptr;
+        const std::string sql = "PRAGMA table_info(" + quoteIdent(b.table()) + ")";
+        std::vector<std::string> names;
+        int rc = sqlite3_prepare_v2(db_, sql.c_str(), -1, &st, nullptr);
+        if (rc == SQLITE_OK)
+            while ((rc = sqlite3_step(st)) == SQLITE_ROW)
+                names.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(st, 1)));
+        sqlite3_finalize(st);
+        if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED || rc == SQLITE_IOERR) {
+            const std::string msg = readFailure(db_);
+            sqlite3_close(db_);
+            throw ExportError(msg);
+        }
+        if (rc != SQLITE_DONE || !std::equal(names.begin(), names.end(), b.fields.begin(), b.fields.end())) {
+            sqlite3_close(db_);
+            throw ExportError(notLedger);
+        }
+    }
+}
+
+LedgerFile::~LedgerFile() { sqlite3_close(db_); }
+
+std::vector<std::string> totalRow(std::size_t columns, int amountPos, std::int64_t total, std::int64_t skipped) {
+    std::vector<std::string> row(columns);
+    if (amountPos < 0 || columns < 3)
+        return {};
+    row[0] = "合计";
+    row[1] = capitalYuan(total);
+    if (skipped > 0 && amountPos > 2)
+        row[2] = "另有 " + std::to_string(skipped) + " 行的金额不是整数,未计入";
+    row[std::size_t(amountPos)] = intToStr(total);
+    return row;
+}
+
+BookRows::BookRows(sqlite3* db, const Book& book, std::optional<std::string> name, bool strict)
+    : db_(db), book_(book), strict_(strict) {
+    std::string cols;
+    for (auto f : book.fields)
+        cols += (cols.empty() ? "" : ", ") + quoteIdent(f);
+    const std::string from = " FROM " + quoteIdent(book.table());
+    const std::string where = name ? " WHERE " + quoteIdent(book.fields[std::size_t(pos::settleName)]) + " = ?1" : "";
+    if (!name) {
+        sqlite3_stmt* count = nullptr;
+        if (sqlite3_prepare_v2(db_, ("SELECT count(*)" + from).c_str(), -1, &count, nullptr) == SQLITE_OK &&
+            sqlite3_step(count) == SQLITE_ROW)
+            size_ = sqlite3_column_int64(count, 0);
+        sqlite3_finalize(count);
+    }
+    const std::string sql = "SELECT " + cols + from + where + " ORDER BY rowid";
+    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &st_, nullptr) != SQLITE_OK)
+        throw ExportError(readFailure(db_));
+    if (name)
+        sqlite3_bind_text(st_, 1, name->data(), int(name->size()), SQLITE_TRANSIENT);
+}
+
+BookRows::~BookRows() { sqlite3_finalize(st_); }
+
+bool BookRows::next(std::vector<std::string>& row) {
+    const int rc = sqlite3_step(st_);
+    if (rc == SQLITE_DONE)
+        return false;
+    if (rc != SQLITE_ROW)
+        throw ExportError(readFailure(db_));
+    const int n = int(book_.fields.size());
+    row.resize(std::size_t(n));
+    for (int i = 0; i < n; ++i) {
+        const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(st_, i));
+        if (p)
+            row[std::size_t(i)].assign(p, std::size_t(sqlite3_column_bytes(st_, i)));
+        else
+            row[std::size_t(i)].clear();
+    }
+    if (book_.amountPos >= 0) {
+        const std::string& amount = row[std::size_t(book_.amountPos)];
+        if (strict_)
+            total_ += strToInt(amount);
+        else if (auto v = tryStrToInt(amount))
+            total_ += *v;
+        else
+            ++skipped_;
+    }
+    return true;
+}
+
+std::vector<std::string> BookRows::totalRow() const {
+    return out::totalRow(book_.fields.size(), book_.amountPos, total_, skipped_);
+}
+
+Statement makeStatement(std::string ledger, const Book& book, std::string name, std::string date,
+                        std::vector<std::vector<std::string>> rows) {
+    Statement s{std::move(ledger), book.number, std::move(name), std::move(date), {}, 0};
+    for (const auto& r : rows)
+        if (book.amountPos >= 0 && std::size_t(book.amountPos) < r.size())
+            s.total += strToInt(r[std::size_t(book.amountPos)]);
+    s.table.columns = book.columns();
+    s.table.rows = std::move(rows);
+    s.table.total = totalRow(book.fields.size(), book.amountPos, s.total);
+    return s;
+}
+
+Statement readStatement(sqlite3* db, std::string ledger, const Book& book, const std::string& name,
+                        std::string date) {
+    BookRows src(db, book, name, true);
+    std::vector<std::vector<std::string>> rows;
+    for (std::vector<std::string> r; src.next(r);)
+        rows.push_back(r);
+    if (rows.empty())
+        throw ExportError("没有符合结帐条件的人或厂家!");
+    return makeStatement(std::move(ledger), book, name, std::move(date), std::move(rows));
+}
+
+std::string todayText() {
+    const std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&now, &tm);
+    return dateText(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
+}
+
+std::string dateText(int year, int month, int day) {
+    return std::to_string(year) + "年" + std::to_string(month) + "月" + std::to_string(day) + "日";
+}
+
+std::string fileNameOf(const std::vector<std::string>& parts, std::string_view extension) {
+    std::string name;
+    for (const auto& p : parts) {
+        if (p.empty())
+            continue;
+        if (!name.empty())
+            name += '-';
+        name += p;
+    }
+    for (char& c : name)
+        if (static_cast<unsigned char>(c) < 0x20 || std::string_view("/\\:*?\"<>|").find(c) != std::string_view::npos)
+            c = '_';
+    if (!name.empty() && name[0] == '.')
+        name[0] = '_';
+    name += extension;
+    return name;
+}
+
+} // namespace tsl::out

@@ -1,0 +1,306 @@
+#include "table.h"
+
+#include "outfile.h"
+
+#include <xlsxwriter.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+#include <memory>
+
+namespace tsl::out {
+
+namespace {
+
+constexpr std::int64_t kProgressEvery = 4096;
+
+// Calls the progress function every few thousand rows; true when cancelled.
+class Ticker {
+public:
+    Ticker(const Progress& p, std::int64_t total) : p_(p), total_(total) {}
+    bool row() { return ++done_ % kProgressEvery == 0 && p_ && !p_(done_, total_); }
+    bool finish() { return p_ && !p_(done_, total_); }
+
+private:
+    const Progress& p_;
+    std::int64_t total_;
+    std::int64_t done_ = 0;
+};
+
+} // namespace
+
+bool TableSource::next(std::vector<std::string>& row) {
+    if (at_ >= t_.rows.size())
+        return false;
+    row = t_.rows[at_++];
+    return true;
+}
+
+std::optional<double> exactNumber(std::string_view s) noexcept {
+    std::size_t i = 0;
+    if (i < s.size() && s[i] == '-')
+        ++i;
+    const std::size_t intStart = i;
+    while (i < s.size() && s[i] >= '0' && s[i] <= '9')
+        ++i;
+    const std::size_t intLen = i - intStart;
+    if (intLen == 0 || (intLen > 1 && s[intStart] == '0'))
+        return std::nullopt;
+    std::size_t fracLen = 0;
+    if (i < s.size() && s[i] == '.') {
+        ++i;
+        const std::size_t fracStart = i;
+        while (i < s.size() && s[i] >= '0' && s[i] <= '9')
+            ++i;
+        fracLen = i - fracStart;
+        if (fracLen == 0 || s[i - 1] == '0')
+            return std::nullopt;
+    }
+    if (i != s.size())
+        return std::nullopt;
+    // Significant digits: a whole part of "0" adds none, nor do the zeros right after the point.
+    std::size_t significant = intLen + fracLen;
+    if (s[intStart] == '0') {
+        significant = fracLen;
+        for (std::size_t k = intStart + 2; k < s.size() && s[k] == '0'; ++k)
+            --significant;
+    }
+    if (significant > 15)
+        return std::nullopt;
+    if (s[0] == '-' && intLen == 1 && s[intStart] == '0' && fracLen == 0)
+        return std::nullopt; // "-0" would come back as 0
+    double v = 0;
+    const auto r = std::from_chars(s.data(), s.data() + s.size(), v);
+    if (r.ec != std::errc() || r.ptr != s.data() + s.size())
+        return std::nullopt;
+    return v;
+}
+
+int displayWidth(std::string_view s) noexcept {
+    int w = 0;
+    for (std::size_t i = 0; i < s.size();) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        char32_t cp = c;
+        std::size_t len = 1;
+        if (c >= 0xF0) {
+            len = 4;
+            cp = c & 0x07;
+        } else if (c >= 0xE0) {
+            len = 3;
+            cp = c & 0x0F;
+        } else if (c >= 0xC0) {
+            len = 2;
+            cp = c & 0x1F;
+        }
+        for (std::size_t k = 1; k < len && i + k < s.size(); ++k)
+            cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+        i += len;
+        const bool wide = (cp >= 0x1100 && cp <= 0x115F) || (cp >= 0x2E80 && cp <= 0xA4CF) ||
+                          (cp >= 0xAC00 && cp <= 0xD7A3) || (cp >= 0xF900 && cp <= 0xFAFF) ||
+                          (cp >= 0xFE30 && cp <= 0xFE4F) || (cp >= 0xFF00 && cp <= 0xFF60) ||
+                          (cp >= 0xFFE0 && cp <= 0xFFE6) || (cp >= 0x20000 && cp <= 0x3FFFD);
+        w += wide ? 2 : 1;
+    }
+    return w;
+}
+
+// ---- csv ----------------------------------------------------------------------------
+
+namespace {
+
+class CsvOut {
+public:
+    explicit CsvOut(OutFile& f) : f_(f) { buf_.reserve(kFlushAt + 4096); }
+
+    void row(const std::vector<std::string>& cells) {
+        for (std::size_t c = 0; c < cells.size(); ++c) {
+            if (c > 0)
+                buf_ += ',';
+            field(cells[c]);
+        }
+        buf_ += "\r\n";
+        if (buf_.size() >= kFlushAt)
+            flush();
+    }
+
+    void flush() {
+        f_.write(buf_.data(), buf_.size());
+        buf_.clear();
+    }
+
+    void raw(std::string_view s) { buf_ += s; }
+
+private:
+    static constexpr std::size_t kFlushAt = 1 << 20;
+
+    void field(std::string_view s) {
+        buf_ += '"';
+        for (;;) {
+            const auto* q = static_cast<const char*>(std::memchr(s.data(), '"', s.size()));
+            if (!q) {
+                buf_ += s;
+                break;
+            }
+            const std::size_t n = std::size_t(q - s.data()) + 1;
+            buf_.append(s.data(), n);
+            buf_ += '"';
+            s.remove_prefix(n);
+        }
+        buf_ += '"';
+    }
+
+    OutFile& f_;
+    std::string buf_;
+};
+
+} // namespace
+
+Outcome writeCsv(const std::string& path, const Columns& cols, RowSource& rows, const Progress& progress) {
+    OutFile file(path);
+    CsvOut out(file);
+    out.raw("\xEF\xBB\xBF");
+    out.row(cols.header);
+    Ticker tick(progress, rows.size());
+    std::vector<std::string> row;
+    while (rows.next(row)) {
+        out.row(row);
+        if (tick.row())
+            return Outcome::Cancelled;
+    }
+    if (auto total = rows.totalRow(); !total.empty())
+        out.row(total);
+    out.flush();
+    if (tick.finish())
+        return Outcome::Cancelled;
+    file.commit();
+    return Outcome::Written;
+}
+
+// ---- xlsx ---------------------------------------------------------------------------
+
+namespace {
+
+constexpr std::int64_t kMaxXlsxRows = 1048576;
+
+std::string sheetName(std::string name) {
+    for (char& c : name)
+        if (std::strchr("[]:*?/\\", c))
+            c = '_';
+    if (name.empty())
+        name = "Sheet1";
+    // At most 31 characters, cut on a character boundary.
+    std::size_t chars = 0, i = 0;
+    while (i < name.size() && chars < 31) {
+        const auto c = static_cast<unsigned char>(name[i]);
+        i += c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+        ++chars;
+    }
+    name.resize(std::min(i, name.size()));
+    return name;
+}
+
+// A workbook given up before its close (cancel, failure) is dropped unwritten.
+struct WorkbookDropper {
+    void operator()(lxw_workbook* wb) const { lxw_workbook_free(wb); }
+};
+
+class XlsxOut {
+public:
+    XlsxOut(const std::string& finalPath, const std::string& tempPath, const std::string& sheet,
+            const Columns& cols)
+        : path_(finalPath), cols_(cols) {
+        lxw_workbook_options opt{};
+        opt.constant_memory = LXW_TRUE;
+        wb_.reset(workbook_new_opt(tempPath.c_str(), &opt));
+        if (!wb_)
+            fail(LXW_ERROR_CREATING_XLSX_FILE);
+        ws_ = workbook_add_worksheet(wb_.get(), sheetName(sheet).c_str());
+        if (!ws_)
+            fail(LXW_ERROR_MEMORY_MALLOC_FAILED);
+        bold_ = workbook_add_format(wb_.get());
+        format_set_bold(bold_);
+        widths_.assign(cols.header.size(), 0);
+        worksheet_freeze_panes(ws_, 1, 0);
+    }
+
+    void row(const std::vector<std::string>& cells, lxw_format* fmt) {
+        if (row_ >= kMaxXlsxRows)
+            throw ExportError("表格有 " + std::to_string(row_ + 1) + " 行以上,超出 Excel 一张表的 " +
+                              std::to_string(kMaxXlsxRows) + " 行.");
+        if (cells.size() > widths_.size())
+            widths_.resize(cells.size(), 0);
+        for (std::size_t c = 0; c < cells.size(); ++c) {
+            const std::string& s = cells[c];
+            lxw_error e = LXW_NO_ERROR;
+            if (s.empty()) {
+                if (fmt)
+                    e = worksheet_write_blank(ws_, lxw_row_t(row_), lxw_col_t(c), fmt);
+            } else if (auto v = cols_.isNumeric(c) ? exactNumber(s) : std::nullopt) {
+                e = worksheet_write_number(ws_, lxw_row_t(row_), lxw_col_t(c), *v, fmt);
+            } else {
+                e = worksheet_write_string(ws_, lxw_row_t(row_), lxw_col_t(c), s.c_str(), fmt);
+            }
+            if (e != LXW_NO_ERROR)
+                fail(e);
+            widths_[c] = std::max(widths_[c], s.size() < 200 ? displayWidth(s) : 200);
+        }
+        ++row_;
+    }
+
+    lxw_format* bold() const { return bold_; }
+
+    // Column widths are known only at the end; the worksheet writes them ahead
+    // of its rows when the workbook is closed.
+    void close() {
+        for (std::size_t c = 0; c < widths_.size(); ++c)
+            worksheet_set_column(ws_, lxw_col_t(c), lxw_col_t(c), std::clamp(widths_[c] + 2, 6, 80), nullptr);
+        const lxw_error e = workbook_close(wb_.release());
+        if (e != LXW_NO_ERROR)
+            fail(e);
+    }
+
+private:
+    [[noreturn]] void fail(lxw_error e) const {
+        throw ExportError("不能写入文件 \"" + path_ + "\": " + lxw_strerror(e));
+    }
+
+    std::string path_;
+    const Columns& cols_;
+    std::unique_ptr<lxw_workbook, WorkbookDropper> wb_;
+    lxw_worksheet* ws_ = nullptr;
+    lxw_format* bold_ = nullptr;
+    std::vector<int> widths_;
+    std::int64_t row_ = 0;
+};
+
+} // namespace
+
+Outcome writeXlsx(const std::string& path, const std::string& sheet, const Columns& cols, RowSource& rows,
+                  const Progress& progress) {
+    if (rows.size() + 2 > kMaxXlsxRows)
+        throw ExportError("表格有 " + std::to_string(rows.size()) + " 行,超出 Excel 一张表的 " +
+                          std::to_string(kMaxXlsxRows) + " 行.");
+    OutFile file(path);
+    file.closeFd(); // the library writes the temporary path itself
+    {
+        XlsxOut out(path, file.tempPath(), sheet, cols);
+        out.row(cols.header, out.bold());
+        Ticker tick(progress, rows.size());
+        std::vector<std::string> row;
+        while (rows.next(row)) {
+            out.row(row, nullptr);
+            if (tick.row())
+                return Outcome::Cancelled;
+        }
+        if (auto total = rows.totalRow(); !total.empty())
+            out.row(total, out.bold());
+        if (tick.finish())
+            return Outcome::Cancelled;
+        out.close();
+    }
+    file.commit();
+    return Outcome::Written;
+}
+
+} // namespace tsl::out

@@ -1,0 +1,110 @@
+#include "exportui.h"
+
+#include "prompter.h"
+#include "stamp.h"
+#include "statement.h"
+#include "waitcursor.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QPageLayout>
+#include <QPrintPreviewDialog>
+#include <QPrinter>
+#include <QProgressDialog>
+#include <QStandardPaths>
+
+#include <cstdio>
+
+namespace {
+
+struct KindInfo {
+    const char* extension;
+    const char* caption;
+    const char* filter;
+};
+
+KindInfo info(ExportKind k) {
+    switch (k) {
+    case ExportKind::Pdf: return {".pdf", "导出PDF", "PDF 文件 (*.pdf)"};
+    case ExportKind::Xlsx: return {".xlsx", "导出Excel", "Excel 工作簿 (*.xlsx)"};
+    case ExportKind::Csv: break;
+    }
+    return {".csv", "导出CSV", "CSV 文件 (*.csv)"};
+}
+
+} // namespace
+
+std::string isoDate(const tsl::Date& d) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", d.year, d.month, d.day);
+    return buf;
+}
+
+QString askExportPath(Prompter& prompter, ExportKind kind, const std::vector<std::string>& nameParts) {
+    const KindInfo k = info(kind);
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (folder.isEmpty() || !QDir(folder).exists())
+        folder = QDir::homePath();
+    const QString suggested =
+        QDir(folder).filePath(QString::fromStdString(tsl::out::fileNameOf(nameParts, k.extension)));
+    QString path = prompter.savePath(QString::fromUtf8(k.caption), suggested, QString::fromUtf8(k.filter));
+    if (!path.isEmpty() && QFileInfo(path).suffix().isEmpty())
+        path += QLatin1String(k.extension);
+    return path;
+}
+
+bool runWithProgress(QWidget* parent, Prompter& prompter,
+                     const std::function<tsl::out::Outcome(const tsl::out::Progress&)>& work) {
+    QProgressDialog box(QStringLiteral("正在导出…"), QStringLiteral("取消"), 0, 1000, parent);
+    box.setObjectName(QStringLiteral("exportProgress"));
+    box.setWindowTitle(QString::fromLatin1(kAppTitle));
+    box.setWindowModality(Qt::ApplicationModal);
+    box.setMinimumDuration(500);
+    box.setAutoClose(false);
+    box.setAutoReset(false);
+    box.setValue(0);
+    const tsl::out::Progress progress = [&box](std::int64_t done, std::int64_t total) {
+        if (total > 0)
+            box.setValue(int(std::min<std::int64_t>(999, done * 1000 / total)));
+        else
+            box.setValue((box.value() + 1) % 1000);
+        QCoreApplication::processEvents();
+        return !box.wasCanceled();
+    };
+    QString failure;
+    {
+        WaitCursor wait;
+        try {
+            if (work(progress) == tsl::out::Outcome::Written)
+                return true;
+        } catch (const std::exception& e) {
+            failure = QString::fromUtf8(e.what());
+        }
+    }
+    box.hide();
+    if (!failure.isEmpty())
+        prompter.error(failure);
+    return false;
+}
+
+tsl::out::Outcome writeTableAs(ExportKind kind, const std::string& path, const std::string& sheet,
+                               const tsl::out::Columns& cols, tsl::out::RowSource& rows,
+                               const tsl::out::Progress& progress) {
+    if (kind == ExportKind::Xlsx)
+        return tsl::out::writeXlsx(path, sheet, cols, rows, progress);
+    return tsl::out::writeCsv(path, cols, rows, progress);
+}
+
+void previewStatement(QWidget* parent, const tsl::out::Statement& s) {
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF(15, 15, 15, 15),
+                                      QPageLayout::Millimeter));
+    printer.setDocName(tsl::out::statementTitle(s));
+    QPrintPreviewDialog preview(&printer, parent);
+    preview.setObjectName(QStringLiteral("statementPreview"));
+    preview.setWindowTitle(QStringLiteral("打印对帐单"));
+    QObject::connect(&preview, &QPrintPreviewDialog::paintRequested, &preview,
+                     [&s](QPrinter* p) { tsl::out::paintStatement(*p, s); });
+    preview.exec();
+}

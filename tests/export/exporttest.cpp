@@ -1,0 +1,162 @@
+#include "exporttest.h"
+
+#include "tempdir.h"
+
+#include <sqlite3.h>
+
+#include <cstdio>
+#include <cstring>
+#include <regex>
+#include <stdexcept>
+#include <sys/wait.h>
+
+namespace tsltest {
+
+Run run(const std::string& command) {
+    Run r;
+    FILE* p = ::popen((command + " 2>&1").c_str(), "r");
+    if (!p)
+        return r;
+    char buf[4096];
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;)
+        r.out.append(buf, n);
+    const int st = ::pclose(p);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return r;
+}
+
+std::string shellQuote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s)
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+std::optional<std::vector<std::vector<std::string>>> parseQuotedCsv(const std::string& b) {
+    if (b.rfind("\xEF\xBB\xBF", 0) != 0)
+        return std::nullopt;
+    std::vector<std::vector<std::string>> rows;
+    std::vector<std::string> row;
+    std::size_t i = 3;
+    while (i < b.size()) {
+        if (b[i] != '"')
+            return std::nullopt;
+        std::string f;
+        for (++i;; ++i) {
+            if (i >= b.size())
+                return std::nullopt;
+            if (b[i] == '"') {
+                if (i + 1 < b.size() && b[i + 1] == '"') {
+                    f += '"';
+                    ++i;
+                    continue;
+                }
+                ++i;
+                break;
+            }
+            f += b[i];
+        }
+        row.push_back(f);
+        if (i < b.size() && b[i] == ',') {
+            ++i;
+            continue;
+        }
+        if (b.compare(i, 2, "\r\n") != 0)
+            return std::nullopt;
+        i += 2;
+        rows.push_back(std::move(row));
+        row.clear();
+    }
+    if (!row.empty())
+        return std::nullopt;
+    return rows;
+}
+
+namespace {
+std::string unescapeXml(const std::string& s) {
+    static const std::pair<std::string_view, char> kEnt[] = {
+        {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}, {"&amp;", '&'}};
+    std::string out;
+    for (std::size_t i = 0; i < s.size();) {
+        bool done = false;
+        for (auto [from, to] : kEnt)
+            if (s.compare(i, from.size(), from) == 0) {
+                out += to;
+                i += from.size();
+                done = true;
+                break;
+            }
+        if (!done)
+            out += s[i++];
+    }
+    return out;
+}
+} // namespace
+
+XlsxSheet readXlsx(const std::string& path) {
+    XlsxSheet sheet;
+    const Run r = run("unzip -p " + shellQuote(path) + " xl/worksheets/sheet1.xml");
+    if (r.status != 0)
+        throw std::runtime_error("unzip failed: " + r.out);
+    sheet.xml = r.out;
+    static const std::regex cell(R"re(<c r="([A-Z]+[0-9]+)"([^>]*?)(/>|>([\s\S]*?)</c>))re");
+    static const std::regex value(R"re(<v>([\s\S]*?)</v>)re");
+    static const std::regex inlineText(R"re(<t[^>]*>([\s\S]*?)</t>)re");
+    for (std::sregex_iterator it(sheet.xml.begin(), sheet.xml.end(), cell), end; it != end; ++it) {
+        const std::string attrs = (*it)[2], body = (*it)[4];
+        XlsxCell c;
+        std::smatch m;
+        if (attrs.find("t=\"inlineStr\"") != std::string::npos || attrs.find("t=\"str\"") != std::string::npos) {
+            if (std::regex_search(body, m, inlineText))
+                c.text = unescapeXml(m[1]);
+        } else if (attrs.find("t=\"") == std::string::npos && std::regex_search(body, m, value)) {
+            c.number = true;
+            c.text = m[1];
+        } else if (attrs.find("t=\"") != std::string::npos) {
+            c.text = "<unexpected cell type>";
+        } else {
+            continue; // blank, formatted only
+        }
+        sheet.cells[(*it)[1]] = c;
+    }
+    return sheet;
+}
+
+std::string pdfText(const std::string& path, int page) {
+    const std::string pages = page > 0 ? " -f " + std::to_string(page) + " -l " + std::to_string(page) : "";
+    return run("pdftotext -layout" + pages + " " + shellQuote(path) + " -").out;
+}
+
+int pdfPages(const std::string& path) {
+    const Run r = run("pdfinfo " + shellQuote(path));
+    std::smatch m;
+    static const std::regex pages(R"(Pages:\s+([0-9]+))");
+    return std::regex_search(r.out, m, pages) ? std::stoi(m[1]) : -1;
+}
+
+void makeLedger(const std::string& file, const std::map<int, std::vector<std::vector<std::string>>>& rows) {
+    const std::string tpl = readFile(indexTemplate());
+    writeFile(file, tpl);
+    sqlite3* db = nullptr;
+    sqlite3_open(file.c_str(), &db);
+    sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
+    for (const auto& [book, list] : rows)
+        for (const auto& r : list) {
+            std::string sql = "INSERT INTO \"" + std::to_string(book) + "\" VALUES (";
+            for (std::size_t i = 0; i < r.size(); ++i)
+                sql += i ? ",?" : "?";
+            sql += ")";
+            sqlite3_stmt* st = nullptr;
+            if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) != SQLITE_OK)
+                throw std::runtime_error(sqlite3_errmsg(db));
+            for (std::size_t i = 0; i < r.size(); ++i)
+                sqlite3_bind_text(st, int(i + 1), r[i].data(), int(r[i].size()), SQLITE_TRANSIENT);
+            sqlite3_step(st);
+            sqlite3_finalize(st);
+        }
+    sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+}
+
+} // namespace tsltest
+

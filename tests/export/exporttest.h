@@ -1,0 +1,42 @@
+#pragma once
+// Reading back what the exporters write, with outside tools where there are
+// some (unzip, pdftotext, pdffonts) and a strict parser for csv.
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tsltest {
+
+// Output and exit status of a shell command.
+struct Run {
+    std::string out;
+    int status = -1;
+};
+[[nodiscard]] Run run(const std::string& command);
+[[nodiscard]] std::string shellQuote(const std::string& s);
+
+// RFC 4180 with every field quoted: fails (nullopt) on anything else, a
+// missing byte-order mark included.
+[[nodiscard]] std::optional<std::vector<std::vector<std::string>>> parseQuotedCsv(const std::string& bytes);
+
+// One cell of the first worksheet of an xlsx file.
+struct XlsxCell {
+    bool number = false;
+    std::string text; // the number's text as stored, or the string
+};
+struct XlsxSheet {
+    std::map<std::string, XlsxCell> cells; // by reference, "A1"
+    std::string xml;                       // the worksheet as written
+};
+[[nodiscard]] XlsxSheet readXlsx(const std::string& path);
+
+// The text of a PDF, one page or all (page 0).
+[[nodiscard]] std::string pdfText(const std::string& path, int page = 0);
+[[nodiscard]] int pdfPages(const std::string& path);
+
+// A ledger file made from the empty index with rows in its books: each row's
+// fields in order.
+void makeLedger(const std::string& file, const std::map<int, std::vector<std::vector<std::string>>>& rows);
+
+} // namespace tsltest
