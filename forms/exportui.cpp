@@ -1,4 +1,9 @@
 #include "exportui.h"
+#include <QPageSize>
+#include <QPdfWriter>
+#include <QPainter>
+#include <QFile>
+#include <QAbstractItemModel>
 
 #include "prompter.h"
 #include "stamp.h"
@@ -28,6 +33,7 @@ KindInfo info(ExportKind k) {
     switch (k) {
     case ExportKind::Pdf: return {".pdf", "导出PDF", "PDF 文件 (*.pdf)"};
     case ExportKind::Xlsx: return {".xlsx", "导出Excel", "Excel 工作簿 (*.xlsx)"};
+    case ExportKind::Png: return {".png", "导出图片", "PNG 图片 (*.png)"};
     case ExportKind::Csv: break;
     }
     return {".csv", "导出CSV", "CSV 文件 (*.csv)"};
@@ -107,4 +113,48 @@ void previewStatement(QWidget* parent, const tsl::out::Statement& s) {
     QObject::connect(&preview, &QPrintPreviewDialog::paintRequested, &preview,
                      [&s](QPrinter* p) { tsl::out::paintStatement(*p, s); });
     preview.exec();
+}
+
+tsl::out::Table tableOfModel(const QAbstractItemModel& m) {
+    tsl::out::Table t;
+    for (int c = 0; c < m.columnCount(); ++c) {
+        t.columns.header.push_back(m.headerData(c, Qt::Horizontal).toString().toStdString());
+        t.columns.numeric.push_back(c > 0);
+    }
+    for (int r = 0; r < m.rowCount(); ++r) {
+        std::vector<std::string> row;
+        for (int c = 0; c < m.columnCount(); ++c)
+            row.push_back(m.index(r, c).data().toString().toStdString());
+        t.rows.push_back(std::move(row));
+    }
+    return t;
+}
+
+bool saveWidgetPicture(QWidget& w, ExportKind kind, const QString& path) {
+    const QString temp = path + QStringLiteral(".tmp-tessolan");
+    QFile::remove(temp);
+    bool ok = false;
+    if (kind == ExportKind::Pdf) {
+        QPdfWriter pdf(temp);
+        pdf.setPageSize(QPageSize(QPageSize::A4));
+        pdf.setPageOrientation(QPageLayout::Landscape);
+        QPainter p;
+        if (p.begin(&pdf)) {
+            const QRect page = p.viewport();
+            const QSize size = w.size().scaled(page.size(), Qt::KeepAspectRatio);
+            p.setWindow(0, 0, w.width(), w.height());
+            p.setViewport(QRect(page.topLeft(), size));
+            w.render(&p);
+            ok = p.end();
+        }
+    } else {
+        ok = w.grab().save(temp, "PNG");
+    }
+    if (ok && QFile::exists(path))
+        ok = QFile::remove(path); // the save box asked before replacing it
+    if (ok)
+        ok = QFile::rename(temp, path);
+    if (!ok)
+        QFile::remove(temp);
+    return ok;
 }

@@ -11,12 +11,13 @@
 #include <vector>
 
 class Prompter;
+class QAbstractItemModel;
 class QWidget;
 namespace tsl {
 struct Date;
 }
 
-enum class ExportKind { Pdf, Xlsx, Csv };
+enum class ExportKind { Pdf, Xlsx, Csv, Png };
 
 // Asks where to save, starting in the user's documents folder with a file name
 // made of `nameParts`; adds the kind's extension when the user typed none.
@@ -39,3 +40,11 @@ void previewStatement(QWidget* parent, const tsl::out::Statement& s);
 
 // A date in file names: 2026-12-08.
 [[nodiscard]] std::string isoDate(const tsl::Date& d);
+
+// What a window's table shows, as a table to export: the header and every
+// cell's text; every column but the first holds numbers.
+[[nodiscard]] tsl::out::Table tableOfModel(const QAbstractItemModel& m);
+
+// A widget drawn into a PNG picture or onto an A4 landscape PDF page, written
+// beside `path` and renamed into place. False when the file cannot be written.
+bool saveWidgetPicture(QWidget& w, ExportKind kind, const QString& path);

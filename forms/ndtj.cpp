@@ -6,6 +6,7 @@
 #include "schema.h"
 #include "stamp.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QBarCategoryAxis>
 #include <QBarSeries>
@@ -221,6 +222,48 @@ Tndtj::Tndtj(Roster& roster) : QWidget(nullptr), r_(roster) {
     layout->addWidget(labad);
 
     connect(cbcompare, &QComboBox::activated, this, [this](int i) { cbcompareChange(i); });
+    addExports();
+}
+
+void Tndtj::addExports() {
+    auto item = [](QWidget* w, const QString& text, auto&& run) {
+        auto* a = new QAction(text, w);
+        QObject::connect(a, &QAction::triggered, w, run);
+        w->addAction(a);
+        w->setContextMenuPolicy(Qt::ActionsContextMenu);
+    };
+    std::vector<QTableView*> views{gridmonth, gridcompare};
+    views.insert(views.end(), std::begin(gridnames), std::end(gridnames));
+    for (QTableView* v : views) {
+        item(v, QStringLiteral("导出Excel…"), [this, v] { exportTable(v, ExportKind::Xlsx); });
+        item(v, QStringLiteral("导出CSV…"), [this, v] { exportTable(v, ExportKind::Csv); });
+    }
+    item(chart1, QStringLiteral("导出图片…"), [this] { exportChart(ExportKind::Png); });
+    item(chart1, QStringLiteral("导出PDF…"), [this] { exportChart(ExportKind::Pdf); });
+}
+
+void Tndtj::exportTable(QTableView* view, ExportKind kind) {
+    guarded(r_.prompter, [&] {
+        const std::string what = tabs->tabText(tabs->currentIndex()).toStdString();
+        const QString path = askExportPath(r_.prompter, kind, {"年度统计", what, isoDate(r_.clock.today())});
+        if (path.isEmpty())
+            return;
+        const tsl::out::Table t = tableOfModel(*view->model());
+        runWithProgress(this, r_.prompter, [&](const tsl::out::Progress& progress) {
+            return kind == ExportKind::Xlsx ? tsl::out::writeXlsx(path.toStdString(), what, t, progress)
+                                            : tsl::out::writeCsv(path.toStdString(), t, progress);
+        });
+    });
+}
+
+void Tndtj::exportChart(ExportKind kind) {
+    guarded(r_.prompter, [&] {
+        const QString path = askExportPath(r_.prompter, kind, {"年度统计", "图表", isoDate(r_.clock.today())});
+        if (path.isEmpty())
+            return;
+        if (!saveWidgetPicture(*chart1, kind, path))
+            r_.prompter.message(QStringLiteral("文件保存失败!"));
+    });
 }
 
 Tndtj::~Tndtj() = default;

@@ -1,4 +1,5 @@
 #pragma once
+#include "exportui.h"
 // 年度统计: the year of the open ledger by month and by name, as tables and a
 // chart, optionally beside another ledger. Opened from the workspace grid's
 // right-click menu; the figures come from storage (yearfigures).
@@ -81,6 +82,10 @@ protected:
 
 private:
     void cbcompareChange(int index);
+    // Right-click on the tables and the chart: to a spreadsheet, a picture or a PDF.
+    void addExports();
+    void exportTable(QTableView* view, ExportKind kind);
+    void exportChart(ExportKind kind);
     void fill();
     void fillChart();
 

@@ -3,6 +3,10 @@
 
 #include "lb.h"
 #include "ndtj.h"
+#include <QImage>
+#include <QFileInfo>
+#include <QFile>
+#include <QDir>
 
 #include <QAction>
 #include <QBarCategoryAxis>
@@ -154,6 +158,46 @@ private slots:
         openGlance(f);
         QVERIFY(!g->labad->isVisible());
         QCOMPARE(rowOf(g->monthModel, g->monthModel.rowCount() - 1).mid(0, 3), QStringList({"合计", "2", "112"}));
+    }
+
+    void tablesAndChartExport() {
+        Fixture f;
+        ship("甲", "100");
+        ship("乙, \"大\"", "40");
+        f.enter();
+        Tndtj* g = openGlance(f);
+        f.prompter.saveAnswers = {QDir::current().filePath("month.csv"), QDir::current().filePath("names.xlsx"),
+                                  QDir::current().filePath("chart.png"), QDir::current().filePath("chart.pdf")};
+        // The tables' and the chart's right-click items, in their order.
+        QCOMPARE(g->gridmonth->actions().size(), 2);
+        g->gridmonth->actions()[1]->trigger(); // 导出CSV…
+        QFile csv("month.csv");
+        QVERIFY(csv.open(QIODevice::ReadOnly));
+        const QByteArray bytes = csv.readAll();
+        QVERIFY(bytes.startsWith("\xEF\xBB\xBF"));
+        const QStringList lines = QString::fromUtf8(bytes.mid(3)).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), g->monthModel.rowCount() + 1);
+        QCOMPARE(lines.last().section(u',', 0, 2), QStringLiteral("\"合计\",\"2\",\"140\""));
+
+        g->gridnames[0]->actions()[0]->trigger(); // 导出Excel…
+        QVERIFY(QFileInfo("names.xlsx").size() > 0);
+        QVERIFY(QFile("names.xlsx").open(QIODevice::ReadOnly));
+
+        QCOMPARE(g->chart1->actions().size(), 2);
+        g->chart1->actions()[0]->trigger(); // 导出图片…
+        QImage picture("chart.png");
+        QCOMPARE(picture.size(), g->chart1->size());
+        g->chart1->actions()[1]->trigger(); // 导出PDF…
+        QFile pdf("chart.pdf");
+        QVERIFY(pdf.open(QIODevice::ReadOnly));
+        QVERIFY(pdf.read(5) == "%PDF-");
+        // Four save boxes and nothing else; each suggests a name of the window and the tab.
+        const QStringList shown = f.boxes();
+        QCOMPARE(shown.size(), 4);
+        QVERIFY2(shown[0].contains(QStringLiteral("年度统计")) && shown[0].endsWith(QStringLiteral(".csv")),
+                 qPrintable(shown[0]));
+        QVERIFY(shown[3].endsWith(QStringLiteral(".pdf")));
+        QVERIFY(QDir::current().entryList({"*.tmp-*"}, QDir::Files).isEmpty());
     }
 
     void namesSortByNumberAndText() {
