@@ -415,18 +415,11 @@ void TForm1::grid1CellClick() {
 // Commands beyond the main menu, which keeps its items. Each addition adds its
 // actions here; their logic lives below the windows.
 void TForm1::buildGrid1Menu() {
-    // The grid's right-click menu is its list of actions (see installSafetyMenu).
-    grid1->setContextMenuPolicy(Qt::ActionsContextMenu);
-
     // Export of the shown book.
-    exportXlsxAction = new QAction(QStringLiteral("导出本表为Excel…"), grid1);
-    exportXlsxAction->setObjectName(QStringLiteral("exportXlsxAction"));
-    exportCsvAction = new QAction(QStringLiteral("导出本表为CSV…"), grid1);
-    exportCsvAction->setObjectName(QStringLiteral("exportCsvAction"));
-    grid1->addAction(exportXlsxAction);
-    grid1->addAction(exportCsvAction);
-    connect(exportXlsxAction, &QAction::triggered, this, [this] { exportBookClick(ExportKind::Xlsx); });
-    connect(exportCsvAction, &QAction::triggered, this, [this] { exportBookClick(ExportKind::Csv); });
+    exportXlsxAction = menuItem(grid1, "exportXlsxAction", QStringLiteral("导出本表为Excel…"), this,
+                                [this] { exportBookClick(ExportKind::Xlsx); });
+    exportCsvAction = menuItem(grid1, "exportCsvAction", QStringLiteral("导出本表为CSV…"), this,
+                               [this] { exportBookClick(ExportKind::Csv); });
 }
 
 QString TForm1::ledgerName() const {

@@ -2,6 +2,7 @@
 // last delete, change the date of a row's serial stamp. And what leaving a
 // ledger sets off: the undo is dropped and the ledger is backed up.
 #include "Unit1.h"
+#include "look.h"
 
 #include "connection.h"
 #include "guard.h"
@@ -39,20 +40,14 @@ private:
 } // namespace
 
 void TForm1::installSafetyMenu() {
-    // The grid's right-click menu is its list of actions; other commands add theirs.
-    grid1->setContextMenuPolicy(Qt::ActionsContextMenu);
-    undoDeleteAction = new QAction(QStringLiteral("撤销删除"), grid1);
-    undoDeleteAction->setObjectName(QStringLiteral("undoDeleteAction"));
-    changeDateAction = new QAction(QStringLiteral("修改日期…"), grid1);
-    changeDateAction->setObjectName(QStringLiteral("changeDateAction"));
-    grid1->addAction(undoDeleteAction);
-    grid1->addAction(changeDateAction);
+    undoDeleteAction =
+        menuItem(grid1, "undoDeleteAction", QStringLiteral("撤销删除"), this, [this] { undoDeleteClick(); });
+    changeDateAction =
+        menuItem(grid1, "changeDateAction", QStringLiteral("修改日期…"), this, [this] { changeDateClick(); });
     auto* refresher = new MenuRefresher(grid1, [this] { refreshSafetyMenu(); });
     for (QObject* o : {static_cast<QObject*>(grid1), static_cast<QObject*>(grid1->viewport())})
         o->installEventFilter(refresher);
     refreshSafetyMenu();
-    connect(undoDeleteAction, &QAction::triggered, this, [this] { undoDeleteClick(); });
-    connect(changeDateAction, &QAction::triggered, this, [this] { changeDateClick(); });
 }
 
 void TForm1::refreshSafetyMenu() {

@@ -1,6 +1,7 @@
 // 年度统计… on the workspace grid's right-click menu: the year of the open
 // ledger by month and by name (window ndtj), beside another ledger if wished.
 #include "Unit1.h"
+#include "look.h"
 
 #include "guard.h"
 #include "lb.h"
@@ -13,11 +14,8 @@
 #include <QTableView>
 
 void TForm1::buildYearGlanceItem() {
-    grid1->setContextMenuPolicy(Qt::ActionsContextMenu);
-    yearGlanceItem = new QAction(QStringLiteral("年度统计…"), grid1);
-    yearGlanceItem->setObjectName(QStringLiteral("yearGlanceItem"));
-    grid1->addAction(yearGlanceItem);
-    connect(yearGlanceItem, &QAction::triggered, this, [this] { yearGlanceItemClick(); });
+    yearGlanceItem =
+        menuItem(grid1, "yearGlanceItem", QStringLiteral("年度统计…"), this, [this] { yearGlanceItemClick(); });
 }
 
 void TForm1::yearGlanceItemClick() {

@@ -3,6 +3,7 @@
 // the user's choice; and the automatic backup when a ledger is left and when
 // the program ends. The work itself is done in storage/backup.
 #include "lb.h"
+#include "look.h"
 
 #include "Unit1.h"
 #include "backup.h"
@@ -26,18 +27,12 @@ QString fromStd(const std::string& s) { return QString::fromStdString(s); }
 
 void Tl::installBackupMenu() {
     // A right-click selects the line under the pointer, then shows these.
-    list1->setContextMenuPolicy(Qt::ActionsContextMenu);
-    restoreAction = new QAction(QStringLiteral("从备份恢复…"), list1);
-    restoreAction->setObjectName(QStringLiteral("restoreAction"));
-    backupAllAction = new QAction(QStringLiteral("备份全部帐本到…"), list1);
-    backupAllAction->setObjectName(QStringLiteral("backupAllAction"));
-    list1->addAction(restoreAction);
-    list1->addAction(backupAllAction);
+    restoreAction = menuItem(list1, "restoreAction", QStringLiteral("从备份恢复…"), this, [this] { restoreClick(); });
+    backupAllAction =
+        menuItem(list1, "backupAllAction", QStringLiteral("备份全部帐本到…"), this, [this] { backupAllClick(); });
     restoreAction->setEnabled(false);
     connect(list1, &QListWidget::itemSelectionChanged, this,
             [this] { restoreAction->setEnabled(!list1->selectedItems().isEmpty()); });
-    connect(restoreAction, &QAction::triggered, this, [this] { restoreClick(); });
-    connect(backupAllAction, &QAction::triggered, this, [this] { backupAllClick(); });
 }
 
 std::vector<std::string> Tl::listedLedgerFiles() const {

@@ -226,20 +226,14 @@ Tndtj::Tndtj(Roster& roster) : QWidget(nullptr), r_(roster) {
 }
 
 void Tndtj::addExports() {
-    auto item = [](QWidget* w, const QString& text, auto&& run) {
-        auto* a = new QAction(text, w);
-        QObject::connect(a, &QAction::triggered, w, run);
-        w->addAction(a);
-        w->setContextMenuPolicy(Qt::ActionsContextMenu);
-    };
     std::vector<QTableView*> views{gridmonth, gridcompare};
     views.insert(views.end(), std::begin(gridnames), std::end(gridnames));
     for (QTableView* v : views) {
-        item(v, QStringLiteral("导出Excel…"), [this, v] { exportTable(v, ExportKind::Xlsx); });
-        item(v, QStringLiteral("导出CSV…"), [this, v] { exportTable(v, ExportKind::Csv); });
+        menuItem(v, "exportXlsx", QStringLiteral("导出Excel…"), this, [this, v] { exportTable(v, ExportKind::Xlsx); });
+        menuItem(v, "exportCsv", QStringLiteral("导出CSV…"), this, [this, v] { exportTable(v, ExportKind::Csv); });
     }
-    item(chart1, QStringLiteral("导出图片…"), [this] { exportChart(ExportKind::Png); });
-    item(chart1, QStringLiteral("导出PDF…"), [this] { exportChart(ExportKind::Pdf); });
+    menuItem(chart1, "exportPng", QStringLiteral("导出图片…"), this, [this] { exportChart(ExportKind::Png); });
+    menuItem(chart1, "exportPdf", QStringLiteral("导出PDF…"), this, [this] { exportChart(ExportKind::Pdf); });
 }
 
 void Tndtj::exportTable(QTableView* view, ExportKind kind) {

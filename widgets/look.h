@@ -1,12 +1,14 @@
 #pragma once
+#include <QAction>
 #include <QRect>
 #include <QString>
+#include <QWidget>
 
 #include <string>
+#include <utility>
 
 class QApplication;
 class QLabel;
-class QWidget;
 
 // Font substitution and the application font: 宋体 9 pt mapped to an installed Song face.
 void applyAppLook(QApplication& app);
@@ -47,3 +49,15 @@ QLabel* textLabel(QWidget* parent, const char* name, const QString& text, const 
 // The desktop's short date pattern, in the notation of the serial stamp:
 // the locale's CLDR short format; m/d/yy for the C/POSIX locale.
 [[nodiscard]] std::string desktopShortDatePattern();
+
+// An item of a widget's right-click menu (the widget's list of actions), named
+// so tests and tools find it; `run` is called in `context` when it is chosen.
+template <class F>
+QAction* menuItem(QWidget* owner, const char* name, const QString& text, QObject* context, F&& run) {
+    owner->setContextMenuPolicy(Qt::ActionsContextMenu);
+    auto* a = new QAction(text, owner);
+    a->setObjectName(QLatin1String(name));
+    owner->addAction(a);
+    QObject::connect(a, &QAction::triggered, context, std::forward<F>(run));
+    return a;
+}
