@@ -4,6 +4,7 @@
 #include "cursor.h"
 #include "error.h"
 #include "schema.h"
+#include "statement.h"
 
 #include <sqlite3.h>
 
@@ -11,42 +12,7 @@ namespace tsl {
 
 namespace {
 
-class Statement {
-public:
-    Statement(sqlite3* db, const std::string& sql) : db_(db) {
-        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st_, nullptr) != SQLITE_OK)
-            fail();
-    }
-    ~Statement() { sqlite3_finalize(st_); }
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
-
-    sqlite3_stmt* get() const { return st_; }
-    bool step() {
-        const int rc = sqlite3_step(st_);
-        if (rc == SQLITE_ROW)
-            return true;
-        if (rc != SQLITE_DONE)
-            fail();
-        return false;
-    }
-    void reset() {
-        sqlite3_reset(st_);
-        sqlite3_clear_bindings(st_);
-    }
-    std::string text(int col) const {
-        const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(st_, col));
-        return p ? std::string(p, std::size_t(sqlite3_column_bytes(st_, col))) : std::string();
-    }
-    void bindText(int i, const std::string& s) {
-        sqlite3_bind_text(st_, i, s.data(), int(s.size()), SQLITE_TRANSIENT);
-    }
-
-private:
-    [[noreturn]] void fail() const { throw Error(std::string("撤销删除失败: ") + sqlite3_errmsg(db_)); }
-    sqlite3* db_;
-    sqlite3_stmt* st_ = nullptr;
-};
+const std::string kUndoFailed = "撤销删除失败: ";
 
 // The stamp a renumbering gives the row at a 1-based position; the stamp as it
 // stands when it has no ")" (a renumbering leaves it alone).
@@ -88,7 +54,7 @@ void DeleteUndo::read(const Cursor& book) {
     const std::string table = book.tableName();
     const std::string quoted = quoteIdent(table);
 
-    Statement whole(db, "SELECT * FROM " + quoted + " WHERE rowid = ?");
+    Statement whole(db, "SELECT * FROM " + quoted + " WHERE rowid = ?", kUndoFailed);
     sqlite3_bind_int64(whole.get(), 1, rowid);
     if (!whole.step())
         return;
@@ -105,7 +71,7 @@ void DeleteUndo::read(const Cursor& book) {
     std::unordered_map<std::int64_t, std::string> odd;
     const bool numbered = bookIsNumbered(table);
     if (numbered) {
-        Statement stamps(db, "SELECT rowid, " + quoteIdent(field::stamp) + " FROM " + quoted + " ORDER BY rowid");
+        Statement stamps(db, "SELECT rowid, " + quoteIdent(field::stamp) + " FROM " + quoted + " ORDER BY rowid", kUndoFailed);
         long long position = 0;
         while (stamps.step()) {
             ++position;
@@ -131,7 +97,7 @@ void DeleteUndo::arm() noexcept {
         return;
     // Offered only when the delete went through; a failed removal left the row.
     try {
-        Statement there(handleOf(*conn_), "SELECT 1 FROM " + quoteIdent(table_) + " WHERE rowid = ?");
+        Statement there(handleOf(*conn_), "SELECT 1 FROM " + quoteIdent(table_) + " WHERE rowid = ?", kUndoFailed);
         sqlite3_bind_int64(there.get(), 1, rowid_);
         armed_ = !there.step();
     } catch (...) {
@@ -181,7 +147,7 @@ int DeleteUndo::undo(Connection& conn) {
             marks += ", ?";
         }
         sql += ") VALUES (" + marks + ")";
-        Statement ins(db, sql);
+        Statement ins(db, sql, kUndoFailed);
         sqlite3_bind_int64(ins.get(), 1, rowid_);
         for (std::size_t i = 0; i < values_.size(); ++i) {
             if (values_[i])
@@ -189,14 +155,14 @@ int DeleteUndo::undo(Connection& conn) {
         }
         (void)ins.step(); // a row of that rowid (the delete never happened) fails here
 
-        Statement count(db, "SELECT count(*) FROM " + quoted + " WHERE rowid < ?");
+        Statement count(db, "SELECT count(*) FROM " + quoted + " WHERE rowid < ?", kUndoFailed);
         sqlite3_bind_int64(count.get(), 1, rowid_);
         (void)count.step();
         position = int(sqlite3_column_int64(count.get(), 0));
 
         if (renumbered_) {
-            Statement stamps(db, "SELECT rowid, " + quoteIdent(field::stamp) + " FROM " + quoted + " ORDER BY rowid");
-            Statement upd(db, "UPDATE " + quoted + " SET " + quoteIdent(field::stamp) + " = ? WHERE rowid = ?");
+            Statement stamps(db, "SELECT rowid, " + quoteIdent(field::stamp) + " FROM " + quoted + " ORDER BY rowid", kUndoFailed);
+            Statement upd(db, "UPDATE " + quoted + " SET " + quoteIdent(field::stamp) + " = ? WHERE rowid = ?", kUndoFailed);
             std::vector<std::pair<std::int64_t, std::string>> changes;
             long long k = 0;
             while (stamps.step()) {

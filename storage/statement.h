@@ -1,0 +1,52 @@
+#pragma once
+#include "error.h"
+
+#include <sqlite3.h>
+
+#include <string>
+
+namespace tsl {
+
+// A prepared statement of its own, finalized when done. A failure to prepare or
+// to step throws Error with SQLite's message, after `context` when one is given.
+class Statement {
+public:
+    Statement(sqlite3* db, const std::string& sql, std::string context = {}) : db_(db), context_(std::move(context)) {
+        if (!db_)
+            throw Error("数据库没有连接");
+        if (sqlite3_prepare_v2(db_, sql.c_str(), int(sql.size()), &st_, nullptr) != SQLITE_OK)
+            fail();
+    }
+    ~Statement() { sqlite3_finalize(st_); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    [[nodiscard]] sqlite3_stmt* get() const { return st_; }
+    // True with a row to read; false when done.
+    bool step() {
+        const int rc = sqlite3_step(st_);
+        if (rc == SQLITE_ROW)
+            return true;
+        if (rc != SQLITE_DONE)
+            fail();
+        return false;
+    }
+    void reset() {
+        sqlite3_reset(st_);
+        sqlite3_clear_bindings(st_);
+    }
+    [[nodiscard]] std::string text(int col) const {
+        const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(st_, col));
+        return p ? std::string(p, std::size_t(sqlite3_column_bytes(st_, col))) : std::string();
+    }
+    void bindText(int i, const std::string& s) { sqlite3_bind_text(st_, i, s.data(), int(s.size()), SQLITE_TRANSIENT); }
+
+private:
+    [[noreturn]] void fail() const { throw Error(context_ + sqlite3_errmsg(db_)); }
+
+    sqlite3* db_;
+    std::string context_;
+    sqlite3_stmt* st_ = nullptr;
+};
+
+} // namespace tsl
