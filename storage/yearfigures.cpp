@@ -1,5 +1,7 @@
 #include "yearfigures.h"
 
+#include "statement.h"
+
 #include "connection.h"
 #include "error.h"
 #include "intconv.h"
@@ -65,33 +67,23 @@ private:
     throw Error(std::string(what) + ": " + (db ? sqlite3_errmsg(db) : "out of memory"));
 }
 
-sqlite3_stmt* prepare(sqlite3* db, const std::string& sql) {
-    sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(db, sql.c_str(), int(sql.size()), &st, nullptr) != SQLITE_OK)
-        fail(db, "统计时读不出帐本");
-    return st;
-}
-
-struct Statement {
-    sqlite3_stmt* st;
-    ~Statement() { sqlite3_finalize(st); }
-};
+const std::string kCannotRead = "统计时读不出帐本: ";
 
 BookFigures readBook(sqlite3* db, Movement m, MonthOfStamp& monthOf) {
     const TableDef* def = findTable(movementTable(m));
     const auto& fields = def->fields;
-    Statement q{prepare(db, "SELECT " + quoteIdent(fields[pos::stamp]) + ", " + quoteIdent(fields[pos::settleName]) +
-                                ", " + quoteIdent(fields.back()) + " FROM " + quoteIdent(def->name) +
-                                " ORDER BY rowid")};
+    Statement q(db,
+                "SELECT " + quoteIdent(fields[pos::stamp]) + ", " + quoteIdent(fields[pos::settleName]) + ", " +
+                    quoteIdent(fields.back()) + " FROM " + quoteIdent(def->name) + " ORDER BY rowid",
+                kCannotRead);
     BookFigures b;
     std::unordered_map<std::string, Tally, Hash, std::equal_to<>> names;
     std::int64_t row = 0;
-    int rc;
-    while ((rc = sqlite3_step(q.st)) == SQLITE_ROW) {
+    while (q.step()) {
         ++row;
-        const std::string_view stamp = columnText(q.st, 0);
-        const std::string_view name = columnText(q.st, 1);
-        const std::string_view amountText = columnText(q.st, 2);
+        const std::string_view stamp = columnText(q.get(), 0);
+        const std::string_view name = columnText(q.get(), 1);
+        const std::string_view amountText = columnText(q.get(), 2);
         const auto amount = tryStrToInt(amountText);
         if (!amount) {
             if (b.bad.size() < kNamedBadAmounts)
@@ -106,9 +98,6 @@ BookFigures readBook(sqlite3* db, Movement m, MonthOfStamp& monthOf) {
             it = names.emplace(std::string(name), Tally{}).first;
         it->second.add(*amount);
     }
-    if (rc != SQLITE_DONE)
-        fail(db, "统计时读不出帐本");
-
     b.names.reserve(names.size());
     for (auto& [name, tally] : names)
         b.names.push_back({name, tally});
@@ -163,10 +152,9 @@ YearFigures readYearFigures(sqlite3* db, const std::vector<std::string>& pattern
         throw Error("数据库没有连接");
     YearFigures f;
     {
-        Statement q{prepare(db, "SELECT count(*) FROM " + quoteIdent(table::customers))};
-        if (sqlite3_step(q.st) != SQLITE_ROW)
-            fail(db, "统计时读不出帐本");
-        f.customers = sqlite3_column_int64(q.st, 0);
+        Statement q(db, "SELECT count(*) FROM " + quoteIdent(table::customers), kCannotRead);
+        q.step();
+        f.customers = sqlite3_column_int64(q.get(), 0);
     }
     MonthOfStamp monthOf(patterns);
     for (int m = 0; m < kMovements; ++m)
