@@ -1,6 +1,6 @@
 #include "scan.h"
 
-#include "statement.h"
+#include "prepared.h"
 
 #include "error.h"
 #include "intconv.h"

@@ -4,7 +4,7 @@
 #include "cursor.h"
 #include "error.h"
 #include "schema.h"
-#include "statement.h"
+#include "prepared.h"
 
 #include <sqlite3.h>
 

@@ -1,6 +1,6 @@
 #include "yearfigures.h"
 
-#include "statement.h"
+#include "prepared.h"
 
 #include "connection.h"
 #include "error.h"
