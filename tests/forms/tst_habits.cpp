@@ -57,6 +57,43 @@ void shipTo(const std::string& address, const std::string& name = "王丽") {
     addRow("2", {"(1)2026/12/8", name, "开衫", "10", address, "314500", "1250"});
 }
 
+// A row in every book, so each can be shown and edited.
+void oneOfEach() {
+    customer("王丽");
+    ship("王丽", "5");
+    buy("纱厂", "300");
+    deliver("小王", "40");
+}
+
+// A book's button and its record dialog: the first control of its tab order,
+// another control, and a box its close resets.
+struct RecordDialog {
+    QToolButton* book;
+    QWidget* dialog;
+    QWidget* first;
+    QWidget* elsewhere;
+    QLineEdit* typed;
+};
+
+// The four books: the number of their button and which of their columns stand at the right.
+void addBookRows() {
+    QTest::addColumn<int>("book");
+    QTest::addColumn<QList<bool>>("right");
+    QTest::newRow("customers") << 1 << QList<bool>{false, false, false, false, false};
+    QTest::newRow("shipments") << 2 << QList<bool>{false, false, false, true, false, false, true};
+    QTest::newRow("purchases") << 3 << QList<bool>{false, false, false, true, true};
+    QTest::newRow("deliveries") << 4 << QList<bool>{false, false, false, true, true};
+}
+
+RecordDialog recordDialog(Fixture& f, int book) {
+    const Roster& r = *f.roster;
+    const RecordDialog all[] = {{f.w->SpeedButton1, r.khl.get(), r.khl->edname, r.khl->edsj, r.khl->edname},
+                                {f.w->SpeedButton2, r.fhb.get(), r.fhb->edname, r.fhb->edyb, r.fhb->edsm},
+                                {f.w->SpeedButton3, r.jhb.get(), r.jhb->edly, r.jhb->edsm, r.jhb->edsm},
+                                {f.w->SpeedButton4, r.zgj.get(), r.zgj->btn, r.zgj->edsm, r.zgj->edsm}};
+    return all[book - 1];
+}
+
 } // namespace
 
 class TestHabits : public QObject {
@@ -141,31 +178,25 @@ private slots:
         QCOMPARE(h->sectionSize(2), sized + 57);
     }
 
+    // In the cell and in its title alike; postcodes and telephone numbers are no amounts.
+    void amountsAndQuantitiesStandRight_data() { addBookRows(); }
     void amountsAndQuantitiesStandRight() {
+        QFETCH(int, book);
+        QFETCH(QList<bool>, right);
         Fixture f;
-        shipTo("桐乡");
-        customer("王丽");
-        buy("纱厂", "300");
-        deliver("小王", "40");
+        oneOfEach();
         f.enter();
-        auto right = [&](int col) {
-            const QAbstractItemModel* m = f.w->grid1->model();
-            const auto cell = Qt::Alignment(m->index(0, col).data(Qt::TextAlignmentRole).toInt());
-            const auto title = Qt::Alignment(m->headerData(col, Qt::Horizontal, Qt::TextAlignmentRole).toInt());
-            if (bool(cell & Qt::AlignRight) != bool(title & Qt::AlignRight))
-                qFatal("cell and title disagree");
-            return bool(cell & Qt::AlignRight);
-        };
-        for (int c = 0; c < 5; ++c)
-            QVERIFY(!right(c)); // postcodes and telephone numbers are not amounts
-        f.w->SpeedButton2->click();
-        QCOMPARE(QList<bool>({right(0), right(1), right(2), right(3), right(4), right(5), right(6)}),
-                 QList<bool>({false, false, false, true, false, false, true}));
-        for (QToolButton* b : {f.w->SpeedButton3, f.w->SpeedButton4}) {
-            b->click();
-            QCOMPARE(QList<bool>({right(0), right(1), right(2), right(3), right(4)}),
-                     QList<bool>({false, false, false, true, true}));
+        recordDialog(f, book).book->click();
+        const QAbstractItemModel* m = f.w->grid1->model();
+        QList<bool> shown;
+        for (int c = 0; c < right.size(); ++c) {
+            const auto cell = Qt::Alignment(m->index(0, c).data(Qt::TextAlignmentRole).toInt());
+            const auto title = Qt::Alignment(m->headerData(c, Qt::Horizontal, Qt::TextAlignmentRole).toInt());
+            QVERIFY2(bool(cell & Qt::AlignRight) == bool(title & Qt::AlignRight),
+                     qPrintable(QStringLiteral("column %1: cell and title disagree").arg(c)));
+            shown << bool(cell & Qt::AlignRight);
         }
+        QCOMPARE(shown, right);
     }
 
     // The record hint and the report grid's hint show the texts as they stand.
@@ -188,33 +219,37 @@ private slots:
                                 "314500\n总金额:5\n"));
     }
 
-    // Escape closes each record dialog, About and the report window; their
+    // Each time a record dialog opens, the focus starts on the first control of
+    // its tab order, not where the last use left it. Escape closes it, and its
     // close handling runs as with the close box.
-    void escapeClosesTheWindows() {
+    void recordDialogsOpenOnTheirFirstControlAndCloseOnEscape_data() { addBookRows(); }
+    void recordDialogsOpenOnTheirFirstControlAndCloseOnEscape() {
+        QFETCH(int, book);
+        Fixture f;
+        oneOfEach();
+        f.enter();
+        const RecordDialog c = recordDialog(f, book);
+        c.book->click();
+        for (QToolButton* command : {f.w->btnadd, f.w->btnedit}) {
+            command->click();
+            QVERIFY(c.dialog->isVisible());
+            QVERIFY(QTest::qWaitForWindowActive(c.dialog));
+            QCOMPARE(c.dialog->focusWidget(), c.first);
+            c.elsewhere->setFocus();
+            QCOMPARE(c.dialog->focusWidget(), c.elsewhere);
+            c.typed->setText("typed");
+            QTest::keyClick(c.typed, Qt::Key_Escape);
+            QVERIFY(!c.dialog->isVisible());
+            QVERIFY(c.typed->text() != "typed"); // the reset ran
+        }
+    }
+
+    // Escape closes About and the report window too; the report is reset as on every close.
+    void escapeClosesAboutAndTheReport() {
         Fixture f;
         ship("王丽", "5");
         f.enter();
-        struct Case {
-            QToolButton* book;
-            QWidget* dialog;
-            QLineEdit* typed;
-        };
-        Roster* r = f.roster.get();
-        for (const Case& c : {Case{f.w->SpeedButton1, r->khl.get(), r->khl->edname},
-                              Case{f.w->SpeedButton2, r->fhb.get(), r->fhb->edsm},
-                              Case{f.w->SpeedButton3, r->jhb.get(), r->jhb->edsm},
-                              Case{f.w->SpeedButton4, r->zgj.get(), r->zgj->edsm}}) {
-            c.book->click();
-            f.w->btnadd->click();
-            QVERIFY(c.dialog->isVisible());
-            QVERIFY(QTest::qWaitForWindowActive(c.dialog));
-            c.typed->setText("typed");
-            QTest::keyClick(c.typed, Qt::Key_Escape);
-            QVERIFY2(!c.dialog->isVisible(), qPrintable(c.dialog->objectName()));
-            QVERIFY(c.typed->text() != "typed"); // the reset ran
-        }
-
-        Tabou* a = r->abou.get();
+        Tabou* a = f.roster->abou.get();
         f.w->Z1->trigger();
         showActive(a);
         QTest::keyClick(a, Qt::Key_Escape);
@@ -227,41 +262,9 @@ private slots:
         showActive(f.j);
         QTest::keyClick(f.j->Button1, Qt::Key_Escape);
         QVERIFY(!f.j->isVisible());
-        QCOMPARE(f.j->grid1->rowCount(), 2); // reset as on every close
+        QCOMPARE(f.j->grid1->rowCount(), 2);
         QCOMPARE(f.j->grid1->colCount(), 1);
         QVERIFY(f.prompter.boxes.empty());
-    }
-
-    // Each time a record dialog opens, the focus starts on the first control of
-    // its tab order, not where the last use left it.
-    void dialogsOpenWithTheFocusOnTheirFirstControl() {
-        Fixture f;
-        customer("王丽");
-        ship("王丽", "5");
-        buy("纱厂", "300");
-        deliver("小王", "40");
-        f.enter();
-        Roster* r = f.roster.get();
-        struct Case {
-            QToolButton* book;
-            QWidget* dialog;
-            QWidget* first;
-            QWidget* elsewhere;
-        };
-        for (const Case& c : {Case{f.w->SpeedButton1, r->khl.get(), r->khl->edname, r->khl->edsj},
-                              Case{f.w->SpeedButton2, r->fhb.get(), r->fhb->edname, r->fhb->edyb},
-                              Case{f.w->SpeedButton3, r->jhb.get(), r->jhb->edly, r->jhb->edsm},
-                              Case{f.w->SpeedButton4, r->zgj.get(), r->zgj->btn, r->zgj->edsm}}) {
-            c.book->click();
-            for (QToolButton* command : {f.w->btnadd, f.w->btnedit}) {
-                command->click();
-                QVERIFY(c.dialog->isVisible());
-                QCOMPARE(c.dialog->focusWidget(), c.first);
-                c.elsewhere->setFocus();
-                QCOMPARE(c.dialog->focusWidget(), c.elsewhere);
-                c.dialog->close();
-            }
-        }
     }
 
     void doubleClickOnALedgerEntersIt() {

@@ -31,6 +31,11 @@ QStringList customerNames(const std::string& file) {
     return toList(tsltest::sqlColumn(file, "SELECT \"姓名\" FROM \"1\" ORDER BY rowid"));
 }
 
+// A customer written behind the program's back, as another copy of it would.
+void addCustomer(const std::string& file, const std::string& name) {
+    tsltest::sqlExec(file, "INSERT INTO \"1\" VALUES ('" + name + "','','','','')");
+}
+
 // The chooser with a few ledgers, one of them entered the way the user does it.
 struct Chooser : FormsFixture {
     Tl* l = nullptr;
@@ -56,6 +61,14 @@ struct Chooser : FormsFixture {
     void enter(const QString& name) {
         select(name);
         l->BitBtn1->click();
+    }
+    // The restore item on a ledger: `row` picked from the list (-1 cancels), then
+    // the question answered.
+    void restore(const QString& name, int row, bool yes) {
+        select(name);
+        prompter.rowAnswers = {row};
+        prompter.yesNoAnswers = {yes};
+        l->restoreAction->trigger();
     }
     QStringList boxes() { return prompter.take(); }
 };
@@ -153,35 +166,47 @@ private slots:
     }
 
     // The calendar opens on the row's date (today when the date cannot be read)
-    // and only the date part of the stamp changes, in the clock's pattern.
+    // and only the date part of that row's stamp changes, in the clock's pattern.
+    void changeDateRewritesOnlyTheDatePart_data() {
+        QTest::addColumn<int>("row");
+        QTest::addColumn<QString>("pattern");
+        QTest::addColumn<QDate>("answer"); // none: cancelled
+        QTest::addColumn<QDate>("shown");
+        QTest::addColumn<QString>("stamp");
+        QTest::newRow("its own date") << 0 << "yyyy-M-d" << QDate(2004, 6, 1) << QDate(2004, 5, 12) << "(1)2004-6-1";
+        QTest::newRow("another desktop's date")
+            << 1 << "yyyy-M-d" << QDate(2004, 5, 3) << QDate(2026, 12, 8) << "(2)2004-5-3";
+        QTest::newRow("cancelled") << 2 << "yyyy-M-d" << QDate() << QDate(2004, 2, 29) << "(3)2004-2-29";
+        QTest::newRow("another pattern") << 0 << "yyyy/m/d" << QDate(2005, 1, 2) << QDate(2026, 12, 8) << "(1)2005/1/2";
+    }
     void changeDateRewritesOnlyTheDatePart() {
+        QFETCH(int, row);
+        QFETCH(QString, pattern);
+        QFETCH(QDate, answer);
+        QFETCH(QDate, shown);
+        QFETCH(QString, stamp);
         Fixture d("2");
         d.clock.set({2026, 12, 8});
-        insert("2", {"(1)2004-5-12", "甲", "开衫", "1", "桐乡", "314500", "10"});
-        insert("2", {"(2)5/13/04", "乙", "开衫", "1", "桐乡", "314500", "20"});
-        insert("2", {"(3)2004-2-29", "丙", "开衫", "1", "桐乡", "314500", "30"});
+        d.clock.setPattern(pattern.toStdString());
+        QStringList book = {"(1)2004-5-12|甲|开衫|1|桐乡|314500|10", "(2)5/13/04|乙|开衫|1|桐乡|314500|20",
+                            "(3)2004-2-29|丙|开衫|1|桐乡|314500|30"};
+        for (const QString& r : book)
+            insert("2", r.split('|'));
         d.w->show();
         d.w->SpeedButton2->click();
+        d.prompter.dateAnswers = {answer};
+        QVERIFY(pickFromGridMenu(d, row, kDate));
+        QCOMPARE(d.prompter.shownDate, shown);
+        book[row] = stamp + book[row].mid(book[row].indexOf('|'));
+        QCOMPARE(rows("2"), book);
+        QCOMPARE(d.boxes(), QStringList{"修改日期!"});
+    }
 
-        d.prompter.dateAnswers = {QDate(2004, 6, 1)};
-        QVERIFY(pickFromGridMenu(d, 0, kDate));
-        QCOMPARE(d.prompter.shownDate, QDate(2004, 5, 12));
-        d.prompter.dateAnswers = {QDate(2004, 5, 3)};
-        QVERIFY(pickFromGridMenu(d, 1, kDate));
-        QCOMPARE(d.prompter.shownDate, QDate(2026, 12, 8)); // written on another desktop
-        QVERIFY(pickFromGridMenu(d, 2, kDate));            // cancelled
-        QCOMPARE(d.prompter.shownDate, QDate(2004, 2, 29));
-        QCOMPARE(column("2"), (QStringList{"(1)2004-6-1", "(2)2004-5-3", "(3)2004-2-29"}));
-        QCOMPARE(rows("2")[0], QStringLiteral("(1)2004-6-1|甲|开衫|1|桐乡|314500|10"));
-
-        d.clock.setPattern("yyyy/m/d");
-        d.prompter.dateAnswers = {QDate(2005, 1, 2)};
-        QVERIFY(pickFromGridMenu(d, 0, kDate));
-        QCOMPARE(column("2")[0], QStringLiteral("(1)2005/1/2"));
-        QCOMPARE(d.boxes(), (QStringList{"修改日期!", "修改日期!", "修改日期!", "修改日期!"}));
-
-        // Not in the customer book.
+    // Customers carry no date.
+    void noDateToChangeForCustomers() {
+        Fixture d("1");
         insert("1", {"张三", "", "", "", ""});
+        d.w->show();
         d.w->SpeedButton1->click();
         QVERIFY(!pickFromGridMenu(d, 0, kDate));
         QCOMPARE(d.boxes(), QStringList());
@@ -196,13 +221,13 @@ private slots:
         c.w->close();
         QCOMPARE(snapshotNames("甲.mdb").size(), 1);
         c.enter("甲");
-        tsltest::sqlExec("甲.mdb", "INSERT INTO \"1\" VALUES ('张三','','','','')");
+        addCustomer("甲.mdb", "张三");
         c.w->close();
         const QStringList two = snapshotNames("甲.mdb");
         QCOMPARE(two.size(), 2);
         QCOMPARE(customerNames("backups/甲.mdb/" + two.last().toStdString()), QStringList{"张三"});
 
-        tsltest::sqlExec("乙.mdb", "INSERT INTO \"1\" VALUES ('李四','','','','')");
+        addCustomer("乙.mdb", "李四");
         const int indexSnapshots = snapshotNames("tsl.mdb").size();
         QVERIFY(indexSnapshots >= 1);
         c.shutDown();
@@ -220,7 +245,7 @@ private slots:
         tsltest::writeFile("backups", "a file where the folder should be");
         for (int i = 0; i < 2; ++i) {
             c.enter("甲");
-            tsltest::sqlExec("甲.mdb", "INSERT INTO \"1\" VALUES ('x','','','','')");
+            addCustomer("甲.mdb", "x");
             c.w->close();
             QVERIFY(!c.w->isVisible());
             QVERIFY(c.l->isVisible());
@@ -243,21 +268,16 @@ private slots:
         c.w->close();
 
         c.enter("甲");
-        c.select("甲");
-        c.l->restoreAction->trigger();
+        c.restore("甲", -1, false);
         QCOMPARE(c.boxes(), QStringList{"帐本正在使用,请先退出该帐本再恢复!"});
         c.w->close();
 
-        c.select("乙");
-        c.l->restoreAction->trigger(); // the list, cancelled
+        c.restore("乙", -1, false); // the list, cancelled
         QCOMPARE(c.prompter.shownRows.size(), 1);
         QCOMPARE(c.prompter.shownRows[0].mid(1), (QStringList{"0", "0", "0", "0"}));
         QCOMPARE(c.boxes(), QStringList{"从备份恢复!"});
 
-        c.select("甲");
-        c.prompter.rowAnswers = {1}; // the older one: newest first
-        c.prompter.yesNoAnswers = {true};
-        c.l->restoreAction->trigger();
+        c.restore("甲", 1, true); // the older one: newest first
         QCOMPARE(c.prompter.shownRows.size(), 2);
         QCOMPARE(c.prompter.shownRows[0].mid(1), (QStringList{"1", "1", "0", "0"}));
         QCOMPARE(c.prompter.shownRows[1].mid(1), (QStringList{"0", "0", "0", "0"}));
@@ -273,16 +293,11 @@ private slots:
         QCOMPARE(snapshotNames("甲.mdb").size(), 2); // unchanged since the restore: no new snapshot
 
         // And back: the newest snapshot holds what the restore replaced.
-        c.select("甲");
-        c.prompter.rowAnswers = {0};
-        c.prompter.yesNoAnswers = {true};
-        c.l->restoreAction->trigger();
+        c.restore("甲", 0, true);
         QCOMPARE(customerNames("甲.mdb"), QStringList{"张三"});
 
         // No: nothing changes.
-        c.prompter.rowAnswers = {1};
-        c.prompter.yesNoAnswers = {false};
-        c.l->restoreAction->trigger();
+        c.restore("甲", 1, false);
         QCOMPARE(customerNames("甲.mdb"), QStringList{"张三"});
     }
 
