@@ -113,8 +113,8 @@ class TestSafety : public QObject {
     Q_OBJECT
 
 private slots:
-    // A delete and its renumbering come back whole, at the old place, and only
-    // until the book changes, another book is shown or the ledger is left.
+    // A delete and its renumbering come back whole, at the old place: offered on
+    // its own book only, and only until the book changes or the ledger is left.
     void undoDeleteRestoresRowAndNumbers() {
         Fixture d("3");
         insert("3", {"(1)2004-5-10", "甲", "纱", "1", "10"});
