@@ -9,7 +9,7 @@ pkgs=(
   libsqlite3-dev sqlite3
   libbenchmark-dev libgtest-dev
   libxlsxwriter-dev poppler-utils unzip
-  fonts-arphic-uming
+  fonts-arphic-uming qt6-translations-l10n
   xvfb xauth x11-utils imagemagick openbox xdotool wmctrl
 )
 

@@ -6,8 +6,10 @@
 #include <QFont>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QLocale>
 #include <QScreen>
+#include <QTranslator>
 #include <QWidget>
 #include <QWindow>
 
@@ -21,6 +23,11 @@ void applyAppLook(QApplication& app) {
     app.setFont(f);
     app.setApplicationName(QStringLiteral("tessolan"));
     app.setApplicationDisplayName(QString());
+    // Qt's own dialogs (saving a file, print preview, a line edit's menu) speak the
+    // program's language whatever the desktop's; our boxes set their texts themselves.
+    static QTranslator qtTexts;
+    if (qtTexts.isEmpty() && qtTexts.load(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        app.installTranslator(&qtTexts);
 }
 
 void setupWindow(QWidget& w, const QString& caption, int clientWidth, int clientHeight, WindowButtons buttons,

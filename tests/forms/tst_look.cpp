@@ -3,7 +3,11 @@
 #include "look.h"
 #include "stamp.h"
 
+#include <QApplication>
 #include <QDate>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QPushButton>
 #include <QLocale>
 #include <QTest>
 
@@ -14,6 +18,7 @@ private slots:
     void literalTextAndQuotes();
     void namesBecomeNumbers();
     void posixLocaleKeepsTheFallback();
+    void qtDialogsSpeakChinese();
 };
 
 namespace {
@@ -67,6 +72,20 @@ void TstLook::posixLocaleKeepsTheFallback() {
     qputenv("LC_ALL", "POSIX");
     QCOMPARE(desktopShortDatePattern(), std::string(tsl::kFallbackDatePattern));
     qunsetenv("LC_ALL");
+}
+
+void TstLook::qtDialogsSpeakChinese() {
+    applyAppLook(*qApp);
+    applyAppLook(*qApp); // a second call must not stack a second translator
+    QFileDialog save(nullptr, QStringLiteral("保存"));
+    save.setOption(QFileDialog::DontUseNativeDialog);
+    save.setAcceptMode(QFileDialog::AcceptSave);
+    const auto* box = save.findChild<QDialogButtonBox*>();
+    QVERIFY(box);
+    const QString saveText = box->button(QDialogButtonBox::Save)->text();
+    const QString cancelText = box->button(QDialogButtonBox::Cancel)->text();
+    QVERIFY2(saveText.contains(QStringLiteral("保存")), qPrintable(saveText));
+    QVERIFY2(cancelText.contains(QStringLiteral("取消")), qPrintable(cancelText));
 }
 
 QTEST_MAIN(TstLook)
