@@ -79,7 +79,7 @@ void TForm1::changeDateClick() {
         const std::string pattern = r_.clock.shortDatePattern();
         const tsl::Date today = r_.clock.today();
         // A date another desktop's pattern wrote cannot be read here: today, then.
-        const tsl::Date shown = tsl::parseDate(pattern, tsl::stampDatePart(stamp), today.year).value_or(today);
+        const tsl::Date shown = tsl::DateReader(pattern, today.year).read(tsl::stampDatePart(stamp)).value_or(today);
         const QDate picked = r_.prompter.chooseDate(QStringLiteral("修改日期!"), QDate(shown.year, shown.month, shown.day));
         if (!picked.isValid())
             return;

@@ -279,7 +279,8 @@ void Tndtj::showLedger(const tsl::Connection& ledger, const QString& name, const
         ~Restore() { QApplication::restoreOverrideCursor(); }
     } restore;
     patterns_ = tsl::stampDatePatterns(r_.clock.shortDatePattern());
-    mine_ = tsl::readYearFigures(ledger, patterns_);
+    // A ledger keeps no year of its own: two-digit years are placed around today's.
+    mine_ = tsl::readYearFigures(ledger, patterns_, r_.clock.today().year);
     name_ = name;
     other_.reset();
     otherName_.clear();
@@ -303,7 +304,8 @@ void Tndtj::cbcompareChange(int index) {
                 ~Restore() { QApplication::restoreOverrideCursor(); }
             } restore;
             try {
-                other_ = tsl::readYearFiguresOfFile(name.toStdString() + std::string(tsl::kLedgerSuffix), patterns_);
+                other_ = tsl::readYearFiguresOfFile(name.toStdString() + std::string(tsl::kLedgerSuffix), patterns_,
+                                                    r_.clock.today().year);
                 otherName_ = name;
             } catch (...) {
                 cbcompare->setCurrentIndex(0);

@@ -110,67 +110,11 @@ int daysInMonth(int y, int m) {
     return m == 2 && isLeap(y) ? 29 : days[m - 1];
 }
 
-// Reads between minDigits and maxDigits digits at text[at]; -1 when fewer are there.
-int readDigits(std::string_view text, std::size_t& at, std::size_t minDigits, std::size_t maxDigits) {
-    int v = 0;
-    std::size_t n = 0;
-    while (n < maxDigits && at < text.size() && text[at] >= '0' && text[at] <= '9') {
-        v = v * 10 + (text[at] - '0');
-        ++at;
-        ++n;
-    }
-    return n >= minDigits ? v : -1;
-}
-
 } // namespace
 
-std::optional<Date> parseDate(std::string_view pattern, std::string_view text, int referenceYear) {
-    int day = -1, month = -1, year = -1;
-    std::size_t at = 0;
-    const bool fits = walkPattern(
-        pattern,
-        [&](std::string_view lit) {
-            if (text.substr(at, lit.size()) != lit)
-                return false;
-            at += lit.size();
-            return true;
-        },
-        [&](char letter, std::size_t run) {
-            if (letter != 'y') {
-                (letter == 'd' ? day : month) = readDigits(text, at, run >= 2 ? 2 : 1, 2);
-                return (letter == 'd' ? day : month) >= 0;
-            }
-            const std::size_t width = run <= 2 ? 2 : 4;
-            year = readDigits(text, at, width, width);
-            if (year >= 0 && width == 2) {
-                // The century that puts the year within [reference - 80, reference + 19].
-                const int low = referenceYear - 80;
-                int y = low - ((low % 100) + 100) % 100 + year;
-                if (y < low)
-                    y += 100;
-                year = y;
-            }
-            return year >= 0;
-        });
-    if (!fits || at != text.size() || day < 1 || month < 1 || month > 12 || year < 0)
-        return std::nullopt;
-    if (day > daysInMonth(year, month))
-        return std::nullopt;
-    return Date{year, month, day};
-}
-
-std::string_view stampDatePart(std::string_view stamp) {
-    const auto p = stamp.find(')');
-    return p == std::string_view::npos ? stamp : stamp.substr(p + 1);
-}
-
-std::string stampWithDate(std::string_view stamp, std::string_view pattern, Date date) {
-    const auto p = stamp.find(')');
-    const std::string_view head = p == std::string_view::npos ? std::string_view() : stamp.substr(0, p + 1);
-    return std::string(head) + formatDate(pattern, date);
-}
-
-DateReader::DateReader(std::string_view pattern) {
+DateReader::DateReader(std::string_view pattern, int referenceYear)
+    : referenceYear_(referenceYear), lowestYear_(referenceYear - 80),
+      centuryBase_(lowestYear_ - ((lowestYear_ % 100) + 100) % 100) {
     walkPattern(
         pattern,
         [this](std::string_view text) {
@@ -196,12 +140,8 @@ DateReader::DateReader(std::string_view pattern) {
         });
 }
 
-std::optional<Date> DateReader::toDate(const int (&values)[3]) {
-    Date d;
-    d.day = values[0] < 0 ? 1 : values[0];
-    d.month = values[1];
-    if (values[2] >= 0)
-        d.year = values[2];
+std::optional<Date> DateReader::toDate(const int (&values)[3]) const {
+    const Date d{values[2] < 0 ? referenceYear_ : values[2], values[1], values[0] < 0 ? 1 : values[0]};
     if (d.month < 1 || d.month > 12 || d.day < 1 || d.day > daysInMonth(d.year, d.month))
         return std::nullopt;
     return d;
@@ -226,8 +166,11 @@ bool DateReader::match(std::size_t piece, std::string_view rest, int (&values)[3
         int v = 0;
         for (int k = 0; k < width; ++k)
             v = v * 10 + (rest[k] - '0');
-        if (p.field == 'y' && p.maxDigits == 2)
-            v += v >= 69 ? 1900 : 2000;
+        if (p.field == 'y' && p.maxDigits == 2) {
+            v += centuryBase_;
+            if (v < lowestYear_)
+                v += 100;
+        }
         // A field met twice must say the same both times.
         const int before = values[slot];
         if (before >= 0 && before != v)
@@ -249,15 +192,13 @@ std::optional<Date> DateReader::read(std::string_view text) const {
     return toDate(values);
 }
 
-std::optional<Date> parseDate(std::string_view pattern, std::string_view text) {
-    return DateReader(pattern).read(text);
+std::string_view stampDatePart(std::string_view stamp) {
+    const auto p = stamp.find(')');
+    return p == std::string_view::npos ? stamp : stamp.substr(p + 1);
 }
 
-std::optional<std::string_view> stampDateText(std::string_view stamp) {
-    const std::size_t close = stamp.find(')');
-    if (close == std::string_view::npos)
-        return std::nullopt;
-    return stamp.substr(close + 1);
+std::string stampWithDate(std::string_view stamp, std::string_view pattern, Date date) {
+    return std::string(stamp.substr(0, stamp.size() - stampDatePart(stamp).size())) + formatDate(pattern, date);
 }
 
 std::vector<std::string> stampDatePatterns(std::string_view current) {

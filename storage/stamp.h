@@ -56,32 +56,17 @@ inline constexpr std::string_view kFallbackDatePattern = "m/d/yy";
 // character are copied as they stand.
 [[nodiscard]] std::string formatDate(std::string_view pattern, Date date);
 
-// Reads a date written by formatDate with the same pattern. Fields of two
-// letters take exactly two digits, d and m alone one or two; the whole text
-// must fit. A two-digit year falls in the hundred years from referenceYear - 80.
-// Empty when the text does not fit the pattern or names no real day.
-[[nodiscard]] std::optional<Date> parseDate(std::string_view pattern, std::string_view text, int referenceYear);
-
-// The date part of a serial stamp: what follows its first ")", or the whole
-// stamp when it has none.
-[[nodiscard]] std::string_view stampDatePart(std::string_view stamp);
-
-// The stamp with its date part replaced by the date in the pattern; "(n)" stays.
-[[nodiscard]] std::string stampWithDate(std::string_view stamp, std::string_view pattern, Date date);
-// Reads a date written by formatDate with the same pattern. d and m take one or
-// two digits whatever their count in the pattern (a pattern changed from d to dd
-// still reads the old dates); y takes exactly two digits when it stands alone
-// or doubled (69..99 are 1969..1999, 00..68 are 2000..2068) and exactly four
-// from three letters on. Every other character, quoted or not, must be there as
-// it stands, and nothing may follow. The date must exist (no 31 April, 29
-// February only in a leap year). A pattern without a month reads nothing; a
-// missing day reads as 1, a missing year as 1970.
-[[nodiscard]] std::optional<Date> parseDate(std::string_view pattern, std::string_view text);
-
-// parseDate with the pattern taken apart once, for reading many dates.
+// Reads dates written by formatDate with one pattern, taken apart once. d and m
+// take one or two digits whatever their count in the pattern (a pattern changed
+// from d to dd still reads the old dates); y takes exactly two digits when it
+// stands alone or doubled, exactly four from three letters on. A two-digit year
+// falls within [referenceYear - 80, referenceYear + 19]. Every other character,
+// quoted or not, must be there as it stands, and nothing may follow. The date must
+// exist (no 31 April, 29 February only in a leap year). A pattern without a month
+// reads nothing; a missing day reads as 1, a missing year as referenceYear.
 class DateReader {
 public:
-    explicit DateReader(std::string_view pattern);
+    DateReader(std::string_view pattern, int referenceYear);
     [[nodiscard]] std::optional<Date> read(std::string_view text) const;
 
 private:
@@ -92,14 +77,21 @@ private:
         std::string literal; // for field 0
     };
     [[nodiscard]] bool match(std::size_t piece, std::string_view rest, int (&values)[3]) const;
-    [[nodiscard]] static std::optional<Date> toDate(const int (&values)[3]); // day, month, year; -1 unset
+    [[nodiscard]] std::optional<Date> toDate(const int (&values)[3]) const; // day, month, year; -1 unset
 
     std::vector<Piece> pieces_;
     bool hasMonth_ = false;
+    int referenceYear_;
+    int lowestYear_;  // of the two-digit years
+    int centuryBase_; // lowestYear_ rounded down to a hundred
 };
 
-// The date text of a serial stamp: what follows its first ")"; none without one.
-[[nodiscard]] std::optional<std::string_view> stampDateText(std::string_view stamp);
+// The date part of a serial stamp: what follows its first ")". A stamp without
+// one has no "(n)" to keep, so all of it is the date part.
+[[nodiscard]] std::string_view stampDatePart(std::string_view stamp);
+
+// The stamp with its date part replaced by the date in the pattern; "(n)" stays.
+[[nodiscard]] std::string stampWithDate(std::string_view stamp, std::string_view pattern, Date date);
 
 // The patterns a ledger's stamps may be written in, the likeliest first and
 // without repeats: `current` (what new stamps get), the C library's date format

@@ -34,26 +34,24 @@ std::string_view columnText(sqlite3_stmt* st, int col) {
 // most, so each is read once and remembered.
 class MonthOfStamp {
 public:
-    explicit MonthOfStamp(const std::vector<std::string>& patterns) {
+    MonthOfStamp(const std::vector<std::string>& patterns, int referenceYear) {
         for (const auto& p : patterns)
-            readers_.emplace_back(p);
+            readers_.emplace_back(p, referenceYear);
     }
 
     int operator()(std::string_view stamp) {
-        const auto text = stampDateText(stamp);
-        if (!text)
-            return kUndated;
-        if (auto it = known_.find(*text); it != known_.end())
+        const std::string_view text = stampDatePart(stamp);
+        if (auto it = known_.find(text); it != known_.end())
             return it->second;
         int line = kUndated;
         for (const auto& r : readers_) {
-            if (auto d = r.read(*text)) {
+            if (auto d = r.read(text)) {
                 line = d->month - 1;
                 break;
             }
         }
         if (known_.size() < kRemembered) // stamps of unreadable junk must not grow it without end
-            known_.emplace(std::string(*text), line);
+            known_.emplace(std::string(text), line);
         return line;
     }
 
@@ -147,7 +145,7 @@ std::int64_t YearFigures::income() const { return books[0].all.total - books[1].
 
 std::int64_t YearFigures::badCount() const { return books[0].badCount + books[1].badCount + books[2].badCount; }
 
-YearFigures readYearFigures(sqlite3* db, const std::vector<std::string>& patterns) {
+YearFigures readYearFigures(sqlite3* db, const std::vector<std::string>& patterns, int referenceYear) {
     if (!db)
         throw Error("数据库没有连接");
     YearFigures f;
@@ -156,17 +154,18 @@ YearFigures readYearFigures(sqlite3* db, const std::vector<std::string>& pattern
         q.step();
         f.customers = sqlite3_column_int64(q.get(), 0);
     }
-    MonthOfStamp monthOf(patterns);
+    MonthOfStamp monthOf(patterns, referenceYear);
     for (int m = 0; m < kMovements; ++m)
         f.books[std::size_t(m)] = readBook(db, Movement(m), monthOf);
     return f;
 }
 
-YearFigures readYearFigures(const Connection& ledger, const std::vector<std::string>& patterns) {
-    return readYearFigures(ledger.handle(), patterns);
+YearFigures readYearFigures(const Connection& ledger, const std::vector<std::string>& patterns, int referenceYear) {
+    return readYearFigures(ledger.handle(), patterns, referenceYear);
 }
 
-YearFigures readYearFiguresOfFile(const std::string& file, const std::vector<std::string>& patterns) {
+YearFigures readYearFiguresOfFile(const std::string& file, const std::vector<std::string>& patterns,
+                                  int referenceYear) {
     // A missing file would otherwise fail deep in SQLite with a less useful text.
     struct stat st {};
     if (::stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
@@ -184,7 +183,7 @@ YearFigures readYearFiguresOfFile(const std::string& file, const std::vector<std
     // Belt and braces: even a statement that would write is refused.
     if (sqlite3_exec(db, "PRAGMA query_only=1", nullptr, nullptr, nullptr) != SQLITE_OK)
         fail(db, "无法打开\"" + file + "\"");
-    return readYearFigures(db, patterns);
+    return readYearFigures(db, patterns, referenceYear);
 }
 
 // ---- tables of text ---------------------------------------------------------------------

@@ -74,12 +74,15 @@ struct YearFigures {
 };
 
 // Reads the figures of the ledger open on `db`; the dates are read with the first
-// of `patterns` that reads them (see stampDatePatterns). Engine failures throw Error.
-[[nodiscard]] YearFigures readYearFigures(sqlite3* db, const std::vector<std::string>& patterns);
-[[nodiscard]] YearFigures readYearFigures(const Connection& ledger, const std::vector<std::string>& patterns);
+// of `patterns` that reads them (see stampDatePatterns), two-digit years around
+// referenceYear (see DateReader). Engine failures throw Error.
+[[nodiscard]] YearFigures readYearFigures(sqlite3* db, const std::vector<std::string>& patterns, int referenceYear);
+[[nodiscard]] YearFigures readYearFigures(const Connection& ledger, const std::vector<std::string>& patterns,
+                                          int referenceYear);
 // The figures of another ledger file, opened read-only for the reading alone:
 // nothing is written to it, not even a journal.
-[[nodiscard]] YearFigures readYearFiguresOfFile(const std::string& file, const std::vector<std::string>& patterns);
+[[nodiscard]] YearFigures readYearFiguresOfFile(const std::string& file, const std::vector<std::string>& patterns,
+                                                int referenceYear);
 
 // ---- the figures as tables of text (the window shows them, the exports write them) ----
 

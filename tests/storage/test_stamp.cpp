@@ -211,88 +211,43 @@ TEST(SerialStamp, NumberInBracketsThenTheShortDate) {
     EXPECT_EQ(tsl::serialStamp(17, clock), "(17)05.01.2004");
 }
 
-// ---- reading a stamp's date back ----
+// ---- reading dates back ----------------------------------------------------------------
 
-TEST(ParseDate, ReadsWhatFormatDateWrites) {
-    // Every pattern of the desktop kinds, over days that test padding, month ends and leap years.
-    const char* patterns[] = {"yyyy/m/d", "m/d/yy", "dd.mm.yyyy", "d.m.yyyy", "yyyy-mm-dd", "yyyyMMdd",
-                              "dd/mm/yy", "yyyy'y'm'm'd", "yyyy\xE5\xB9\xB4m\xE6\x9C\x88" "d\xE6\x97\xA5"};
-    const Date days[] = {{2004, 1, 5}, {2004, 2, 29}, {2026, 12, 31}, {1999, 10, 10}, {2010, 11, 1}};
-    for (const char* p : patterns) {
-        for (const Date& d : days) {
-            const std::string text = formatDate(p, d);
-            const auto back = tsl::parseDate(p, text, 2026);
-            ASSERT_TRUE(back.has_value()) << p << " " << text;
-            EXPECT_EQ(back->year, d.year) << p << " " << text;
-            EXPECT_EQ(back->month, d.month) << p << " " << text;
-            EXPECT_EQ(back->day, d.day) << p << " " << text;
-        }
-    }
-}
+namespace {
 
-TEST(ParseDate, RefusesWhatDoesNotFitOrIsNoDay) {
-    const struct {
-        const char* pattern;
-        const char* text;
-    } bad[] = {
-        {"yyyy/m/d", "2004-5-12"},  // another desktop's pattern
-        {"m/d/yy", "2004/5/12"},    {"yyyy/m/d", "2004/5/12 "}, {"yyyy/m/d", "2004/5/"},
-        {"yyyy/m/d", "2004/13/1"},  {"yyyy/m/d", "2005/2/29"},  {"yyyy/m/d", "2004/4/31"},
-        {"yyyy/m/d", "2004/0/1"},   {"dd.mm.yyyy", "5.01.2004"}, {"yyyy/m/d", "04/5/12"},
-        {"yyyy/m/d", ""},           {"m/d", "5/12"}, // no year to read
-        {"yyyy/m/d", "2004/123/1"},
-    };
-    for (const auto& b : bad)
-        EXPECT_FALSE(tsl::parseDate(b.pattern, b.text, 2026).has_value()) << b.pattern << " " << b.text;
-}
+constexpr int kRef = 2026; // two-digit years fall in 1946..2045
 
-TEST(ParseDate, TwoDigitYearsNearTheReference) {
-    EXPECT_EQ(tsl::parseDate("m/d/yy", "5/12/04", 2026)->year, 2004);
-    EXPECT_EQ(tsl::parseDate("m/d/yy", "5/12/45", 2026)->year, 2045);
-    EXPECT_EQ(tsl::parseDate("m/d/yy", "5/12/46", 2026)->year, 1946);
-    EXPECT_EQ(tsl::parseDate("m/d/yy", "5/12/99", 2026)->year, 1999);
-    EXPECT_EQ(tsl::parseDate("m/d/yy", "2/29/00", 2026)->year, 2000);
-}
-
-TEST(StampDate, OnlyTheDatePartChanges) {
-    EXPECT_EQ(tsl::stampDatePart("(12)2004/5/12"), "2004/5/12");
-    EXPECT_EQ(tsl::stampDatePart("2004/5/12"), "2004/5/12");
-    EXPECT_EQ(tsl::stampDatePart("(3)"), "");
-    EXPECT_EQ(tsl::stampWithDate("(12)2004/5/12", "yyyy/m/d", {2004, 6, 1}), "(12)2004/6/1");
-    EXPECT_EQ(tsl::stampWithDate("(7)5/12/04", "yyyy/m/d", {2004, 5, 3}), "(7)2004/5/3");
-    EXPECT_EQ(tsl::stampWithDate("a)b)c", "d.m.yyyy", {2004, 5, 3}), "a)3.5.2004");
-    EXPECT_EQ(tsl::stampWithDate("", "yyyy/m/d", {2004, 5, 3}), "2004/5/3");
-}
-
-// ---- reading dates back -----------------------------------------------------------------
+} // namespace
 
 TEST(DateReader, ReadsWhatFormatDateWrote) {
-    // Every pattern, every date of a spread over the two-digit-year window:
-    // reading the formatted text gives the date back (the fields the pattern has).
-    // ("ymd" is left out: 04128 is 2004-1-28 and 2004-12-8 alike.)
-    const char* patterns[] = {"yyyy/m/d", "m/d/yy",   "mm/dd/yyyy", "dd.mm.yyyy",   "d.m.yy", "yyyy-m-d",
-                              "yyyy'y'm'm'd'd'",      "yyyymmdd",   "D/M/Y",        "\"on\" d m yy",
-                              "dd-mm",    "m yyyy"};
-    const std::string zh = "yyyy\xE5\xB9\xB4mm\xE6\x9C\x88" "dd\xE6\x97\xA5"; // yyyy年mm月dd日
-    std::vector<std::string> all(std::begin(patterns), std::end(patterns));
-    all.push_back(zh);
-    for (const auto& p : all) {
-        for (int year = 1969; year <= 2068; year += 7) {
-            for (int month = 1; month <= 12; ++month) {
-                for (int day : {1, 9, 10, 28, 31}) {
-                    if (day == 31 && (month == 2 || month == 4 || month == 6 || month == 9 || month == 11))
-                        continue;
-                    const Date d{year, month, day};
-                    const std::string text = formatDate(p, d);
-                    const auto got = tsl::parseDate(p, text);
-                    ASSERT_TRUE(got.has_value()) << p << " " << text;
-                    const bool hasYear = p.find_first_of("yY") != std::string::npos;
-                    const bool hasDay = p.find_first_of("dD") != std::string::npos;
-                    EXPECT_EQ(got->month, month) << p << " " << text;
-                    EXPECT_EQ(got->day, hasDay ? day : 1) << p << " " << text;
-                    EXPECT_EQ(got->year, hasYear ? year : 1970) << p << " " << text;
-                }
-            }
+    // Every pattern, over days that test padding, month ends and leap years and a
+    // spread over the two-digit-year window: reading the formatted text gives the
+    // date back (the fields the pattern has). ("ymd" is left out: 04128 is
+    // 2004-1-28 and 2004-12-8 alike.)
+    const std::string patterns[] = {
+        "yyyy/m/d", "m/d/yy", "mm/dd/yyyy", "dd.mm.yyyy", "d.m.yy", "d.m.yyyy", "yyyy-m-d", "yyyy-mm-dd",
+        "yyyyMMdd", "dd/mm/yy", "yyyy'y'm'm'd", "yyyy'y'm'm'd'd'", "D/M/Y", "\"on\" d m yy", "dd-mm", "m yyyy",
+        "yyyy\xE5\xB9\xB4m\xE6\x9C\x88" "d\xE6\x97\xA5",     // yyyy年m月d日
+        "yyyy\xE5\xB9\xB4mm\xE6\x9C\x88" "dd\xE6\x97\xA5"};  // yyyy年mm月dd日
+    std::vector<Date> days = {{2004, 1, 5}, {2004, 2, 29}, {2026, 12, 31}, {1999, 10, 10}, {2010, 11, 1}};
+    for (int year = kRef - 80; year <= kRef + 19; year += 7)
+        for (int month = 1; month <= 12; ++month)
+            for (int day : {1, 9, 10, 28, 31})
+                if (day < 31 || (month != 2 && month != 4 && month != 6 && month != 9 && month != 11))
+                    days.push_back({year, month, day});
+    for (const auto& p : patterns) {
+        const tsl::DateReader reader(p, kRef);
+        const bool hasYear = p.find_first_of("yY") != std::string::npos;
+        const bool hasDay = p.find_first_of("dD") != std::string::npos;
+        for (const Date& d : days) {
+            if (!hasYear && d.month == 2 && d.day == 29)
+                continue; // read in the reference year, which has none
+            const std::string text = formatDate(p, d);
+            const auto got = reader.read(text);
+            ASSERT_TRUE(got.has_value()) << p << " " << text;
+            EXPECT_EQ(got->month, d.month) << p << " " << text;
+            EXPECT_EQ(got->day, hasDay ? d.day : 1) << p << " " << text;
+            EXPECT_EQ(got->year, hasYear ? d.year : kRef) << p << " " << text;
         }
     }
 }
@@ -302,43 +257,63 @@ TEST(DateReader, LenientDigitsStrictEverythingElse) {
         const char* pattern;
         const char* text;
         std::optional<Date> expected;
+        int ref = kRef;
     };
     const std::optional<Date> none;
     // clang-format off
     const Case cases[] = {
         {"yyyy/m/d", "2026/12/8", Date{2026, 12, 8}},
-        {"yyyy/m/d", "2026/012/8", none},       // three digits are no month
+        {"yyyy/m/d", "2026/012/8", none},             // three digits are no month
+        {"yyyy/m/d", "2004/123/1", none},
         {"dd/mm/yyyy", "5/1/2004", Date{2004, 1, 5}}, // one digit where the pattern pads
+        {"dd.mm.yyyy", "5.01.2004", Date{2004, 1, 5}},
+        // Two-digit years within [ref - 80, ref + 19].
         {"m/d/yy", "12/8/26", Date{2026, 12, 8}},
+        {"m/d/yy", "5/12/04", Date{2004, 5, 12}},
+        {"m/d/yy", "5/12/45", Date{2045, 5, 12}},
+        {"m/d/yy", "5/12/46", Date{1946, 5, 12}},
+        {"m/d/yy", "5/12/46", Date{2046, 5, 12}, 2027},
+        {"m/d/yy", "1/5/68", Date{1968, 1, 5}},
         {"m/d/yy", "1/5/69", Date{1969, 1, 5}},
-        {"m/d/yy", "1/5/68", Date{2068, 1, 5}},
-        {"m/d/yy", "12/8/2026", none},          // yy is two digits
-        {"yyyy/m/d", "26/12/8", none},          // and yyyy four
-        {"ymd", "0415", Date{2004, 1, 5}},      // widths found by stepping back
-        {"ymd", "69110", Date{1969, 1, 10}},    // 11/0 is no day
+        {"m/d/yy", "5/12/99", Date{1999, 5, 12}},
+        {"m/d/yy", "2/29/00", Date{2000, 2, 29}},
+        {"m/d/yy", "2/29/00", none, 2150},            // 2100 is no leap year
+        {"m/d/yy", "12/8/2026", none},                // yy is two digits
+        {"yyyy/m/d", "26/12/8", none},                // and yyyy four
+        {"yyyy/m/d", "04/5/12", none},
+        {"ymd", "0415", Date{2004, 1, 5}},            // widths found by stepping back
+        {"ymd", "69110", Date{1969, 1, 10}},          // 11/0 is no day
         {"ymd", "041231", Date{2004, 12, 31}},
-        {"yyyy/m/d", "2026/13/1", none},
-        {"yyyy/m/d", "2026/0/1", none},
-        {"yyyy/m/d", "2026/4/31", none},
-        {"yyyy/m/d", "2026/2/29", none},
+        // No such day.
+        {"yyyy/m/d", "2026/13/1", none}, {"yyyy/m/d", "2004/13/1", none},
+        {"yyyy/m/d", "2026/0/1", none},  {"yyyy/m/d", "2004/0/1", none},
+        {"yyyy/m/d", "2026/4/31", none}, {"yyyy/m/d", "2004/4/31", none},
+        {"yyyy/m/d", "2026/2/29", none}, {"yyyy/m/d", "2005/2/29", none},
+        {"yyyy/m/d", "1900/2/29", none},
         {"yyyy/m/d", "2024/2/29", Date{2024, 2, 29}},
         {"yyyy/m/d", "2000/2/29", Date{2000, 2, 29}},
-        {"yyyy/m/d", "1900/2/29", none},
-        {"yyyy/m/d", "2026/12/8 ", none},       // nothing may follow
+        // The text must fit the pattern whole.
+        {"yyyy/m/d", "2026/12/8 ", none}, {"yyyy/m/d", "2004/5/12 ", none}, // nothing may follow
         {"yyyy/m/d", " 2026/12/8", none},
-        {"yyyy/m/d", "2026-12-8", none},        // separators must match
+        {"yyyy/m/d", "2026-12-8", none},              // separators must match
+        {"yyyy/m/d", "2004-5-12", none},              // another desktop's pattern
+        {"m/d/yy", "2004/5/12", none},
+        {"yyyy/m/d", "2004/5/", none},
         {"yyyy/m/d", "", none},
         {"yyyy/m/d", "2026/+1/8", none},
-        {"m-m", "3-3", Date{1970, 3, 1}},
-        {"m-m", "3-4", none},                   // a field twice must agree
-        {"d/yyyy", "5/2004", none},             // no month, nothing to read
         {"'y'yy-m", "y26-3", Date{2026, 3, 1}},
         {"'y'yy-m", "x26-3", none},
+        // Fields left out or met twice.
+        {"m/d", "5/12", Date{kRef, 5, 12}},           // no year: the reference's
+        {"m", "5", Date{1950, 5, 1}, 1950},
+        {"m-m", "3-3", Date{kRef, 3, 1}},
+        {"m-m", "3-4", none},                         // a field twice must agree
+        {"d/yyyy", "5/2004", none},                   // no month, nothing to read
     };
     // clang-format on
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.pattern) + " <- \"" + c.text + "\"");
-        const auto got = tsl::parseDate(c.pattern, c.text);
+        SCOPED_TRACE(std::string(c.pattern) + " <- \"" + c.text + "\" around " + std::to_string(c.ref));
+        const auto got = tsl::DateReader(c.pattern, c.ref).read(c.text);
         ASSERT_EQ(got.has_value(), c.expected.has_value());
         if (got) {
             EXPECT_EQ(got->year, c.expected->year);
@@ -348,12 +323,32 @@ TEST(DateReader, LenientDigitsStrictEverythingElse) {
     }
 }
 
-TEST(StampDateText, WhatFollowsTheFirstClosingBracket) {
-    EXPECT_EQ(tsl::stampDateText("(3)2026/5/1"), std::optional<std::string_view>("2026/5/1"));
-    EXPECT_EQ(tsl::stampDateText("(12)a)b"), std::optional<std::string_view>("a)b"));
-    EXPECT_EQ(tsl::stampDateText("(3)"), std::optional<std::string_view>(""));
-    EXPECT_EQ(tsl::stampDateText("2026/5/1"), std::nullopt);
-    EXPECT_EQ(tsl::stampDateText(""), std::nullopt);
+TEST(StampDate, WhatFollowsTheFirstClosingBracketAndOnlyThatChanges) {
+    const struct {
+        const char* stamp;
+        const char* part;
+    } parts[] = {
+        {"(12)2004/5/12", "2004/5/12"}, {"(12)a)b", "a)b"}, {"(3)", ""},
+        {"2004/5/12", "2004/5/12"}, // no "(n)": all of it
+        {"", ""},
+    };
+    for (const auto& p : parts)
+        EXPECT_EQ(tsl::stampDatePart(p.stamp), p.part) << p.stamp;
+
+    const struct {
+        const char* stamp;
+        const char* pattern;
+        Date date;
+        const char* expected;
+    } rewrites[] = {
+        {"(12)2004/5/12", "yyyy/m/d", {2004, 6, 1}, "(12)2004/6/1"},
+        {"(7)5/12/04", "yyyy/m/d", {2004, 5, 3}, "(7)2004/5/3"},
+        {"a)b)c", "d.m.yyyy", {2004, 5, 3}, "a)3.5.2004"},
+        {"2004/5/12", "m/d/yy", {2004, 5, 3}, "5/3/04"},
+        {"", "yyyy/m/d", {2004, 5, 3}, "2004/5/3"},
+    };
+    for (const auto& r : rewrites)
+        EXPECT_EQ(tsl::stampWithDate(r.stamp, r.pattern, r.date), r.expected) << r.stamp;
 }
 
 TEST(StampDatePatterns, CurrentFirstThenTheOlderOnesOnce) {

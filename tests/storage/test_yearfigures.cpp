@@ -26,6 +26,7 @@ const std::string kFile = "y.mdb";
 // The patterns a zh_CN desktop gives: the short format, the C library's, the fallback, yyyy-m-d.
 const std::vector<std::string> kPatterns = {"yyyy/m/d", "yyyy\xE5\xB9\xB4mm\xE6\x9C\x88" "dd\xE6\x97\xA5", "m/d/yy",
                                             "yyyy-m-d"};
+const int kYear = 2026; // two-digit years fall in 1946..2045
 
 std::string quote(const std::string& s) { return tsltest::sqlQuote(s); }
 
@@ -45,9 +46,9 @@ struct Ledger {
         dir.seedIndex(kFile);
         conn.setConnectionString(tsl::connectionString(kFile));
     }
-    YearFigures read(const std::vector<std::string>& patterns = kPatterns) {
+    YearFigures read(const std::vector<std::string>& patterns = kPatterns, int referenceYear = kYear) {
         conn.connect();
-        auto f = tsl::readYearFigures(conn, patterns);
+        auto f = tsl::readYearFigures(conn, patterns, referenceYear);
         conn.disconnect();
         return f;
     }
@@ -65,33 +66,40 @@ TEST(YearFigures, MonthsFromStampsInEveryPatternUnreadableApart) {
     row("2", "(4)2004-5-12", "丙", "-20");                                      // yyyy-m-d
     row("2", "(5)昨天", "甲", "1000");                                          // no pattern reads it
     row("2", "", "乙", "1");                                                    // empty stamp
-    row("2", "2026/3/5", "乙", "2");                                            // no ")"
+    row("2", "2026/3/5", "乙", "2");                                            // no ")": all date
     row("2", "(8)2026/2/30", "乙", "4");                                        // no such day
     row("3", "(1)2026/12/31", "纱厂", "30");
     row("4", "(1)1/31/26", "小王", "5");
     row("4", "(2)1/31/26", "小王", "6");
+    row("4", "(3)2/29/00", "小王", "8"); // 2000 is a leap year, 1900 is not
     const YearFigures f = l.read();
 
     const auto& ship = f.book(Movement::Shipments);
-    EXPECT_EQ(ship.months[2], tally(2, 150)); // March: the first two
+    EXPECT_EQ(ship.months[2], tally(3, 152)); // March: the first two and the bare date
     EXPECT_EQ(ship.months[11], tally(1, 7));
     EXPECT_EQ(ship.months[4], tally(1, -20));
-    EXPECT_EQ(ship.months[tsl::kUndated], tally(4, 1007));
+    EXPECT_EQ(ship.months[tsl::kUndated], tally(3, 1005));
     EXPECT_EQ(ship.all, tally(8, 1144));
     for (int m : {0, 1, 3, 5, 6, 7, 8, 9, 10})
         EXPECT_EQ(ship.months[std::size_t(m)], tally(0, 0)) << m;
     EXPECT_EQ(f.book(Movement::Purchases).months[11], tally(1, 30));
     EXPECT_EQ(f.book(Movement::Deliveries).months[0], tally(2, 11));
-    EXPECT_EQ(f.income(2), 150);
+    EXPECT_EQ(f.book(Movement::Deliveries).months[1], tally(1, 8));
+    EXPECT_EQ(f.income(2), 152);
     EXPECT_EQ(f.income(11), 7 - 30);
     EXPECT_EQ(f.income(0), -11);
-    EXPECT_EQ(f.income(), 1144 - 30 - 11);
+    EXPECT_EQ(f.income(), 1144 - 30 - 19);
 
     // Without the older patterns, the older stamps fall to 日期不明.
     const YearFigures only = l.read({"yyyy/m/d"});
-    EXPECT_EQ(only.book(Movement::Shipments).months[2], tally(1, 100));
-    EXPECT_EQ(only.book(Movement::Shipments).months[tsl::kUndated], tally(7, 1044));
-    EXPECT_EQ(only.book(Movement::Deliveries).months[tsl::kUndated], tally(2, 11));
+    EXPECT_EQ(only.book(Movement::Shipments).months[2], tally(2, 102));
+    EXPECT_EQ(only.book(Movement::Shipments).months[tsl::kUndated], tally(6, 1042));
+    EXPECT_EQ(only.book(Movement::Deliveries).months[tsl::kUndated], tally(3, 19));
+
+    // Around 1950, 00 is 1900: no 29 February.
+    const auto early = l.read(kPatterns, 1950).book(Movement::Deliveries);
+    EXPECT_EQ(early.months[1], tally(0, 0));
+    EXPECT_EQ(early.months[tsl::kUndated], tally(1, 8));
 }
 
 TEST(YearFigures, BadAmountsCountedApartAndNamed) {
@@ -240,7 +248,7 @@ TEST(YearFigures, GeneratedLedgerAgreesWithWhatWasWritten) {
         case 2: stamp += tsl::formatDate(kPatterns[2], d); break;
         case 3: stamp += tsl::formatDate(kPatterns[3], d); break;
         case 4: stamp += tsl::formatDate("dd.mm.yyyy", d), line = tsl::kUndated; break; // a pattern not offered
-        default: stamp = tsl::formatDate(kPatterns[0], d), line = tsl::kUndated; break; // no number
+        default: stamp = tsl::formatDate(kPatterns[0], d); break; // no number: all date
         }
         const std::string name = "n" + std::to_string(rng() % 40);
         std::string amount = std::to_string(int(rng() % 200001) - 100000);
@@ -306,18 +314,18 @@ TEST(YearFigures, OtherLedgerIsOnlyRead) {
     row("2", "(1)2026/3/5", "甲", "100");
     const std::string before = tsltest::readFile(kFile);
     const auto stamp = std::filesystem::last_write_time(kFile);
-    const YearFigures f = tsl::readYearFiguresOfFile(kFile, kPatterns);
+    const YearFigures f = tsl::readYearFiguresOfFile(kFile, kPatterns, kYear);
     EXPECT_EQ(f.book(Movement::Shipments).all, tally(1, 100));
     EXPECT_EQ(tsltest::readFile(kFile), before);
     EXPECT_EQ(std::filesystem::last_write_time(kFile), stamp);
     EXPECT_FALSE(std::filesystem::exists(kFile + "-journal"));
 
-    EXPECT_THROW((void)tsl::readYearFiguresOfFile("none.mdb", kPatterns), tsl::Error);
+    EXPECT_THROW((void)tsl::readYearFiguresOfFile("none.mdb", kPatterns, kYear), tsl::Error);
     tsltest::writeFile("junk.mdb", "not a database at all, just text that goes on for a while");
-    EXPECT_THROW((void)tsl::readYearFiguresOfFile("junk.mdb", kPatterns), tsl::Error);
+    EXPECT_THROW((void)tsl::readYearFiguresOfFile("junk.mdb", kPatterns, kYear), tsl::Error);
     EXPECT_EQ(tsltest::readFile("junk.mdb"), "not a database at all, just text that goes on for a while");
     // A database without the books of a ledger.
     tsltest::writeFile("other.mdb", "");
     tsltest::sqlExec("other.mdb", "CREATE TABLE t (a TEXT);");
-    EXPECT_THROW((void)tsl::readYearFiguresOfFile("other.mdb", kPatterns), tsl::Error);
+    EXPECT_THROW((void)tsl::readYearFiguresOfFile("other.mdb", kPatterns, kYear), tsl::Error);
 }
