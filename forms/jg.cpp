@@ -28,7 +28,7 @@ class GridCells final : public QAbstractTableModel {
 public:
     using QAbstractTableModel::QAbstractTableModel;
 
-    int rows() const { return int(cells_.size()); }
+    int rows() const { return rows_; }
     int cols() const { return cols_; }
 
     int rowCount(const QModelIndex& parent = {}) const override {
@@ -39,13 +39,13 @@ public:
     QVariant data(const QModelIndex& index, int role) const override {
         if (role != Qt::DisplayRole || !index.isValid())
             return {};
-        return cells_[std::size_t(index.row() + 1)][std::size_t(index.column())];
+        return at(index.column(), index.row() + 1);
     }
 
     QVariant headerData(int section, Qt::Orientation o, int role) const override {
-        if (role != Qt::DisplayRole || o != Qt::Horizontal || cells_.empty() || section >= cols_)
+        if (role != Qt::DisplayRole || o != Qt::Horizontal || section >= cols_)
             return {};
-        return cells_[0][std::size_t(section)];
+        return at(section, 0);
     }
 
     Qt::ItemFlags flags(const QModelIndex& index) const override {
@@ -63,7 +63,8 @@ public:
             else
                 beginRemoveRows({}, n - 1, old - 2);
         }
-        cells_.resize(std::size_t(n), std::vector<QString>(std::size_t(cols_)));
+        rows_ = n;
+        cells_.resize(std::size_t(n) * std::size_t(cols_));
         if (batch_ == 0)
             n > old ? endInsertRows() : endRemoveRows();
     }
@@ -74,9 +75,12 @@ public:
             return;
         if (batch_ == 0)
             beginResetModel();
+        std::vector<QString> wider(std::size_t(rows_) * std::size_t(n));
+        for (int r = 0; r < rows_; ++r)
+            for (int c = 0; c < std::min(n, cols_); ++c)
+                wider[std::size_t(r) * std::size_t(n) + std::size_t(c)] = std::move(cells_[slot(c, r)]);
+        cells_ = std::move(wider);
         cols_ = n;
-        for (auto& r : cells_)
-            r.resize(std::size_t(n));
         if (batch_ == 0)
             endResetModel();
     }
@@ -84,13 +88,16 @@ public:
     QString cell(int col, int row) const {
         if (row < 0 || row >= rows() || col < 0 || col >= cols_)
             return {};
-        return cells_[std::size_t(row)][std::size_t(col)];
+        return at(col, row);
     }
 
     void setCell(int col, int row, const QString& text) {
         if (row < 0 || row >= rows() || col < 0 || col >= cols_)
             return;
-        cells_[std::size_t(row)][std::size_t(col)] = text;
+        // A statement repeats a column's text row after row (the name, a kind, a
+        // place): the row above's copy is shared rather than held again.
+        const QString* above = row > 1 ? &cells_[slot(col, row - 1)] : nullptr;
+        cells_[slot(col, row)] = above && *above == text ? *above : text;
         if (batch_ > 0)
             return;
         if (row == 0)
@@ -100,9 +107,8 @@ public:
     }
 
     void clear() {
-        for (auto& r : cells_)
-            for (auto& c : r)
-                c.clear();
+        for (auto& c : cells_)
+            c.clear();
         if (batch_ == 0) {
             beginResetModel();
             endResetModel();
@@ -119,7 +125,12 @@ public:
     }
 
 private:
-    std::vector<std::vector<QString>> cells_{2, std::vector<QString>(1)};
+    // Row by row in one block: a row of its own would cost an allocation per row.
+    std::size_t slot(int col, int row) const { return std::size_t(row) * std::size_t(cols_) + std::size_t(col); }
+    const QString& at(int col, int row) const { return cells_[slot(col, row)]; }
+
+    std::vector<QString> cells_ = std::vector<QString>(2);
+    int rows_ = 2;
     int cols_ = 1;
     int batch_ = 0;
 };

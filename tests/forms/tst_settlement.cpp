@@ -41,6 +41,29 @@ class TestSettlement : public QObject {
     Q_OBJECT
 
 private slots:
+    void gridKeepsCellsWhenReshaped() {
+        StringGrid g(nullptr);
+        g.setColCount(3);
+        g.setRowCount(4);
+        for (int r = 0; r < 4; ++r)
+            for (int c = 0; c < 3; ++c)
+                g.setCell(c, r, r == 0 ? QStringLiteral("h%1").arg(c) : QStringLiteral("同"));
+        g.setCell(1, 2, QStringLiteral("%1").arg(12));
+        g.setCell(2, 1, QStringLiteral("改")); // a shared text changed in one cell only
+        QCOMPARE(headerRow(g), (QStringList{"h0", "h1", "h2"}));
+        QCOMPARE(reportRows(g), (QStringList{"同|同|改", "同|12|同", "同|同|同"}));
+        g.setColCount(5); // wider: every cell stays where it was
+        g.setCell(4, 3, QStringLiteral("新"));
+        QCOMPARE(reportRows(g), (QStringList{"同|同|改||", "同|12|同||", "同|同|同||新"}));
+        g.setColCount(2);
+        g.setRowCount(3);
+        QCOMPARE(headerRow(g), (QStringList{"h0", "h1"}));
+        QCOMPARE(reportRows(g), (QStringList{"同|同", "同|12"}));
+        QCOMPARE(g.cell(2, 1), QString()); // outside the grid
+        QCOMPARE(g.model()->rowCount(), 2);
+        QCOMPARE(g.model()->columnCount(), 2);
+    }
+
     void emptyNameAndCustomerBook() {
         Fixture f;
         customer("张三");
