@@ -2,9 +2,9 @@
 #include <QPageSize>
 #include <QPdfWriter>
 #include <QPainter>
-#include <QFile>
 #include <QAbstractItemModel>
 
+#include "outfile.h"
 #include "prompter.h"
 #include "stamp.h"
 #include "statement.h"
@@ -130,9 +130,10 @@ tsl::out::Table tableOfModel(const QAbstractItemModel& m) {
     return t;
 }
 
-bool saveWidgetPicture(QWidget& w, ExportKind kind, const QString& path) {
-    const QString temp = path + QStringLiteral(".tmp-tessolan");
-    QFile::remove(temp);
+void saveWidgetPicture(QWidget& w, ExportKind kind, const QString& path) {
+    tsl::out::OutFile out(path.toStdString());
+    out.closeFd(); // Qt's writers open the temporary path themselves
+    const QString temp = QString::fromStdString(out.tempPath());
     bool ok = false;
     if (kind == ExportKind::Pdf) {
         QPdfWriter pdf(temp);
@@ -150,11 +151,7 @@ bool saveWidgetPicture(QWidget& w, ExportKind kind, const QString& path) {
     } else {
         ok = w.grab().save(temp, "PNG");
     }
-    if (ok && QFile::exists(path))
-        ok = QFile::remove(path); // the save box asked before replacing it
-    if (ok)
-        ok = QFile::rename(temp, path);
-    if (!ok)
-        QFile::remove(temp);
-    return ok;
+    if (!ok) // Qt's writers keep the reason to themselves
+        throw tsl::out::ExportError("不能写入文件 \"" + path.toStdString() + "\"");
+    out.commit(); // replaces an older file in one step, and only when the new one is whole
 }

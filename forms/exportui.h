@@ -46,5 +46,6 @@ void previewStatement(QWidget* parent, const tsl::out::Statement& s);
 [[nodiscard]] tsl::out::Table tableOfModel(const QAbstractItemModel& m);
 
 // A widget drawn into a PNG picture or onto an A4 landscape PDF page, written
-// beside `path` and renamed into place. False when the file cannot be written.
-bool saveWidgetPicture(QWidget& w, ExportKind kind, const QString& path);
+// beside `path` and renamed into place. Throws ExportError, naming the file, when
+// it cannot be written; an older file at `path` then stays as it was.
+void saveWidgetPicture(QWidget& w, ExportKind kind, const QString& path);

@@ -5,6 +5,7 @@
 #include "roster.h"
 #include "schema.h"
 #include "stamp.h"
+#include "waitcursor.h"
 
 #include <QAction>
 #include <QApplication>
@@ -255,8 +256,7 @@ void Tndtj::exportChart(ExportKind kind) {
         const QString path = askExportPath(r_.prompter, kind, {"年度统计", "图表", isoDate(r_.clock.today())});
         if (path.isEmpty())
             return;
-        if (!saveWidgetPicture(*chart1, kind, path))
-            r_.prompter.message(QStringLiteral("文件保存失败!"));
+        saveWidgetPicture(*chart1, kind, path);
     });
 }
 
@@ -274,10 +274,7 @@ bool Tndtj::eventFilter(QObject* o, QEvent* e) {
 }
 
 void Tndtj::showLedger(const tsl::Connection& ledger, const QString& name, const QStringList& others) {
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    struct Restore {
-        ~Restore() { QApplication::restoreOverrideCursor(); }
-    } restore;
+    WaitCursor wait;
     patterns_ = tsl::stampDatePatterns(r_.clock.shortDatePattern());
     // A ledger keeps no year of its own: two-digit years are placed around today's.
     mine_ = tsl::readYearFigures(ledger, patterns_, r_.clock.today().year);
@@ -299,10 +296,7 @@ void Tndtj::cbcompareChange(int index) {
         otherName_.clear();
         if (index > 0) {
             const QString name = cbcompare->itemText(index);
-            QApplication::setOverrideCursor(Qt::WaitCursor);
-            struct Restore {
-                ~Restore() { QApplication::restoreOverrideCursor(); }
-            } restore;
+            WaitCursor wait;
             try {
                 other_ = tsl::readYearFiguresOfFile(name.toStdString() + std::string(tsl::kLedgerSuffix), patterns_,
                                                     r_.clock.today().year);

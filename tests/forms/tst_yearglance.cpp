@@ -197,7 +197,19 @@ private slots:
         QVERIFY2(shown[0].contains(QStringLiteral("年度统计")) && shown[0].endsWith(QStringLiteral(".csv")),
                  qPrintable(shown[0]));
         QVERIFY(shown[3].endsWith(QStringLiteral(".pdf")));
-        QVERIFY(QDir::current().entryList({"*.tmp-*"}, QDir::Files).isEmpty());
+
+        // A picture that cannot be written names its file; one already there is replaced whole.
+        f.prompter.saveAnswers = {QDir::current().filePath("no/such/chart.png"), QDir::current().filePath("chart.pdf")};
+        g->chart1->actions()[0]->trigger();
+        const QStringList failed = f.prompter.take();
+        QCOMPARE(failed.size(), 2); // the save box, then the error
+        QVERIFY2(failed[1].startsWith("不能写入文件 \"" + QDir::current().filePath("no/such/chart.png") + "\""),
+                 qPrintable(failed[1]));
+        g->chart1->actions()[1]->trigger();
+        QFile again("chart.pdf");
+        QVERIFY(again.open(QIODevice::ReadOnly));
+        QVERIFY(again.read(5) == "%PDF-");
+        QVERIFY(QDir::current().entryList({"*.part"}, QDir::Files | QDir::Hidden).isEmpty());
     }
 
     void namesSortByNumberAndText() {
