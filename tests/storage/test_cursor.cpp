@@ -124,8 +124,9 @@ TEST_F(CursorTest, ConnectFailuresCreateAndChangeNothing) {
             c.connect();
             ADD_FAILURE() << "connected";
         } catch (const tsl::Error& e) {
-            if (name.find("nope") != std::string::npos)
+            if (name.find("nope") != std::string::npos) {
                 EXPECT_NE(std::string(e.what()).find(name), std::string::npos) << e.what();
+            }
         }
         EXPECT_FALSE(c.connected());
     }

@@ -61,7 +61,7 @@ int xDeviceCharacteristics(sqlite3_file* f) {
 const sqlite3_io_methods methods = {1,     xClose,    xRead,        xWrite,
                                     xTruncate, xSync, xFileSize,    xLock,
                                     xUnlock,   xCheckReservedLock, xFileControl, xSectorSize,
-                                    xDeviceCharacteristics};
+                                    xDeviceCharacteristics, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
 
 int xOpen(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* f, int flags, int* outFlags) {
     File* file = self(f);
