@@ -78,8 +78,10 @@ void TForm1::changeDateClick() {
         const std::string stamp = table1.fieldText(tsl::pos::stamp);
         const std::string pattern = r_.clock.shortDatePattern();
         const tsl::Date today = r_.clock.today();
-        // A date another desktop's pattern wrote cannot be read here: today, then.
-        const tsl::Date shown = tsl::DateReader(pattern, today.year).read(tsl::stampDatePart(stamp)).value_or(today);
+        // Read as the year figures read it, so the calendar opens on the month the
+        // row is counted under; a date no known pattern reads opens on today.
+        const tsl::Date shown =
+            tsl::StampDateReader(tsl::stampDatePatterns(pattern), today.year).read(stamp).value_or(today);
         const QDate picked = r_.prompter.chooseDate(QStringLiteral("修改日期!"), QDate(shown.year, shown.month, shown.day));
         if (!picked.isValid())
             return;

@@ -201,6 +201,19 @@ std::string stampWithDate(std::string_view stamp, std::string_view pattern, Date
     return std::string(stamp.substr(0, stamp.size() - stampDatePart(stamp).size())) + formatDate(pattern, date);
 }
 
+StampDateReader::StampDateReader(const std::vector<std::string>& patterns, int referenceYear) {
+    readers_.reserve(patterns.size());
+    for (const auto& p : patterns)
+        readers_.emplace_back(p, referenceYear);
+}
+
+std::optional<Date> StampDateReader::readDatePart(std::string_view text) const {
+    for (const auto& r : readers_)
+        if (auto d = r.read(text))
+            return d;
+    return std::nullopt;
+}
+
 std::vector<std::string> stampDatePatterns(std::string_view current) {
     std::vector<std::string> out;
     // The year-first patterns read no text another pattern reads differently, so

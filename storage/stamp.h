@@ -100,6 +100,19 @@ private:
 // yyyy年m月d日 (whatever the locale the ledger is read under now).
 [[nodiscard]] std::vector<std::string> stampDatePatterns(std::string_view current);
 
+// Reads a stamp's date with the first of several patterns that reads it (as
+// stampDatePatterns lists them), each taken apart once.
+class StampDateReader {
+public:
+    StampDateReader(const std::vector<std::string>& patterns, int referenceYear);
+    [[nodiscard]] std::optional<Date> read(std::string_view stamp) const { return readDatePart(stampDatePart(stamp)); }
+    // The same for a date part already taken from its stamp.
+    [[nodiscard]] std::optional<Date> readDatePart(std::string_view text) const;
+
+private:
+    std::vector<DateReader> readers_;
+};
+
 // Turns a strftime date format (from nl_langinfo(D_FMT)) into the pattern above;
 // empty when it holds anything but %d %e %m %y %Y %% and literal text.
 [[nodiscard]] std::string patternFromStrftime(std::string_view fmt);

@@ -34,22 +34,14 @@ std::string_view columnText(sqlite3_stmt* st, int col) {
 // most, so each is read once and remembered.
 class MonthOfStamp {
 public:
-    MonthOfStamp(const std::vector<std::string>& patterns, int referenceYear) {
-        for (const auto& p : patterns)
-            readers_.emplace_back(p, referenceYear);
-    }
+    MonthOfStamp(const std::vector<std::string>& patterns, int referenceYear) : reader_(patterns, referenceYear) {}
 
     int operator()(std::string_view stamp) {
         const std::string_view text = stampDatePart(stamp);
         if (auto it = known_.find(text); it != known_.end())
             return it->second;
-        int line = kUndated;
-        for (const auto& r : readers_) {
-            if (auto d = r.read(text)) {
-                line = d->month - 1;
-                break;
-            }
-        }
+        const auto d = reader_.readDatePart(text);
+        const int line = d ? d->month - 1 : kUndated;
         if (known_.size() < kRemembered) // stamps of unreadable junk must not grow it without end
             known_.emplace(std::string(text), line);
         return line;
@@ -57,7 +49,7 @@ public:
 
 private:
     static constexpr std::size_t kRemembered = 4096;
-    std::vector<DateReader> readers_;
+    StampDateReader reader_;
     std::unordered_map<std::string, int, Hash, std::equal_to<>> known_;
 };
 

@@ -175,9 +175,10 @@ private slots:
         QTest::addColumn<QString>("stamp");
         QTest::newRow("its own date") << 0 << "yyyy-M-d" << QDate(2004, 6, 1) << QDate(2004, 5, 12) << "(1)2004-6-1";
         QTest::newRow("another desktop's date")
-            << 1 << "yyyy-M-d" << QDate(2004, 5, 3) << QDate(2026, 12, 8) << "(2)2004-5-3";
+            << 1 << "yyyy-M-d" << QDate(2004, 5, 3) << QDate(2004, 5, 13) << "(2)2004-5-3";
         QTest::newRow("cancelled") << 2 << "yyyy-M-d" << QDate() << QDate(2004, 2, 29) << "(3)2004-2-29";
-        QTest::newRow("another pattern") << 0 << "yyyy/m/d" << QDate(2005, 1, 2) << QDate(2026, 12, 8) << "(1)2005/1/2";
+        QTest::newRow("another pattern") << 0 << "yyyy/m/d" << QDate(2005, 1, 2) << QDate(2004, 5, 12) << "(1)2005/1/2";
+        QTest::newRow("no date") << 3 << "yyyy-M-d" << QDate(2005, 3, 4) << QDate(2026, 12, 8) << "(4)2005-3-4";
     }
     void changeDateRewritesOnlyTheDatePart() {
         QFETCH(int, row);
@@ -189,7 +190,7 @@ private slots:
         d.clock.set({2026, 12, 8});
         d.clock.setPattern(pattern.toStdString());
         QStringList book = {"(1)2004-5-12|甲|开衫|1|桐乡|314500|10", "(2)5/13/04|乙|开衫|1|桐乡|314500|20",
-                            "(3)2004-2-29|丙|开衫|1|桐乡|314500|30"};
+                            "(3)2004-2-29|丙|开衫|1|桐乡|314500|30", "(4)上月|丁|开衫|1|桐乡|314500|40"};
         for (const QString& r : book)
             insert("2", r.split('|'));
         d.w->show();

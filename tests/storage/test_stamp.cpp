@@ -365,3 +365,26 @@ TEST(StampDatePatterns, CurrentFirstThenTheOlderOnesOnce) {
                   (std::vector<std::string>{"dd.mm.yy", "dd.mm.yyyy", "m/d/yy", "yyyy-m-d", "yyyy/m/d", zh}));
     }
 }
+
+namespace {
+// A read date as text, so a table can say "none" where nothing is read.
+std::string asText(const std::optional<Date>& d) {
+    return d ? std::to_string(d->year) + "-" + std::to_string(d->month) + "-" + std::to_string(d->day) : "none";
+}
+} // namespace
+
+TEST(StampDateReader, FirstPatternThatReadsTheDatePart) {
+    // d.m before m/d: "3.4.26" is 3 April, "3/4/26" 4 March; the date part is
+    // what follows the first ")" only, whatever brackets it holds itself.
+    const tsl::StampDateReader r({"d.m.yy", "m/d/yy", "yyyy-m-d"}, 2026);
+    const std::pair<const char*, const char*> cases[] = {
+        {"(1)3.4.26", "2026-4-3"}, {"(2)3/4/26", "2026-3-4"}, {"(3)2004-2-29", "2004-2-29"},
+        {"2025-12-31", "2025-12-31"}, {"(4)2004-2-30", "none"}, {"(5)(6)3.4.26", "none"},
+        {"(7)", "none"}, {"", "none"},
+    };
+    for (const auto& [stamp, date] : cases)
+        EXPECT_EQ(asText(r.read(stamp)), date) << stamp;
+    EXPECT_EQ(asText(r.readDatePart("3.4.26")), "2026-4-3");
+    EXPECT_EQ(asText(r.readDatePart("(1)3.4.26")), "none"); // a date part is not cut again
+    EXPECT_EQ(asText(tsl::StampDateReader({}, 2026).read("(1)3.4.26")), "none");
+}
