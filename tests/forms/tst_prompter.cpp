@@ -87,6 +87,29 @@ private slots:
         QCOMPARE(shape(), -1);
     }
 
+    // A box raised while no window is active (a save dialog has just closed and
+    // the focus is not back yet) belongs to the window that had the focus last.
+    void boxWithNoActiveWindowGoesToTheLastActive() {
+        DialogPrompter p;
+        QWidget first, second;
+        QLineEdit* edits[] = {new QLineEdit(&first), new QLineEdit(&second)};
+        QWidget* windows[] = {&first, &second};
+        for (QWidget* w : windows)
+            w->show();
+        for (int last : {1, 0}) {
+            QApplication::setActiveWindow(windows[last]);
+            edits[last]->setFocus();
+            QApplication::setActiveWindow(nullptr);
+            QWidget* owner = nullptr;
+            whenModal([&](QWidget* box) {
+                owner = box->parentWidget();
+                box->close();
+            });
+            p.error(QStringLiteral("不能写入文件"));
+            QCOMPARE(owner, windows[last]);
+        }
+    }
+
     void messageAndErrorBoxes_data() {
         QTest::addColumn<bool>("error");
         QTest::addColumn<QString>("text");
