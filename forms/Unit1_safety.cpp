@@ -64,7 +64,7 @@ void TForm1::undoDeleteClick() {
         const std::string book = table1.tableName();
         const int row = lastDelete.undo(ado1);
         // Read again: the row count and total change, and the grid shows the row back in its place.
-        tsl::reopen(table1, book);
+        openSummed(book);
         table1.moveTo(row);
         refreshSafetyMenu();
     });
