@@ -271,6 +271,8 @@ bool TForm1::eventFilter(QObject* o, QEvent* e) {
                (o == grid1->viewport() || o == grid1->horizontalHeader() || o == grid1->verticalHeader())) {
         showPlainToolTip(static_cast<QHelpEvent*>(e)->globalPos(), grid1->toolTip(), grid1);
         return true;
+    } else if (e->type() == QEvent::ContextMenu && grid1 && (o == grid1 || o == grid1->viewport())) {
+        refreshSafetyMenu(); // the right-click menu shows with its enabling up to date
     }
     return QMainWindow::eventFilter(o, e);
 }
