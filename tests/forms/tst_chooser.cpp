@@ -309,16 +309,6 @@ private slots:
         QVERIFY(workspace(f).isVisible());
     }
 
-    // The check before the copy stops exactly where the copy would fail.
-    void nameLengthLimitIsTheCopys() {
-        const int longest = int(tsl::longestCopyTarget()) - 4;
-        QVERIFY(isUsableLedgerName(QString(longest, QChar(u'a'))));
-        QVERIFY(!isUsableLedgerName(QString(longest + 1, QChar(u'a'))));
-        // Counted in the bytes the file system sees: three for this character.
-        QVERIFY(isUsableLedgerName(QString(longest - 3, QChar(u'a')) + QChar(u'帐')));
-        QVERIFY(!isUsableLedgerName(QString(longest - 2, QChar(u'a')) + QChar(u'帐')));
-    }
-
     void createCopiesIndexAsPosted() {
         FormsFixture f;
         f.seedIndex();
