@@ -67,19 +67,18 @@ private slots:
         };
         DialogPrompter p;
         int during = -2;
-        whenModal([&](QWidget* box) {
-            during = shape();
-            box->close();
-        });
-        p.message(QStringLiteral("无等待"));
-        QCOMPARE(during, -1);
-        {
-            WaitCursor wait;
-            QCOMPARE(shape(), int(Qt::WaitCursor));
+        const auto answer = [&] {
             whenModal([&](QWidget* box) {
                 during = shape();
                 box->close();
             });
+        };
+        answer();
+        p.message(QStringLiteral("无等待"));
+        QCOMPARE(during, -1);
+        {
+            WaitCursor wait;
+            answer();
             p.error(QStringLiteral("等待中"));
             QCOMPARE(during, int(Qt::ArrowCursor));
             QCOMPARE(shape(), int(Qt::WaitCursor));
