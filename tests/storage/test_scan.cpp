@@ -277,17 +277,13 @@ TEST_F(ScanTest, AnEditWritesOnlyTheFieldsItSets) {
     EXPECT_EQ(sqlColumn(kFile, fields), Texts{"''|9|other"});
 }
 
-TEST_F(ScanTest, TotalsAndCountsAgreeWithAWalk) {
+TEST_F(ScanTest, TotalsAndCountsAgreeWithTheConversion) {
     sqlExec(kFile, "INSERT INTO \"4\" VALUES ('(1)', '甲', 'a', '1', '2147483647'), "
                    "('(2)', '甲', 'a', '1', ' 0x10'), ('(3)', '乙', 'a', '1', '-5'), ('(4)', '乙', 'a', '1', '$7FFFFFFF')");
-    auto c = open(tsl::table::deliveries);
-    std::int64_t sum = 0;
-    for (c->first(); !c->eof(); c->next())
-        sum += tsl::strToInt(c->fieldText(4));
     const tsl::TableTotal t = tsl::totalOfLastField(conn, tsl::table::deliveries);
     EXPECT_TRUE(t.converted);
     EXPECT_EQ(t.rows, 4);
-    EXPECT_EQ(t.sum, sum);
+    EXPECT_EQ(t.sum, 2 * 2147483647LL + 16 - 5); // as strToInt reads them, added in 64 bits
     EXPECT_EQ(tsl::rowCount(conn, tsl::table::deliveries), 4);
 
     sqlExec(kFile, "INSERT INTO \"4\" VALUES ('(5)', '丙', 'a', '1', NULL)"); // reads as "", no number
