@@ -25,6 +25,10 @@ protected:
         conn.setConnectionString(tsl::connectionString(kFile));
         conn.connect();
     }
+    void open(const char* table) {
+        book.setTableName(table);
+        book.open();
+    }
 
     // The delete as the workspace does it: remove, then number every stamped row by its position.
     void deleteRow(int row, bool renumber) {
@@ -33,16 +37,13 @@ protected:
         {
             tsl::Connection::Transaction tx(conn);
             book.remove();
-            if (renumber) {
-                book.first();
-                for (int k = 1, n = book.recordCount(); k <= n; ++k) {
-                    const std::string s = book.fieldText(tsl::pos::stamp);
-                    if (const auto p = s.find(')'); p != std::string::npos) {
-                        book.edit();
-                        book.setField(tsl::field::stamp, "(" + std::to_string(k) + s.substr(p));
-                        book.post();
-                    }
-                    book.next();
+            for (int k = 1, n = book.recordCount(); renumber && k <= n; ++k) {
+                book.moveTo(k - 1);
+                const std::string s = book.fieldText(tsl::pos::stamp);
+                if (const auto p = s.find(')'); p != std::string::npos) {
+                    book.edit();
+                    book.setField(tsl::field::stamp, "(" + std::to_string(k) + s.substr(p));
+                    book.post();
                 }
             }
             tx.commit();
@@ -60,46 +61,40 @@ protected:
 
 TEST_F(Undo, PutsBackTheRowAndTheNumbersExactlyAsTheyWere) {
     // Odd stamps too: a wrong number, none at all, a bare ")", and a field left NULL.
-    sqlExec(kFile, "INSERT INTO \"3\" VALUES ('(1)2004-5-10','甲','纱','1','10');"
-                   "INSERT INTO \"3\" VALUES ('(9)2004-5-11','乙','纱','2','20');"
-                   "INSERT INTO \"3\" VALUES ('2004-5-11','丙','纱',NULL,'30');"
-                   "INSERT INTO \"3\" VALUES ('(4)2004-5-12','丁','纱','4','40');"
-                   "INSERT INTO \"3\" VALUES (')x','戊','纱','5','50');"
-                   "INSERT INTO \"3\" VALUES ('(6)2004-5-13','己','纱','6','60');");
-    const std::vector<std::string> before = sqlColumn(kFile, "SELECT quote(rowid)||quote(\"日期\")||quote(\"货物来源\")||"
-                                                             "quote(\"货物数目\") FROM \"3\" ORDER BY rowid");
-    book.setTableName("3");
-    book.open();
-
+    sqlExec(kFile, "INSERT INTO \"3\" VALUES ('(1)2004-5-10','甲','纱','1','10'), ('(9)2004-5-11','乙','纱','2','20'),"
+                   "('2004-5-11','丙','纱',NULL,'30'), ('(4)2004-5-12','丁','纱','4','40'), (')x','戊','纱','5','50'),"
+                   "('(6)2004-5-13','己','纱','6','60')");
+    const auto rows = [] {
+        return sqlColumn(kFile, "SELECT quote(rowid)||quote(\"日期\")||quote(\"货物来源\")||quote(\"货物数目\") "
+                                "FROM \"3\" ORDER BY rowid");
+    };
+    const Rows before = rows();
+    open("3");
     for (int row : {0, 2, 3, 5}) {
+        SCOPED_TRACE(row);
         deleteRow(row, true);
-        ASSERT_TRUE(undo.available(conn, "3")) << row;
+        ASSERT_TRUE(undo.available(conn, "3"));
         EXPECT_FALSE(undo.available(conn, "2"));
         EXPECT_EQ(undo.undo(conn), row);
         EXPECT_FALSE(undo.available(conn, "3")) << "one delete, one undo";
         book.close();
         book.open();
-        EXPECT_EQ(sqlColumn(kFile, "SELECT quote(rowid)||quote(\"日期\")||quote(\"货物来源\")||quote(\"货物数目\") FROM \"3\" "
-                                   "ORDER BY rowid"),
-                  before)
-            << "after undoing the delete of row " << row;
+        EXPECT_EQ(rows(), before);
     }
 }
 
 TEST_F(Undo, CustomerBookAndTheLastRow) {
-    sqlExec(kFile, "INSERT INTO \"1\" VALUES ('a','','','',''); INSERT INTO \"1\" VALUES ('b','','','','');");
-    book.setTableName("1");
-    book.open();
+    sqlExec(kFile, "INSERT INTO \"1\" VALUES ('a','','','',''), ('b','','','','')");
+    open("1");
     deleteRow(1, false);
-    EXPECT_EQ(sqlColumn(kFile, "SELECT \"姓名\" FROM \"1\" ORDER BY rowid"), (Rows{"a"}));
+    EXPECT_EQ(sqlColumn(kFile, "SELECT \"姓名\" FROM \"1\""), (Rows{"a"}));
     EXPECT_EQ(undo.undo(conn), 1);
     EXPECT_EQ(sqlColumn(kFile, "SELECT rowid || \"姓名\" FROM \"1\" ORDER BY rowid"), (Rows{"1a", "2b"}));
 }
 
 TEST_F(Undo, NotOfferedWhenNothingWasDeletedOrAfterAnotherLedger) {
     sqlExec(kFile, "INSERT INTO \"2\" VALUES ('(1)d','n','k','1','a','p','5');");
-    book.setTableName("2");
-    book.open();
+    open("2");
     // The removal failed: the row is still there, so nothing may be put back twice.
     undo.capture(book);
     undo.arm();
@@ -116,9 +111,7 @@ TEST_F(Undo, NotOfferedWhenNothingWasDeletedOrAfterAnotherLedger) {
     EXPECT_FALSE(undo.available(conn, "2")) << "the delete was in another ledger";
     EXPECT_EQ(sqlColumn("other.mdb", "SELECT count(*) FROM \"2\""), (Rows{"0"}));
 
-    // An empty book: nothing to capture.
-    book.setTableName("4");
-    book.open();
+    open("4"); // an empty book: nothing to capture
     undo.capture(book);
     undo.arm();
     EXPECT_FALSE(undo.available(conn, "4"));
