@@ -1,6 +1,7 @@
 #include "fileops.h"
 
 #include "error.h"
+#include "prepared.h"
 
 #include <sqlite3.h>
 
@@ -100,11 +101,6 @@ public:
 private:
     std::string name_;
     bool keep_ = false;
-};
-
-struct DbCloser {
-    sqlite3* db = nullptr;
-    ~DbCloser() { sqlite3_close_v2(db); }
 };
 
 sqlite3* openDb(const std::string& file, int flags, const std::string& role) {

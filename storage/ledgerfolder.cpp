@@ -1,6 +1,7 @@
 #include "ledgerfolder.h"
 
 #include "fileops.h"
+#include "prepared.h"
 #include "schema.h"
 
 #include <sqlite3.h>
@@ -23,17 +24,12 @@ constexpr std::size_t kTempTail = 6; // mkstemp's XXXXXX
 
 // 1 when the table has a row, 0 when it is empty, -1 when it cannot be read.
 int hasRows(sqlite3* db, std::string_view table) {
-    const std::string sql = "SELECT EXISTS (SELECT 1 FROM " + quoteIdent(table) + ")";
-    sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) {
-        sqlite3_finalize(st);
+    try {
+        Statement q(db, "SELECT EXISTS (SELECT 1 FROM " + quoteIdent(table) + ")");
+        return q.step() ? sqlite3_column_int(q.get(), 0) : -1;
+    } catch (const Error&) {
         return -1;
     }
-    int result = -1;
-    if (sqlite3_step(st) == SQLITE_ROW)
-        result = sqlite3_column_int(st, 0);
-    sqlite3_finalize(st);
-    return result;
 }
 
 } // namespace
@@ -62,22 +58,14 @@ bool isUntouchedCopy(const std::string& file) noexcept {
         for (const char* suffix : {"-journal", "-wal"})
             if (fileExists(file + suffix))
                 return false;
-        sqlite3* db = nullptr;
-        if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-            sqlite3_close(db);
+        DbCloser h;
+        if (sqlite3_open_v2(file.c_str(), &h.db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
             return false;
-        }
-        bool untouched = true;
         for (const TableDef& t : schema()) {
-            if (t.name == table::ledgers)
-                continue;
-            if (hasRows(db, t.name) != 0) {
-                untouched = false;
-                break;
-            }
+            if (t.name != table::ledgers && hasRows(h.db, t.name) != 0)
+                return false;
         }
-        sqlite3_close(db);
-        return untouched;
+        return true;
     } catch (...) {
         return false;
     }

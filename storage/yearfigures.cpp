@@ -162,12 +162,9 @@ YearFigures readYearFiguresOfFile(const std::string& file, const std::vector<std
     struct stat st {};
     if (::stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
         throw Error("找不到文件\"" + file + "\"");
-    sqlite3* db = nullptr;
-    const int rc = sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
-    struct Closer {
-        sqlite3* db;
-        ~Closer() { sqlite3_close_v2(db); }
-    } closer{db};
+    DbCloser closer;
+    const int rc = sqlite3_open_v2(file.c_str(), &closer.db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
+    sqlite3* db = closer.db;
     if (rc != SQLITE_OK)
         fail(db, "无法打开\"" + file + "\"");
     sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DML, 0, nullptr);
