@@ -7,7 +7,6 @@
 
 #include <sqlite3.h>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -104,20 +103,6 @@ void makeFolder(const std::string& path) {
         throw Error("Cannot create the folder '" + path + "': a file of that name is in the way");
 }
 
-std::vector<std::string> folderEntries(const std::string& folder) {
-    std::vector<std::string> names;
-    DIR* d = opendir(folder.c_str());
-    if (!d)
-        return names;
-    while (dirent* e = readdir(d)) {
-        const std::string n = e->d_name;
-        if (n != "." && n != "..")
-            names.push_back(n);
-    }
-    closedir(d);
-    return names;
-}
-
 bool sameMtime(const struct stat& a, const struct stat& b) {
     return a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec && a.st_size == b.st_size;
 }
@@ -165,14 +150,6 @@ bool passesCheck(const std::string& file) {
         return check.step() && columnView(check.get(), 0) == "ok";
     } catch (const Error&) {
         return false;
-    }
-}
-
-void syncFolder(const std::string& folder) {
-    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        (void)fsync(fd);
-        close(fd);
     }
 }
 

@@ -5,6 +5,7 @@
 
 #include <sqlite3.h>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
@@ -161,6 +162,22 @@ std::size_t longestCopyTarget(const std::string& folder) noexcept {
     return std::size_t(limit) > extra ? std::size_t(limit) - extra : 0;
 }
 
+void syncFolder(const std::string& folder) noexcept { (void)syncPath(folder, O_RDONLY | O_DIRECTORY); }
+
+std::vector<std::string> folderEntries(const std::string& folder) {
+    std::vector<std::string> names;
+    DIR* d = opendir(folder.c_str());
+    if (!d)
+        return names;
+    while (dirent* e = readdir(d)) {
+        const std::string n = e->d_name;
+        if (n != "." && n != "..")
+            names.push_back(n);
+    }
+    closedir(d);
+    return names;
+}
+
 bool fileExists(const std::string& path) noexcept {
     struct stat st;
     return lstat(path.c_str(), &st) == 0;
@@ -250,7 +267,7 @@ void copyDatabase(const std::string& from, const std::string& to) {
     TempFile temp(copyDatabaseToTemp(from, to));
     renameNoReplace(temp.name(), to);
     temp.keep();
-    (void)syncPath(folderOf(to), O_RDONLY | O_DIRECTORY);
+    syncFolder(folderOf(to));
 }
 
 void replaceFile(const std::string& from, const std::string& to) {
@@ -258,8 +275,8 @@ void replaceFile(const std::string& from, const std::string& to) {
     // go from there; where the file system cannot swap, rename(2) replaces
     // just as atomically.
     if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_EXCHANGE) == 0) {
-        (void)syncPath(folderOf(to), O_RDONLY | O_DIRECTORY);
-        (void)syncPath(folderOf(from), O_RDONLY | O_DIRECTORY);
+        syncFolder(folderOf(to));
+        syncFolder(folderOf(from));
         unlink(from.c_str());
     } else {
         const int err = errno;
@@ -270,8 +287,8 @@ void replaceFile(const std::string& from, const std::string& to) {
             throwErrno("Cannot put '" + from + "' in place of '" + to + "'", err2);
         }
     }
-    (void)syncPath(folderOf(to), O_RDONLY | O_DIRECTORY);
-    (void)syncPath(folderOf(from), O_RDONLY | O_DIRECTORY);
+    syncFolder(folderOf(to));
+    syncFolder(folderOf(from));
 }
 
 } // namespace tsl

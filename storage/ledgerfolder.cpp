@@ -7,17 +7,12 @@
 #include <sqlite3.h>
 
 #include <algorithm>
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace tsl {
 
 namespace {
-
-bool endsWith(const std::string& s, std::string_view tail) {
-    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
 
 constexpr std::string_view kTempMark = ".mdb.tmp-";
 constexpr std::size_t kTempTail = 6; // mkstemp's XXXXXX
@@ -37,7 +32,7 @@ int hasRows(sqlite3* db, std::string_view table) {
 bool isTempCopyName(const std::string& name) {
     std::string base = name;
     for (std::string_view suffix : {"-journal", "-wal", "-shm"})
-        if (endsWith(base, suffix)) {
+        if (base.ends_with(suffix)) {
             base.resize(base.size() - suffix.size());
             break;
         }
@@ -78,13 +73,7 @@ bool removeUntouchedCopy(const std::string& file) noexcept {
 std::vector<std::string> tidyLedgerFolder(const std::vector<std::string>& listed) noexcept {
     std::vector<std::string> removed;
     try {
-        DIR* dir = opendir(".");
-        if (!dir)
-            return removed;
-        std::vector<std::string> names;
-        while (dirent* e = readdir(dir))
-            names.emplace_back(e->d_name);
-        closedir(dir);
+        std::vector<std::string> names = folderEntries(".");
         std::sort(names.begin(), names.end());
 
         for (const std::string& name : names) {
@@ -92,7 +81,7 @@ std::vector<std::string> tidyLedgerFolder(const std::vector<std::string>& listed
                 removed.push_back(name);
         }
         for (const std::string& name : names) {
-            if (!endsWith(name, kLedgerSuffix) || name == kIndexFile || isTempCopyName(name))
+            if (!name.ends_with(kLedgerSuffix) || name == kIndexFile || isTempCopyName(name))
                 continue;
             const std::string ledger = name.substr(0, name.size() - kLedgerSuffix.size());
             if (std::find(listed.begin(), listed.end(), ledger) != listed.end())
