@@ -2,6 +2,7 @@
 
 #include "capital.h"
 #include "intconv.h"
+#include "prepared.h"
 #include "schema.h"
 
 #include <sqlite3.h>
@@ -95,7 +96,7 @@ LedgerFile::LedgerFile(const std::string& path) : name_(ledgerNameOf(path)) {
         int rc = sqlite3_prepare_v2(db_, sql.c_str(), -1, &st, nullptr);
         if (rc == SQLITE_OK)
             while ((rc = sqlite3_step(st)) == SQLITE_ROW)
-                names.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(st, 1)));
+                names.emplace_back(columnView(st, 1));
         sqlite3_finalize(st);
         if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED || rc == SQLITE_IOERR) {
             const std::string msg = readFailure(db_);
@@ -154,13 +155,8 @@ bool BookRows::next(std::vector<std::string>& row) {
         throw ExportError(readFailure(db_));
     const int n = int(book_.fields.size());
     row.resize(std::size_t(n));
-    for (int i = 0; i < n; ++i) {
-        const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(st_, i));
-        if (p)
-            row[std::size_t(i)].assign(p, std::size_t(sqlite3_column_bytes(st_, i)));
-        else
-            row[std::size_t(i)].clear();
-    }
+    for (int i = 0; i < n; ++i)
+        row[std::size_t(i)].assign(columnView(st_, i));
     if (book_.amountPos >= 0) {
         const std::string& amount = row[std::size_t(book_.amountPos)];
         if (strict_)

@@ -2,11 +2,11 @@
 
 #include "error.h"
 #include "fileops.h"
+#include "prepared.h"
 #include "schema.h"
 
 #include <sqlite3.h>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -103,20 +103,6 @@ void makeFolder(const std::string& path) {
         throw Error("Cannot create the folder '" + path + "': a file of that name is in the way");
 }
 
-std::vector<std::string> folderEntries(const std::string& folder) {
-    std::vector<std::string> names;
-    DIR* d = opendir(folder.c_str());
-    if (!d)
-        return names;
-    while (dirent* e = readdir(d)) {
-        const std::string n = e->d_name;
-        if (n != "." && n != "..")
-            names.push_back(n);
-    }
-    closedir(d);
-    return names;
-}
-
 bool sameMtime(const struct stat& a, const struct stat& b) {
     return a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec && a.st_size == b.st_size;
 }
@@ -144,15 +130,10 @@ bool olderThan(const Snapshot& a, const Snapshot& b) {
     return a.time != b.time ? a.time < b.time : a.seq < b.seq;
 }
 
-struct DbHandle {
-    sqlite3* db = nullptr;
-    ~DbHandle() { sqlite3_close_v2(db); }
-};
-
 // Opens and reads the file once with write access, so that a journal a crash
 // left beside it is played back now rather than into another file later.
 void settleJournal(const std::string& file) {
-    DbHandle h;
+    DbCloser h;
     if (sqlite3_open_v2(file.c_str(), &h.db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
         throw Error("Cannot open '" + file + "': " + (h.db ? sqlite3_errmsg(h.db) : "out of memory"));
     if (sqlite3_exec(h.db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr) != SQLITE_OK)
@@ -161,23 +142,14 @@ void settleJournal(const std::string& file) {
 
 // True when the copy is a sound database.
 bool passesCheck(const std::string& file) {
-    DbHandle h;
+    DbCloser h;
     if (sqlite3_open_v2(file.c_str(), &h.db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
         return false;
-    sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(h.db, "PRAGMA quick_check", -1, &st, nullptr) != SQLITE_OK)
+    try {
+        Statement check(h.db, "PRAGMA quick_check");
+        return check.step() && columnView(check.get(), 0) == "ok";
+    } catch (const Error&) {
         return false;
-    bool ok = sqlite3_step(st) == SQLITE_ROW &&
-              std::strcmp(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)), "ok") == 0;
-    sqlite3_finalize(st);
-    return ok;
-}
-
-void syncFolder(const std::string& folder) {
-    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        (void)fsync(fd);
-        close(fd);
     }
 }
 
@@ -329,25 +301,21 @@ std::vector<std::string> backupChanged(const std::vector<std::string>& files, st
 }
 
 std::vector<long long> snapshotRowCounts(const std::string& path) noexcept {
-    std::vector<long long> counts;
-    DbHandle h;
+    DbCloser h;
     if (sqlite3_open_v2(path.c_str(), &h.db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
         return {};
-    for (std::string_view book : {table::customers, table::shipments, table::purchases, table::deliveries}) {
-        sqlite3_stmt* st = nullptr;
-        const std::string sql = "SELECT count(*) FROM " + quoteIdent(book);
-        if (sqlite3_prepare_v2(h.db, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) {
-            sqlite3_finalize(st);
-            return {};
+    try {
+        std::vector<long long> counts;
+        for (std::string_view book : {table::customers, table::shipments, table::purchases, table::deliveries}) {
+            Statement count(h.db, "SELECT count(*) FROM " + quoteIdent(book));
+            if (!count.step())
+                return {};
+            counts.push_back(sqlite3_column_int64(count.get(), 0));
         }
-        const bool ok = sqlite3_step(st) == SQLITE_ROW;
-        if (ok)
-            counts.push_back(sqlite3_column_int64(st, 0));
-        sqlite3_finalize(st);
-        if (!ok)
-            return {};
+        return counts;
+    } catch (...) {
+        return {};
     }
-    return counts;
 }
 
 std::string restoreSnapshot(const std::string& file, const Snapshot& snapshot, std::time_t now) {

@@ -2,6 +2,7 @@
 
 #include "connection.h"
 #include "error.h"
+#include "prepared.h"
 #include "schema.h"
 
 #include <sqlite3.h>
@@ -32,12 +33,7 @@ bool sameNameIgnoringCase(std::string_view a, std::string_view b) {
     return true;
 }
 
-std::string columnText(sqlite3_stmt* st, int col) {
-    auto* t = sqlite3_column_text(st, col);
-    if (!t)
-        return {};
-    return std::string(reinterpret_cast<const char*>(t), std::size_t(sqlite3_column_bytes(st, col)));
-}
+std::string columnText(sqlite3_stmt* st, int col) { return std::string(columnView(st, col)); }
 
 // Resets a statement when leaving scope, so a throw never leaves it mid-step.
 struct StmtReset {
@@ -188,11 +184,8 @@ void Cursor::loadRowids(bool withPass) {
     int rc;
     while ((rc = sqlite3_step(ids)) == SQLITE_ROW) {
         rowids_.push_back(sqlite3_column_int64(ids, 0));
-        if (pass) {
-            auto* t = reinterpret_cast<const char*>(sqlite3_column_text(ids, 1));
-            openPass_(int(rowids_.size()) - 1,
-                      t ? std::string_view(t, std::size_t(sqlite3_column_bytes(ids, 1))) : std::string_view());
-        }
+        if (pass)
+            openPass_(int(rowids_.size()) - 1, columnView(ids, 1));
     }
     if (rc != SQLITE_DONE)
         throw Error(sqlite3_errmsg(db));
@@ -453,8 +446,7 @@ void Cursor::scanField(int pos, const std::function<bool(int, std::string_view)>
             if (!each(row, {}))
                 return;
         if (row < n && rowids_[std::size_t(row)] == id) {
-            auto* t = reinterpret_cast<const char*>(sqlite3_column_text(st, 1));
-            if (!each(row, t ? std::string_view(t, std::size_t(sqlite3_column_bytes(st, 1))) : std::string_view()))
+            if (!each(row, columnView(st, 1)))
                 return;
             ++row;
         }

@@ -1,9 +1,11 @@
 #include "fileops.h"
 
 #include "error.h"
+#include "prepared.h"
 
 #include <sqlite3.h>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
@@ -102,11 +104,6 @@ private:
     bool keep_ = false;
 };
 
-struct DbCloser {
-    sqlite3* db = nullptr;
-    ~DbCloser() { sqlite3_close_v2(db); }
-};
-
 sqlite3* openDb(const std::string& file, int flags, const std::string& role) {
     sqlite3* db = nullptr;
     int rc = sqlite3_open_v2(file.c_str(), &db, flags, nullptr);
@@ -163,6 +160,22 @@ std::size_t longestCopyTarget(const std::string& folder) noexcept {
         limit = 255;
     const std::size_t extra = kTempSuffix.size() + kJournalSuffix.size();
     return std::size_t(limit) > extra ? std::size_t(limit) - extra : 0;
+}
+
+void syncFolder(const std::string& folder) noexcept { (void)syncPath(folder, O_RDONLY | O_DIRECTORY); }
+
+std::vector<std::string> folderEntries(const std::string& folder) {
+    std::vector<std::string> names;
+    DIR* d = opendir(folder.c_str());
+    if (!d)
+        return names;
+    while (dirent* e = readdir(d)) {
+        const std::string n = e->d_name;
+        if (n != "." && n != "..")
+            names.push_back(n);
+    }
+    closedir(d);
+    return names;
 }
 
 bool fileExists(const std::string& path) noexcept {
@@ -254,7 +267,7 @@ void copyDatabase(const std::string& from, const std::string& to) {
     TempFile temp(copyDatabaseToTemp(from, to));
     renameNoReplace(temp.name(), to);
     temp.keep();
-    (void)syncPath(folderOf(to), O_RDONLY | O_DIRECTORY);
+    syncFolder(folderOf(to));
 }
 
 void replaceFile(const std::string& from, const std::string& to) {
@@ -262,8 +275,8 @@ void replaceFile(const std::string& from, const std::string& to) {
     // go from there; where the file system cannot swap, rename(2) replaces
     // just as atomically.
     if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_EXCHANGE) == 0) {
-        (void)syncPath(folderOf(to), O_RDONLY | O_DIRECTORY);
-        (void)syncPath(folderOf(from), O_RDONLY | O_DIRECTORY);
+        syncFolder(folderOf(to));
+        syncFolder(folderOf(from));
         unlink(from.c_str());
     } else {
         const int err = errno;
@@ -274,8 +287,8 @@ void replaceFile(const std::string& from, const std::string& to) {
             throwErrno("Cannot put '" + from + "' in place of '" + to + "'", err2);
         }
     }
-    (void)syncPath(folderOf(to), O_RDONLY | O_DIRECTORY);
-    (void)syncPath(folderOf(from), O_RDONLY | O_DIRECTORY);
+    syncFolder(folderOf(to));
+    syncFolder(folderOf(from));
 }
 
 } // namespace tsl

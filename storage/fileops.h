@@ -1,6 +1,7 @@
 #pragma once
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace tsl {
 
@@ -39,6 +40,12 @@ void replaceFile(const std::string& from, const std::string& to);
 // the file system does not record creation times nothing is moved. Returns the
 // journal's new name, or "" when nothing was moved.
 std::string setAsideStaleJournal(const std::string& db) noexcept;
+
+// Puts a folder's new and renamed names on disk; failures are ignored.
+void syncFolder(const std::string& folder) noexcept;
+
+// The names in a folder but "." and ".."; empty when it cannot be listed.
+[[nodiscard]] std::vector<std::string> folderEntries(const std::string& folder);
 
 // True when the name names an existing file (or anything else) in the file system.
 [[nodiscard]] bool fileExists(const std::string& path) noexcept;

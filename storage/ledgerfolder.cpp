@@ -1,12 +1,12 @@
 #include "ledgerfolder.h"
 
 #include "fileops.h"
+#include "prepared.h"
 #include "schema.h"
 
 #include <sqlite3.h>
 
 #include <algorithm>
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,26 +14,17 @@ namespace tsl {
 
 namespace {
 
-bool endsWith(const std::string& s, std::string_view tail) {
-    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
-
 constexpr std::string_view kTempMark = ".mdb.tmp-";
 constexpr std::size_t kTempTail = 6; // mkstemp's XXXXXX
 
 // 1 when the table has a row, 0 when it is empty, -1 when it cannot be read.
 int hasRows(sqlite3* db, std::string_view table) {
-    const std::string sql = "SELECT EXISTS (SELECT 1 FROM " + quoteIdent(table) + ")";
-    sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) {
-        sqlite3_finalize(st);
+    try {
+        Statement q(db, "SELECT EXISTS (SELECT 1 FROM " + quoteIdent(table) + ")");
+        return q.step() ? sqlite3_column_int(q.get(), 0) : -1;
+    } catch (const Error&) {
         return -1;
     }
-    int result = -1;
-    if (sqlite3_step(st) == SQLITE_ROW)
-        result = sqlite3_column_int(st, 0);
-    sqlite3_finalize(st);
-    return result;
 }
 
 } // namespace
@@ -41,7 +32,7 @@ int hasRows(sqlite3* db, std::string_view table) {
 bool isTempCopyName(const std::string& name) {
     std::string base = name;
     for (std::string_view suffix : {"-journal", "-wal", "-shm"})
-        if (endsWith(base, suffix)) {
+        if (base.ends_with(suffix)) {
             base.resize(base.size() - suffix.size());
             break;
         }
@@ -62,22 +53,14 @@ bool isUntouchedCopy(const std::string& file) noexcept {
         for (const char* suffix : {"-journal", "-wal"})
             if (fileExists(file + suffix))
                 return false;
-        sqlite3* db = nullptr;
-        if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-            sqlite3_close(db);
+        DbCloser h;
+        if (sqlite3_open_v2(file.c_str(), &h.db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
             return false;
-        }
-        bool untouched = true;
         for (const TableDef& t : schema()) {
-            if (t.name == table::ledgers)
-                continue;
-            if (hasRows(db, t.name) != 0) {
-                untouched = false;
-                break;
-            }
+            if (t.name != table::ledgers && hasRows(h.db, t.name) != 0)
+                return false;
         }
-        sqlite3_close(db);
-        return untouched;
+        return true;
     } catch (...) {
         return false;
     }
@@ -90,13 +73,7 @@ bool removeUntouchedCopy(const std::string& file) noexcept {
 std::vector<std::string> tidyLedgerFolder(const std::vector<std::string>& listed) noexcept {
     std::vector<std::string> removed;
     try {
-        DIR* dir = opendir(".");
-        if (!dir)
-            return removed;
-        std::vector<std::string> names;
-        while (dirent* e = readdir(dir))
-            names.emplace_back(e->d_name);
-        closedir(dir);
+        std::vector<std::string> names = folderEntries(".");
         std::sort(names.begin(), names.end());
 
         for (const std::string& name : names) {
@@ -104,7 +81,7 @@ std::vector<std::string> tidyLedgerFolder(const std::vector<std::string>& listed
                 removed.push_back(name);
         }
         for (const std::string& name : names) {
-            if (!endsWith(name, kLedgerSuffix) || name == kIndexFile || isTempCopyName(name))
+            if (!name.ends_with(kLedgerSuffix) || name == kIndexFile || isTempCopyName(name))
                 continue;
             const std::string ledger = name.substr(0, name.size() - kLedgerSuffix.size());
             if (std::find(listed.begin(), listed.end(), ledger) != listed.end())

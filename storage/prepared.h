@@ -4,8 +4,21 @@
 #include <sqlite3.h>
 
 #include <string>
+#include <string_view>
 
 namespace tsl {
+
+// A database handle of its own, closed when done (a null one too).
+struct DbCloser {
+    sqlite3* db = nullptr;
+    ~DbCloser() { sqlite3_close_v2(db); }
+};
+
+// A column of the current row as text, valid until the next step; "" for NULL.
+inline std::string_view columnView(sqlite3_stmt* st, int col) {
+    const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(st, col));
+    return p ? std::string_view(p, std::size_t(sqlite3_column_bytes(st, col))) : std::string_view();
+}
 
 // A prepared statement of its own, finalized when done. A failure to prepare or
 // to step throws Error with SQLite's message, after `context` when one is given.
@@ -35,10 +48,7 @@ public:
         sqlite3_reset(st_);
         sqlite3_clear_bindings(st_);
     }
-    [[nodiscard]] std::string text(int col) const {
-        const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(st_, col));
-        return p ? std::string(p, std::size_t(sqlite3_column_bytes(st_, col))) : std::string();
-    }
+    [[nodiscard]] std::string text(int col) const { return std::string(columnView(st_, col)); }
     void bindText(int i, const std::string& s) { sqlite3_bind_text(st_, i, s.data(), int(s.size()), SQLITE_TRANSIENT); }
 
 private:

@@ -40,10 +40,7 @@ TableTotal totalOfLastField(Connection& conn, std::string_view table) {
         ++t.rows;
         if (!t.converted)
             continue;
-        auto* p = reinterpret_cast<const char*>(sqlite3_column_text(q.get(), 0));
-        const auto v = tryStrToInt(p ? std::string_view(p, std::size_t(sqlite3_column_bytes(q.get(), 0)))
-                                     : std::string_view());
-        if (v)
+        if (const auto v = tryStrToInt(columnView(q.get(), 0)))
             t.sum += *v;
         else
             t.converted = false;

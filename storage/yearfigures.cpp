@@ -25,11 +25,6 @@ struct Hash {
     std::size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
 };
 
-std::string_view columnText(sqlite3_stmt* st, int col) {
-    const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(st, col));
-    return p ? std::string_view(p, std::size_t(sqlite3_column_bytes(st, col))) : std::string_view();
-}
-
 // Which month line a stamp belongs to. A year has a few hundred date texts at
 // most, so each is read once and remembered.
 class MonthOfStamp {
@@ -71,9 +66,9 @@ BookFigures readBook(sqlite3* db, Movement m, MonthOfStamp& monthOf) {
     std::int64_t row = 0;
     while (q.step()) {
         ++row;
-        const std::string_view stamp = columnText(q.get(), 0);
-        const std::string_view name = columnText(q.get(), 1);
-        const std::string_view amountText = columnText(q.get(), 2);
+        const std::string_view stamp = columnView(q.get(), 0);
+        const std::string_view name = columnView(q.get(), 1);
+        const std::string_view amountText = columnView(q.get(), 2);
         const auto amount = tryStrToInt(amountText);
         if (!amount) {
             if (b.bad.size() < kNamedBadAmounts)
@@ -162,12 +157,9 @@ YearFigures readYearFiguresOfFile(const std::string& file, const std::vector<std
     struct stat st {};
     if (::stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
         throw Error("找不到文件\"" + file + "\"");
-    sqlite3* db = nullptr;
-    const int rc = sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
-    struct Closer {
-        sqlite3* db;
-        ~Closer() { sqlite3_close_v2(db); }
-    } closer{db};
+    DbCloser closer;
+    const int rc = sqlite3_open_v2(file.c_str(), &closer.db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
+    sqlite3* db = closer.db;
     if (rc != SQLITE_OK)
         fail(db, "无法打开\"" + file + "\"");
     sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DML, 0, nullptr);
