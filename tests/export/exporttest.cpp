@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <regex>
 #include <stdexcept>
+#include <utility>
 #include <sys/wait.h>
 
 namespace tsltest {
@@ -30,42 +31,21 @@ std::string shellQuote(const std::string& s) {
 }
 
 std::optional<std::vector<std::vector<std::string>>> parseQuotedCsv(const std::string& b) {
+    static const std::regex field(R"re("((?:[^"]|"")*)"(,|\r\n))re"), quotes("\"\"");
     if (b.rfind("\xEF\xBB\xBF", 0) != 0)
         return std::nullopt;
     std::vector<std::vector<std::string>> rows;
     std::vector<std::string> row;
-    std::size_t i = 3;
-    while (i < b.size()) {
-        if (b[i] != '"')
+    std::smatch m;
+    for (auto at = b.cbegin() + 3; at != b.cend(); at = m[0].second) {
+        if (!std::regex_search(at, b.cend(), m, field, std::regex_constants::match_continuous))
             return std::nullopt;
-        std::string f;
-        for (++i;; ++i) {
-            if (i >= b.size())
-                return std::nullopt;
-            if (b[i] == '"') {
-                if (i + 1 < b.size() && b[i + 1] == '"') {
-                    f += '"';
-                    ++i;
-                    continue;
-                }
-                ++i;
-                break;
-            }
-            f += b[i];
-        }
-        row.push_back(f);
-        if (i < b.size() && b[i] == ',') {
-            ++i;
-            continue;
-        }
-        if (b.compare(i, 2, "\r\n") != 0)
-            return std::nullopt;
-        i += 2;
-        rows.push_back(std::move(row));
-        row.clear();
+        row.push_back(std::regex_replace(m[1].str(), quotes, "\""));
+        if (m[2] == "\r\n")
+            rows.push_back(std::exchange(row, {}));
     }
     if (!row.empty())
-        return std::nullopt;
+        return std::nullopt; // the last line has no line end
     return rows;
 }
 

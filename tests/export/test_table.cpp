@@ -38,20 +38,11 @@ std::vector<std::string> dirEntries() {
 }
 
 // `n` rows of four cells.
-class CountingSource final : public RowSource {
-public:
-    explicit CountingSource(std::int64_t n) : n_(n) {}
-    bool next(std::vector<std::string>& row) override {
-        if (at_ >= n_)
-            return false;
-        row = {std::to_string(at_++), "x", "1", "2"};
-        return true;
-    }
-    [[nodiscard]] std::int64_t size() const override { return n_; }
-
-private:
-    std::int64_t n_, at_ = 0;
-};
+Table manyRows(std::size_t n) {
+    Table t{{{"a", "b", "c", "d"}, {false, false, true, true}}, {}, {}};
+    t.rows.assign(n, {"1", "x", "1", "2"});
+    return t;
+}
 
 } // namespace
 
@@ -144,10 +135,10 @@ TEST(Xlsx, ColumnsAsWideAsTheirWidestText) {
 // temporary file behind.
 TEST(Writers, CancelKeepsTheOldFileAndLeavesNoTemporary) {
     TempDir dir;
+    const Table t = manyRows(50000);
     for (const std::string name : {"out.csv", "out.xlsx"}) {
         SCOPED_TRACE(name);
         tsltest::writeFile(name, "old");
-        CountingSource src(50000);
         std::int64_t calls = 0, lastDone = 0;
         const Progress stopLater = [&](std::int64_t done, std::int64_t total) {
             EXPECT_EQ(total, 50000);
@@ -155,8 +146,7 @@ TEST(Writers, CancelKeepsTheOldFileAndLeavesNoTemporary) {
             lastDone = done;
             return ++calls < 3;
         };
-        const Columns cols{{"a", "b", "c", "d"}, {false, false, true, true}};
-        EXPECT_EQ(name == "out.csv" ? writeCsv(name, cols, src, stopLater) : writeXlsx(name, "s", cols, src, stopLater),
+        EXPECT_EQ(name == "out.csv" ? writeCsv(name, t, stopLater) : writeXlsx(name, "s", t, stopLater),
                   Outcome::Cancelled);
         EXPECT_EQ(calls, 3);
         EXPECT_EQ(readFile(name), "old");
@@ -172,7 +162,7 @@ TEST(Writers, FailuresSayWhichFile) {
     EXPECT_NE(tsltest::errorOf([&] { (void)writeXlsx("no/such/out.xlsx", "s", t); }).find("no/such/out.xlsx"),
               std::string::npos);
     // More rows than a worksheet holds are refused before anything is written.
-    CountingSource huge(2000000);
-    EXPECT_THROW((void)writeXlsx("big.xlsx", "s", Columns{{"a"}, {}}, huge), ExportError);
+    const Table huge{{{"a"}, {}}, std::vector<std::vector<std::string>>(1048576), {}};
+    EXPECT_THROW((void)writeXlsx("big.xlsx", "s", huge), ExportError);
     EXPECT_TRUE(dirEntries().empty());
 }
