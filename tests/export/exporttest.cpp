@@ -2,12 +2,10 @@
 
 #include "tempdir.h"
 
-#include <sqlite3.h>
-
 #include <cstdio>
-#include <cstring>
 #include <regex>
 #include <stdexcept>
+#include <utility>
 #include <sys/wait.h>
 
 namespace tsltest {
@@ -33,65 +31,23 @@ std::string shellQuote(const std::string& s) {
 }
 
 std::optional<std::vector<std::vector<std::string>>> parseQuotedCsv(const std::string& b) {
+    static const std::regex field(R"re("((?:[^"]|"")*)"(,|\r\n))re"), quotes("\"\"");
     if (b.rfind("\xEF\xBB\xBF", 0) != 0)
         return std::nullopt;
     std::vector<std::vector<std::string>> rows;
     std::vector<std::string> row;
-    std::size_t i = 3;
-    while (i < b.size()) {
-        if (b[i] != '"')
+    std::smatch m;
+    for (auto at = b.cbegin() + 3; at != b.cend(); at = m[0].second) {
+        if (!std::regex_search(at, b.cend(), m, field, std::regex_constants::match_continuous))
             return std::nullopt;
-        std::string f;
-        for (++i;; ++i) {
-            if (i >= b.size())
-                return std::nullopt;
-            if (b[i] == '"') {
-                if (i + 1 < b.size() && b[i + 1] == '"') {
-                    f += '"';
-                    ++i;
-                    continue;
-                }
-                ++i;
-                break;
-            }
-            f += b[i];
-        }
-        row.push_back(f);
-        if (i < b.size() && b[i] == ',') {
-            ++i;
-            continue;
-        }
-        if (b.compare(i, 2, "\r\n") != 0)
-            return std::nullopt;
-        i += 2;
-        rows.push_back(std::move(row));
-        row.clear();
+        row.push_back(std::regex_replace(m[1].str(), quotes, "\""));
+        if (m[2] == "\r\n")
+            rows.push_back(std::exchange(row, {}));
     }
     if (!row.empty())
-        return std::nullopt;
+        return std::nullopt; // the last line has no line end
     return rows;
 }
-
-namespace {
-std::string unescapeXml(const std::string& s) {
-    static const std::pair<std::string_view, char> kEnt[] = {
-        {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}, {"&amp;", '&'}};
-    std::string out;
-    for (std::size_t i = 0; i < s.size();) {
-        bool done = false;
-        for (auto [from, to] : kEnt)
-            if (s.compare(i, from.size(), from) == 0) {
-                out += to;
-                i += from.size();
-                done = true;
-                break;
-            }
-        if (!done)
-            out += s[i++];
-    }
-    return out;
-}
-} // namespace
 
 XlsxSheet readXlsx(const std::string& path) {
     XlsxSheet sheet;
@@ -108,12 +64,17 @@ XlsxSheet readXlsx(const std::string& path) {
         std::smatch m;
         if (attrs.find("t=\"inlineStr\"") != std::string::npos || attrs.find("t=\"str\"") != std::string::npos) {
             if (std::regex_search(body, m, inlineText))
-                c.text = unescapeXml(m[1]);
-        } else if (attrs.find("t=\"") == std::string::npos && std::regex_search(body, m, value)) {
-            c.number = true;
-            c.text = m[1];
+                c.text = m[1];
+            // &amp; last, so an escaped entity comes out as written.
+            for (auto [from, to] :
+                 {std::pair{"&lt;", "<"}, {"&gt;", ">"}, {"&quot;", "\""}, {"&apos;", "'"}, {"&amp;", "&"}})
+                for (std::size_t at = 0; (at = c.text.find(from, at)) != std::string::npos; ++at)
+                    c.text.replace(at, std::char_traits<char>::length(from), to);
         } else if (attrs.find("t=\"") != std::string::npos) {
             c.text = "<unexpected cell type>";
+        } else if (std::regex_search(body, m, value)) {
+            c.number = true;
+            c.text = m[1];
         } else {
             continue; // blank, formatted only
         }
@@ -128,35 +89,23 @@ std::string pdfText(const std::string& path, int page) {
 }
 
 int pdfPages(const std::string& path) {
-    const Run r = run("pdfinfo " + shellQuote(path));
     std::smatch m;
     static const std::regex pages(R"(Pages:\s+([0-9]+))");
-    return std::regex_search(r.out, m, pages) ? std::stoi(m[1]) : -1;
+    const std::string info = run("pdfinfo " + shellQuote(path)).out;
+    return std::regex_search(info, m, pages) ? std::stoi(m[1]) : -1;
 }
 
 void makeLedger(const std::string& file, const std::map<int, std::vector<std::vector<std::string>>>& rows) {
-    const std::string tpl = readFile(indexTemplate());
-    writeFile(file, tpl);
-    sqlite3* db = nullptr;
-    sqlite3_open(file.c_str(), &db);
-    sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
+    writeFile(file, readFile(indexTemplate()));
+    std::string sql = "BEGIN;";
     for (const auto& [book, list] : rows)
         for (const auto& r : list) {
-            std::string sql = "INSERT INTO \"" + std::to_string(book) + "\" VALUES (";
+            sql += "INSERT INTO \"" + std::to_string(book) + "\" VALUES (";
             for (std::size_t i = 0; i < r.size(); ++i)
-                sql += i ? ",?" : "?";
-            sql += ")";
-            sqlite3_stmt* st = nullptr;
-            if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) != SQLITE_OK)
-                throw std::runtime_error(sqlite3_errmsg(db));
-            for (std::size_t i = 0; i < r.size(); ++i)
-                sqlite3_bind_text(st, int(i + 1), r[i].data(), int(r[i].size()), SQLITE_TRANSIENT);
-            sqlite3_step(st);
-            sqlite3_finalize(st);
+                sql += (i ? "," : "") + sqlQuote(r[i]);
+            sql += ");";
         }
-    sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
-    sqlite3_close(db);
+    sqlExec(file, sql + "COMMIT;");
 }
 
 } // namespace tsltest
-

@@ -1,6 +1,7 @@
 #pragma once
 // Reading back what the exporters write, with outside tools where there are
 // some (unzip, pdftotext, pdffonts) and a strict parser for csv.
+#include <exception>
 #include <map>
 #include <optional>
 #include <string>
@@ -8,9 +9,8 @@
 
 namespace tsltest {
 
-// Output and exit status of a shell command.
 struct Run {
-    std::string out;
+    std::string out; // stdout and stderr
     int status = -1;
 };
 [[nodiscard]] Run run(const std::string& command);
@@ -20,14 +20,15 @@ struct Run {
 // missing byte-order mark included.
 [[nodiscard]] std::optional<std::vector<std::vector<std::string>>> parseQuotedCsv(const std::string& bytes);
 
-// One cell of the first worksheet of an xlsx file.
+// The cells of the first worksheet of an xlsx file, by reference ("A1"):
+// a number's text as stored, or the string.
 struct XlsxCell {
     bool number = false;
-    std::string text; // the number's text as stored, or the string
+    std::string text;
 };
 struct XlsxSheet {
-    std::map<std::string, XlsxCell> cells; // by reference, "A1"
-    std::string xml;                       // the worksheet as written
+    std::map<std::string, XlsxCell> cells;
+    std::string xml; // the worksheet as written
 };
 [[nodiscard]] XlsxSheet readXlsx(const std::string& path);
 
@@ -35,8 +36,18 @@ struct XlsxSheet {
 [[nodiscard]] std::string pdfText(const std::string& path, int page = 0);
 [[nodiscard]] int pdfPages(const std::string& path);
 
-// A ledger file made from the empty index with rows in its books: each row's
-// fields in order.
+// A ledger file made from the empty index with rows in its books: each row's fields in order.
 void makeLedger(const std::string& file, const std::map<int, std::vector<std::vector<std::string>>>& rows);
+
+// The message `f` throws, or "no error".
+template <class F>
+std::string errorOf(F f) {
+    try {
+        f();
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return "no error";
+}
 
 } // namespace tsltest
