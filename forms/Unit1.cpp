@@ -271,6 +271,8 @@ bool TForm1::eventFilter(QObject* o, QEvent* e) {
                (o == grid1->viewport() || o == grid1->horizontalHeader() || o == grid1->verticalHeader())) {
         showPlainToolTip(static_cast<QHelpEvent*>(e)->globalPos(), grid1->toolTip(), grid1);
         return true;
+    } else if (e->type() == QEvent::ContextMenu && grid1 && (o == grid1 || o == grid1->viewport())) {
+        refreshSafetyMenu(); // the right-click menu shows with its enabling up to date
     }
     return QMainWindow::eventFilter(o, e);
 }
@@ -280,30 +282,34 @@ QString TForm1::viewNumber() const { return QString::fromStdString(table1.tableN
 QString TForm1::statusSummary() const { return barPanel->text(); }
 
 // The amounts of the status summary are read in the same pass as the rows.
+void TForm1::openSummed(std::string_view book) {
+    openTotal_ = OpenTotal{};
+    const int at = tsl::amountPosition(tsl::strToInt(book));
+    if (at >= 0) {
+        openTotal_.armed = true;
+        table1.setOpenPass(at, [this](int, std::string_view text) {
+            if (!openTotal_.converted)
+                return;
+            if (const auto v = tsl::tryStrToInt(text))
+                openTotal_.sum += *v;
+            else
+                openTotal_.converted = false;
+        });
+    }
+    struct Disarm {
+        TForm1& f;
+        ~Disarm() {
+            f.table1.setOpenPass(-1, nullptr);
+            f.openTotal_.armed = false;
+        }
+    } disarm{*this};
+    tsl::reopen(table1, book);
+}
+
 void TForm1::openBook(const char* view) {
     guarded(r_.prompter, [this, view] {
         WaitCursor wait;
-        openTotal_ = OpenTotal{};
-        const int at = tsl::amountPosition(tsl::strToInt(view));
-        if (at >= 0) {
-            openTotal_.armed = true;
-            table1.setOpenPass(at, [this](int, std::string_view text) {
-                if (!openTotal_.converted)
-                    return;
-                if (const auto v = tsl::tryStrToInt(text))
-                    openTotal_.sum += *v;
-                else
-                    openTotal_.converted = false;
-            });
-        }
-        struct Disarm {
-            TForm1& f;
-            ~Disarm() {
-                f.table1.setOpenPass(-1, nullptr);
-                f.openTotal_.armed = false;
-            }
-        } disarm{*this};
-        tsl::reopen(table1, view);
+        openSummed(view);
     });
 }
 

@@ -114,6 +114,8 @@ private:
     void layoutClient();
 
     void openBook(const char* view);
+    // Opens a book in table1; the status summary's total is summed in the same pass.
+    void openSummed(std::string_view book);
     void SpeedButton1Click();
     void SpeedButton2Click();
     void SpeedButton3Click();

@@ -15,38 +15,15 @@
 #include "waitcursor.h"
 
 #include <QAction>
-#include <QEvent>
 #include <QHeaderView>
 #include <QTableView>
-
-namespace {
-
-// Brings the menu's enabling up to date just before a right-click shows it.
-class MenuRefresher final : public QObject {
-public:
-    MenuRefresher(QObject* parent, std::function<void()> refresh) : QObject(parent), refresh_(std::move(refresh)) {}
-
-protected:
-    bool eventFilter(QObject*, QEvent* e) override {
-        if (e->type() == QEvent::ContextMenu)
-            refresh_();
-        return false;
-    }
-
-private:
-    std::function<void()> refresh_;
-};
-
-} // namespace
 
 void TForm1::installSafetyMenu() {
     undoDeleteAction =
         menuItem(grid1, "undoDeleteAction", QStringLiteral("撤销删除"), this, [this] { undoDeleteClick(); });
     changeDateAction =
         menuItem(grid1, "changeDateAction", QStringLiteral("修改日期…"), this, [this] { changeDateClick(); });
-    auto* refresher = new MenuRefresher(grid1, [this] { refreshSafetyMenu(); });
-    for (QObject* o : {static_cast<QObject*>(grid1), static_cast<QObject*>(grid1->viewport())})
-        o->installEventFilter(refresher);
+    grid1->installEventFilter(this); // its viewport's right-clicks are seen already; see eventFilter
     refreshSafetyMenu();
 }
 
@@ -64,7 +41,7 @@ void TForm1::undoDeleteClick() {
         const std::string book = table1.tableName();
         const int row = lastDelete.undo(ado1);
         // Read again: the row count and total change, and the grid shows the row back in its place.
-        tsl::reopen(table1, book);
+        openSummed(book);
         table1.moveTo(row);
         refreshSafetyMenu();
     });

@@ -7,7 +7,6 @@
 #include "lb.h"
 #include "ndtj.h"
 #include "roster.h"
-#include "schema.h"
 
 #include <QAction>
 #include <QListWidget>
@@ -22,11 +21,7 @@ void TForm1::yearGlanceItemClick() {
     guarded(r_.prompter, [this] {
         if (!ado1.connected())
             return;
-        // The ledger's name is its file name without ".mdb".
-        QString name = QString::fromStdString(tsl::Connection::dataSource(ado1.connectionString()));
-        const QString suffix = QString::fromUtf8(tsl::kLedgerSuffix.data(), qsizetype(tsl::kLedgerSuffix.size()));
-        if (name.endsWith(suffix))
-            name.chop(suffix.size());
+        const QString name = ledgerName();
         QStringList others;
         if (r_.l)
             for (int i = 0; i < r_.l->list1->count(); ++i) {

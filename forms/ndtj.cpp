@@ -245,8 +245,8 @@ void Tndtj::exportTable(QTableView* view, ExportKind kind) {
             return;
         const tsl::out::Table t = tableOfModel(*view->model());
         runWithProgress(this, r_.prompter, [&](const tsl::out::Progress& progress) {
-            return kind == ExportKind::Xlsx ? tsl::out::writeXlsx(path.toStdString(), what, t, progress)
-                                            : tsl::out::writeCsv(path.toStdString(), t, progress);
+            tsl::out::TableSource rows(t);
+            return writeTableAs(kind, path.toStdString(), what, t.columns, rows, progress);
         });
     });
 }

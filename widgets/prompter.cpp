@@ -21,12 +21,40 @@
 
 namespace {
 
-// The window a box belongs to: the active one, else the visible window that
-// stays on top, else any visible window. Parented, a box is stacked above it
-// by the window manager and gives the focus back to it when it closes.
+// The windows that had the focus, the latest first.
+QList<QPointer<QWidget>>& recentWindows() {
+    static QList<QPointer<QWidget>> windows;
+    return windows;
+}
+
+void followActiveWindows() {
+    static const bool connected = [] {
+        QObject::connect(qApp, &QApplication::focusChanged, qApp, [](QWidget*, QWidget* now) {
+            if (!now)
+                return;
+            auto& recent = recentWindows();
+            recent.removeAll(now->window());
+            recent.removeAll(nullptr);
+            recent.prepend(now->window());
+            if (recent.size() > 8)
+                recent.removeLast();
+        });
+        return true;
+    }();
+    (void)connected;
+}
+
+// The window a box belongs to: the active one, else the one that was active
+// last and is still shown (a dialog has just closed and the window manager has
+// not handed the focus back yet), else the visible window that stays on top,
+// else any visible window. Parented, a box is stacked above it by the window
+// manager and gives the focus back to it when it closes.
 QWidget* boxOwner() {
     if (QWidget* w = QApplication::activeWindow(); w && w->isVisible())
         return w;
+    for (const QPointer<QWidget>& w : recentWindows())
+        if (w && w->isVisible())
+            return w;
     QWidget* any = nullptr;
     for (QWidget* w : QApplication::topLevelWidgets()) {
         if (!w->isVisible() || !w->isWindow() || w->windowType() == Qt::Popup || w->windowType() == Qt::ToolTip)
@@ -66,6 +94,8 @@ QString errorBoxText(const QString& message) {
         text += u'.';
     return text;
 }
+
+DialogPrompter::DialogPrompter() { followActiveWindows(); }
 
 void DialogPrompter::message(const QString& text) {
     QWidget* owner = boxOwner();

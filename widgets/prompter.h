@@ -35,6 +35,7 @@ public:
 // The real boxes.
 class DialogPrompter final : public Prompter {
 public:
+    DialogPrompter();
     void message(const QString& text) override;
     bool askYesNo(const QString& text) override;
     QString inputText(const QString& caption, const QString& prompt, int maxLength) override;

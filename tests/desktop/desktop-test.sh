@@ -142,6 +142,23 @@ check "the report is hidden before the message shows" hidden '报表!'
 answer_box
 check "the workspace has the focus back after the message" is_active "$ws"
 
+# A failed export from the year window: the error box is over it, and the year
+# window, not the workspace, has the focus back once the save dialog is gone.
+click "$ws" 400 $((menu + 250)); xdotool click 3; sleep 0.5
+xdotool key Down Down Down Return # 年度统计…
+yg=$(find_win '年度统计!')
+eval "$(xdotool getwindowgeometry --shell "$yg")"
+xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT * 3 / 4)) click 3; sleep 0.5
+xdotool key Down Return # 导出图片…
+find_win '导出图片' >/dev/null
+xdotool key ctrl+a; xdotool type "$dir/no/such/chart.png"; xdotool key Return
+box=$(find_win tessolan)
+check "the export's error box is the top window" is_top "$box"
+check "the year window stays above the workspace" above "$yg" "$ws"
+answer_box
+check "the year window has the focus back after the error" is_active "$yg"
+wmctrl -c '年度统计!'; sleep 0.3
+
 # Back to the chooser, which is centred again.
 wmctrl -c '帐本名称:2026'
 chooser=$(find_win '帐本选择!')

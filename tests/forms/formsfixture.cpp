@@ -32,43 +32,38 @@ QString ScriptedPrompter::inputText(const QString& caption, const QString& promp
 
 void ScriptedPrompter::error(const QString& message) { boxes.push_back({Kind::Error, errorBoxText(message), {}, 0}); }
 
+namespace {
+// The next scripted answer, or the fallback (a cancel) when none is left.
+template <class T> T next(std::deque<T>& answers, T fallback = {}) {
+    if (answers.empty())
+        return fallback;
+    T a = answers.front();
+    answers.pop_front();
+    return a;
+}
+} // namespace
+
 QString ScriptedPrompter::savePath(const QString& caption, const QString& suggested, const QString& filter) {
     boxes.push_back({Kind::Save, suggested, caption + QLatin1Char('|') + filter, 0});
-    if (saveAnswers.empty())
-        return QString();
-    QString a = saveAnswers.front();
-    saveAnswers.pop_front();
-    return a;
+    return next(saveAnswers);
 }
 
 int ScriptedPrompter::chooseRow(const QString& caption, const QString&, const QStringList&,
                                 const QList<QStringList>& rows) {
     boxes.push_back({Kind::Choice, caption, caption, 0});
     shownRows = rows;
-    if (rowAnswers.empty())
-        return -1;
-    const int a = rowAnswers.front();
-    rowAnswers.pop_front();
-    return a;
+    return next(rowAnswers, -1);
 }
 
 QDate ScriptedPrompter::chooseDate(const QString& caption, const QDate& initial) {
     boxes.push_back({Kind::Choice, caption, caption, 0});
     shownDate = initial;
-    if (dateAnswers.empty())
-        return {};
-    const QDate a = dateAnswers.front();
-    dateAnswers.pop_front();
-    return a;
+    return next(dateAnswers);
 }
 
 QString ScriptedPrompter::chooseFolder(const QString& caption) {
     boxes.push_back({Kind::Choice, caption, caption, 0});
-    if (folderAnswers.empty())
-        return {};
-    QString a = folderAnswers.front();
-    folderAnswers.pop_front();
-    return a;
+    return next(folderAnswers);
 }
 
 QStringList ScriptedPrompter::texts() const {

@@ -11,16 +11,6 @@
 #include <QLocale>
 #include <QTest>
 
-class TstLook : public QObject {
-    Q_OBJECT
-private slots:
-    void shortFormatsOfRealLocales();
-    void literalTextAndQuotes();
-    void namesBecomeNumbers();
-    void posixLocaleKeepsTheFallback();
-    void qtDialogsSpeakChinese();
-};
-
 namespace {
 
 QString stampDate(const QString& qtFormat, QDate d) {
@@ -30,63 +20,56 @@ QString stampDate(const QString& qtFormat, QDate d) {
 
 } // namespace
 
-void TstLook::shortFormatsOfRealLocales() {
-    // zh_CN: year/month/day without leading zeros; en_US: month/day/two-digit year.
-    const QDate d(2026, 12, 8);
-    QCOMPARE(stampDate(QLocale(QStringLiteral("zh_CN")).dateFormat(QLocale::ShortFormat), d), QStringLiteral("2026/12/8"));
-    QCOMPARE(stampDate(QLocale(QStringLiteral("en_US")).dateFormat(QLocale::ShortFormat), d), QStringLiteral("12/8/26"));
-    // Every locale with numeric short dates prints exactly what Qt prints.
-    const QDate dates[] = {{2004, 1, 5}, {1999, 12, 31}, {2026, 7, 9}};
-    for (const char* name : {"zh_CN", "zh_TW", "zh_HK", "ja_JP", "ko_KR", "de_DE", "fr_FR", "en_GB", "ru_RU", "nl_NL",
-                             "hu_HU", "fi_FI", "bg_BG", "sv_SE"}) {
-        const QString fmt = QLocale(QString::fromLatin1(name)).dateFormat(QLocale::ShortFormat);
-        if (fmt.contains(QStringLiteral("MMM")) || fmt.contains(QStringLiteral("ddd")))
-            continue;
-        for (const QDate& day : dates)
-            QVERIFY2(stampDate(fmt, day) == day.toString(fmt), qPrintable(QString::fromLatin1(name) + u' ' + fmt));
+class TstLook : public QObject {
+    Q_OBJECT
+private slots:
+    // Numeric short dates, literal text and quotes print exactly what Qt prints.
+    void formatsPrintAsQtDoes() {
+        const auto shortOf = [](const char* name) {
+            return QLocale(QString::fromLatin1(name)).dateFormat(QLocale::ShortFormat);
+        };
+        QCOMPARE(stampDate(shortOf("zh_CN"), QDate(2026, 12, 8)), QStringLiteral("2026/12/8"));
+        QCOMPARE(stampDate(shortOf("en_US"), QDate(2026, 12, 8)), QStringLiteral("12/8/26"));
+        QStringList formats{QString::fromUtf8("yyyy'年'M'月'd'日'"), "'Day' d, 'Month' MM", "dd.MM.yy 'r.'",
+                            "d''M''yy", "'it''s' d/M", "Y-m D \"d\"", QString::fromUtf8("yyyy年M月d日")};
+        for (const char* name : {"zh_CN", "zh_TW", "zh_HK", "ja_JP", "ko_KR", "de_DE", "fr_FR", "en_GB", "ru_RU",
+                                 "nl_NL", "hu_HU", "fi_FI", "bg_BG", "sv_SE"}) {
+            const QString fmt = shortOf(name);
+            if (!fmt.contains(QStringLiteral("MMM")) && !fmt.contains(QStringLiteral("ddd")))
+                formats << fmt;
+        }
+        for (const QString& fmt : formats)
+            for (const QDate day : {QDate(2004, 1, 5), QDate(1999, 12, 31), QDate(2026, 7, 9)})
+                QVERIFY2(stampDate(fmt, day) == day.toString(fmt), qPrintable(fmt));
     }
-}
 
-void TstLook::literalTextAndQuotes() {
-    // Letters our notation would read as fields, quotes, and quoted text stay literal.
-    const QDate d(2004, 1, 5);
-    for (const char* f : {"yyyy'年'M'月'd'日'", "d 'de' MMMM", "'Day' d, 'Month' MM", "dd.MM.yy 'r.'", "d''M''yy",
-                          "'it''s' d/M", "Y-m D \"d\"", "yyyy年M月d日"}) {
-        const QString fmt = QString::fromUtf8(f);
-        if (fmt.contains(QStringLiteral("MMM")))
-            continue;
-        QCOMPARE(stampDate(fmt, d), d.toString(fmt));
+    void namesBecomeNumbers() {
+        const QDate d(2004, 1, 5);
+        QCOMPARE(stampDate(QStringLiteral("d MMM yyyy"), d), QStringLiteral("5 01 2004"));
+        QCOMPARE(stampDate(QStringLiteral("dddd, d/M/yy"), d), QStringLiteral("5/1/04"));
+        QCOMPARE(tsl::patternFromQtDateFormat("'no field'"), std::string());
     }
-}
 
-void TstLook::namesBecomeNumbers() {
-    const QDate d(2004, 1, 5);
-    QCOMPARE(stampDate(QStringLiteral("d MMM yyyy"), d), QStringLiteral("5 01 2004"));
-    QCOMPARE(stampDate(QStringLiteral("dddd, d/M/yy"), d), QStringLiteral("5/1/04"));
-    QCOMPARE(tsl::patternFromQtDateFormat("'no field'"), std::string());
-}
+    void posixLocaleKeepsTheFallback() {
+        for (const char* posix : {"C", "POSIX"}) {
+            qputenv("LC_ALL", posix);
+            QCOMPARE(desktopShortDatePattern(), std::string(tsl::kFallbackDatePattern));
+        }
+        qunsetenv("LC_ALL");
+    }
 
-void TstLook::posixLocaleKeepsTheFallback() {
-    qputenv("LC_ALL", "C");
-    QCOMPARE(desktopShortDatePattern(), std::string(tsl::kFallbackDatePattern));
-    qputenv("LC_ALL", "POSIX");
-    QCOMPARE(desktopShortDatePattern(), std::string(tsl::kFallbackDatePattern));
-    qunsetenv("LC_ALL");
-}
-
-void TstLook::qtDialogsSpeakChinese() {
-    applyAppLook(*qApp);
-    applyAppLook(*qApp); // a second call must not stack a second translator
-    QFileDialog save(nullptr, QStringLiteral("保存"));
-    save.setOption(QFileDialog::DontUseNativeDialog);
-    save.setAcceptMode(QFileDialog::AcceptSave);
-    const auto* box = save.findChild<QDialogButtonBox*>();
-    QVERIFY(box);
-    const QString saveText = box->button(QDialogButtonBox::Save)->text();
-    const QString cancelText = box->button(QDialogButtonBox::Cancel)->text();
-    QVERIFY2(saveText.contains(QStringLiteral("保存")), qPrintable(saveText));
-    QVERIFY2(cancelText.contains(QStringLiteral("取消")), qPrintable(cancelText));
-}
+    void qtDialogsSpeakChinese() {
+        applyAppLook(*qApp);
+        applyAppLook(*qApp); // a second call must not stack a second translator
+        QFileDialog save(nullptr, QStringLiteral("保存"));
+        save.setOption(QFileDialog::DontUseNativeDialog);
+        save.setAcceptMode(QFileDialog::AcceptSave);
+        const auto* box = save.findChild<QDialogButtonBox*>();
+        QVERIFY(box);
+        QVERIFY(box->button(QDialogButtonBox::Save)->text().contains(QStringLiteral("保存")));
+        QVERIFY(box->button(QDialogButtonBox::Cancel)->text().contains(QStringLiteral("取消")));
+    }
+};
 
 QTEST_MAIN(TstLook)
 #include "tst_look.moc"

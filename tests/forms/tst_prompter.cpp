@@ -67,24 +67,46 @@ private slots:
         };
         DialogPrompter p;
         int during = -2;
-        whenModal([&](QWidget* box) {
-            during = shape();
-            box->close();
-        });
-        p.message(QStringLiteral("无等待"));
-        QCOMPARE(during, -1);
-        {
-            WaitCursor wait;
-            QCOMPARE(shape(), int(Qt::WaitCursor));
+        const auto answer = [&] {
             whenModal([&](QWidget* box) {
                 during = shape();
                 box->close();
             });
+        };
+        answer();
+        p.message(QStringLiteral("无等待"));
+        QCOMPARE(during, -1);
+        {
+            WaitCursor wait;
+            answer();
             p.error(QStringLiteral("等待中"));
             QCOMPARE(during, int(Qt::ArrowCursor));
             QCOMPARE(shape(), int(Qt::WaitCursor));
         }
         QCOMPARE(shape(), -1);
+    }
+
+    // A box raised while no window is active (a save dialog has just closed and
+    // the focus is not back yet) belongs to the window that had the focus last.
+    void boxWithNoActiveWindowGoesToTheLastActive() {
+        DialogPrompter p;
+        QWidget first, second;
+        QLineEdit* edits[] = {new QLineEdit(&first), new QLineEdit(&second)};
+        QWidget* windows[] = {&first, &second};
+        for (QWidget* w : windows)
+            w->show();
+        for (int last : {1, 0}) {
+            QApplication::setActiveWindow(windows[last]);
+            edits[last]->setFocus();
+            QApplication::setActiveWindow(nullptr);
+            QWidget* owner = nullptr;
+            whenModal([&](QWidget* box) {
+                owner = box->parentWidget();
+                box->close();
+            });
+            p.error(QStringLiteral("不能写入文件"));
+            QCOMPARE(owner, windows[last]);
+        }
     }
 
     void messageAndErrorBoxes_data() {
