@@ -205,9 +205,7 @@ private:
                 r_.l->list1->setCurrentItem(items.first());
             const auto snapshots = tsl::listSnapshots(ledgerFile(f.value(2)));
             const int k = f.value(3).toInt();
-            if (k >= int(snapshots.size())) {
-                say("skip\t" + seq);
-            } else {
+            if (k < int(snapshots.size())) {
                 p_.rowChoice = k;
                 say("restoring\t" + QString::fromStdString(snapshots[snapshots.size() - 1 - std::size_t(k)].path));
                 r_.l->restoreAction->trigger();

@@ -1,17 +1,13 @@
-// Kills the program with SIGKILL while it works on a ledger folder, and checks
-// what is left. Four kinds of round: writes (the program's own window code,
-// crashdriver, driven from a pipe: adds, edits, deletes with renumbering),
-// 新建帐本 (the copy and the index row), and the real tessolan binary's start-up
-// (the rename of "run.dll") and shut-down (the rename back). Each kill time is
-// drawn from the window in which that work runs, measured as the test goes.
-// After every kill each database must pass integrity_check, every write the
-// driver reported done must be there, no row may be half written, serial
-// numbers run 1..n; after the next start no temporary file is left and every
-// ledger file in the folder is listed in the index.
+// Starts the program's own window code (crashdriver) on a ledger folder, makes it
+// write, and kills it with SIGKILL at random moments. After every kill each
+// database must pass integrity_check, every write the driver reported done must
+// be there, no row may be half written, and the next start must find the index
+// (under either name) and list every ledger.
+// Five kinds of round, each kill timed into its work: writes, 新建帐本, a leave (a backup)
+// with a restore, the real tessolan's start-up and shut-down (renames of run.dll).
 #include <sqlite3.h>
 
 #include <algorithm>
-#include <cstdint>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -183,27 +179,6 @@ Ledger readLedger(const std::string& file, const std::string& name) {
     return l;
 }
 
-// Snapshots are whole databases, and a cut-short copy leaves nothing a start does not tidy.
-std::vector<fs::path> checkBackups(const fs::path& dir, bool afterStart) {
-    std::vector<fs::path> snapshots;
-    const fs::path root = dir / "backups";
-    if (!fs::exists(root))
-        return snapshots;
-    for (const auto& folder : fs::directory_iterator(root)) {
-        for (const auto& e : fs::directory_iterator(folder.path())) {
-            const std::string name = e.path().filename().string();
-            if (name.find(".tmp-") != std::string::npos) {
-                if (afterStart)
-                    fail("a temporary file is left after the start: " + e.path().string());
-                continue;
-            }
-            checkIntegrity(e.path().string());
-            snapshots.push_back(e.path());
-        }
-    }
-    return snapshots;
-}
-
 // --- the driver process ----------------------------------------------------
 
 struct Driver {
@@ -212,7 +187,7 @@ struct Driver {
     int out = -1; // we read
     std::string pending;
 
-    void start(const Options& o, const fs::path& dir) {
+    void start(const Options& o, const fs::path& dir, const std::string& exe) {
         int toChild[2], fromChild[2];
         if (pipe(toChild) || pipe(fromChild))
             fail("pipe");
@@ -232,7 +207,7 @@ struct Driver {
                 if (devnull >= 0)
                     dup2(devnull, 2);
             }
-            execl(o.driver.c_str(), o.driver.c_str(), static_cast<char*>(nullptr));
+            execl(exe.c_str(), exe.c_str(), static_cast<char*>(nullptr));
             _exit(127);
         }
         close(toChild[0]);
@@ -269,23 +244,6 @@ struct Driver {
             fail("cannot write to the driver");
     }
 
-    // Kills the driver and returns every line it wrote before it died, unread so far.
-    std::vector<std::string> killAndDrain() {
-        if (pid > 0) {
-            ::kill(pid, SIGKILL);
-            waitpid(pid, nullptr, 0);
-            pid = -1;
-        }
-        std::vector<std::string> lines;
-        while (auto line = readLine(0))
-            lines.push_back(*line);
-        if (!pending.empty())
-            lines.push_back(pending); // a line cut by the kill
-        pending.clear();
-        kill9();
-        return lines;
-    }
-
     void kill9() {
         if (pid > 0) {
             ::kill(pid, SIGKILL);
@@ -315,9 +273,9 @@ std::vector<std::string> splitTabs(const std::string& s) {
 
 // The model matches the files, the one op in flight counted as done or not.
 void verify(const fs::path& dir, Model& model, const std::optional<Op>& inflight) {
-    for (const auto& e : fs::directory_iterator(dir)) {
+    for (const auto& e : fs::recursive_directory_iterator(dir)) { // backups/ too
         auto name = e.path().filename().string();
-        if (name.ends_with(".mdb") || name == "run.dll")
+        if (e.is_regular_file() && (name.ends_with(".mdb") || name == "run.dll"))
             checkIntegrity(e.path().string());
     }
     auto listed = listedLedgers(dir);
@@ -339,7 +297,6 @@ void verify(const fs::path& dir, Model& model, const std::optional<Op>& inflight
                  std::to_string(expected.size()));
         model = with;
     }
-    const auto snapshots = checkBackups(dir, false);
     for (auto& [name, ledger] : model) {
         auto file = dir / (name + ".mdb");
         if (!fs::exists(file))
@@ -348,9 +305,9 @@ void verify(const fs::path& dir, Model& model, const std::optional<Op>& inflight
             // The old contents or one snapshot's, never neither.
             const Ledger actual = readLedger(file.string(), name);
             bool known = actual.books == ledger.books;
-            for (const auto& snap : snapshots)
-                if (!known && snap.parent_path().filename() == name + ".mdb")
-                    known = readLedger(snap.string(), name).books == actual.books;
+            for (const auto& snap : fs::directory_iterator(dir / "backups" / (name + ".mdb")))
+                if (!known && snap.path().extension() == ".mdb")
+                    known = readLedger(snap.path().string(), name).books == actual.books;
             if (!known)
                 fail("the restore left " + name + " holding neither its old contents nor a snapshot's");
             ledger = actual;
@@ -377,124 +334,52 @@ void verify(const fs::path& dir, Model& model, const std::optional<Op>& inflight
     }
 }
 
-// --- the real program and what it does in the folder -------------------------
-
 using Clock = std::chrono::steady_clock;
 
 double msSince(Clock::time_point t) {
     return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
 }
 
-pid_t spawnApp(const Options& o, const fs::path& dir) {
-    pid_t pid = fork();
-    if (pid < 0)
-        fail("fork");
-    if (pid == 0) {
-        if (chdir(dir.c_str()) != 0)
-            _exit(127);
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        int devnull = open("/dev/null", O_RDWR);
-        if (devnull >= 0) {
-            dup2(devnull, 0);
-            dup2(devnull, 1);
-            if (!o.verbose)
-                dup2(devnull, 2);
-        }
-        execl(o.app.c_str(), o.app.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    return pid;
-}
-
 // File events in the ledger folder, to see where the program is.
 struct FolderWatch {
-    struct Event {
-        std::uint32_t mask;
-        std::string name; // "" for the folder itself
-        double atMs;      // when we read it, from the round's start
-    };
-    int fd = -1;
-    Clock::time_point start;
+    int fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    Clock::time_point start = Clock::now();
 
     explicit FolderWatch(const fs::path& dir) {
-        fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-        if (fd < 0 || inotify_add_watch(fd, dir.c_str(), IN_OPEN | IN_MOVED_TO | IN_MOVED_FROM | IN_CLOSE) < 0)
+        if (fd < 0 || inotify_add_watch(fd, dir.c_str(), IN_OPEN | IN_MOVED_TO) < 0)
             fail("inotify");
     }
     ~FolderWatch() { close(fd); }
 
-    // Forgets what happened so far; times count from now.
-    void restart() {
-        while (!read(0).empty()) {
-        }
-        start = Clock::now();
-    }
-
-    // Events that arrive within the time given (none: those already queued).
-    std::vector<Event> read(int timeoutMs) {
-        std::vector<Event> out;
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, timeoutMs) <= 0)
-            return out;
-        alignas(inotify_event) char buf[8192];
-        ssize_t n = ::read(fd, buf, sizeof buf);
-        const double at = msSince(start);
-        for (char* q = buf; n > 0 && q < buf + n;) {
-            auto* e = reinterpret_cast<inotify_event*>(q);
-            out.push_back({e->mask, e->len ? std::string(e->name) : std::string(), at});
-            q += sizeof(inotify_event) + e->len;
-        }
-        return out;
-    }
-
-    // True when `want` matches an event already queued (they all happened before now).
-    template <class F>
-    bool queued(F want) {
-        for (auto events = read(0); !events.empty(); events = read(0))
-            for (const Event& e : events)
-                if (want(e))
-                    return true;
-        return false;
-    }
-
-    // Waits until `want` matches an event, up to the time given; its time, or nothing.
+    // When (from `start`) an event `want` matches came, waiting until `untilMs`; after it, one queued.
     template <class F>
     std::optional<double> waitFor(F want, double untilMs) {
+        alignas(inotify_event) char buf[8192];
         for (;;) {
-            const double left = untilMs - msSince(start);
-            if (left <= 0)
+            pollfd p{fd, POLLIN, 0};
+            if (poll(&p, 1, std::max(0, int(untilMs - msSince(start)))) <= 0)
                 return std::nullopt;
-            for (const Event& e : read(int(left)))
-                if (want(e))
-                    return e.atMs;
+            const ssize_t n = ::read(fd, buf, sizeof buf);
+            const double at = msSince(start);
+            for (char* q = buf; n > 0 && q < buf + n; q += sizeof(inotify_event) + reinterpret_cast<inotify_event*>(q)->len)
+                if (want(*reinterpret_cast<inotify_event*>(q)))
+                    return at;
         }
     }
 };
 
-bool isLock(const FolderWatch::Event& e) { return (e.mask & IN_OPEN) && (e.mask & IN_ISDIR) && e.name.empty(); }
-bool opensIndex(const FolderWatch::Event& e) { return (e.mask & IN_OPEN) && e.name == "tsl.mdb"; }
-bool storesIndex(const FolderWatch::Event& e) { return (e.mask & IN_MOVED_TO) && e.name == "run.dll"; }
+bool isLock(const inotify_event& e) { return (e.mask & IN_OPEN) && (e.mask & IN_ISDIR) && !e.len; }
+bool opensIndex(const inotify_event& e) { return (e.mask & IN_OPEN) && e.len && std::string(e.name) == "tsl.mdb"; }
+bool storesIndex(const inotify_event& e) { return (e.mask & IN_MOVED_TO) && e.len && std::string(e.name) == "run.dll"; }
 
-void sleepUntil(Clock::time_point t) { std::this_thread::sleep_until(t); }
-
-// Running means of how long each kind of work takes, from what was seen.
-struct Timing {
-    double perWriteMs = 8;  // one add, edit or delete, acknowledged
-    double listingMs = 60;  // from "new" sent to the new ledger listed
-    double startUpMs = 40;  // from the folder lock to the index opened
-    double shutDownMs = 40; // from the terminate signal to "run.dll" back
-    double restoreMs = 200; // a leave with its backup and a restore, acknowledged
-    static void learn(double& mean, double sample) { mean = 0.7 * mean + 0.3 * sample; }
-};
-
-// No temporary copy is left, and every ledger file in the folder is listed.
+// No temporary copy is left, backups included, and every ledger file in the folder is listed.
 void checkNothingLeftBehind(const fs::path& dir, const Model& model, const std::string& when) {
-    for (const auto& e : fs::directory_iterator(dir)) {
+    for (const auto& e : fs::recursive_directory_iterator(dir)) {
         const std::string name = e.path().filename().string();
         if (name.find(".tmp-") != std::string::npos)
-            fail(when + ": temporary file left behind: " + name);
-        if (name.ends_with(".mdb") && name != "tsl.mdb" &&
-            !model.contains(name.substr(0, name.size() - std::string_view(".mdb").size())))
+            fail(when + ": temporary file left behind: " + e.path().string());
+        if (e.path().parent_path() == dir && name.ends_with(".mdb") && name != "tsl.mdb" &&
+            !model.contains(name.substr(0, name.size() - 4)))
             fail(when + ": ledger file in no index: " + name);
     }
 }
@@ -527,14 +412,13 @@ Options parse(int argc, char** argv) {
         else
             fail("unknown option " + a);
     }
-    if (o.driver.empty() || o.indexTemplate.empty())
-        fail("usage: crashtest --driver PATH --template run.dll [--app PATH] [--kills N] [--seed S] "
+    if (o.driver.empty() || o.indexTemplate.empty() || o.app.empty())
+        fail("usage: crashtest --driver PATH --app PATH --template run.dll [--kills N] [--seed S] "
              "[--min-mid-write F] [--keep] [-v]");
     // The driver starts in the ledger folder.
     o.driver = fs::absolute(o.driver).string();
     o.indexTemplate = fs::absolute(o.indexTemplate).string();
-    if (!o.app.empty())
-        o.app = fs::absolute(o.app).string();
+    o.app = fs::absolute(o.app).string();
     return o;
 }
 
@@ -544,28 +428,30 @@ int main(int argc, char** argv) {
     Options o = parse(argc, argv);
     std::mt19937 rng(o.seed);
     auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
-    auto between = [&](double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(rng); };
 
     char tmpl[] = "/tmp/tslcrash-XXXXXX";
     if (!mkdtemp(tmpl))
         fail("mkdtemp");
     fs::path dir = tmpl;
     fs::copy_file(o.indexTemplate, dir / "run.dll");
-    FolderWatch watch(dir);
 
     Model model;
-    Timing timing;
-    int seq = 0, tokCounter = 0, ledgerCounter = 0, midWrite = 0;
-    std::map<std::string, int> kinds, kindsMid;
-    const auto started = Clock::now();
-    std::map<std::string, int> finished; // leaves (a backup each), undos and restores acknowledged
+    int seq = 0, tokCounter = 0, survived = 0, ledgerCounter = 0;
+    int midWrite = 0;
+    std::map<std::string, int> finished; // ops acknowledged, by kind
+    // Time per acknowledged op of the driver's rounds, the real program's windows.
+    std::map<std::string, double> ms;
 
-    // Starts the driver and checks what the start found and left.
-    auto startDriver = [&](Driver& d, const std::string& when) {
-        d.start(o, dir);
+    // A new ledger with a few rows, 40 writes, or a few writes, a leave and a restore,
+    // killed at `killFraction` of the time the work takes (without one: run to the
+    // end and measure). True when the kill landed mid-write.
+    auto driverRound = [&](const std::string& when, const std::string& kind, std::optional<double> killFraction) {
+        Driver d;
+        d.start(o, dir, o.driver);
         auto ready = d.readLine(20000);
         if (!ready || !ready->starts_with("ready"))
             fail(when + ": the program did not start (" + ready.value_or("no output") + ")");
+        // The chooser lists every ledger of the index.
         auto listed = splitTabs(*ready);
         listed.erase(listed.begin());
         if (listed.size() == 1 && listed[0].empty())
@@ -578,22 +464,12 @@ int main(int argc, char** argv) {
             fail(when + ": the chooser lists " + std::to_string(listed.size()) + " ledgers, expected " +
                  std::to_string(expected.size()));
         checkNothingLeftBehind(dir, model, when);
-        (void)checkBackups(dir, true);
-    };
-
-    // One round of the program's own window code: a new ledger with a few rows,
-    // or 40 writes to a ledger. `killFraction` places the kill inside the time
-    // the work is expected to take; without one the round runs to its end and
-    // only teaches the timing. True when the kill landed mid-write.
-    auto driverRound = [&](const std::string& when, const std::string& kind,
-                           std::optional<double> killFraction, std::string& detail) {
-        Driver d;
-        startDriver(d, when);
         std::vector<Op> ops;
         std::string ledger;
         if (kind == "new") {
             ledger = "帐本" + std::to_string(++ledgerCounter) + "_" + std::to_string(o.seed);
-            ops.push_back(Op{"new\t" + ledger, "new", ledger, "", "", 0});
+            Op op{"new\t" + ledger, "new", ledger, "", "", 0};
+            ops.push_back(op);
         } else {
             auto it = model.begin();
             std::advance(it, pick(0, int(model.size()) - 1));
@@ -601,11 +477,8 @@ int main(int argc, char** argv) {
             ops.push_back(Op{"enter\t" + ledger, "enter", ledger, "", "", 0});
         }
         Model shadow = model;
-        if (kind == "new")
+        if (ops[0].kind == "new")
             applyOp(shadow, ops[0]);
-        // A restore round: a few writes, a leave (a backup), a restore of one of the
-        // two newest snapshots, a new entry and only adds after it, as what the
-        // restore brings back is known only from the files.
         const bool restoreRound = kind == "restore";
         for (int k = 0, n = kind == "new" ? 3 : restoreRound ? pick(2, 10) : 40; k < n; ++k) {
             int book = pick(1, 4);
@@ -639,205 +512,133 @@ int main(int argc, char** argv) {
                 ops.push_back(undo);
             }
         }
+        // What a restore brings back is known only from the files: after it, only adds.
         if (restoreRound) {
             ops.push_back(Op{"leave", "leave", ledger, "", "", 0});
             ops.push_back(Op{"restore\t" + ledger + "\t" + std::to_string(pick(0, 1)), "restore", ledger, "", "", 0});
             ops.push_back(Op{"enter\t" + ledger, "enter", ledger, "", "", 0});
             for (int k = 0; k < 8; ++k) {
-                Op op;
-                op.ledger = ledger;
-                op.book = pick(1, 4);
-                op.kind = "add";
-                op.tok = std::to_string(++tokCounter);
-                op.line = "add\t" + std::to_string(op.book) + "\t" + op.tok;
-                ops.push_back(op);
+                const int book = pick(1, 4);
+                const std::string tok = std::to_string(++tokCounter);
+                ops.push_back(Op{"add\t" + std::to_string(book) + "\t" + tok, "add", ledger, tok, "", book});
             }
         }
 
-        const double windowMs = kind == "new" ? timing.listingMs
-                                : timing.perWriteMs * double(ops.size()) + (restoreRound ? timing.restoreMs : 0.0);
-        const double killAt = killFraction ? *killFraction * windowMs : 60000.0;
+        const double killAt = killFraction ? *killFraction * ms[kind] * double(ops.size()) : 60000.0;
         const auto t0 = Clock::now();
         for (auto& op : ops)
             d.send(std::to_string(++seq) + "\t" + op.line);
         const int firstSeq = seq - int(ops.size()) + 1;
-        std::size_t done = 0, firstWrite = 0;
-        bool listed = false;
+        std::size_t done = 0;
+        bool created = false; // the new ledger listed
         std::string restoring; // the snapshot the restore in progress puts in place
-        bool restored = false;  // and it said it did
-        std::vector<double> ackMs; // live acknowledgements
-        double firstWriteMs = 0, lastAckMs = 0;
-        auto take = [&](const std::string& line, bool live) {
+        double lastAckMs = 0;
+        auto take = [&](const std::string& line) {
             auto parts = splitTabs(line);
             if (parts[0] == "ok") {
-                if (parts.size() < 2 || std::stoi(parts[1]) != firstSeq + int(done))
-                    fail(when + ": acknowledgements out of order");
+                int s = std::stoi(parts.at(1));
+                if (s != firstSeq + int(done))
+                    fail("acknowledgements out of order");
                 applyOp(model, ops[done]);
                 ++finished[ops[done].kind];
-                if (ops[done].kind == "restore" && !restoring.empty() && restored)
+                if (ops[done].kind == "restore" && !restoring.empty())
                     model[ops[done].ledger] = readLedger((dir / restoring).string(), ops[done].ledger);
                 restoring.clear();
-                restored = false;
-                if (live)
-                    ackMs.push_back(msSince(t0));
                 ++done;
-                if (live && done == 1) {
-                    firstWriteMs = msSince(t0); // entering is no write
-                    firstWrite = 1;
-                }
-                if (live)
-                    lastAckMs = msSince(t0);
+                lastAckMs = msSince(t0);
             } else if (parts[0] == "msg" && parts.size() > 1 && parts[1] == "帐本创建成功!") {
-                listed = true;
-                if (live)
-                    Timing::learn(timing.listingMs, msSince(t0));
+                created = true;
             } else if (parts[0] == "restoring" && parts.size() > 1) {
                 restoring = parts[1];
-            } else if (parts[0] == "msg" && parts.size() > 1 && parts[1].starts_with("帐本恢复成功!")) {
-                restored = true;
-            } else if (parts[0] == "err" || parts[0] == "msg") {
+            } else if (parts[0] == "err" || (parts[0] == "msg" && !line.starts_with("msg\t帐本恢复成功!"))) {
                 fail(when + ": the program said: " + line);
             }
         };
         const auto deadline = t0 + std::chrono::microseconds(long(killAt * 1000));
-        while (done < ops.size()) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        for (;;) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
             if (left <= 0)
                 break;
             auto line = d.readLine(int(left));
             if (!line)
                 break;
-            take(*line, true);
+            take(*line);
+            if (done == ops.size())
+                break;
         }
         if (killFraction)
-            sleepUntil(deadline);
-        const std::size_t seenLive = done;
-        for (const auto& line : d.killAndDrain())
-            take(line, false);
-        // The leave and the restore: from the write before them to the restore's acknowledgement.
-        const std::size_t leaveAt = std::size_t(std::find_if(ops.begin(), ops.end(), [](const Op& op) {
-                                                    return op.kind == "leave";
-                                                }) - ops.begin());
-        if (restoreRound && leaveAt >= 1 && ackMs.size() > leaveAt + 1)
-            Timing::learn(timing.restoreMs, ackMs[leaveAt + 1] - ackMs[leaveAt - 1]);
-        if (kind == "write" && seenLive >= firstWrite + 3)
-            Timing::learn(timing.perWriteMs, (lastAckMs - firstWriteMs) / double(seenLive - firstWrite));
+            std::this_thread::sleep_until(deadline);
+        // A restore round cut short says little of the restore's time.
+        if (done >= 3 && (!restoreRound || done == ops.size()))
+            ms[kind] = ms[kind] ? 0.7 * ms[kind] + 0.3 * lastAckMs / double(done) : lastAckMs / double(done);
+        ::kill(d.pid, SIGKILL); // and then the lines it wrote before it died
+        waitpid(d.pid, nullptr, 0);
+        d.pid = -1;
+        while (auto line = d.readLine(0))
+            take(*line);
+        d.kill9();
         std::optional<Op> inflight;
         if (done < ops.size())
             inflight = ops[done];
-        detail = std::to_string(done) + " of " + std::to_string(ops.size()) + " done at " +
-                 std::to_string(int(killAt)) + " ms";
         verify(dir, model, inflight);
         // In flight: a write, or a new ledger not yet listed.
-        return inflight && inflight->kind != "enter" && !(inflight->kind == "new" && listed);
+        return inflight && inflight->kind != "enter" && !(inflight->kind == "new" && created);
     };
 
-    // One round of the real program: killed during its start-up, or during its
-    // orderly end after a terminate signal; without a kill it only teaches the timing.
-    auto appRound = [&](const std::string& when, const std::string& kind, std::optional<double> killFraction,
-                        std::string& detail) {
-        watch.restart();
-        const pid_t pid = spawnApp(o, dir);
-        const auto lock = watch.waitFor(isLock, 20000);
-        if (!lock)
+    // The real program killed in its start-up (from the folder lock to the index
+    // opened) or its orderly end (from a terminate signal to run.dll put back).
+    auto appRound = [&](const std::string& when, const std::string& kind, std::optional<double> killFraction) {
+        FolderWatch watch(dir);
+        Driver app;
+        app.start(o, dir, o.app);
+        auto from = watch.waitFor(isLock, 20000);
+        if (!from)
             fail(when + ": tessolan took no folder lock");
-        bool mid = false;
-        if (kind == "start-up" && killFraction) {
-            // Around the rename of "run.dll" and the opening of the index.
-            const double killAt = *lock + *killFraction * timing.startUpMs;
-            const auto opened = watch.waitFor(opensIndex, killAt);
-            sleepUntil(watch.start + std::chrono::microseconds(long(killAt * 1000)));
-            ::kill(pid, SIGKILL);
-            waitpid(pid, nullptr, 0);
-            if (opened)
-                Timing::learn(timing.startUpMs, *opened - *lock);
-            mid = !opened && !watch.queued(opensIndex);
-            detail = "killed " + std::to_string(int(killAt - *lock)) + " ms after the lock";
-        } else {
-            const auto opened = watch.waitFor(opensIndex, 20000);
-            if (!opened)
+        auto ends = opensIndex;
+        if (kind == "shut-down") {
+            if (!watch.waitFor(opensIndex, 20000))
                 fail(when + ": tessolan did not open the index");
-            if (!killFraction) // the quickest seen: a kill too early still lands in the work
-                timing.startUpMs = std::min(timing.startUpMs, *opened - *lock);
             std::this_thread::sleep_for(std::chrono::milliseconds(200)); // the list is read
-            watch.restart();
-            ::kill(pid, SIGTERM);
-            const double killAt = killFraction ? *killFraction * timing.shutDownMs : 20000.0;
-            const auto stored = watch.waitFor(storesIndex, killAt);
-            if (killFraction)
-                sleepUntil(watch.start + std::chrono::microseconds(long(killAt * 1000)));
-            ::kill(pid, SIGKILL);
-            waitpid(pid, nullptr, 0);
-            if (stored && !killFraction)
-                timing.shutDownMs = std::min(timing.shutDownMs, *stored);
-            else if (stored)
-                Timing::learn(timing.shutDownMs, *stored);
-            else if (!killFraction)
-                fail(when + ": tessolan did not put run.dll back");
-            mid = !stored && !watch.queued(storesIndex);
-            detail = "killed " + std::to_string(int(killAt)) + " ms after the terminate signal";
+            from = msSince(watch.start);
+            ::kill(app.pid, SIGTERM);
+            ends = storesIndex;
         }
+        const double killAt = *from + (killFraction ? *killFraction * ms[kind] : 20000.0);
+        const auto to = watch.waitFor(ends, killAt);
+        if (killFraction)
+            std::this_thread::sleep_until(watch.start + std::chrono::microseconds(long(killAt * 1000)));
+        app.kill9();
+        if (!to && !killFraction)
+            fail(when + ": tessolan's " + kind + " did not end");
+        if (to)
+            ms[kind] = killFraction ? 0.7 * ms[kind] + 0.3 * (*to - *from) : std::min(ms[kind], *to - *from);
         verify(dir, model, std::nullopt);
-        return mid;
+        return !to && !watch.waitFor(ends, 0);
+    };
+    auto runRound = [&](const std::string& when, const std::string& kind, std::optional<double> killFraction) {
+        return kind == "start-up" || kind == "shut-down" ? appRound(when, kind, killFraction)
+                                                         : driverRound(when, kind, killFraction);
     };
 
-    // First the timing of each kind of work, measured without a kill.
-    {
-        std::string detail;
-        for (const char* kind : {"new", "write", "restore"})
-            for (int i = 0; i < 2; ++i)
-                driverRound(std::string("measuring ") + kind, kind, std::nullopt, detail);
-        if (!o.app.empty()) {
-            timing.startUpMs = timing.shutDownMs = 1e9;
-            for (int i = 0; i < 3; ++i)
-                appRound("measuring start-up and shut-down", "shut-down", std::nullopt, detail);
-        }
-        if (o.verbose)
-            std::fprintf(stderr, "timing: write %.1f ms, listing %.1f ms, start-up %.1f ms, shut-down %.1f ms\n",
-                         timing.perWriteMs, timing.listingMs, timing.startUpMs, timing.shutDownMs);
-    }
+    // First the time each kind of work takes, measured without a kill.
+    ms["start-up"] = ms["shut-down"] = 1e9;
+    for (const char* kind : {"new", "write", "restore", "start-up", "shut-down"})
+        for (int i = 0; i < 2; ++i)
+            runRound(std::string("measuring ") + kind, kind, std::nullopt);
 
+    // A fixed mix, so that a short run meets every kind too.
+    const char* const mix[] = {"start-up", "write", "new", "write", "restore",
+                               "shut-down", "write", "new", "write", "restore"};
     for (int round = 0; round < o.kills; ++round) {
-        const std::string when = "round " + std::to_string(round);
-        // A fixed mix, so that a short run meets every kind too.
-        std::string kind = "write";
-        if (!o.app.empty() && round % 10 == 0)
-            kind = "start-up";
-        else if (!o.app.empty() && round % 10 == 5)
-            kind = "shut-down";
-        else if (round % 10 == 2 || round % 10 == 7)
-            kind = "new";
-        else if (round % 10 == 4 || round % 10 == 9)
-            kind = "restore";
-        std::string detail;
-        const bool app = kind == "start-up" || kind == "shut-down";
-        const bool mid = app ? appRound(when, kind, between(0.1, 1.05), detail)
-                             : driverRound(when, kind, between(0.02, 0.95), detail);
-        ++kinds[kind];
-        if (mid) {
-            ++midWrite;
-            ++kindsMid[kind];
-        }
-        if (o.verbose)
-            std::fprintf(stderr, "%s: %s, %s%s\n", when.c_str(), kind.c_str(), detail.c_str(),
-                         mid ? ", mid-write" : "");
+        const std::string kind = mix[round % 10];
+        midWrite += runRound("round " + std::to_string(round), kind, std::uniform_real_distribution(0.05, 1.0)(rng));
+        ++survived;
     }
 
     // The last start after the last kill.
-    {
-        Driver d;
-        startDriver(d, "after the last kill");
-        d.send(std::to_string(++seq) + "\tquit");
-        d.readLine(5000);
-        d.kill9();
-    }
+    driverRound("after the last kill", "write", std::nullopt);
 
-    std::string mix;
-    for (auto& [k, n] : kinds)
-        mix += (mix.empty() ? "" : ", ") + k + " " + std::to_string(kindsMid[k]) + "/" + std::to_string(n);
-    std::printf("crashtest: %d kills survived, 0 integrity failures, 0 lost rows, nothing left behind (seed %u, %.0f s)\n",
-                o.kills, o.seed, msSince(started) / 1000.0);
-    std::printf("crashtest: mid-write by kind: %s\n", mix.c_str());
+    std::printf("crashtest: %d kills survived, 0 integrity failures, 0 lost rows (seed %u)\n", survived, o.seed);
     std::printf("mid-write kills: %d of %d\n", midWrite, o.kills);
     std::printf("crashtest: acknowledged before a kill: %d leaves with a backup, %d undos, %d restores\n",
                 finished["leave"], finished["undo"], finished["restore"]);

@@ -1,13 +1,10 @@
 #pragma once
 #include <string>
 
-struct sqlite3_vfs;
-
 namespace tsltest {
 
-// SQLite's default file system with faults on request, for the failures a real
-// disk gives (full, I/O error). While the object lives it is the default, so
-// every connection opened meanwhile goes through it.
+// SQLite's default file system with write faults on request (full disk, I/O error);
+// while the object lives it is the default, for every connection opened meanwhile.
 class FaultyVfs {
 public:
     FaultyVfs();
@@ -15,11 +12,10 @@ public:
     FaultyVfs(const FaultyVfs&) = delete;
     FaultyVfs& operator=(const FaultyVfs&) = delete;
 
-    // The next write to a file whose name ends in `suffix` fails with `code`
-    // (for example SQLITE_FULL), once.
+    // The next write to a file opened from now on whose name ends in `suffix`
+    // fails with `code` (for example SQLITE_FULL), once.
     void failNextWrite(const std::string& suffix, int code);
-    // Writes failed so far.
-    [[nodiscard]] int failures() const;
+    [[nodiscard]] int failures() const; // writes failed so far
 };
 
 } // namespace tsltest
