@@ -1,7 +1,9 @@
 #include "columnsizer.h"
 
 #include <QAbstractItemModel>
+#include <QEvent>
 #include <QHeaderView>
+#include <QScrollBar>
 #include <QTableView>
 
 #include <algorithm>
@@ -14,7 +16,24 @@ ColumnSizer::ColumnSizer(QTableView* view, std::function<QString()> table)
         ours_ = false;
         sizeColumns();
     });
+    // The model tells of a change while the cursor is still at work: measure once it is done.
+    connect(m, &QAbstractItemModel::rowsInserted, this, &ColumnSizer::growLater);
+    connect(m, &QAbstractItemModel::dataChanged, this, &ColumnSizer::growLater);
+    connect(view_->verticalScrollBar(), &QScrollBar::valueChanged, this, &ColumnSizer::growColumns);
     connect(view_->horizontalHeader(), &QHeaderView::sectionResized, this, &ColumnSizer::sectionResized);
+    view_->installEventFilter(this);
+}
+
+bool ColumnSizer::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == view_ && (event->type() == QEvent::Show || event->type() == QEvent::Resize) && view_->isVisible()) {
+        // Before the window first shows, the grid has no size of its own yet:
+        // a cap taken then would cut every column to its title.
+        if (pending_)
+            fit(true);
+        else
+            growColumns();
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 int ColumnSizer::widest() const {
@@ -24,7 +43,7 @@ int ColumnSizer::widest() const {
     return std::max(1, (view_->width() - 2 * view_->frameWidth() - rowHeader) / 3);
 }
 
-// The rows a freshly opened table shows: from the top, as many as the grid is high.
+// One past the last row in sight: from the top row, as many as the grid is high.
 int ColumnSizer::rowsInSight() const {
     const int rowHeight = std::max(1, view_->verticalHeader()->defaultSectionSize());
     const int titles = view_->horizontalHeader()->sizeHint().height();
@@ -34,6 +53,33 @@ int ColumnSizer::rowsInSight() const {
 }
 
 void ColumnSizer::sizeColumns() {
+    if (!view_->isVisible()) {
+        pending_ = true;
+        return;
+    }
+    fit(true);
+}
+
+void ColumnSizer::growColumns() {
+    if (view_->isVisible() && !pending_)
+        fit(false);
+}
+
+void ColumnSizer::growLater() {
+    if (growQueued_)
+        return;
+    growQueued_ = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            growQueued_ = false;
+            growColumns();
+        },
+        Qt::QueuedConnection);
+}
+
+void ColumnSizer::fit(bool fresh) {
+    pending_ = false;
     QAbstractItemModel* m = view_->model();
     QHeaderView* cols = view_->horizontalHeader();
     const int columns = m->columnCount();
@@ -44,19 +90,23 @@ void ColumnSizer::sizeColumns() {
     const int bottom = rowsInSight();
     const int cap = widest();
     const int grid = view_->showGrid() ? 1 : 0; // the line between cells comes off the cell's width
+    const bool was = ours_;
     ours_ = true;
     for (int c = 0; c < columns; ++c) {
         if (kept.contains(c)) {
-            cols->resizeSection(c, kept.value(c));
+            if (fresh)
+                cols->resizeSection(c, kept.value(c));
             continue;
         }
         const int title = cols->sectionSizeHint(c);
         int content = 0;
         for (int r = top; r < bottom; ++r)
             content = std::max(content, view_->sizeHintForIndex(m->index(r, c)).width() + grid);
-        cols->resizeSection(c, std::max(title, std::min(content, cap)));
+        const int wanted = std::max(title, std::min(content, cap));
+        if (fresh || wanted > cols->sectionSize(c))
+            cols->resizeSection(c, wanted);
     }
-    ours_ = false;
+    ours_ = was;
 }
 
 void ColumnSizer::sectionResized(int column, int, int newWidth) {

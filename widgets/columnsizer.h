@@ -13,22 +13,37 @@ class QTableView;
 // title nor wider than a third of the grid, so one long text cannot push the
 // others out of sight. Widths the user drags are kept, per table, while the
 // program runs, and win over the sizing.
+//
+// A table opened while the grid is hidden is sized when the grid shows, laid
+// out at its real size. Afterwards a column only grows, when a longer text
+// comes into sight: a row added, changed or renumbered, a scroll, a bigger
+// window. It never narrows under the reader's eyes.
 class ColumnSizer final : public QObject {
     Q_OBJECT
 public:
     // `table` names the table the grid shows; dragged widths are kept under it.
     ColumnSizer(QTableView* view, std::function<QString()> table);
 
+    // Sizes every column afresh (or as soon as the grid shows, if it is hidden).
     void sizeColumns();
+    // Widens the columns whose texts in sight do not fit; narrows none.
+    void growColumns();
     // The widest a sized column may be.
     [[nodiscard]] int widest() const;
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    void fit(bool fresh);
+    void growLater();
     void sectionResized(int column, int oldWidth, int newWidth);
     [[nodiscard]] int rowsInSight() const;
 
     QTableView* view_;
     std::function<QString()> table_;
     QHash<QString, QHash<int, int>> dragged_;
-    bool ours_ = false; // the sizing or the model's reset is resizing, not the user
+    bool ours_ = false;      // the sizing or the model's reset is resizing, not the user
+    bool pending_ = false;   // a table opened while the grid was hidden
+    bool growQueued_ = false;
 };
