@@ -48,10 +48,10 @@ void fillFrom(tsl::Cursor& scratch, DropDown* box, std::string_view list) {
 
 // A record dialog stays above the workspace while it is open. The customer
 // dialog keeps its place; the movement dialogs are centred each time. The focus
-// starts on its first control, not wherever the last use left it.
+// starts on its first input field, not wherever the last use left it.
 void showDialog(QWidget* w, QWidget* workspace, Placement place) {
     present(*w, place, workspace);
-    focusFirst(*w);
+    focusFirstInput(*w);
 }
 
 struct Fill {

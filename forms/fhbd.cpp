@@ -40,6 +40,7 @@ Tfhb::Tfhb(Roster& roster) : QWidget(nullptr), r_(roster) {
     btn = part.confirm();
     btncancel = part.cancel();
     chainTabOrder({edname, edzl, edsm, edadd, edyb, edje, btn, btncancel});
+    confirmOnEnter(*this, btn);
 
     connect(btn, &QPushButton::clicked, this, &Tfhb::btnClick);
     connect(btncancel, &QPushButton::clicked, this, &Tfhb::btncancelClick);

@@ -34,6 +34,7 @@ Tjhb::Tjhb(Roster& roster) : QWidget(nullptr), r_(roster) {
     btn = part.confirm();
     btncancel = part.cancel();
     chainTabOrder({edly, edzl, edsm, edje, btn, btncancel});
+    confirmOnEnter(*this, btn);
 
     connect(btn, &QPushButton::clicked, this, &Tjhb::btnClick);
     connect(btncancel, &QPushButton::clicked, this, &Tjhb::btncancelClick);

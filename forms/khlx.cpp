@@ -104,6 +104,7 @@ Tkhl::Tkhl(Roster& roster) : QWidget(nullptr), r_(roster) {
     btncancel->setGeometry(264, 136, 57, 25);
 
     chainTabOrder({edname, edadd, edyb, eddh, edsj, btn, btncancel});
+    confirmOnEnter(*this, btn);
 
     connect(btn, &QPushButton::clicked, this, &Tkhl::btnClick);
     connect(btncancel, &QPushButton::clicked, this, &Tkhl::btncancelClick);

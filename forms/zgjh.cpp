@@ -35,6 +35,7 @@ Tzgj::Tzgj(Roster& roster) : QWidget(nullptr), r_(roster) {
     Bevel1 = part.bevel();
     Image1 = part.image(QStringLiteral("zgj"));
     chainTabOrder({btn, btncancel, edname, edzl, edje, edsm});
+    confirmOnEnter(*this, btn);
 
     connect(btn, &QPushButton::clicked, this, &Tzgj::btnClick);
     connect(btncancel, &QPushButton::clicked, this, &Tzgj::btncancelClick);

@@ -132,10 +132,11 @@ void DropDown::reset() {
     clearEditText();
 }
 
-// Enter would otherwise pick a list entry that matches the text regardless of case.
+// Enter would otherwise pick a list entry that matches the text regardless of
+// case. The box leaves it unused, so it reaches the window (a dialog confirms).
 void DropDown::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-        event->accept();
+        event->ignore();
         return;
     }
     QComboBox::keyPressEvent(event);
@@ -144,8 +145,10 @@ void DropDown::keyPressEvent(QKeyEvent* event) {
 bool DropDown::eventFilter(QObject* watched, QEvent* event) {
     if (watched == lineEdit() && event->type() == QEvent::KeyPress) {
         auto* k = static_cast<QKeyEvent*>(event);
-        if (k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter)
+        if (k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter) {
+            k->ignore(); // past the box's own handling, on to the window
             return true;
+        }
     }
     return QComboBox::eventFilter(watched, event);
 }

@@ -14,7 +14,7 @@ void closeOnEscape(QWidget& window) {
     QObject::connect(esc, &QShortcut::activated, &window, [w = &window] { w->close(); });
 }
 
-QWidget* firstInTabOrder(QWidget& window) {
+QWidget* firstInTabOrder(QWidget& window, bool inputOnly) {
     // The edit box inside a drop-down or spin box is reached through its owner.
     auto inner = [&window](const QWidget* w) {
         for (const QWidget* p = w->parentWidget(); p && p != &window; p = p->parentWidget())
@@ -24,14 +24,17 @@ QWidget* firstInTabOrder(QWidget& window) {
     };
     for (QWidget* w = window.nextInFocusChain(); w && w != &window; w = w->nextInFocusChain()) {
         if ((w->focusPolicy() & Qt::TabFocus) && w->isEnabled() && w->isVisibleTo(&window) &&
-            w->window() == &window && !inner(w))
+            w->window() == &window && !inner(w) && !(inputOnly && w->inherits("QAbstractButton")))
             return w;
     }
     return nullptr;
 }
 
-void focusFirst(QWidget& window) {
-    if (QWidget* w = firstInTabOrder(window))
+void focusFirstInput(QWidget& window) {
+    QWidget* w = firstInTabOrder(window, true);
+    if (!w)
+        w = firstInTabOrder(window);
+    if (w)
         w->setFocus(Qt::TabFocusReason);
 }
 

@@ -10,11 +10,14 @@ class QWidget;
 // Escape closes the window, as the close box does (its close handling runs).
 void closeOnEscape(QWidget& window);
 
-// The first control of the window's tab order, or nullptr.
-[[nodiscard]] QWidget* firstInTabOrder(QWidget& window);
+// The first control of the window's tab order, or nullptr; with `inputOnly`,
+// the first that takes input (buttons are passed over).
+[[nodiscard]] QWidget* firstInTabOrder(QWidget& window, bool inputOnly = false);
 
-// Gives the focus to the first control of the tab order, as on a fresh window.
-void focusFirst(QWidget& window);
+// Gives the focus to the first input field of the tab order (to its first
+// control when it has none), so what the user types first lands in a field
+// and a stray Space never presses a button.
+void focusFirstInput(QWidget& window);
 
 // Shows a hint exactly as its text stands: tags stay tags, line feeds break lines.
 void showPlainToolTip(const QPoint& globalPos, const QString& text, QWidget* owner);

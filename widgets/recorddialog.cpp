@@ -7,6 +7,7 @@
 
 #include <QFrame>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -25,6 +26,40 @@ void setupDialog(QWidget& w, const char* name, const QString& caption, int clien
     setupWindow(w, caption, clientWidth, clientHeight, WindowButtons::MinimiseOnly, Stacking::Owned);
     w.setWindowIcon(QIcon(dialogPicture(QLatin1String(name))));
     closeOnEscape(w);
+}
+
+namespace {
+
+// Sees the Enter that the dialog's controls leave unused.
+class EnterConfirms final : public QObject {
+public:
+    EnterConfirms(QWidget& dialog, QPushButton* btn) : QObject(&dialog), dialog_(dialog), btn_(btn) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched != &dialog_ || event->type() != QEvent::KeyPress)
+            return false;
+        const auto* k = static_cast<QKeyEvent*>(event);
+        if ((k->key() != Qt::Key_Return && k->key() != Qt::Key_Enter) ||
+            (k->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier)
+            return false;
+        auto* focused = qobject_cast<QPushButton*>(dialog_.focusWidget());
+        QPushButton* pressed = focused ? focused : btn_;
+        if (pressed->isEnabled() && pressed->isVisible())
+            pressed->click();
+        return true;
+    }
+
+private:
+    QWidget& dialog_;
+    QPushButton* btn_;
+};
+
+} // namespace
+
+void confirmOnEnter(QWidget& dialog, QPushButton* btn) {
+    btn->setDefault(true);
+    dialog.installEventFilter(new EnterConfirms(dialog, btn));
 }
 
 void chainTabOrder(std::initializer_list<QWidget*> chain) {

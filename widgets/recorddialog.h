@@ -43,6 +43,10 @@ void writeRow(tsl::Cursor& book, F&& writes) {
 // Name, caption, fixed client size, the dialog's picture as its icon; Escape closes it.
 void setupDialog(QWidget& w, const char* name, const QString& caption, int clientWidth, int clientHeight);
 
+// Enter confirms: `btn` is the default button. Enter on another focused button
+// presses that one; the amount box keeps Enter to itself (it refuses it).
+void confirmOnEnter(QWidget& dialog, QPushButton* btn);
+
 // Tab order along the list, pair by pair.
 void chainTabOrder(std::initializer_list<QWidget*> chain);
 

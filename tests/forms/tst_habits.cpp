@@ -49,22 +49,28 @@ void oneOfEach() {
     deliver("小王", "40");
 }
 
-// A book's button and its record dialog: the first control of its tab order,
-// another control, and a box its close resets.
+// A book's button and its record dialog: the first input field of its tab
+// order, another control, a box its close resets, its confirm and cancel buttons
+// and its amount box (none in the customer dialog).
 struct RecordDialog {
     QToolButton* book;
     QWidget* dialog;
     QWidget* first;
     QWidget* elsewhere;
     QLineEdit* typed;
+    QPushButton* btn;
+    QPushButton* cancel;
+    QWidget* amount;
 };
 
 RecordDialog recordDialog(Fixture& f, int book) {
     const Roster& r = *f.roster;
-    const RecordDialog all[] = {{f.w->SpeedButton1, r.khl.get(), r.khl->edname, r.khl->edsj, r.khl->edname},
-                                {f.w->SpeedButton2, r.fhb.get(), r.fhb->edname, r.fhb->edyb, r.fhb->edsm},
-                                {f.w->SpeedButton3, r.jhb.get(), r.jhb->edly, r.jhb->edsm, r.jhb->edsm},
-                                {f.w->SpeedButton4, r.zgj.get(), r.zgj->btn, r.zgj->edsm, r.zgj->edsm}};
+    const RecordDialog all[] = {
+        {f.w->SpeedButton1, r.khl.get(), r.khl->edname, r.khl->edsj, r.khl->edname, r.khl->btn, r.khl->btncancel, nullptr},
+        {f.w->SpeedButton2, r.fhb.get(), r.fhb->edname, r.fhb->edyb, r.fhb->edsm, r.fhb->btn, r.fhb->btncancel, r.fhb->edje},
+        {f.w->SpeedButton3, r.jhb.get(), r.jhb->edly, r.jhb->edsm, r.jhb->edsm, r.jhb->btn, r.jhb->btncancel, r.jhb->edje},
+        // Its tab order starts on its buttons: the focus still starts on the worker's name.
+        {f.w->SpeedButton4, r.zgj.get(), r.zgj->edname, r.zgj->edsm, r.zgj->edsm, r.zgj->btn, r.zgj->btncancel, r.zgj->edje}};
     return all[book - 1];
 }
 
@@ -197,8 +203,8 @@ private slots:
         QVERIFY(f.prompter.boxes.empty());
     }
 
-    // Each time a record dialog opens, the focus starts on the first control of
-    // its tab order, not where the last use left it. Escape closes it, and its
+    // Each time a record dialog opens, the focus starts on the first input field
+    // of its tab order, not where the last use left it. Escape closes it, and its
     // close handling runs as with the close box.
     void recordDialogsOpenOnTheirFirstControlAndCloseOnEscape_data() { addBookRows(); }
     void recordDialogsOpenOnTheirFirstControlAndCloseOnEscape() {
@@ -218,6 +224,46 @@ private slots:
             QVERIFY(!c.dialog->isVisible());
             QVERIFY(c.typed->text() != "typed"); // the reset ran
         }
+    }
+
+    // Space, typed first (it also commits a word of a pinyin input method), goes
+    // into the first field and records nothing. Enter confirms from a field, as
+    // the default button; on the focused cancel button it cancels; the amount
+    // box refuses it.
+    void enterConfirmsAndSpaceRecordsNothing_data() { addBookRows(); }
+    void enterConfirmsAndSpaceRecordsNothing() {
+        QFETCH(int, book);
+        Fixture f;
+        f.enter();
+        const RecordDialog c = recordDialog(f, book);
+        c.book->click();
+        const std::string table = std::to_string(book);
+
+        f.w->btnadd->click();
+        QVERIFY(QTest::qWaitForWindowActive(c.dialog));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+        QVERIFY(c.dialog->isVisible());
+        QCOMPARE(rows(table).size(), 0);
+        if (c.amount) {
+            QTest::keyClick(c.amount, Qt::Key_Return);
+            QVERIFY(c.dialog->isVisible());
+            QCOMPARE(rows(table).size(), 0);
+        }
+        c.cancel->setFocus();
+        QTest::keyClick(c.cancel, Qt::Key_Return);
+        QVERIFY(!c.dialog->isVisible());
+        QCOMPARE(rows(table).size(), 0);
+
+        f.w->btnadd->click();
+        QVERIFY(QTest::qWaitForWindowActive(c.dialog));
+        typeText(QApplication::focusWidget(), QStringLiteral("王丽"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QVERIFY(!c.dialog->isVisible());
+        const QStringList written = rows(table);
+        QCOMPARE(written.size(), 1);
+        QCOMPARE(written[0].split('|')[book == 1 ? 0 : 1], QStringLiteral("王丽"));
+        QVERIFY(f.prompter.boxes.empty());
+        QVERIFY(c.btn->isDefault()); // drawn as the one Enter presses
     }
 
     // A double-click on a ledger enters it (a single click only selects), under

@@ -413,10 +413,14 @@ private slots:
         typeText(s.edname->lineEdit(), "al");
         QCOMPARE(s.edname->text(), QStringLiteral("al")); // no completion
         typeText(s.edname->lineEdit(), "pha");
-        QTest::keyClick(s.edname, Qt::Key_Return); // matches "Alpha" but for case
-        QTest::keyClick(s.edname->lineEdit(), Qt::Key_Enter);
-        QCOMPARE(s.edname->text(), QStringLiteral("alpha"));
-        QCOMPARE(s.edname->count(), 1); // nothing inserted
+        QCOMPARE(s.edname->count(), 1);
+        QTest::keyClick(s.edname->lineEdit(), Qt::Key_Enter); // matches "Alpha" but for case: confirms as typed
+        QCOMPARE(column(tsl::table::shipments, tsl::field::shipCustomer), QStringList{"alpha"});
+        QCOMPARE(column(tsl::table::customerNames), (QStringList{"Alpha", "alpha"}));
+        d.w->btnaddClick();
+        s.edname->setText("alpha");
+        QTest::keyClick(s.edname, Qt::Key_Return);
+        QCOMPARE(column(tsl::table::shipments, tsl::field::shipCustomer), (QStringList{"alpha", "alpha"}));
     }
 
     // --- customer autofill of the shipment dialog ---
