@@ -7,6 +7,7 @@
 #include "gridmodel.h"
 #include "guard.h"
 #include "intconv.h"
+#include "jg.h"
 #include "jhbd.h"
 #include "khlx.h"
 #include "look.h"
@@ -46,11 +47,16 @@ void fillFrom(tsl::Cursor& scratch, DropDown* box, std::string_view list) {
     box->addItems(entries);
 }
 
-// A record dialog stays above the workspace while it is open. The customer
-// dialog keeps its place; the movement dialogs are centred each time. The focus
-// starts on its first input field, not wherever the last use left it.
-void showDialog(QWidget* w, QWidget* workspace, Placement place) {
-    present(*w, place, workspace);
+// A record dialog stays above the workspace while it is open; opened while the
+// report is up, above the report too, which stays on top of every other window
+// of the program. The customer dialog keeps its place; the movement dialogs are
+// centred each time. The focus starts on its first input field, not wherever
+// the last use left it.
+void showDialog(QWidget* w, const Roster& r, Placement place) {
+    QWidget* owner = r.Form1.get();
+    if (r.j && r.j->isVisible() && !r.j->isMinimized())
+        owner = r.j.get();
+    present(*w, place, owner);
     focusFirstInput(*w);
 }
 
@@ -61,14 +67,14 @@ struct Fill {
 
 // A movement dialog in add mode: its lists filled in the given order, the first
 // entry of each picked (the name's before the kind's), the mode set, then shown.
-void openAdding(tsl::Cursor& scratch, QWidget* workspace, QWidget* dialog, QPushButton* btn, std::initializer_list<Fill> fills,
+void openAdding(tsl::Cursor& scratch, const Roster& r, QWidget* dialog, QPushButton* btn, std::initializer_list<Fill> fills,
                 DropDown* name, DropDown* kind) {
     for (const Fill& f : fills)
         fillFrom(scratch, f.box, f.list);
     name->selectFirst();
     kind->selectFirst();
     btn->setText(record::kAdd);
-    showDialog(dialog, workspace, Placement::Centred);
+    showDialog(dialog, r, Placement::Centred);
 }
 
 QString text(const tsl::Cursor& book, int pos) { return QString::fromStdString(book.fieldText(pos)); }
@@ -79,24 +85,24 @@ void TForm1::btnaddClick() {
     guarded(r_.prompter, [this] {
         switch (tsl::strToInt(viewNumber().toStdString())) {
         case 1:
-            showDialog(r_.khl.get(), this, Placement::AsItStands);
+            showDialog(r_.khl.get(), r_, Placement::AsItStands);
             r_.khl->btn->setText(record::kAdd);
             break;
         case 2: {
             Tfhb& d = *r_.fhb;
-            openAdding(table2, this, &d, d.btn, {{d.edname, tsl::table::customerNames}, {d.edzl, tsl::table::garmentKinds}},
+            openAdding(table2, r_, &d, d.btn, {{d.edname, tsl::table::customerNames}, {d.edzl, tsl::table::garmentKinds}},
                        d.edname, d.edzl);
             break;
         }
         case 3: {
             Tjhb& d = *r_.jhb;
-            openAdding(table2, this, &d, d.btn, {{d.edzl, tsl::table::purchaseKinds}, {d.edly, tsl::table::purchaseSources}},
+            openAdding(table2, r_, &d, d.btn, {{d.edzl, tsl::table::purchaseKinds}, {d.edly, tsl::table::purchaseSources}},
                        d.edly, d.edzl);
             break;
         }
         case 4: {
             Tzgj& d = *r_.zgj;
-            openAdding(table2, this, &d, d.btn, {{d.edname, tsl::table::workerNames}, {d.edzl, tsl::table::workKinds}},
+            openAdding(table2, r_, &d, d.btn, {{d.edname, tsl::table::workerNames}, {d.edzl, tsl::table::workKinds}},
                        d.edname, d.edzl);
             break;
         }
@@ -120,7 +126,7 @@ void TForm1::btneditClick() {
             d.eddh->setText(text(table1, 3));
             d.edsj->setText(text(table1, 4));
             d.btn->setText(record::kEdit);
-            showDialog(&d, this, Placement::AsItStands);
+            showDialog(&d, r_, Placement::AsItStands);
             break;
         }
         case 2: {
@@ -132,7 +138,7 @@ void TForm1::btneditClick() {
             d.edyb->setText(text(table1, 5));
             d.edje->setText(text(table1, 6));
             d.btn->setText(record::kEdit);
-            showDialog(&d, this, Placement::Centred);
+            showDialog(&d, r_, Placement::Centred);
             break;
         }
         case 3: {
@@ -142,7 +148,7 @@ void TForm1::btneditClick() {
             d.edsm->setText(text(table1, 3));
             d.edje->setText(text(table1, 4));
             d.btn->setText(record::kEdit);
-            showDialog(&d, this, Placement::Centred);
+            showDialog(&d, r_, Placement::Centred);
             break;
         }
         case 4: {
@@ -152,7 +158,7 @@ void TForm1::btneditClick() {
             d.edsm->setText(text(table1, 3));
             d.edje->setText(text(table1, 4));
             d.btn->setText(record::kEdit);
-            showDialog(&d, this, Placement::Centred);
+            showDialog(&d, r_, Placement::Centred);
             break;
         }
         default:

@@ -9,6 +9,7 @@
 
 #include <QAbstractTableModel>
 #include <QCloseEvent>
+#include <QHideEvent>
 #include <QHeaderView>
 #include <QIcon>
 #include <QKeyEvent>
@@ -314,6 +315,13 @@ void Tj::Button1Click() { close(); }
 void Tj::closeEvent(QCloseEvent* e) {
     FormCloseQuery();
     e->accept();
+}
+
+void Tj::hideEvent(QHideEvent* e) {
+    // A record dialog opened above the report stays above the workspace.
+    if (!e->spontaneous())
+        handOverOwned(*this);
+    QWidget::hideEvent(e);
 }
 
 void Tj::FormCloseQuery() {

@@ -90,6 +90,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* e) override;
+    void hideEvent(QHideEvent* e) override;
     bool eventFilter(QObject* o, QEvent* e) override;
 
 private:

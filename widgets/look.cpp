@@ -58,15 +58,51 @@ void centreOnScreen(QWidget& w) {
     w.move(frame.topLeft());
 }
 
-void present(QWidget& w, Placement place, QWidget* owner) {
-    if (owner) {
-        // A transient window: the window manager keeps it above its owner and
-        // minimises it with it. Set before every show, as Qt may drop it on hide.
-        w.winId();
-        owner->winId();
-        if (QWindow* h = w.windowHandle())
-            h->setTransientParent(owner->windowHandle());
+namespace {
+
+// A transient window: the window manager keeps it above its owner (in the
+// owner's layer: above a window that stays on top, too) and minimises it with
+// it. Set before every show, as Qt may drop it on hide.
+void setOwner(QWidget& w, QWidget& owner) {
+    w.winId();
+    owner.winId();
+    QWindow* h = w.windowHandle();
+    if (!h || h->transientParent() == owner.windowHandle())
+        return;
+    if (w.isVisible()) {
+        // Shown under another owner: the window manager reads the owner when the window maps.
+        const QPoint at = w.pos();
+        w.hide();
+        w.move(at);
     }
+    h->setTransientParent(owner.windowHandle());
+}
+
+} // namespace
+
+void handOverOwned(QWidget& leaving) {
+    QWindow* gone = leaving.windowHandle();
+    QWindow* next = gone ? gone->transientParent() : nullptr;
+    if (!gone)
+        return;
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+        QWindow* h = top->windowHandle();
+        if (top == &leaving || !top->isVisible() || !h || h->transientParent() != gone)
+            continue;
+        QWidget* heir = nullptr;
+        for (QWidget* candidate : QApplication::topLevelWidgets())
+            if (next && candidate->windowHandle() == next)
+                heir = candidate;
+        if (heir)
+            present(*top, Placement::AsItStands, heir);
+        else
+            h->setTransientParent(nullptr);
+    }
+}
+
+void present(QWidget& w, Placement place, QWidget* owner) {
+    if (owner)
+        setOwner(w, *owner);
     if (place == Placement::Centred)
         centreOnScreen(w);
     w.show();

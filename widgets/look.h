@@ -38,8 +38,14 @@ enum class Placement { AsItStands, Centred };
 // Shows a window the program brings up, in front and with the focus; centred
 // on the screen each time when asked (not when the window manager restores it).
 // With an owner, the window stays above the owner (a dialog above the
-// workspace) while both are shown; the owner does not own it.
+// workspace, or above the report that stays on top) while both are shown; the
+// owner does not own it. A window already shown under another owner is shown
+// anew where it stands, as the window manager reads the owner only then.
 void present(QWidget& w, Placement place, QWidget* owner = nullptr);
+
+// When `leaving` hides, the windows shown above it (their owner) go over to
+// its own owner, so they stay above what is left on the screen.
+void handOverOwned(QWidget& leaving);
 
 // A label whose top left corner stands at x, y, sized to its text.
 QLabel* textLabel(QWidget* parent, const char* name, const QString& text, int x, int y);
