@@ -2,7 +2,10 @@
 # The real program on a desktop with a window manager (Xvfb + openbox): every
 # modal box is the top window when it appears and gives the focus back to its
 # window, a record dialog stays above the workspace, and the chooser and the
-# movement dialogs are centred when the program shows them.
+# movement dialogs are centred when the program shows them. From a second cold
+# start it reads the screen through the program's dump switch: the grid shows
+# whole texts on the first entry and widens for a longer row, and a record
+# dialog opened under the report is in front with the focus in its first field.
 #   desktop-test.sh TESSOLAN_BINARY INDEX_TEMPLATE
 set -u
 bin=$(readlink -f "$1")
@@ -12,6 +15,8 @@ if [ -z "${TSL_DESKTOP_INNER:-}" ]; then
   for tool in xvfb-run openbox xdotool xprop xwininfo wmctrl sqlite3; do
     command -v "$tool" >/dev/null 2>&1 || { echo "desktop: $tool is missing (scripts/install-deps.sh installs it)"; exit 1; }
   done
+  locale -a 2>/dev/null | grep -qix 'zh_CN.utf8' ||
+    { echo "desktop: the zh_CN.UTF-8 locale is missing (scripts/install-deps.sh generates it)"; exit 1; }
   exec env -u QT_QPA_PLATFORM -u WAYLAND_DISPLAY TSL_DESKTOP_INNER=1 \
     xvfb-run -a -s "-screen 0 1280x1024x24" bash "$0" "$@"
 fi
@@ -69,12 +74,47 @@ not_centred() { ! centred "$1"; }
 click() { xdotool mousemove --window "$1" "$2" "$3" click 1; sleep 0.2; }
 answer_box() { xdotool key Return; sleep 0.4; }
 
-# A ledger with two shipments of "wang", listed in the index.
+# A ledger with two shipments of "wang" and ten customers of long names, listed in the index.
 cp "$index" "$dir/run.dll"
 sqlite3 "$dir/run.dll" "insert into \"5\" values('2026');"
 cp "$dir/run.dll" "$dir/2026.mdb"
 sqlite3 "$dir/2026.mdb" "insert into \"2\" values('(1)1/5/26','wang','a','3','x','1','120');
                          insert into \"2\" values('(2)1/6/26','wang','b','2','y','2','80');"
+for i in $(seq 10); do
+  sqlite3 "$dir/2026.mdb" "insert into \"1\" values('杭州四季青服装有限公司第${i}分公司',
+    '浙江省嘉兴市桐乡市濮院镇毛衫城工业园区三十八号后门左手第二间仓库楼上','314500','0573-88881234','13900000000');"
+done
+export LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 TSL_SCREEN_DUMP="$dir/screen"
+
+# What the program shows, as it knows it: the active window and focused control,
+# each grid's widths and cap, each cell in sight (see widgets/screendump.h).
+screen() {
+  rm -f "$dir/screen"
+  kill -USR1 "$app"
+  for _ in $(seq 50); do [ -e "$dir/screen" ] && break; sleep 0.1; done
+  cat "$dir/screen" 2>/dev/null
+}
+# The cells of the window's grid1 in sight: "row column text" of those cut while
+# their column is below the cap; with "all", every cell in sight.
+grid_cells() { # grid_cells TITLE [all]
+  screen | awk -F '\t' -v t="$1" -v all="${2:-}" '
+    $1 == "grid" { mine = ($2 == t && $3 == "grid1"); sub(/^cap=/, "", $4); cap = $4 + 0 }
+    $1 == "cell" && mine && (all != "" || ($4 < cap && $5 < $6)) { print $2, $3, $7 }'
+}
+column_width() { # column_width TITLE COLUMN
+  screen | awk -F '\t' -v t="$1" -v c="$2" '
+    $1 == "grid" && $2 == t && $3 == "grid1" { sub(/^widths=/, "", $5); split($5, w, ","); print w[c + 1] }'
+}
+no_cut_cells() { # no_cut_cells TITLE: some cells in sight, none of them cut
+  local cut
+  cut=$(grid_cells "$1")
+  [ -z "$cut" ] || echo "desktop: cut in $1: $(echo "$cut" | head -3 | tr '\n' '|')"
+  [ -z "$cut" ] && [ -n "$(grid_cells "$1" all)" ]
+}
+focused_on() { # focused_on WINDOW_TITLE CONTROL: the program's active window and its focused control
+  [ "$(screen | awk -F '\t' '$1 == "active" { print $2 "/" $3 }')" = "$1/$2" ]
+}
+greater() { [ -n "$1" ] && [ -n "$2" ] && [ "$1" -gt "$2" ]; }
 cd "$dir"
 sleep 0.5
 "$bin" >"$dir/log" 2>&1 & app=$!
@@ -167,6 +207,50 @@ wmctrl -c '帐本选择!'
 for _ in $(seq 50); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done
 check "closing the chooser ends the program" ended "$app"
 check "the index is back as run.dll" [ -e "$dir/run.dll" ]
+
+# A second cold start; the first entry goes to the ledger of long names.
+"$bin" >>"$dir/log" 2>&1 & app=$!
+chooser=$(find_win '帐本选择!')
+click "$chooser" 20 32
+click "$chooser" 48 284
+ws=$(find_win '帐本名称:2026')
+check "no text in sight is cut on the first entry where its column has room" no_cut_cells '帐本名称:2026'
+
+# The empty purchase book: the first row added shows whole. The focus starts in
+# the source's box (typing lands there), and Enter confirms.
+click "$ws" 44 $((menu + 37 + 180))
+narrow=$(column_width '帐本名称:2026' 1)
+click "$ws" 16 $((menu + 17))
+jhb=$(find_win '进货!')
+check "the purchase dialog opens with the focus in its first field" focused_on '进货!' edly
+xdotool type 'Hangzhou Siji Qing Knitwear Trading Company'; xdotool key Return; sleep 0.5
+check "Enter confirms the purchase dialog" hidden '进货!'
+check "a column grows when an add writes a longer text" greater "$(column_width '帐本名称:2026' 1)" "$narrow"
+check "the added row shows whole" no_cut_cells '帐本名称:2026'
+
+# A record dialog opened while the report is up comes in front of it, with the
+# focus, and stays in front when the report is clicked.
+click "$ws" 44 $((menu + 37 + 108))
+click "$ws" 292 $((menu + 22))
+xdotool key ctrl+a; xdotool type wang; xdotool key Return
+report=$(find_win '报表!')
+click "$ws" 16 $((menu + 17))
+fhb=$(find_win '发货!')
+check "the shipment dialog opened under the report is the top window" is_top "$fhb"
+check "the shipment dialog opened under the report has the focus" is_active "$fhb"
+check "its focus is in its first field" focused_on '发货!' edname
+click "$report" 10 100
+check "the dialog stays in front when the report is clicked" above "$fhb" "$report"
+check "the report stays above the workspace" above "$report" "$ws"
+wmctrl -c '报表!'; sleep 0.5
+click "$ws" 400 $((menu + 250))
+check "with the report closed, the dialog stays above the workspace" above "$fhb" "$ws"
+wmctrl -c '发货!'; sleep 0.3
+wmctrl -c '帐本名称:2026'
+chooser=$(find_win '帐本选择!')
+wmctrl -c '帐本选择!'
+for _ in $(seq 50); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done
+check "the second run ends" ended "$app"
 
 echo "desktop: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
