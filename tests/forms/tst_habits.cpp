@@ -20,6 +20,7 @@
 #include <QTextDocument>
 #include <QToolTip>
 #include <QWheelEvent>
+#include <QWindow>
 
 using namespace ledger;
 
@@ -264,6 +265,35 @@ private slots:
         QCOMPARE(written[0].split('|')[book == 1 ? 0 : 1], QStringLiteral("王丽"));
         QVERIFY(f.prompter.boxes.empty());
         QVERIFY(c.btn->isDefault()); // drawn as the one Enter presses
+    }
+
+    // A record dialog opened while the report is up is owned by the report, so
+    // the window manager keeps it in front of that always-on-top window; when
+    // the report closes it goes back to the workspace, where it stays.
+    void recordDialogOpenedUnderTheReportStandsAboveIt() {
+        Fixture f;
+        ship("wang", "5");
+        f.enter();
+        f.w->SpeedButton2->click();
+        f.w->edjz->setText("wang");
+        f.w->btnjz->click();
+        QVERIFY(f.j->isVisible());
+        Tfhb& d = *f.roster->fhb;
+        const auto owner = [&d] { return d.windowHandle() ? d.windowHandle()->transientParent() : nullptr; };
+        f.w->btnadd->click();
+        QVERIFY(QTest::qWaitForWindowActive(&d));
+        QCOMPARE(owner(), f.j->windowHandle());
+        d.edsm->setText("7");
+        const QPoint at = d.pos();
+        f.j->close();
+        QVERIFY(d.isVisible());
+        QCOMPARE(owner(), f.w->windowHandle());
+        QCOMPARE(d.pos(), at);
+        QCOMPARE(d.edsm->text(), "7"); // shown anew, not closed and reset
+        d.close();
+        f.w->btnadd->click();
+        QCOMPARE(owner(), f.w->windowHandle());
+        QVERIFY(f.prompter.boxes.empty());
     }
 
     // A double-click on a ledger enters it (a single click only selects), under
