@@ -273,7 +273,8 @@ public:
             } else if (auto v = cols_.isNumeric(c) ? exactNumber(s) : std::nullopt) {
                 e = worksheet_write_number(ws_, lxw_row_t(row_), lxw_col_t(c), *v, fmt);
             } else if (auto p = cols_.isNumeric(c) ? percentage(s) : std::nullopt) {
-                e = worksheet_write_number(ws_, lxw_row_t(row_), lxw_col_t(c), p->value, percentFormat(p->decimals, fmt));
+                e = worksheet_write_number(ws_, lxw_row_t(row_), lxw_col_t(c), p->value,
+                                           percentFormat(p->decimals, fmt));
             } else {
                 e = worksheet_write_string(ws_, lxw_row_t(row_), lxw_col_t(c), s.c_str(), fmt);
             }

@@ -271,7 +271,8 @@ void Tndtj::addExports() {
 void Tndtj::exportTable(QTableView* view, ExportKind kind) {
     guarded(r_.prompter, [&] {
         const std::string what = tabs->tabText(tabs->currentIndex()).toStdString();
-        const QString path = askExportPath(r_.prompter, kind, {name_.toStdString(), "年度统计", what, isoDate(r_.clock.today())});
+        const QString path =
+            askExportPath(r_.prompter, kind, {name_.toStdString(), "年度统计", what, isoDate(r_.clock.today())});
         if (path.isEmpty())
             return;
         const tsl::out::Table t = tableOfModel(*view->model());
@@ -284,7 +285,8 @@ void Tndtj::exportTable(QTableView* view, ExportKind kind) {
 
 void Tndtj::exportChart(ExportKind kind) {
     guarded(r_.prompter, [&] {
-        const QString path = askExportPath(r_.prompter, kind, {name_.toStdString(), "年度统计", "图表", isoDate(r_.clock.today())});
+        const QString path =
+            askExportPath(r_.prompter, kind, {name_.toStdString(), "年度统计", "图表", isoDate(r_.clock.today())});
         if (path.isEmpty())
             return;
         if (kind != ExportKind::Pdf) {

@@ -159,8 +159,9 @@ private slots:
         const double mm = dpi / 25.4;
         const QRectF printable(10 * mm, 10 * mm, page.width() - 20 * mm, page.height() - 20 * mm);
         const QRect ink = inked(page);
-        QVERIFY2(printable.adjusted(-2, -2, 2, 2).contains(ink), qPrintable(QStringLiteral("%1,%2 %3x%4").arg(
-                                                                    ink.x()).arg(ink.y()).arg(ink.width()).arg(ink.height())));
+        const QString where =
+            QStringLiteral("%1,%2 %3x%4").arg(ink.x()).arg(ink.y()).arg(ink.width()).arg(ink.height());
+        QVERIFY2(printable.adjusted(-2, -2, 2, 2).contains(ink), qPrintable(where));
         // Most of the area, both across and down: the chart is laid out to the page.
         const double across = ink.width() / printable.width(), down = ink.height() / printable.height();
         QVERIFY2(across > 0.85 && down > 0.85, qPrintable(QStringLiteral("%1 x %2").arg(across).arg(down)));
@@ -195,7 +196,8 @@ private slots:
         const QFontMetrics fm(list->font());
         const QRect row = list->visualRect(list->model()->index(1, 0));
         QVERIFY2(fm.horizontalAdvance(kLongName) + 8 <= row.width(), qPrintable(QString::number(row.width())));
-        QVERIFY2(fm.height() + 4 <= row.height(), qPrintable(QStringLiteral("%1 in %2").arg(fm.height()).arg(row.height())));
+        QVERIFY2(fm.height() + 4 <= row.height(),
+                 qPrintable(QStringLiteral("%1 in %2").arg(fm.height()).arg(row.height())));
         drop->hidePopup();
         d->close();
     }
