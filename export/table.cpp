@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstring>
+#include <map>
 #include <memory>
 
 namespace tsl::out {
@@ -75,6 +76,39 @@ std::optional<double> exactNumber(std::string_view s) noexcept {
     if (r.ec != std::errc() || r.ptr != s.data() + s.size())
         return std::nullopt;
     return v;
+}
+
+std::optional<Percentage> percentage(std::string_view s) noexcept {
+    if (s.size() < 2 || s.back() != '%')
+        return std::nullopt;
+    s.remove_suffix(1);
+    const bool negative = s.front() == '-';
+    if (negative)
+        s.remove_prefix(1);
+    const std::size_t point = s.find('.');
+    const std::string_view whole = s.substr(0, point);
+    const std::string_view fraction = point == std::string_view::npos ? std::string_view() : s.substr(point + 1);
+    auto digitsOnly = [](std::string_view d) {
+        return std::all_of(d.begin(), d.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    if (whole.empty() || (whole.size() > 1 && whole[0] == '0') || !digitsOnly(whole) || !digitsOnly(fraction) ||
+        (point != std::string_view::npos && fraction.empty()) || whole.size() + fraction.size() > 15)
+        return std::nullopt;
+    if (negative && s.find_first_not_of("0.") == std::string_view::npos)
+        return std::nullopt; // "-0%" would come back without its sign
+    // The point moved two places to the left in the text, so the number is the
+    // nearest to the written one rather than a quotient's rounding.
+    std::string digits = std::string(whole) + std::string(fraction);
+    const std::ptrdiff_t at = std::ptrdiff_t(whole.size()) - 2;
+    std::string text = negative ? "-" : "";
+    if (at <= 0)
+        text += "0." + std::string(std::size_t(-at), '0') + digits;
+    else
+        text += digits.substr(0, std::size_t(at)) + "." + digits.substr(std::size_t(at));
+    double v = 0;
+    if (std::from_chars(text.data(), text.data() + text.size(), v).ec != std::errc())
+        return std::nullopt;
+    return Percentage{v, int(fraction.size())};
 }
 
 int displayWidth(std::string_view s) noexcept {
@@ -238,6 +272,9 @@ public:
                     e = worksheet_write_blank(ws_, lxw_row_t(row_), lxw_col_t(c), fmt);
             } else if (auto v = cols_.isNumeric(c) ? exactNumber(s) : std::nullopt) {
                 e = worksheet_write_number(ws_, lxw_row_t(row_), lxw_col_t(c), *v, fmt);
+            } else if (auto p = cols_.isNumeric(c) ? percentage(s) : std::nullopt) {
+                e = worksheet_write_number(ws_, lxw_row_t(row_), lxw_col_t(c), p->value,
+                                           percentFormat(p->decimals, fmt));
             } else {
                 e = worksheet_write_string(ws_, lxw_row_t(row_), lxw_col_t(c), s.c_str(), fmt);
             }
@@ -249,6 +286,22 @@ public:
     }
 
     lxw_format* bold() const { return bold_; }
+
+    // "0.0%" for one decimal, bold when `fmt` is; made once for each.
+    lxw_format* percentFormat(int decimals, lxw_format* fmt) {
+        const bool bold = fmt == bold_;
+        lxw_format*& f = percent_[{decimals, bold}];
+        if (!f) {
+            f = workbook_add_format(wb_.get());
+            if (!f)
+                fail(LXW_ERROR_MEMORY_MALLOC_FAILED);
+            const std::string code = decimals > 0 ? "0." + std::string(std::size_t(decimals), '0') + "%" : "0%";
+            format_set_num_format(f, code.c_str());
+            if (bold)
+                format_set_bold(f);
+        }
+        return f;
+    }
 
     // Column widths are known only at the end; the worksheet writes them ahead
     // of its rows when the workbook is closed.
@@ -270,6 +323,7 @@ private:
     std::unique_ptr<lxw_workbook, WorkbookDropper> wb_;
     lxw_worksheet* ws_ = nullptr;
     lxw_format* bold_ = nullptr;
+    std::map<std::pair<int, bool>, lxw_format*> percent_; // the workbook owns them
     std::vector<int> widths_;
     std::int64_t row_ = 0;
 };

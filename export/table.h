@@ -20,8 +20,9 @@ public:
 };
 
 // The columns of a table: header texts, and which columns hold numbers
-// (amounts, quantities). A cell of a numeric column is written as a number
-// when its text converts without loss, as text otherwise.
+// (amounts, quantities, shares). A cell of a numeric column is written as a
+// number when its text converts without loss (a share as a percentage), as
+// text otherwise.
 struct Columns {
     std::vector<std::string> header;
     std::vector<bool> numeric; // per column; missing entries count as text
@@ -92,6 +93,14 @@ inline Outcome writeXlsx(const std::string& path, const std::string& sheet, cons
 // without trailing zeros, at most 15 significant digits. "007", " 12", "1e3",
 // "$10" and "" stay text.
 [[nodiscard]] std::optional<double> exactNumber(std::string_view text) noexcept;
+
+// A share such as "29.8%" in a numeric column: the number 0.298, shown with as
+// many decimals as the text had. "-" and "1e3%" stay text.
+struct Percentage {
+    double value;
+    int decimals;
+};
+[[nodiscard]] std::optional<Percentage> percentage(std::string_view text) noexcept;
 
 // Columns a text takes in a fixed-width view: wide (CJK, full-width) characters count two.
 [[nodiscard]] int displayWidth(std::string_view utf8) noexcept;

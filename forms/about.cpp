@@ -8,6 +8,8 @@
 #include <QLabel>
 #include <QPixmap>
 
+#include <sqlite3.h>
+
 static void initAboutResources() { Q_INIT_RESOURCE(workspace); }
 
 namespace {
@@ -28,12 +30,13 @@ Tabou::Tabou(Roster& roster) : QWidget(nullptr), r_(roster) {
     setupWindow(*this, QStringLiteral("关于!"), 201, 166, WindowButtons::MinimiseOnly, Stacking::Owned);
     setWindowIcon(QIcon(QStringLiteral(":/workspace/about.png")));
 
-    Image2 = picture(this, "Image2", "phone.png", 8, 8);
-    Label1 = textLabel(this, "Label1", QStringLiteral("电话:0573-0000000"), 40, 16);
+    // Only what is true of this program: it has no project page, phone or mailbox to give.
+    Image2 = picture(this, "Image2", "author.png", 8, 8);
+    Label1 = textLabel(this, "Label1", QStringLiteral("作者:tessolan 开发者"), 40, 16);
     Image3 = picture(this, "Image3", "home.png", 8, 40);
-    Label2 = textLabel(this, "Label2", QStringLiteral("地址:毛衫路8号"), 40, 48);
-    Image4 = picture(this, "Image4", "mail.png", 8, 72);
-    Label3 = textLabel(this, "Label3", QStringLiteral("邮箱:tsl@example.com"), 38, 80);
+    Label2 = textLabel(this, "Label2", QStringLiteral("主页:无"), 40, 48);
+    Image4 = picture(this, "Image4", "about.png", 8, 72);
+    Label3 = textLabel(this, "Label3", QStringLiteral("数据库:SQLite ") + QLatin1String(sqlite3_libversion()), 38, 80);
     Image1 = picture(this, "Image1", "program.png", 8, 104);
     Label4 = textLabel(this, "Label4", QStringLiteral("程序名:Tessolan"), 48, 112);
     Label5 = textLabel(this, "Label5", QStringLiteral("版本:1.0"), 48, 128);

@@ -4,7 +4,7 @@
 class QLabel;
 class Roster;
 
-// The About window: contact lines, program name, version and purpose. No behaviour.
+// The About window: author, home page and database, program name, version and purpose. No behaviour.
 class Tabou : public QWidget {
     Q_OBJECT
 public:

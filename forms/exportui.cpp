@@ -13,9 +13,12 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QPageLayout>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
+#include <QProgressBar>
 #include <QProgressDialog>
 #include <QStandardPaths>
 
@@ -69,12 +72,23 @@ bool runWithProgress(QWidget* parent, Prompter& prompter,
     box.setMinimumDuration(500);
     box.setAutoClose(false);
     box.setAutoReset(false);
+    // The percentage stands beside the words, not inside the bar, where the
+    // growing bar would cover it.
+    auto* bar = new QProgressBar(&box);
+    bar->setTextVisible(false);
+    box.setBar(bar);
+    box.setRange(0, 1000); // the range is the bar's
     box.setValue(0);
-    const tsl::out::Progress progress = [&box](std::int64_t done, std::int64_t total) {
-        if (total > 0)
-            box.setValue(int(std::min<std::int64_t>(999, done * 1000 / total)));
-        else
+    const QString working = box.labelText();
+    const tsl::out::Progress progress = [&box, &working](std::int64_t done, std::int64_t total) {
+        if (total > 0) {
+            const int value = int(std::min<std::int64_t>(999, done * 1000 / total));
+            if (value / 10 != box.value() / 10 || box.labelText() == working)
+                box.setLabelText(working + QStringLiteral(" %1%").arg(value / 10));
+            box.setValue(value);
+        } else {
             box.setValue((box.value() + 1) % 1000);
+        }
         QCoreApplication::processEvents();
         return !box.wasCanceled();
     };
@@ -118,7 +132,8 @@ void previewStatement(QWidget* parent, const tsl::out::Statement& s) {
 tsl::out::Table tableOfModel(const QAbstractItemModel& m) {
     tsl::out::Table t;
     for (int c = 0; c < m.columnCount(); ++c) {
-        t.columns.header.push_back(m.headerData(c, Qt::Horizontal).toString().toStdString());
+        // A title wrapped for the screen is one line in a file.
+        t.columns.header.push_back(m.headerData(c, Qt::Horizontal).toString().remove(QLatin1Char('\n')).toStdString());
         t.columns.numeric.push_back(c > 0);
     }
     for (int r = 0; r < m.rowCount(); ++r) {
@@ -130,28 +145,36 @@ tsl::out::Table tableOfModel(const QAbstractItemModel& m) {
     return t;
 }
 
-void saveWidgetPicture(QWidget& w, ExportKind kind, const QString& path) {
+namespace {
+
+// Writes a file through `write` (given the temporary path; false when it failed)
+// and puts it in place of `path`.
+void writeInPlace(const QString& path, const std::function<bool(const QString&)>& write) {
     tsl::out::OutFile out(path.toStdString());
     out.closeFd(); // Qt's writers open the temporary path themselves
-    const QString temp = QString::fromStdString(out.tempPath());
-    bool ok = false;
-    if (kind == ExportKind::Pdf) {
-        QPdfWriter pdf(temp);
-        pdf.setPageSize(QPageSize(QPageSize::A4));
-        pdf.setPageOrientation(QPageLayout::Landscape);
-        QPainter p;
-        if (p.begin(&pdf)) {
-            const QRect page = p.viewport();
-            const QSize size = w.size().scaled(page.size(), Qt::KeepAspectRatio);
-            p.setWindow(0, 0, w.width(), w.height());
-            p.setViewport(QRect(page.topLeft(), size));
-            w.render(&p);
-            ok = p.end();
-        }
-    } else {
-        ok = w.grab().save(temp, "PNG");
-    }
-    if (!ok) // Qt's writers keep the reason to themselves
+    if (!write(QString::fromStdString(out.tempPath()))) // Qt's writers keep the reason to themselves
         throw tsl::out::ExportError("不能写入文件 \"" + path.toStdString() + "\"");
     out.commit(); // replaces an older file in one step, and only when the new one is whole
+}
+
+} // namespace
+
+void saveWidgetPng(QWidget& w, const QString& path) {
+    writeInPlace(path, [&w](const QString& temp) { return w.grab().save(temp, "PNG"); });
+}
+
+void savePdfPage(const QString& path, const std::function<void(QPainter&, const QRectF&)>& paint) {
+    writeInPlace(path, [&paint](const QString& temp) {
+        QPdfWriter pdf(temp);
+        pdf.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Landscape, QMarginsF(10, 10, 10, 10),
+                                      QPageLayout::Millimeter));
+        // At the screen's resolution fonts and pens come out as they do on the screen.
+        pdf.setResolution(QGuiApplication::primaryScreen() ? int(QGuiApplication::primaryScreen()->logicalDotsPerInch())
+                                                           : 96);
+        QPainter p;
+        if (!p.begin(&pdf))
+            return false;
+        paint(p, QRectF(p.viewport()));
+        return p.end();
+    });
 }

@@ -12,6 +12,8 @@
 
 class Prompter;
 class QAbstractItemModel;
+class QPainter;
+class QRectF;
 class QWidget;
 namespace tsl {
 struct Date;
@@ -45,7 +47,12 @@ void previewStatement(QWidget* parent, const tsl::out::Statement& s);
 // cell's text; every column but the first holds numbers.
 [[nodiscard]] tsl::out::Table tableOfModel(const QAbstractItemModel& m);
 
-// A widget drawn into a PNG picture or onto an A4 landscape PDF page, written
-// beside `path` and renamed into place. Throws ExportError, naming the file, when
-// it cannot be written; an older file at `path` then stays as it was.
-void saveWidgetPicture(QWidget& w, ExportKind kind, const QString& path);
+// A widget drawn into a PNG picture as it stands on the screen, written beside
+// `path` and renamed into place. Throws ExportError, naming the file, when it
+// cannot be written; an older file at `path` then stays as it was.
+void saveWidgetPng(QWidget& w, const QString& path);
+
+// An A4 landscape PDF page with 10 mm margins, painted by `paint` in pixels of
+// the screen's resolution; `paint` is given the printable area. Written and
+// refused as saveWidgetPng.
+void savePdfPage(const QString& path, const std::function<void(QPainter&, const QRectF&)>& paint);

@@ -226,6 +226,9 @@ Tj::Tj(Roster& roster) : QWidget(nullptr), r_(roster) {
     Button1->setObjectName(QStringLiteral("Button1"));
     Button1->setGeometry(352, 192, 89, 25);
     Button1->installEventFilter(this);
+    // Tab leaves the grid for 关闭 rather than walking its cells: the window's
+    // two stops take turns. The arrow keys move between cells.
+    grid1->setTabKeyNavigation(false);
     setTabOrder(Button1, grid1);
 
     connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });

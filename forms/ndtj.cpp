@@ -17,10 +17,12 @@
 #include <QComboBox>
 #include <QCursor>
 #include <QFont>
+#include <QGraphicsScene>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineSeries>
+#include <QScreen>
 #include <QSplitter>
 #include <QTabWidget>
 #include <QTableView>
@@ -57,9 +59,32 @@ QTableView* tableView(QWidget* parent, const char* name, QAbstractItemModel* mod
     v->verticalHeader()->setVisible(false);
     v->verticalHeader()->setDefaultSectionSize(18);
     v->horizontalHeader()->setDefaultAlignment(Qt::AlignCenter);
-    v->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    v->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     v->setSortingEnabled(sortable);
     return v;
+}
+
+// Every column as wide as its title and its texts, the room left over shared
+// out, so names and titles are shown whole where the window has room for them.
+void fitColumns(QTableView* v) {
+    QHeaderView* h = v->horizontalHeader();
+    const int n = h->count();
+    if (n == 0)
+        return;
+    const QAbstractItemView* cells = v; // the view's own measure is protected in QTableView
+    std::vector<int> widths(static_cast<std::size_t>(n));
+    int sum = 0;
+    for (int c = 0; c < n; ++c) {
+        widths[std::size_t(c)] = std::max(h->sectionSizeHint(c), cells->sizeHintForColumn(c));
+        sum += widths[std::size_t(c)];
+    }
+    const int spare = v->viewport()->width() - sum;
+    for (int c = 0; c < n; ++c) {
+        int w = widths[std::size_t(c)];
+        if (spare > 0)
+            w += spare / n + (c < spare % n ? 1 : 0);
+        h->resizeSection(c, w);
+    }
 }
 
 } // namespace
@@ -106,7 +131,11 @@ QVariant TextTableModel::data(const QModelIndex& index, int role) const {
 QVariant TextTableModel::headerData(int section, Qt::Orientation o, int role) const {
     if (o != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || std::size_t(section) >= t_.header.size())
         return QAbstractTableModel::headerData(section, o, role);
-    return qs(t_.header[std::size_t(section)]);
+    // A ledger's name in brackets goes on a second line: "发货" stays in sight above it.
+    QString title = qs(t_.header[std::size_t(section)]);
+    if (const qsizetype open = title.indexOf(QLatin1Char('(')); open > 0)
+        title.insert(open, QLatin1Char('\n'));
+    return title;
 }
 
 void TextTableModel::sort(int column, Qt::SortOrder order) {
@@ -154,7 +183,9 @@ Tndtj::Tndtj(Roster& roster) : QWidget(nullptr), r_(roster) {
     setObjectName(QStringLiteral("ndtj"));
     setWindowTitle(QStringLiteral("年度统计!"));
     setAttribute(Qt::WA_QuitOnClose, false);
-    resize(960, 680);
+    // Wide enough for the comparison's thirteen columns on a 1366 x 768 desktop, within a smaller one.
+    const QRect room = screen()->availableGeometry();
+    resize(std::min(1080, room.width() - 40), std::min(680, room.height() - 40));
 
     auto* top = new QHBoxLayout;
     laname = new QLabel(this);
@@ -224,12 +255,12 @@ Tndtj::Tndtj(Roster& roster) : QWidget(nullptr), r_(roster) {
 
     connect(cbcompare, &QComboBox::activated, this, [this](int i) { cbcompareChange(i); });
     addExports();
+    for (QTableView* v : tables())
+        v->viewport()->installEventFilter(this); // columns fitted again to the room they get
 }
 
 void Tndtj::addExports() {
-    std::vector<QTableView*> views{gridmonth, gridcompare};
-    views.insert(views.end(), std::begin(gridnames), std::end(gridnames));
-    for (QTableView* v : views) {
+    for (QTableView* v : tables()) {
         menuItem(v, "exportXlsx", QStringLiteral("导出Excel…"), this, [this, v] { exportTable(v, ExportKind::Xlsx); });
         menuItem(v, "exportCsv", QStringLiteral("导出CSV…"), this, [this, v] { exportTable(v, ExportKind::Csv); });
     }
@@ -240,7 +271,8 @@ void Tndtj::addExports() {
 void Tndtj::exportTable(QTableView* view, ExportKind kind) {
     guarded(r_.prompter, [&] {
         const std::string what = tabs->tabText(tabs->currentIndex()).toStdString();
-        const QString path = askExportPath(r_.prompter, kind, {"年度统计", what, isoDate(r_.clock.today())});
+        const QString path =
+            askExportPath(r_.prompter, kind, {name_.toStdString(), "年度统计", what, isoDate(r_.clock.today())});
         if (path.isEmpty())
             return;
         const tsl::out::Table t = tableOfModel(*view->model());
@@ -253,10 +285,24 @@ void Tndtj::exportTable(QTableView* view, ExportKind kind) {
 
 void Tndtj::exportChart(ExportKind kind) {
     guarded(r_.prompter, [&] {
-        const QString path = askExportPath(r_.prompter, kind, {"年度统计", "图表", isoDate(r_.clock.today())});
+        const QString path =
+            askExportPath(r_.prompter, kind, {name_.toStdString(), "年度统计", "图表", isoDate(r_.clock.today())});
         if (path.isEmpty())
             return;
-        saveWidgetPicture(*chart1, kind, path);
+        if (kind != ExportKind::Pdf) {
+            saveWidgetPng(*chart1, path);
+            return;
+        }
+        // The page gets a chart of its own, laid out to the page's shape: the
+        // window's wide chart would fill only a strip of it.
+        QGraphicsScene scene;
+        QChart* chart = makeChart();
+        scene.addItem(chart);
+        savePdfPage(path, [&](QPainter& p, const QRectF& area) {
+            chart->setGeometry(QRectF(QPointF(0, 0), area.size()));
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+            scene.render(&p, area, chart->geometry());
+        });
     });
 }
 
@@ -270,6 +316,10 @@ void Tndtj::follow(QWidget* workspace) {
 bool Tndtj::eventFilter(QObject* o, QEvent* e) {
     if (o == workspace_ && e->type() == QEvent::Hide)
         hide();
+    if (e->type() == QEvent::Resize)
+        for (QTableView* v : tables())
+            if (o == v->viewport())
+                fitColumns(v);
     return QWidget::eventFilter(o, e);
 }
 
@@ -332,12 +382,26 @@ void Tndtj::fill() {
     labad->setText(qs(notice));
     labad->setVisible(!notice.empty());
 
+    for (QTableView* v : tables())
+        fitColumns(v);
     fillChart();
+}
+
+std::vector<QTableView*> Tndtj::tables() const {
+    std::vector<QTableView*> views{gridmonth, gridcompare};
+    views.insert(views.end(), std::begin(gridnames), std::end(gridnames));
+    return views;
+}
+
+void Tndtj::fillChart() {
+    QChart* old = chart1->chart();
+    chart1->setChart(makeChart());
+    delete old;
 }
 
 // Grouped bars of the three books per month, the income as a line over them
 // (and the other ledger's income as a second line when comparing).
-void Tndtj::fillChart() {
+QChart* Tndtj::makeChart() const {
     auto* chart = new QChart;
     chart->setTitle(QStringLiteral("每月金额(元)"));
     chart->setAnimationOptions(QChart::NoAnimation);
@@ -397,6 +461,9 @@ void Tndtj::fillChart() {
 
     auto* x = new QBarCategoryAxis;
     x->append(categories);
+    // The axis cuts a label by a measure of its own, "日期不明" to "日期..."
+    // where its category has room for it.
+    x->setTruncateLabels(false);
     auto* y = new QValueAxis;
     y->setLabelFormat(QStringLiteral("%.0f"));
     y->setRange(low, high > low ? high : low + 1);
@@ -410,8 +477,5 @@ void Tndtj::fillChart() {
         line->attachAxis(y);
     }
     chart->legend()->setAlignment(Qt::AlignBottom);
-
-    QChart* old = chart1->chart();
-    chart1->setChart(chart);
-    delete old;
+    return chart;
 }

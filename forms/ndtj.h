@@ -88,6 +88,8 @@ private:
     void exportChart(ExportKind kind);
     void fill();
     void fillChart();
+    [[nodiscard]] QChart* makeChart() const; // a new chart of the figures shown
+    [[nodiscard]] std::vector<QTableView*> tables() const;
 
     Roster& r_;
     QWidget* workspace_ = nullptr;

@@ -5,7 +5,10 @@
 #include <QApplication>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
+#include <QAbstractItemView>
 #include <QLineEdit>
+#include <QStyle>
+#include <QStyledItemDelegate>
 #include <QWheelEvent>
 
 #include <algorithm>
@@ -104,7 +107,24 @@ void AmountSpin::inputMethodEvent(QInputMethodEvent* event) {
     QAbstractSpinBox::inputMethodEvent(event);
 }
 
+namespace {
+
+// The Song face draws above the ascent it states: a list row only as tall as
+// its font cuts the tops of the characters off.
+class RoomyRows final : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        QSize s = QStyledItemDelegate::sizeHint(option, index);
+        s.setHeight(std::max(s.height(), option.fontMetrics.height() + 6));
+        return s;
+    }
+};
+
+} // namespace
+
 DropDown::DropDown(QWidget* parent) : QComboBox(parent) {
+    setItemDelegate(new RoomyRows(this));
     setEditable(true);
     setCompleter(nullptr); // the default one completes inline and ignores case
     setInsertPolicy(QComboBox::NoInsert);
@@ -130,6 +150,18 @@ void DropDown::selectFirst() {
 void DropDown::reset() {
     clear();
     clearEditText();
+}
+
+void DropDown::showPopup() {
+    QAbstractItemView* list = view();
+    const QFontMetrics fm(list->font());
+    int widest = 0;
+    for (int i = 0; i < count(); ++i)
+        widest = std::max(widest, fm.horizontalAdvance(itemText(i)));
+    // Room for the entry's own margins and the scroll bar a long list shows.
+    const int margins = 4 * fm.averageCharWidth() + list->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    list->setMinimumWidth(widest + margins);
+    QComboBox::showPopup();
 }
 
 // Enter would otherwise pick a list entry that matches the text regardless of

@@ -61,6 +61,10 @@ public:
     // Drops the entries and the text.
     void reset();
 
+    // The list opens as wide as its longest entry: the box is narrower than
+    // most firms' names, and a name cut in the middle cannot be told apart.
+    void showPopup() override;
+
 signals:
     void userChanged();
 

@@ -113,6 +113,61 @@ TEST(Xlsx, NumbersAsNumbersTextAsTextHeaderFrozen) {
     EXPECT_NE(tsltest::run("unzip -p out.xlsx xl/workbook.xml").out.find("name=\"发货_1_\""), std::string::npos);
 }
 
+// A share is a number that Excel shows as the same percentage; what is not one stays text.
+TEST(Xlsx, SharesArePercentNumbers) {
+    const struct {
+        const char* text;
+        const char* stored; // "" when it stays text
+        const char* format;
+    } cases[] = {
+        {"29.8%", "0.298", "0.0%"},   {"100.0%", "1", "0.0%"},  {"5%", "0.05", "0%"},
+        {"0.25%", "0.0025", "0.00%"}, {"-12.5%", "-0.125", "0.0%"}, {"-", "", ""},
+        {"%", "", ""},                {"1e3%", "", ""},         {"07.5%", "", ""},
+        {"-0.0%", "", ""},            {"12.%", "", ""},         {"29.8 %", "", ""},
+    };
+    TempDir dir;
+    Table t{{{"客户", "占比"}, {false, true}}, {}, {"合计", "100.0%"}};
+    for (const auto& c : cases)
+        t.rows.push_back({"甲", c.text});
+    ASSERT_EQ(writeXlsx("s.xlsx", "s", t), Outcome::Written);
+    const auto sheet = tsltest::readXlsx("s.xlsx");
+    const std::string styles = tsltest::run("unzip -p s.xlsx xl/styles.xml").out;
+    // The number format of a cell: its style's numFmtId, looked up in styles.xml.
+    auto formatOf = [&](const std::string& ref) -> std::string {
+        std::smatch m;
+        const std::regex cell("<c r=\"" + ref + "\" s=\"(\\d+)\"");
+        if (!std::regex_search(sheet.xml, m, cell))
+            return "";
+        const std::size_t xf = std::stoul(m[1]);
+        const std::string xfs = styles.substr(styles.find("<cellXfs"));
+        static const std::regex xfRe(R"re(<xf numFmtId="(\d+)")re");
+        std::sregex_iterator it(xfs.begin(), xfs.end(), xfRe);
+        std::advance(it, xf);
+        const std::string id = (*it)[1];
+        const std::regex fmtRe("<numFmt numFmtId=\"" + id + "\" formatCode=\"([^\"]+)\"");
+        if (std::regex_search(styles, m, fmtRe))
+            return m[1];
+        return id == "9" ? "0%" : id == "10" ? "0.00%" : "builtin " + id;
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const std::string ref = "B" + std::to_string(i + 2);
+        SCOPED_TRACE(cases[i].text);
+        const tsltest::XlsxCell& got = sheet.cells.at(ref);
+        if (*cases[i].stored) {
+            EXPECT_TRUE(got.number);
+            EXPECT_EQ(std::stod(got.text), std::stod(cases[i].stored));
+            EXPECT_EQ(formatOf(ref), cases[i].format);
+        } else {
+            EXPECT_FALSE(got.number);
+            EXPECT_EQ(got.text, cases[i].text);
+        }
+    }
+    // The total row's share too, in its own (bold) style.
+    const std::string total = "B" + std::to_string(std::size(cases) + 2);
+    EXPECT_TRUE(sheet.cells.at(total).number);
+    EXPECT_EQ(formatOf(total), "0.0%");
+}
+
 TEST(Xlsx, ColumnsAsWideAsTheirWidestText) {
     TempDir dir;
     const Table t{{{"短", "地址"}, {}}, {{"a", "浙江省杭州市西湖区文三路一百号"}, {"b", "x"}}, {}};

@@ -227,7 +227,7 @@ private slots:
         const auto& c = g->compareModel;
         QCOMPARE(c.headerData(1, Qt::Horizontal, Qt::DisplayRole).toString() + "|" +
                      c.headerData(2, Qt::Horizontal, Qt::DisplayRole).toString(),
-                 QStringLiteral("发货(x)|发货(y)"));
+                 QStringLiteral("发货\n(x)|发货\n(y)")); // the ledger's name on a second line
         QCOMPARE(rowOf(c, 5), QStringList({"6月", "50", "0", "50", "0", "0", "0", "0", "80", "-80", "50", "-80", "130"}));
         QCOMPARE(rowOf(c, c.rowCount() - 1).mid(10), QStringList({"150", "-50", "200"}));
         QCOMPARE(g->chart1->chart()->series().size(), 3); // a second income line
