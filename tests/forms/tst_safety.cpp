@@ -244,11 +244,11 @@ private slots:
             filesWhileShown = QDir().entryList({"run.dll", "tsl.mdb"}, QDir::Files);
         };
         c.shutDown();
+        QCOMPARE(filesWhileShown, QStringList{"run.dll"});
         const QStringList shown = c.prompter.take();
         QCOMPARE(shown.size(), 1);
         QVERIFY2(shown[0].startsWith("自动备份失败,帐本本身没有受影响!\n"), qPrintable(shown[0]));
         QVERIFY2(shown[0].contains("\"backups\"已经存在") && shown[0].contains("甲.mdb"), qPrintable(shown[0]));
-        QCOMPARE(filesWhileShown, QStringList{"run.dll"});
     }
 
     // Storage failures reach the default error box in Chinese, naming the file,
