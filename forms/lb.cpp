@@ -338,7 +338,7 @@ QString Tl::settleTwoIndexes(const QString& trouble) {
             return indexFailureText(e, tsl::Failure::Other);
         }
         return head + QStringLiteral("\"tsl.mdb\"无法打开,已改名为\"") + fromStd(aside) +
-               QStringLiteral("\"保存;程序使用\"run.dll\".");
+               QStringLiteral("\"保存;\n程序使用\"run.dll\".");
     }
     std::vector<std::string> listed;
     for (int i = 0; i < list1->count(); ++i)
@@ -360,7 +360,7 @@ QString Tl::settleTwoIndexes(const QString& trouble) {
         joined << fromStd(n);
     }
     const std::string aside = tsl::setAside(stored, now);
-    QString text = head + QStringLiteral("程序使用上次运行留下的\"tsl.mdb\",");
+    QString text = head + QStringLiteral("程序使用上次运行留下的\"tsl.mdb\",\n");
     text += aside.empty() ? QStringLiteral("\"run.dll\"保持原样.")
                           : QStringLiteral("\"run.dll\"已改名为\"") + fromStd(aside) + QStringLiteral("\"保存.");
     if (!joined.isEmpty())

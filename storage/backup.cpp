@@ -166,7 +166,7 @@ void removeTemps(const std::string& folder) {
 
 std::string snapshotFolder(const std::string& file) {
     if (file.empty() || file == "." || file == ".." || file.find('/') != std::string::npos)
-        throw Error("'" + file + "' is not a file of the data folder");
+        throw Error(Failure::MissingFile, file);
     return std::string(kBackupFolder) + "/" + file;
 }
 

@@ -165,12 +165,12 @@ private slots:
         const QStringList kept = folderEntries().filter(runningOpens ? "run.dll." : "tsl.mdb.");
         QCOMPARE(kept.size(), 1);
         if (runningOpens) {
-            QCOMPARE(shown[0], kTwoIndexes + "程序使用上次运行留下的\"tsl.mdb\",\"run.dll\"已改名为\"" + kept[0] +
+            QCOMPARE(shown[0], kTwoIndexes + "程序使用上次运行留下的\"tsl.mdb\",\n\"run.dll\"已改名为\"" + kept[0] +
                                    "\"保存.\n\"run.dll\"中的这些帐本已加入列表:\nstored only");
             QCOMPARE(listed(chooser(f)), QStringList({"running only", "both", "stored only"}));
             QCOMPARE(tsltest::readFile(kept[0].toStdString()), stored); // kept as it was
         } else {
-            QCOMPARE(shown[0], kTwoIndexes + "\"tsl.mdb\"无法打开,已改名为\"" + kept[0] + "\"保存;程序使用\"run.dll\".");
+            QCOMPARE(shown[0], kTwoIndexes + "\"tsl.mdb\"无法打开,已改名为\"" + kept[0] + "\"保存;\n程序使用\"run.dll\".");
             QCOMPARE(listed(chooser(f)), QStringList({"both", "stored only"}));
             QCOMPARE(tsltest::readFile(kept[0].toStdString()), garbage);
         }
