@@ -189,7 +189,6 @@ private slots:
     void startUpNamesWhatIsWrongWithTheIndex_data() {
         QTest::addColumn<QString>("setup");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("missing") << "" << kIndexMissing;
         QTest::newRow("garbage") << "garbage"
                                  << "无法打开程序,文件\"tsl.mdb\"已经损坏,或者不是本程序的文件!";
         QTest::newRow("empty file") << "empty"
