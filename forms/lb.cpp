@@ -76,8 +76,6 @@ QString indexFailureText(const std::exception& e, tsl::Failure renameFailure) {
     return QStringLiteral("无法打开程序,") + fromStd(tsl::errorText(e));
 }
 
-// Invisible characters and those that turn text around: a name holding them
-// looks like another name, in the list and in the folder.
 // A copy refused because the file is there, the index is missing or the name
 // is no file name keeps the old words; a disk that is full, read-only or
 // failing says so.
@@ -92,6 +90,8 @@ QString copyFailureText(const std::exception& e) {
     }
 }
 
+// Invisible characters and those that turn text around: a name holding them
+// looks like another name, in the list and in the folder.
 bool hasInvisibleCharacters(const QString& name) {
     for (char32_t c : name.toUcs4()) {
         switch (QChar::category(c)) {
