@@ -7,6 +7,7 @@
 #include "stamp.h"
 
 #include <QApplication>
+#include <QPointer>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -23,35 +24,65 @@ void onTerminate(int) {
     (void)!::write(signalPipe[1], &c, 1);
 }
 
-// Dismisses open boxes one at a time, then closes the chooser.
-void closeAfterBoxes(Tl* chooser, int triesLeft) {
-    if (QWidget* box = QApplication::activeModalWidget(); box && triesLeft > 0) {
-        box->close();
-        QTimer::singleShot(50, chooser, [chooser, triesLeft] { closeAfterBoxes(chooser, triesLeft - 1); });
-        return;
+// A terminate signal (kill, logout, Ctrl+C in the launcher's terminal) ends the
+// program the orderly way, so the ledger index goes back to "run.dll". It is
+// caught from the first moment on: the start-up steps may already wait in a box.
+// Every box that is up, or comes up, is dismissed; then the chooser closes.
+class Terminator final : public QObject {
+public:
+    void install() {
+        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0)
+            return;
+        struct sigaction sa {};
+        sa.sa_handler = onTerminate;
+        sigemptyset(&sa.sa_mask);
+        sa.sa_flags = SA_RESTART;
+        for (int sig : {SIGTERM, SIGINT, SIGHUP})
+            ::sigaction(sig, &sa, nullptr);
+        auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, this);
+        connect(notifier, &QSocketNotifier::activated, this, [this] {
+            char buf[16];
+            (void)!::read(signalPipe[0], buf, sizeof buf);
+            if (!requested_) {
+                requested_ = true;
+                step(kTries);
+            }
+        });
     }
-    chooser->close();
-}
 
-// A terminate signal (kill, logout, Ctrl+C in the launcher's terminal) closes
-// the chooser the orderly way, so the ledger index goes back to "run.dll".
-void closeWhenSignalled(Tl& chooser) {
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0)
-        return;
-    struct sigaction sa {};
-    sa.sa_handler = onTerminate;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
-    for (int sig : {SIGTERM, SIGINT, SIGHUP})
-        ::sigaction(sig, &sa, nullptr);
+    // The chooser, once it exists; a signal that came before it closes it now.
+    void watch(Tl* chooser) {
+        chooser_ = chooser;
+        connect(chooser, &Tl::closed, this, [this] { done_ = true; });
+        if (requested_)
+            QTimer::singleShot(0, this, [this] { step(kTries); });
+    }
 
-    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &chooser);
-    QObject::connect(notifier, &QSocketNotifier::activated, &chooser, [&chooser] {
-        char buf[16];
-        (void)!::read(signalPipe[0], buf, sizeof buf);
-        closeAfterBoxes(&chooser, 100);
-    });
-}
+    [[nodiscard]] bool requested() const { return requested_; }
+
+private:
+    static constexpr int kTries = 200; // 10 seconds of boxes at most
+
+    void step(int triesLeft) {
+        if (done_ || triesLeft <= 0)
+            return;
+        // The next look is due while a box (or the chooser's close) waits.
+        QTimer::singleShot(50, this, [this, triesLeft] { step(triesLeft - 1); });
+        if (QWidget* box = QApplication::activeModalWidget()) {
+            box->close();
+            return;
+        }
+        if (chooser_ && !closing_) {
+            closing_ = true;
+            chooser_->close();
+        }
+    }
+
+    bool requested_ = false;
+    bool closing_ = false;
+    bool done_ = false;
+    QPointer<Tl> chooser_;
+};
 
 } // namespace
 
@@ -60,6 +91,9 @@ int main(int argc, char** argv) {
     applyAppLook(app); // title "tessolan" and the Song face at 9 points
     // The chooser alone decides the end: hiding it to show the workspace must not quit.
     app.setQuitOnLastWindowClosed(false);
+
+    Terminator terminator;
+    terminator.install(); // before the first box and before the index is renamed
 
     DialogPrompter prompter;
 
@@ -77,8 +111,9 @@ int main(int argc, char** argv) {
     // exit(), not quit(): quit() would close every other window first and run
     // their close handlers after the chooser's shut-down steps.
     QObject::connect(roster.l.get(), &Tl::closed, &app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
-    closeWhenSignalled(*roster.l);
+    terminator.watch(roster.l.get());
     dumpScreenOnSignal(&app); // the desktop checks read the screen through it
-    roster.l->show();
+    if (!terminator.requested())
+        roster.l->show();
     return app.exec();
 }

@@ -3,8 +3,10 @@
 #include "Unit1.h"
 #include "backup.h"
 #include "error.h"
+#include "failure.h"
 #include "fileops.h"
 #include "guard.h"
+#include "indexfiles.h"
 #include "ledgerfolder.h"
 #include "look.h"
 #include "prompter.h"
@@ -24,6 +26,9 @@
 #include <QPushButton>
 #include <QStyledItemDelegate>
 #include <QWindow>
+
+#include <algorithm>
+#include <ctime>
 
 #include <string>
 #include <vector>
@@ -52,6 +57,53 @@ const QString kCopyFailed = QStringLiteral("文件创建失败,文件可能已�
 const QString kCreated = QStringLiteral("帐本创建成功!");
 const QString kCannotCreate = QStringLiteral("无法建立帐本!");
 const QString kInUse = QStringLiteral("帐本正在被另一个程序使用!");
+const QString kIndexFolderReadOnly = QStringLiteral("无法打开程序,\"run.dll\"所在的文件夹是只读的!");
+const QString kNameTooLong = QStringLiteral("帐本名称太长,请改短一些!");
+
+QString fromStd(const std::string& s) { return QString::fromStdString(s); }
+
+// Why the index did not open. Only a missing index gets the old words; a
+// read-only folder, a damaged file or a missing table say what they are.
+QString indexFailureText(const std::exception& e, tsl::Failure renameFailure) {
+    const auto* failure = dynamic_cast<const tsl::Error*>(&e);
+    if (!failure || failure->kind() == tsl::Failure::Other)
+        return kIndexMissing;
+    if (failure->kind() == tsl::Failure::MissingFile) {
+        const bool folderReadOnly =
+            renameFailure == tsl::Failure::ReadOnly || renameFailure == tsl::Failure::NoAccess;
+        return folderReadOnly ? kIndexFolderReadOnly : kIndexMissing;
+    }
+    return QStringLiteral("无法打开程序,") + fromStd(tsl::errorText(e));
+}
+
+// A copy refused because the file is there, the index is missing or the name
+// is no file name keeps the old words; a disk that is full, read-only or
+// failing says so.
+QString copyFailureText(const std::exception& e) {
+    const auto* failure = dynamic_cast<const tsl::Error*>(&e);
+    switch (failure ? failure->kind() : tsl::Failure::Other) {
+    case tsl::Failure::Other:
+    case tsl::Failure::Exists:
+    case tsl::Failure::MissingFile: return kCopyFailed;
+    case tsl::Failure::NameTooLong: return kNameTooLong;
+    default: return QStringLiteral("文件创建失败,") + fromStd(tsl::errorText(e));
+    }
+}
+
+// Invisible characters and those that turn text around: a name holding them
+// looks like another name, in the list and in the folder.
+bool hasInvisibleCharacters(const QString& name) {
+    for (char32_t c : name.toUcs4()) {
+        switch (QChar::category(c)) {
+        case QChar::Other_Format:       // U+00AD, U+200B-U+200F, U+202A-U+202E, U+2066-U+2069, U+FEFF...
+        case QChar::Separator_Line:     // U+2028
+        case QChar::Separator_Paragraph: // U+2029
+            return true;
+        default: break;
+        }
+    }
+    return false;
+}
 
 // Each line as one line of plain text: "&" is no mnemonic here.
 class LedgerLineDelegate final : public QStyledItemDelegate {
@@ -134,7 +186,11 @@ bool isUsableLedgerName(const QString& name) {
     // A lone surrogate would reach the disk as another name than the one listed.
     if (QString::fromUtf8(utf8) != name)
         return false;
-    return std::size_t(utf8.size()) + tsl::kLedgerSuffix.size() <= tsl::longestCopyTarget();
+    return !isLedgerNameTooLong(name);
+}
+
+bool isLedgerNameTooLong(const QString& name) {
+    return std::size_t(name.toUtf8().size()) + tsl::kLedgerSuffix.size() > tsl::longestCopyTarget();
 }
 
 Tl::Tl(Roster& roster) : QWidget(nullptr), r_(roster) {
@@ -202,30 +258,114 @@ Tl::~Tl() = default;
 
 void Tl::FormCreate() {
     guarded(r_.prompter, [&] {
+        const std::string stored(tsl::kStoredIndexFile);
+        const std::string running(tsl::kIndexFile);
         // A failed rename is fine: the index may already be open under its
         // running name, left there by a killed run. Never replaces that file.
-        (void)tsl::tryRenameNoReplace(std::string(tsl::kStoredIndexFile), std::string(tsl::kIndexFile));
-        tsl::tidyBackups();
+        tsl::Failure renameFailure = tsl::Failure::Other;
+        bool renamed = false;
         try {
-            ado1.setConnectionString(tsl::connectionString(tsl::kIndexFile));
-            ado1.connect();
-            table1.setTableName(std::string(tsl::table::ledgers));
-            table1.open();
-            table1.first();
-            const int count = table1.recordCount();
-            for (int i = 0; i < count; ++i) {
-                list1->addItem(QString::fromStdString(table1.fieldText(tsl::pos::ledgerName)));
-                table1.next();
-            }
-            // What a creation cut short left behind goes now; nothing anyone entered does.
+            tsl::renameNoReplace(stored, running);
+            renamed = true;
+        } catch (const tsl::Error& e) {
+            renameFailure = e.kind();
+        }
+        const bool both = !renamed && renameFailure == tsl::Failure::Exists && tsl::fileExists(stored);
+        tsl::tidyBackups();
+
+        QString trouble;
+        try {
+            openIndex();
+        } catch (const std::exception& e) {
+            trouble = indexFailureText(e, renameFailure);
+        }
+        if (both)
+            trouble = settleTwoIndexes(trouble);
+        if (!trouble.isEmpty())
+            r_.prompter.message(trouble);
+
+        // What a creation cut short left behind goes now; nothing anyone entered does.
+        if (ado1.connected() && table1.isOpen()) {
             std::vector<std::string> names;
             for (int i = 0; i < list1->count(); ++i)
                 names.push_back(list1->item(i)->text().toStdString());
             (void)tsl::tidyLedgerFolder(names);
-        } catch (...) {
-            r_.prompter.message(kIndexMissing);
         }
     });
+}
+
+void Tl::openIndex() {
+    ado1.disconnect();
+    list1->clear();
+    try {
+        ado1.setConnectionString(tsl::connectionString(tsl::kIndexFile));
+        ado1.connect();
+        table1.setTableName(std::string(tsl::table::ledgers));
+        table1.open();
+        table1.first();
+        const int count = table1.recordCount();
+        for (int i = 0; i < count; ++i) {
+            list1->addItem(QString::fromStdString(table1.fieldText(tsl::pos::ledgerName)));
+            table1.next();
+        }
+    } catch (...) {
+        // Nothing may hold a file that is about to be moved aside.
+        ado1.disconnect();
+        throw;
+    }
+}
+
+QString Tl::settleTwoIndexes(const QString& trouble) {
+    // Both names at once: a killed run left "tsl.mdb" and "run.dll" came back
+    // (from a backup, say). The running one holds what was done last, so it is
+    // used; the other is kept under a name of its own, so that the next end can
+    // put the index back and the next start is a plain one. The ledgers only the
+    // other one lists join the list: no ledger stays hidden.
+    const std::string stored(tsl::kStoredIndexFile);
+    const std::string running(tsl::kIndexFile);
+    const QString head = QStringLiteral("同时找到\"run.dll\"和\"tsl.mdb\"两个帐本索引文件!\n");
+    const std::time_t now = std::time(nullptr);
+    if (!trouble.isEmpty()) {
+        // "tsl.mdb" does not open: "run.dll" does the work, if it can.
+        if (!tsl::ledgerNamesIn(stored))
+            return trouble;
+        const std::string aside = tsl::setAside(running, now);
+        if (aside.empty() || !tsl::tryRenameNoReplace(stored, running))
+            return trouble;
+        try {
+            openIndex();
+        } catch (const std::exception& e) {
+            return indexFailureText(e, tsl::Failure::Other);
+        }
+        return head + QStringLiteral("\"tsl.mdb\"无法打开,已改名为\"") + fromStd(aside) +
+               QStringLiteral("\"保存;\n程序使用\"run.dll\".");
+    }
+    std::vector<std::string> listed;
+    for (int i = 0; i < list1->count(); ++i)
+        listed.push_back(list1->item(i)->text().toStdString());
+    QStringList joined;
+    for (const std::string& n : tsl::ledgerNamesIn(stored).value_or(std::vector<std::string>{})) {
+        if (std::find(listed.begin(), listed.end(), n) != listed.end())
+            continue;
+        try {
+            table1.append();
+            table1.setField(tsl::field::ledgerName, n);
+            table1.post();
+        } catch (...) {
+            table1.cancel();
+            break; // the rest stay in the kept file
+        }
+        listed.push_back(n);
+        list1->addItem(fromStd(n));
+        joined << fromStd(n);
+    }
+    const std::string aside = tsl::setAside(stored, now);
+    QString text = head + QStringLiteral("程序使用上次运行留下的\"tsl.mdb\",\n");
+    text += aside.empty() ? QStringLiteral("\"run.dll\"保持原样.")
+                          : QStringLiteral("\"run.dll\"已改名为\"") + fromStd(aside) + QStringLiteral("\"保存.");
+    if (!joined.isEmpty())
+        text += QStringLiteral("\n\"run.dll\"中的这些帐本已加入列表:\n") + joined.join(QLatin1Char('\n'));
+    return text;
 }
 
 void Tl::enterLedger(const QString& name) {
@@ -235,9 +375,16 @@ void Tl::enterLedger(const QString& name) {
     TForm1& ws = *r_.Form1;
     WaitCursor wait; // a big book takes a while to open
     ws.ado1.disconnect();
-    ws.ado1.setConnectionString(tsl::connectionString(ledgerFile(name)));
-    ws.ado1.connect();
-    tsl::reopen(ws.table1, tsl::table::customers);
+    try {
+        ws.ado1.setConnectionString(tsl::connectionString(ledgerFile(name)));
+        ws.ado1.connect();
+        tsl::reopen(ws.table1, tsl::table::customers);
+    } catch (...) {
+        // A file that opened but is no ledger (an empty one, say) is let go
+        // again, lock and all, so that it can be replaced or restored.
+        ws.ado1.disconnect();
+        throw;
+    }
     present(ws, Placement::Centred);
     hide();
     ws.setWindowTitle(QStringLiteral("帐本名称:") + name);
@@ -253,8 +400,8 @@ void Tl::BitBtn1Click() {
         const QString name = chosen.front()->text();
         try {
             enterLedger(name);
-        } catch (const tsl::InUseError&) {
-            r_.prompter.message(kInUse);
+        } catch (const tsl::Error& e) {
+            r_.prompter.message(e.kind() == tsl::Failure::Locked ? kInUse : kCannotOpen);
         } catch (...) {
             r_.prompter.message(kCannotOpen);
         }
@@ -276,16 +423,18 @@ void Tl::BitBtn2Click() {
             }
             // A name that would leave this folder, or that the disk cannot
             // hold, fails here as a copy would, before anything is written.
-            bool copied = isUsableLedgerName(name);
-            if (copied) {
-                try {
-                    tsl::copyDatabase(std::string(tsl::kIndexFile), ledgerFile(name));
-                } catch (...) {
-                    copied = false;
-                }
+            if (isLedgerNameTooLong(name)) {
+                r_.prompter.message(kNameTooLong);
+                return;
             }
-            if (!copied) {
+            if (!isUsableLedgerName(name) || hasInvisibleCharacters(name)) {
                 r_.prompter.message(kCopyFailed);
+                return;
+            }
+            try {
+                tsl::copyDatabase(std::string(tsl::kIndexFile), ledgerFile(name));
+            } catch (const std::exception& e) {
+                r_.prompter.message(copyFailureText(e));
                 return;
             }
             try {
@@ -312,12 +461,16 @@ void Tl::FormCloseQuery() {
         if (r_.Form1)
             r_.Form1->ado1.disconnect();
         ado1.disconnect();
-        std::vector<std::string> files = listedLedgerFiles();
-        files.emplace_back(tsl::kIndexFile);
-        autoBackup(files);
+        // The index goes back to "run.dll" before anything can wait for the
+        // user: a logout ends the program while a box is up. Its snapshot is
+        // taken first (it is small), under the name it runs as.
+        std::vector<std::string> failures = backupFailures({std::string(tsl::kIndexFile)});
         // Both connections are closed now. If a "run.dll" is already there
-        // (both files were present at start), the index stays as "tsl.mdb".
+        // (it could not be set aside at start), the index stays as "tsl.mdb".
         (void)tsl::tryRenameNoReplace(std::string(tsl::kIndexFile), std::string(tsl::kStoredIndexFile));
+        for (std::string& f : backupFailures(listedLedgerFiles()))
+            failures.push_back(std::move(f));
+        reportBackupFailures(failures);
     });
 }
 

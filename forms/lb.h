@@ -41,6 +41,9 @@ public:
     // Snapshots of every file given that changed since its last one; a failure
     // is shown once, in a plain box, and never stops leaving or ending.
     void autoBackup(const std::vector<std::string>& files) noexcept;
+    // The same in two steps: the snapshots, then the box (if any failed).
+    [[nodiscard]] std::vector<std::string> backupFailures(const std::vector<std::string>& files) noexcept;
+    void reportBackupFailures(const std::vector<std::string>& failures) noexcept;
 
 signals:
     void closed(); // the program ends when the chooser closes
@@ -57,6 +60,12 @@ private:
     void BitBtn2Click();
     void FormCloseQuery();
     void FormMouseMove(QMouseEvent* e);
+
+    // Connects to "tsl.mdb" and lists its ledgers; throws, disconnected, on failure.
+    void openIndex();
+    // Start-up found both "run.dll" and "tsl.mdb": uses one, keeps the other,
+    // and returns the box's text (`trouble`: why "tsl.mdb" did not open, if it did not).
+    QString settleTwoIndexes(const QString& trouble);
 
     // Points the workspace at a ledger file and shows it; throws on any failure.
     void enterLedger(const QString& name);
@@ -82,6 +91,9 @@ private:
 // separators, control characters or ";" (it would end the connection string's
 // data source), and short enough for every file that creating the ledger makes.
 [[nodiscard]] bool isUsableLedgerName(const QString& name);
+
+// True when name + ".mdb" is longer than the folder can hold while it is copied.
+[[nodiscard]] bool isLedgerNameTooLong(const QString& name);
 
 // The file of a ledger: name + ".mdb".
 [[nodiscard]] std::string ledgerFile(const QString& name);

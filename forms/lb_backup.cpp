@@ -8,6 +8,7 @@
 #include "Unit1.h"
 #include "backup.h"
 #include "connection.h"
+#include "failure.h"
 #include "guard.h"
 #include "prompter.h"
 #include "roster.h"
@@ -45,13 +46,21 @@ std::vector<std::string> Tl::listedLedgerFiles() const {
     return files;
 }
 
-void Tl::autoBackup(const std::vector<std::string>& files) noexcept {
+void Tl::autoBackup(const std::vector<std::string>& files) noexcept { reportBackupFailures(backupFailures(files)); }
+
+std::vector<std::string> Tl::backupFailures(const std::vector<std::string>& files) noexcept {
+    try {
+        WaitCursor wait;
+        return tsl::backupChanged(files, std::time(nullptr));
+    } catch (const std::exception& e) {
+        return {tsl::errorText(e)};
+    } catch (...) {
+        return {"?"};
+    }
+}
+
+void Tl::reportBackupFailures(const std::vector<std::string>& failures) noexcept {
     guarded(r_.prompter, [&] {
-        std::vector<std::string> failures;
-        {
-            WaitCursor wait;
-            failures = tsl::backupChanged(files, std::time(nullptr));
-        }
         if (failures.empty()) {
             backupFailureShown_ = false;
             return;

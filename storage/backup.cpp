@@ -1,6 +1,7 @@
 #include "backup.h"
 
 #include "error.h"
+#include "failure.h"
 #include "fileops.h"
 #include "prepared.h"
 #include "schema.h"
@@ -97,10 +98,10 @@ bool isDirectory(const std::string& path) {
 void makeFolder(const std::string& path) {
     if (mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) {
         const int err = errno;
-        throw Error("Cannot create the folder '" + path + "': " + std::strerror(err));
+        throw errnoError(err, path);
     }
     if (!isDirectory(path))
-        throw Error("Cannot create the folder '" + path + "': a file of that name is in the way");
+        throw Error(Failure::Exists, path);
 }
 
 bool sameMtime(const struct stat& a, const struct stat& b) {
@@ -135,9 +136,9 @@ bool olderThan(const Snapshot& a, const Snapshot& b) {
 void settleJournal(const std::string& file) {
     DbCloser h;
     if (sqlite3_open_v2(file.c_str(), &h.db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
-        throw Error("Cannot open '" + file + "': " + (h.db ? sqlite3_errmsg(h.db) : "out of memory"));
+        throw sqliteError(h.db, file);
     if (sqlite3_exec(h.db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr) != SQLITE_OK)
-        throw Error("Cannot read '" + file + "': " + sqlite3_errmsg(h.db));
+        throw sqliteError(h.db, file);
 }
 
 // True when the copy is a sound database.
@@ -165,7 +166,7 @@ void removeTemps(const std::string& folder) {
 
 std::string snapshotFolder(const std::string& file) {
     if (file.empty() || file == "." || file == ".." || file.find('/') != std::string::npos)
-        throw Error("'" + file + "' is not a file of the data folder");
+        throw Error(Failure::MissingFile, file);
     return std::string(kBackupFolder) + "/" + file;
 }
 
@@ -203,7 +204,7 @@ Snapshot takeSnapshot(const std::string& file, std::time_t now) {
     struct stat before;
     if (stat(file.c_str(), &before) != 0) {
         const int err = errno;
-        throw Error("Cannot back up '" + file + "': " + std::strerror(err));
+        throw errnoError(err, file);
     }
     makeFolder(std::string(kBackupFolder));
     makeFolder(folder);
@@ -233,7 +234,7 @@ Snapshot takeSnapshot(const std::string& file, std::time_t now) {
     struct stat copied;
     if (utimensat(AT_FDCWD, temp.c_str(), times, 0) != 0 || stat(temp.c_str(), &copied) != 0) {
         (void)unlink(temp.c_str());
-        throw Error("Cannot back up '" + file + "': " + std::strerror(errno));
+        throw errnoError(errno, file);
     }
     if (copied.st_size != before.st_size) {
         // The copy holds another state than the one whose time it would carry:
@@ -321,7 +322,7 @@ std::vector<long long> snapshotRowCounts(const std::string& path) noexcept {
 std::string restoreSnapshot(const std::string& file, const Snapshot& snapshot, std::time_t now) {
     const std::string folder = snapshotFolder(file);
     if (snapshot.path != folder + "/" + snapshot.name || !fileExists(snapshot.path))
-        throw Error("'" + snapshot.path + "' is not a snapshot of '" + file + "'");
+        throw Error(Failure::MissingFile, snapshot.path);
 
     // The snapshot is copied and checked before anything of the file changes.
     const std::string temp = copyDatabaseToTemp(snapshot.path, folder + "/restore");
@@ -333,7 +334,7 @@ std::string restoreSnapshot(const std::string& file, const Snapshot& snapshot, s
         }
     } cleanup{temp};
     if (!passesCheck(temp))
-        throw Error("The snapshot '" + snapshot.name + "' is damaged");
+        throw Error(Failure::Damaged, snapshot.path);
 
     std::string kept;
     if (fileExists(file)) {
@@ -349,7 +350,7 @@ std::string restoreSnapshot(const std::string& file, const Snapshot& snapshot, s
         (void)utimensat(AT_FDCWD, temp.c_str(), times, 0);
     }
     if (fileExists(file + "-journal"))
-        throw Error("'" + file + "' is being written to");
+        throw Error(Failure::Locked, file);
     replaceFile(temp, file);
     cleanup.path.clear();
     pruneSnapshots(file, now);
@@ -360,12 +361,12 @@ std::string backupAllTo(const std::string& parent, const std::string& indexFile,
                         const std::vector<std::string>& ledgerFiles, std::time_t now,
                         std::vector<std::string>* skipped) {
     if (!isDirectory(parent))
-        throw Error("'" + parent + "' is not a folder");
+        throw Error(Failure::MissingFile, parent);
     const std::string base = parent + "/tessolan-备份-" + stampName(now, 0);
     std::string work = base + std::string(kTempMark) + "XXXXXX";
     if (!mkdtemp(work.data())) {
         const int err = errno;
-        throw Error("Cannot create a folder in '" + parent + "': " + std::strerror(err));
+        throw errnoError(err, parent);
     }
     std::vector<std::string> written;
     auto discard = [&] {
@@ -395,7 +396,7 @@ std::string backupAllTo(const std::string& parent, const std::string& indexFile,
         std::string final = base;
         for (int n = 2; !tryRenameNoReplace(work, final); ++n) {
             if (!fileExists(final) || n > 999)
-                throw Error("Cannot name the folder '" + final + "'");
+                throw Error(Failure::Exists, final);
             final = base + "-" + std::to_string(n);
         }
         syncFolder(parent);

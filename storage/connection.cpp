@@ -2,11 +2,13 @@
 
 #include "cursor.h"
 #include "error.h"
+#include "failure.h"
 #include "fileops.h"
 
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <sys/stat.h>
 
 namespace tsl {
@@ -54,13 +56,16 @@ void Connection::connect() {
     // sqlite would create a missing file with SQLITE_OPEN_CREATE; we never pass it,
     // but check first too so the message names the file.
     struct stat st {};
-    if (::stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
-        throw Error("找不到文件\"" + file + "\"");
+    if (::stat(file.c_str(), &st) != 0)
+        throw errnoError(errno, file);
+    if (!S_ISREG(st.st_mode))
+        throw Error(Failure::MissingFile, file);
     if (exclusive_) {
+        errno = 0;
         switch (lock_.tryLock(file)) {
         case FileLock::Result::Locked: break;
-        case FileLock::Result::Busy: throw InUseError("文件\"" + file + "\"正在被另一个程序使用");
-        case FileLock::Result::Failed: throw Error("无法打开\"" + file + "\"");
+        case FileLock::Result::Busy: throw InUseError(file);
+        case FileLock::Result::Failed: throw errnoError(errno ? errno : EACCES, file);
         }
     }
     // A failure below closes SQLite's handle first, then the lock goes.
@@ -78,9 +83,9 @@ void Connection::connect() {
     // is only cost (it shows in every column read of a scan).
     int rc = sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
-        std::string msg = db ? sqlite3_errmsg(db) : "out of memory";
+        const Error failure = sqliteError(db, file, rc);
         sqlite3_close(db);
-        throw Error("无法打开\"" + file + "\": " + msg);
+        throw failure;
     }
     // A misspelt name must be an error, not a string literal.
     sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DML, 0, nullptr);
@@ -90,10 +95,10 @@ void Connection::connect() {
     char* err = nullptr;
     rc = sqlite3_exec(db, "PRAGMA journal_mode=DELETE; PRAGMA synchronous=FULL;", nullptr, nullptr, &err);
     if (rc != SQLITE_OK) {
-        std::string msg = err ? err : sqlite3_errmsg(db);
+        const Error failure = sqliteError(db, file, rc);
         sqlite3_free(err);
         sqlite3_close(db);
-        throw Error("无法打开\"" + file + "\": " + msg);
+        throw failure;
     }
     db_ = db;
     unlockOnFailure.keep = true;
@@ -115,9 +120,8 @@ void Connection::exec(const char* sql) {
         throw Error("数据库没有连接");
     char* err = nullptr;
     if (sqlite3_exec(db_, sql, nullptr, nullptr, &err) != SQLITE_OK) {
-        std::string msg = err ? err : sqlite3_errmsg(db_);
         sqlite3_free(err);
-        throw Error(msg);
+        throw sqliteError(db_, dataSource(connStr_));
     }
 }
 

@@ -70,9 +70,9 @@ sqlite3_stmt* Cursor::prepare(const std::string& sql) const {
     sqlite3_stmt* st = nullptr;
     if (sqlite3_prepare_v3(conn_.handle(), sql.c_str(), int(sql.size()), SQLITE_PREPARE_PERSISTENT, &st,
                            nullptr) != SQLITE_OK) {
-        std::string msg = sqlite3_errmsg(conn_.handle());
+        const Error failure = sqliteError(conn_.handle());
         sqlite3_finalize(st);
-        throw Error(msg);
+        throw failure;
     }
     return st;
 }
@@ -89,8 +89,11 @@ void Cursor::open() {
     sqlite3_stmt* head = nullptr;
     try {
         head = prepare("SELECT * FROM " + quotedTable_ + " LIMIT 0");
-    } catch (const Error&) {
-        throw Error("找不到表\"" + table_ + "\"");
+    } catch (const Error& e) {
+        // A damaged or locked file says so; anything else here is a missing table.
+        if (e.kind() != Failure::Other && e.kind() != Failure::MissingTable)
+            throw;
+        throw Error(Failure::MissingTable, e.file(), table_);
     }
     fields_.clear();
     for (int i = 0, n = sqlite3_column_count(head); i < n; ++i)
@@ -150,7 +153,7 @@ std::pair<long long, long long> Cursor::fileVersion() const {
                                "(SELECT schema_version FROM pragma_schema_version)");
     StmtReset guard{versionStmt_};
     if (sqlite3_step(versionStmt_) != SQLITE_ROW)
-        throw Error(sqlite3_errmsg(conn_.handle()));
+        throw sqliteError(conn_.handle());
     return {sqlite3_column_int64(versionStmt_, 0), sqlite3_column_int64(versionStmt_, 1)};
 }
 
@@ -188,7 +191,7 @@ void Cursor::loadRowids(bool withPass) {
             openPass_(int(rowids_.size()) - 1, columnView(ids, 1));
     }
     if (rc != SQLITE_DONE)
-        throw Error(sqlite3_errmsg(db));
+        throw sqliteError(db);
 }
 
 bool Cursor::restart() {
@@ -425,7 +428,7 @@ bool Cursor::forEachMatch(int pos, std::string_view text, const std::function<bo
             return true;
     }
     if (rc != SQLITE_DONE)
-        throw Error(sqlite3_errmsg(conn_.handle()));
+        throw sqliteError(conn_.handle());
     eof_ = true;
     if (n > 0 && cur_ != n - 1)
         setCurrent(n - 1);
@@ -452,7 +455,7 @@ void Cursor::scanField(int pos, const std::function<bool(int, std::string_view)>
         }
     }
     if (rc != SQLITE_DONE && rc != SQLITE_ROW)
-        throw Error(sqlite3_errmsg(conn_.handle()));
+        throw sqliteError(conn_.handle());
     for (; row < n; ++row)
         if (!each(row, {}))
             return;
@@ -499,7 +502,7 @@ std::vector<std::string>::iterator Cursor::readBlock(int block, int field) const
         }
     }
     if (rc != SQLITE_DONE && rc != SQLITE_ROW)
-        throw Error(sqlite3_errmsg(conn_.handle()));
+        throw sqliteError(conn_.handle());
 
     b.lastUse = ++useClock_;
     auto& fc = cache_[std::size_t(field)];
@@ -568,7 +571,7 @@ const std::string* Cursor::readRow(int row, int field) const {
         for (std::size_t f = 0; f < fields_.size(); ++f)
             rowCache_.values[f] = columnText(selRow_, int(f));
     } else if (rc != SQLITE_DONE) {
-        throw Error(sqlite3_errmsg(conn_.handle()));
+        throw sqliteError(conn_.handle());
     }
     rowCache_.row = row;
     return &rowCache_.values[std::size_t(field)];
@@ -668,7 +671,7 @@ void Cursor::post() {
         if (!inserted)
             sqlite3_bind_int64(st, k + 1, rowids_[std::size_t(cur_)]);
         if (sqlite3_step(st) != SQLITE_DONE)
-            throw Error(sqlite3_errmsg(db));
+            throw sqliteError(db);
         // The row is gone from the file (someone else removed it): nothing was saved.
         if (state_ == State::Edit && sqlite3_changes(db) == 0)
             throw Error(kRowGone);
@@ -734,7 +737,7 @@ void Cursor::remove() {
         StmtReset guard{delStmt_};
         sqlite3_bind_int64(delStmt_, 1, rowids_[std::size_t(cur_)]);
         if (sqlite3_step(delStmt_) != SQLITE_DONE)
-            throw Error(sqlite3_errmsg(db));
+            throw sqliteError(db);
         if (sqlite3_changes(db) == 0)
             throw Error(kRowGone);
     }

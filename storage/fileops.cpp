@@ -1,6 +1,7 @@
 #include "fileops.h"
 
 #include "error.h"
+#include "failure.h"
 #include "prepared.h"
 
 #include <sqlite3.h>
@@ -59,9 +60,7 @@ int renameNoReplaceErrno(const char* from, const char* to) noexcept {
     return errno;
 }
 
-[[noreturn]] void throwErrno(const std::string& what, int err) {
-    throw Error(what + ": " + std::strerror(err));
-}
+[[noreturn]] void throwErrno(const std::string& file, int err) { throw errnoError(err, file); }
 
 std::string folderOf(const std::string& path) {
     auto slash = path.find_last_of('/');
@@ -104,13 +103,14 @@ private:
     bool keep_ = false;
 };
 
-sqlite3* openDb(const std::string& file, int flags, const std::string& role) {
+// `shown` is the name a failure gives: the target, not its temporary copy.
+sqlite3* openDb(const std::string& file, int flags, const std::string& shown) {
     sqlite3* db = nullptr;
     int rc = sqlite3_open_v2(file.c_str(), &db, flags, nullptr);
     if (rc != SQLITE_OK) {
-        std::string msg = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+        const Error failure = sqliteError(db, shown, rc);
         sqlite3_close_v2(db);
-        throw Error("Cannot open " + role + " database '" + file + "': " + msg);
+        throw failure;
     }
     sqlite3_extended_result_codes(db, 1);
     return db;
@@ -143,11 +143,21 @@ int runBackup(sqlite3* dst, sqlite3* src) {
     return rc;
 }
 
+// A failed copy names the file it is about: the target when writing failed,
+// the source when reading it did.
+Error copyFailure(int rc, const std::string& from, const std::string& to) {
+    const Failure kind = failureOfSqlite(rc, errno);
+    const bool reading = rc == SQLITE_IOERR_READ || rc == SQLITE_IOERR_SHORT_READ;
+    const bool writing = kind == Failure::DiskFull || kind == Failure::ReadOnly || kind == Failure::NoAccess ||
+                         kind == Failure::NameTooLong || (kind == Failure::IoError && !reading);
+    return Error(kind, writing ? to : from, kind == Failure::Other ? std::string(sqlite3_errstr(rc)) : std::string());
+}
+
 } // namespace
 
 void renameNoReplace(const std::string& from, const std::string& to) {
     if (int err = renameNoReplaceErrno(from.c_str(), to.c_str()))
-        throwErrno("Cannot rename '" + from + "' to '" + to + "'", err);
+        throwErrno(err == ENOENT ? from : to, err);
 }
 
 bool tryRenameNoReplace(const std::string& from, const std::string& to) noexcept {
@@ -210,60 +220,55 @@ std::string copyDatabaseToTemp(const std::string& from, const std::string& near)
     const std::string folder = folderOf(near);
     struct stat st;
     if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-        throw Error("Cannot copy database to '" + near + "': the folder does not exist");
+        throw Error(Failure::MissingFile, folder);
     // Checked up front so that a missing source never gets as far as a temp file.
     if (stat(from.c_str(), &st) != 0) {
         int err = errno;
-        throwErrno("Cannot copy database '" + from + "'", err);
+        throwErrno(from, err);
     }
     if (!S_ISREG(st.st_mode))
-        throw Error("Cannot copy database '" + from + "': not a file");
+        throw Error(Failure::MissingFile, from);
 
     std::string tmpl = near + std::string(kTempSuffix);
     int fd = mkstemp(tmpl.data());
     if (fd < 0) {
         int err = errno;
-        throwErrno("Cannot create a temporary file beside '" + near + "'", err);
+        throwErrno(near, err);
     }
     close(fd);
     TempFile temp(tmpl);
 
     {
         // The temp file exists (empty): SQLite treats it as an empty database.
-        DbCloser dst{openDb(temp.name(), SQLITE_OPEN_READWRITE, "temporary")};
+        DbCloser dst{openDb(temp.name(), SQLITE_OPEN_READWRITE, near)};
         int rc;
         {
-            DbCloser src{openDb(from, SQLITE_OPEN_READONLY, "source")};
+            DbCloser src{openDb(from, SQLITE_OPEN_READONLY, from)};
             rc = runBackup(dst.db, src.db);
         }
         if (rc == SQLITE_READONLY_ROLLBACK) {
             // A crash left a journal that must be rolled back before anyone can
             // read; only a writer may do that. Still without SQLITE_OPEN_CREATE.
-            DbCloser src{openDb(from, SQLITE_OPEN_READWRITE, "source")};
+            DbCloser src{openDb(from, SQLITE_OPEN_READWRITE, from)};
             rc = runBackup(dst.db, src.db);
         }
-        if (rc != SQLITE_DONE) {
-            const int primary = rc & 0xff;
-            std::string msg = (primary == SQLITE_BUSY || primary == SQLITE_LOCKED)
-                                  ? std::string("the database stays locked by another user")
-                                  : std::string(sqlite3_errstr(rc));
-            throw Error("Cannot copy database '" + from + "': " + msg);
-        }
+        if (rc != SQLITE_DONE)
+            throw copyFailure(rc, from, near);
         rc = sqlite3_close(dst.db);
         dst.db = nullptr;
         if (rc != SQLITE_OK)
-            throw Error("Cannot copy database '" + from + "': " + sqlite3_errstr(rc));
+            throw copyFailure(rc, from, near);
     }
 
     if (int err = syncPath(temp.name(), O_RDONLY))
-        throwErrno("Cannot write '" + temp.name() + "'", err);
+        throwErrno(near, err);
     temp.keep();
     return temp.name();
 }
 
 void copyDatabase(const std::string& from, const std::string& to) {
     if (fileExists(to))
-        throw Error("Cannot copy database to '" + to + "': the file already exists");
+        throw Error(Failure::Exists, to);
     TempFile temp(copyDatabaseToTemp(from, to));
     renameNoReplace(temp.name(), to);
     temp.keep();
@@ -281,10 +286,10 @@ void replaceFile(const std::string& from, const std::string& to) {
     } else {
         const int err = errno;
         if (err != EINVAL && err != ENOSYS && err != ENOENT)
-            throwErrno("Cannot put '" + from + "' in place of '" + to + "'", err);
+            throwErrno(to, err);
         if (::rename(from.c_str(), to.c_str()) != 0) {
             const int err2 = errno;
-            throwErrno("Cannot put '" + from + "' in place of '" + to + "'", err2);
+            throwErrno(to, err2);
         }
     }
     syncFolder(folderOf(to));

@@ -1,5 +1,6 @@
 #pragma once
 #include "error.h"
+#include "failure.h"
 
 #include <sqlite3.h>
 
@@ -52,7 +53,7 @@ public:
     void bindText(int i, const std::string& s) { sqlite3_bind_text(st_, i, s.data(), int(s.size()), SQLITE_TRANSIENT); }
 
 private:
-    [[noreturn]] void fail() const { throw Error(context_ + sqlite3_errmsg(db_)); }
+    [[noreturn]] void fail() const { throw Error(context_, sqliteError(db_)); }
 
     sqlite3* db_;
     std::string context_;

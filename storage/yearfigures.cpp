@@ -4,6 +4,7 @@
 
 #include "connection.h"
 #include "error.h"
+#include "failure.h"
 #include "intconv.h"
 #include "schema.h"
 #include "stamp.h"
@@ -11,6 +12,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <string>
 #include <sys/stat.h>
@@ -49,7 +51,7 @@ private:
 };
 
 [[noreturn]] void fail(sqlite3* db, std::string_view what) {
-    throw Error(std::string(what) + ": " + (db ? sqlite3_errmsg(db) : "out of memory"));
+    throw Error(std::string(what) + ": ", sqliteError(db));
 }
 
 const std::string kCannotRead = "统计时读不出帐本: ";
@@ -155,8 +157,10 @@ YearFigures readYearFiguresOfFile(const std::string& file, const std::vector<std
                                   int referenceYear) {
     // A missing file would otherwise fail deep in SQLite with a less useful text.
     struct stat st {};
-    if (::stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
-        throw Error("找不到文件\"" + file + "\"");
+    if (::stat(file.c_str(), &st) != 0)
+        throw errnoError(errno, file);
+    if (!S_ISREG(st.st_mode))
+        throw Error(Failure::MissingFile, file);
     DbCloser closer;
     const int rc = sqlite3_open_v2(file.c_str(), &closer.db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
     sqlite3* db = closer.db;

@@ -1,18 +1,20 @@
 #pragma once
+#include "failure.h"
 #include "prompter.h"
 
 #include <exception>
 #include <utility>
 
 // Runs an event handler's body. An exception ends the user action and is shown
-// in the default error box; nothing escapes into Qt's event loop.
+// in the default error box, in the words storage gives each kind of failure;
+// nothing escapes into Qt's event loop.
 template <class F>
 void guarded(Prompter& prompter, F&& body) noexcept {
     try {
         std::forward<F>(body)();
     } catch (const std::exception& e) {
         try {
-            prompter.error(QString::fromUtf8(e.what()));
+            prompter.error(QString::fromStdString(tsl::errorText(e)));
         } catch (...) {
         }
     } catch (...) {

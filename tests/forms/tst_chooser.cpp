@@ -17,6 +17,8 @@
 #include <QTest>
 
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <optional>
@@ -36,6 +38,8 @@ const QString kCreated = "帐本创建成功!";
 const QString kCannotCreate = "无法建立帐本!";
 const QString kInUse = "帐本正在被另一个程序使用!";
 const QString kNewPrompt = "在下面输下你要的帐本名称,如:\"2004年的帐本\"";
+const QString kNameTooLong = "帐本名称太长,请改短一些!";
+const QString kTwoIndexes = "同时找到\"run.dll\"和\"tsl.mdb\"两个帐本索引文件!\n";
 const QStringList kNoFile{"<no file>"};
 
 QStringList listed(const Tl& l) {
@@ -106,8 +110,6 @@ private slots:
         QTest::newRow("normal") << names << kNoFile << names << names << kNoFile;
         QTest::newRow("after a killed run")
             << kNoFile << QStringList{"2004"} << QStringList{"2004"} << QStringList{"2004"} << kNoFile;
-        QTest::newRow("both files") << QStringList{"stored"} << QStringList{"running"} << QStringList{"running"}
-                                    << QStringList{"stored"} << QStringList{"running"};
     }
     void startUpAndShutDownRenameTheIndex() {
         QFETCH(QStringList, run);
@@ -125,7 +127,7 @@ private slots:
         Tl& l = chooser(f);
         QCOMPARE(::listed(l), listed);
         QCOMPARE(ledgerRows("tsl.mdb"), listed);
-        QCOMPARE(ledgerRows("run.dll"), run == kNoFile || tsl == kNoFile ? kNoFile : run);
+        QCOMPARE(ledgerRows("run.dll"), kNoFile);
         QVERIFY(l.list1->selectedItems().isEmpty());
         QVERIFY(l.ado1.connected() && l.table1.isOpen());
         QCOMPARE(l.table1.tableName(), std::string("5"));
@@ -134,6 +136,107 @@ private slots:
         QCOMPARE(f.prompter.texts(), QStringList());
         QCOMPARE(ledgerRows("run.dll"), runAfter);
         QCOMPARE(ledgerRows("tsl.mdb"), tslAfter);
+    }
+
+    // Both names at start: the running one (what the last, killed run did) is
+    // used while it opens, the other is kept under a name of its own, the
+    // ledgers only it lists join the list, and the box says all of it once.
+    void startUpWithBothIndexes_data() {
+        QTest::addColumn<bool>("runningOpens");
+        QTest::newRow("the running one opens") << true;
+        QTest::newRow("the running one is damaged") << false;
+    }
+    void startUpWithBothIndexes() {
+        QFETCH(bool, runningOpens);
+        FormsFixture f;
+        f.seedIndex("run.dll");
+        addLedgerRows("run.dll", {"both", "stored only"});
+        const std::string garbage(4096, 'x');
+        if (runningOpens) {
+            f.seedIndex("tsl.mdb");
+            addLedgerRows("tsl.mdb", {"running only", "both"});
+        } else {
+            tsltest::writeFile("tsl.mdb", garbage);
+        }
+        const std::string stored = tsltest::readFile("run.dll");
+        f.create();
+        const QStringList shown = f.prompter.take();
+        QCOMPARE(shown.size(), 1);
+        const QStringList kept = folderEntries().filter(runningOpens ? "run.dll." : "tsl.mdb.");
+        QCOMPARE(kept.size(), 1);
+        if (runningOpens) {
+            QCOMPARE(shown[0], kTwoIndexes + "程序使用上次运行留下的\"tsl.mdb\",\n\"run.dll\"已改名为\"" + kept[0] +
+                                   "\"保存.\n\"run.dll\"中的这些帐本已加入列表:\nstored only");
+            QCOMPARE(listed(chooser(f)), QStringList({"running only", "both", "stored only"}));
+            QCOMPARE(tsltest::readFile(kept[0].toStdString()), stored); // kept as it was
+        } else {
+            QCOMPARE(shown[0], kTwoIndexes + "\"tsl.mdb\"无法打开,已改名为\"" + kept[0] + "\"保存;\n程序使用\"run.dll\".");
+            QCOMPARE(listed(chooser(f)), QStringList({"both", "stored only"}));
+            QCOMPARE(tsltest::readFile(kept[0].toStdString()), garbage);
+        }
+        f.shutDown();
+        QCOMPARE(ledgerRows("tsl.mdb"), kNoFile);
+        QCOMPARE(ledgerRows("run.dll"), runningOpens ? QStringList({"running only", "both", "stored only"})
+                                                     : QStringList({"both", "stored only"}));
+        // The next start is a plain one.
+        f.create();
+        QCOMPARE(f.prompter.take(), QStringList());
+        QCOMPARE(listed(chooser(f)).size(), runningOpens ? 3 : 2);
+    }
+
+    // An index that is there but does not open says what is wrong with it; only
+    // a missing one is "not found".
+    void startUpNamesWhatIsWrongWithTheIndex_data() {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("garbage") << "garbage"
+                                 << "无法打开程序,文件\"tsl.mdb\"已经损坏,或者不是本程序的文件!";
+        QTest::newRow("empty file") << "empty"
+                                    << "无法打开程序,文件\"tsl.mdb\"中找不到表\"5\"!";
+        QTest::newRow("no ledger list") << "no list"
+                                        << "无法打开程序,文件\"tsl.mdb\"中找不到表\"5\"!";
+        QTest::newRow("read-only folder") << "read-only"
+                                          << "无法打开程序,\"run.dll\"所在的文件夹是只读的!";
+    }
+    void startUpNamesWhatIsWrongWithTheIndex() {
+        QFETCH(QString, setup);
+        QFETCH(QString, shown);
+        FormsFixture f;
+        if (setup == "garbage")
+            tsltest::writeFile("run.dll", std::string(4096, 'x'));
+        if (setup == "empty")
+            tsltest::writeFile("run.dll", "");
+        if (setup == "no list" || setup == "read-only")
+            f.seedIndex();
+        if (setup == "no list")
+            sqlExec("run.dll", "DROP TABLE \"5\"");
+        if (setup != "read-only") {
+            f.create();
+            QCOMPARE(f.prompter.take(), QStringList{shown});
+            f.shutDown();
+            QCOMPARE(exists("tsl.mdb"), false);
+            return;
+        }
+        // A folder this user may not write to (root may write anywhere: the
+        // start runs as nobody in a child).
+        std::filesystem::create_directory("ro");
+        std::filesystem::rename("run.dll", "ro/run.dll");
+        ::chmod("ro/run.dll", 0644);
+        ::chmod("ro", 0555);
+        ::chmod(".", 0755);
+        const int result = tsltest::inChild([&] {
+            if (::getuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+                return 2;
+            if (::chdir("ro") != 0)
+                return 3;
+            ScriptedPrompter p;
+            Roster r(p, f.clock);
+            r.create();
+            return p.texts() == QStringList{shown} && r.l->list1->count() == 0 ? 0 : 1;
+        });
+        ::chmod("ro", 0755);
+        QCOMPARE(result, 0);
+        QVERIFY(exists("ro/run.dll"));
     }
 
     void looks() {
@@ -219,38 +322,54 @@ private slots:
     void createRefusesNames_data() {
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("probe"); // a path where a careless program would have written
-        QTest::newRow("nothing") << QString() << QString();
-        QTest::newRow("blanks") << "   " << QString();
-        QTest::newRow("blanks and controls") << " \t\x01 " << QString();
-        QTest::newRow("existing file") << "kept" << QString();
-        QTest::newRow("unlisted ledger") << "lost" << QString();
+        QTest::addColumn<QString>("shown"); // the box after the prompt (none for an empty name)
+        QTest::newRow("nothing") << QString() << QString() << kCopyFailed;
+        QTest::newRow("blanks") << "   " << QString() << kCopyFailed;
+        QTest::newRow("blanks and controls") << " \t\x01 " << QString() << kCopyFailed;
+        QTest::newRow("existing file") << "kept" << QString() << kCopyFailed;
+        QTest::newRow("unlisted ledger") << "lost" << QString() << kCopyFailed;
         const QString probe = QDir::tempPath() + "/tessolan-probe";
         QTest::newRow("slash") << "a/b"
-                               << "a";
+                               << "a" << kCopyFailed;
         QTest::newRow("parent") << "../escaped"
-                                << "../escaped.mdb";
-        QTest::newRow("absolute") << probe << probe + ".mdb";
+                                << "../escaped.mdb" << kCopyFailed;
+        QTest::newRow("absolute") << probe << probe + ".mdb" << kCopyFailed;
         QTest::newRow("backslash") << "a\\b"
-                                   << "a\\b.mdb";
-        QTest::newRow("nul") << (QString("a") + QChar(0) + "b") << "a.mdb";
+                                   << "a\\b.mdb" << kCopyFailed;
+        QTest::newRow("nul") << (QString("a") + QChar(0) + "b") << "a.mdb" << kCopyFailed;
         QTest::newRow("control") << "a\nb"
-                                 << "a\nb.mdb";
+                                 << "a\nb.mdb" << kCopyFailed;
         QTest::newRow("delete") << "a\x7f"
                                    "b"
                                 << "a\x7f"
-                                   "b.mdb";
+                                   "b.mdb" << kCopyFailed;
         QTest::newRow("semicolon") << "a;b"
-                                   << "a;b.mdb";
-        QTest::newRow("lone surrogate") << (QString("a") + QChar(0xD800)) << QString();
+                                   << "a;b.mdb" << kCopyFailed;
+        QTest::newRow("lone surrogate") << (QString("a") + QChar(0xD800)) << QString() << kCopyFailed;
         // One byte past the longest name whose copy can be made, and far past it.
         const int longest = int(tsl::longestCopyTarget()) - 4;
-        QTest::newRow("one byte too long") << QString(longest + 1, QChar(u'a')) << QString();
-        QTest::newRow("long chinese") << QString(longest / 3 + 1, QChar(u'帐')) << QString();
-        QTest::newRow("long ascii") << QString(255, QChar(u'a')) << QString();
+        QTest::newRow("one byte too long") << QString(longest + 1, QChar(u'a')) << QString() << kNameTooLong;
+        QTest::newRow("long chinese") << QString(longest / 3 + 1, QChar(u'帐')) << QString() << kNameTooLong;
+        QTest::newRow("long ascii") << QString(255, QChar(u'a')) << QString() << kNameTooLong;
+        // Invisible and text-turning characters: the name would look like another.
+        for (const auto& [row, c] : {std::pair{"right-to-left mark", char32_t(0x200F)},
+                                     std::pair{"right-to-left override", char32_t(0x202E)},
+                                     std::pair{"soft hyphen", char32_t(0x00AD)},
+                                     std::pair{"zero width space", char32_t(0x200B)},
+                                     std::pair{"first strong isolate", char32_t(0x2068)},
+                                     std::pair{"byte order mark", char32_t(0xFEFF)},
+                                     std::pair{"line separator", char32_t(0x2028)},
+                                     std::pair{"tag letter", char32_t(0xE0041)}}) {
+            // (fromUcs4 would take a lone U+FEFF for a byte order mark and drop it)
+            const QString ch = c > 0xFFFF ? QString::fromUcs4(&c, 1) : QString(QChar(char16_t(c)));
+            const QString name = "2005" + ch + "年";
+            QTest::newRow(row) << name << name + ".mdb" << kCopyFailed;
+        }
     }
     void createRefusesNames() {
         QFETCH(QString, typed);
         QFETCH(QString, probe);
+        QFETCH(QString, shown);
         FormsFixture f;
         f.seedIndex();
         f.seedIndex("lost.mdb"); // a ledger whose list row was lost, with a row someone entered
@@ -262,7 +381,7 @@ private slots:
         const QStringList parentBefore = folderEntries("..").filter(".mdb");
         createLedger(f, typed);
         const bool empty = typed.trimmed().isEmpty() || typed == " \t\x01 ";
-        QCOMPARE(f.prompter.take(), (empty ? QStringList{kNewPrompt} : QStringList{kNewPrompt, kCopyFailed}));
+        QCOMPARE(f.prompter.take(), (empty ? QStringList{kNewPrompt} : QStringList{kNewPrompt, shown}));
         QCOMPARE(tsltest::readFile("kept.mdb"), std::string("not to be overwritten"));
         QCOMPARE(folderEntries(), before);
         QCOMPARE(folderEntries("..").filter(".mdb"), parentBefore);
@@ -335,6 +454,30 @@ private slots:
         QCOMPARE(ledgerRows("tsl.mdb"), QStringList({"broken"}));
         QVERIFY(!workspace(f).isVisible());
         QVERIFY(l.isVisible());
+    }
+
+    // A disk that refuses the copy says why; the old words are for a name
+    // that is taken or no file name.
+    void createSaysWhyTheDiskRefusedTheCopy_data() {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("full disk") << SQLITE_FULL << "文件创建失败,磁盘已满,无法写入文件\"2005.mdb\"!";
+        QTest::newRow("I/O error") << SQLITE_IOERR_WRITE << "文件创建失败,读写文件\"2005.mdb\"时磁盘出错!";
+    }
+    void createSaysWhyTheDiskRefusedTheCopy() {
+        QFETCH(int, code);
+        QFETCH(QString, shown);
+        tsltest::FaultyVfs disk;
+        FormsFixture f;
+        f.seedIndex();
+        f.create();
+        const QStringList before = folderEntries();
+        disk.failNextWrite("-journal", code); // the copy's journal: the index is only read
+        createLedger(f, "2005");
+        QCOMPARE(disk.failures(), 1);
+        QCOMPARE(f.prompter.take(), QStringList({kNewPrompt, shown}));
+        QCOMPARE(folderEntries(), before);
+        QCOMPARE(listed(chooser(f)), QStringList());
     }
 
     // When the index cannot take the new name, the copy goes again: no file that
@@ -440,6 +583,23 @@ private slots:
         QVERIFY(workspace(f).isVisible());
         // Now this program holds it.
         QCOMPARE(other.tryLock(heldAs.toStdString()), tsl::FileLock::Result::Busy);
+    }
+
+    // A ledger file that opens but is no ledger (an empty file): entering fails
+    // and the workspace lets go of it, lock and all.
+    void enterFailureLetsGoOfTheFile() {
+        FormsFixture f;
+        f.seedIndex();
+        addLedgerRows("run.dll", {"empty"});
+        tsltest::writeFile("empty.mdb", "");
+        f.create();
+        chooser(f).show();
+        enterLedger(f, "empty");
+        QCOMPARE(f.prompter.take(), QStringList({kCannotOpen}));
+        QVERIFY(!workspace(f).ado1.connected());
+        tsl::FileLock other;
+        QCOMPARE(other.tryLock("empty.mdb"), tsl::FileLock::Result::Locked);
+        QCOMPARE(tsltest::readFile("empty.mdb"), std::string());
     }
 
     void enterNeedsSelectedLedger() {

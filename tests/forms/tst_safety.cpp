@@ -5,10 +5,13 @@
 
 #include "backup.h"
 #include "fileops.h"
+#include "faultyvfs.h"
+#include "khlx.h"
 #include "lb.h"
 
 #include <QAction>
 #include <QDir>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QTimer>
@@ -226,6 +229,53 @@ private slots:
         QCOMPARE(shown.size(), 1);
         QVERIFY(shown[0].startsWith("自动备份失败,帐本本身没有受影响!\n甲.mdb: "));
         QCOMPARE(customerNames("甲.mdb"), (QStringList{"x", "x"}));
+    }
+
+    // A backup that fails at the end (a damaged index always fails it) is
+    // reported after the index is back under "run.dll": a logout that ends the
+    // program while the box is up leaves nothing under the running name.
+    void failedBackupAtTheEndComesAfterTheIndexIsBack() {
+        Chooser c;
+        QDir().rename("backups", "old-backups");
+        tsltest::writeFile("backups", "a file where the folder should be");
+        addCustomer("甲.mdb", "x");
+        QStringList filesWhileShown;
+        c.prompter.onMessage = [&](const QString&) {
+            filesWhileShown = QDir().entryList({"run.dll", "tsl.mdb"}, QDir::Files);
+        };
+        c.shutDown();
+        QCOMPARE(filesWhileShown, QStringList{"run.dll"});
+        const QStringList shown = c.prompter.take();
+        QCOMPARE(shown.size(), 1);
+        QVERIFY2(shown[0].startsWith("自动备份失败,帐本本身没有受影响!\n"), qPrintable(shown[0]));
+        QVERIFY2(shown[0].contains("\"backups\"已经存在") && shown[0].contains("甲.mdb"), qPrintable(shown[0]));
+    }
+
+    // Storage failures reach the default error box in Chinese, naming the file,
+    // instead of the engine's English.
+    void storageFailuresShowInChinese_data() {
+        QTest::addColumn<int>("code"); // 0: the book's table dropped behind the program's back
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("full disk") << SQLITE_FULL << "磁盘已满,无法写入文件\"x.mdb\"!";
+        QTest::newRow("I/O error") << SQLITE_IOERR_WRITE << "读写文件\"x.mdb\"时磁盘出错!";
+        QTest::newRow("missing table") << 0 << "文件\"x.mdb\"中找不到表\"1\"!";
+    }
+    void storageFailuresShowInChinese() {
+        QFETCH(int, code);
+        QFETCH(QString, shown);
+        tsltest::FaultyVfs disk;
+        Fixture d(tsl::table::customers);
+        d.w->btnaddClick();
+        Tkhl& k = *d.roster->khl;
+        k.edname->setText("张三");
+        if (code)
+            disk.failNextWrite("-journal", code);
+        else
+            tsltest::sqlExec(kFile, "DROP TABLE \"1\"");
+        k.btn->click();
+        QCOMPARE(d.boxes(), QStringList{shown});
+        if (code) // the row stays unwritten
+            QCOMPARE(tsltest::sqlColumn(kFile, "SELECT count(*) FROM \"1\""), std::vector<std::string>{"0"});
     }
 
     // Restore from the chooser: the list shows each snapshot's books, the restore

@@ -237,7 +237,7 @@ private slots:
         // A ledger whose file is gone: the error box, and no comparison.
         cb->setCurrentIndex(2);
         emit cb->activated(2);
-        QCOMPARE(f.boxes(), QStringList({QStringLiteral("找不到文件\"gone.mdb\"")}));
+        QCOMPARE(f.boxes(), QStringList({QStringLiteral("找不到文件\"gone.mdb\"!")}));
         QCOMPARE(cb->currentIndex(), 0);
         QVERIFY(!g->otherFigures());
         QVERIFY(!g->tabs->isTabEnabled(tab));

@@ -105,7 +105,7 @@ TEST(RenameNoReplace, FailuresMoveNothing) {
         std::string msg = errorOf([&] { tsl::renameNoReplace(from, to); });
         EXPECT_FALSE(msg.empty());
         if (std::string(to) == "b" || std::string(from) == "missing") {
-            const std::string named = std::string("'") + (std::string(to) == "b" ? to : from) + "'";
+            const std::string named = std::string("\"") + (std::string(to) == "b" ? to : from) + "\"";
             EXPECT_NE(msg.find(named), std::string::npos) << msg;
         }
         EXPECT_FALSE(tsl::tryRenameNoReplace(from, to));
