@@ -11,6 +11,7 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -26,6 +27,13 @@ struct Usage {
 int fail(const std::string& message, int code = 1) {
     std::fprintf(stderr, "tessolan-export: %s\n", message.c_str());
     return code;
+}
+
+// What a written file left out; the file is there all the same.
+int tell(const std::vector<std::string>& notes) {
+    for (const auto& n : notes)
+        std::fprintf(stderr, "tessolan-export: %s\n", n.c_str());
+    return 0;
 }
 
 struct Args {
@@ -97,7 +105,7 @@ int run(int argc, char** argv) {
         } else {
             tsl::out::writeCsv(a.out, s.table);
         }
-        return 0;
+        return tell(tsl::out::takeExportNotes());
     }
     tsl::out::BookRows rows(ledger.handle(), *book);
     const tsl::out::Columns cols = book->columns();
@@ -105,7 +113,7 @@ int run(int argc, char** argv) {
         tsl::out::writeXlsx(a.out, std::string(book->label), cols, rows);
     else
         tsl::out::writeCsv(a.out, cols, rows);
-    return 0;
+    return tell(tsl::out::takeExportNotes());
 }
 
 } // namespace

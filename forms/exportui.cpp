@@ -79,19 +79,23 @@ bool runWithProgress(QWidget* parent, Prompter& prompter,
         return !box.wasCanceled();
     };
     QString failure;
+    bool written = false;
     {
         WaitCursor wait;
         try {
-            if (work(progress) == tsl::out::Outcome::Written)
-                return true;
+            written = work(progress) == tsl::out::Outcome::Written;
         } catch (const std::exception& e) {
             failure = QString::fromUtf8(e.what());
         }
     }
     box.hide();
+    // What the writer had to leave out is told, once the file is there.
+    for (const std::string& note : tsl::out::takeExportNotes())
+        if (written)
+            prompter.message(QString::fromStdString(note));
     if (!failure.isEmpty())
         prompter.error(failure);
-    return false;
+    return written;
 }
 
 tsl::out::Outcome writeTableAs(ExportKind kind, const std::string& path, const std::string& sheet,
@@ -132,8 +136,7 @@ tsl::out::Table tableOfModel(const QAbstractItemModel& m) {
 
 void saveWidgetPicture(QWidget& w, ExportKind kind, const QString& path) {
     tsl::out::OutFile out(path.toStdString());
-    out.closeFd(); // Qt's writers open the temporary path themselves
-    const QString temp = QString::fromStdString(out.tempPath());
+    const QString temp = QString::fromStdString(out.writerPath()); // Qt's writers open it by name
     bool ok = false;
     if (kind == ExportKind::Pdf) {
         QPdfWriter pdf(temp);
