@@ -19,7 +19,9 @@
 #include <QProgressDialog>
 #include <QStandardPaths>
 
+#include <cerrno>
 #include <cstdio>
+#include <sys/statvfs.h>
 
 namespace {
 
@@ -154,7 +156,12 @@ void saveWidgetPicture(QWidget& w, ExportKind kind, const QString& path) {
     } else {
         ok = w.grab().save(temp, "PNG");
     }
-    if (!ok) // Qt's writers keep the reason to themselves
-        throw tsl::out::ExportError("不能写入文件 \"" + path.toStdString() + "\"");
+    if (!ok) { // Qt's writers keep the reason to themselves; a full disk is the likely one
+        struct statvfs fs {};
+        const bool full = ::statvfs(QFileInfo(temp).absolutePath().toLocal8Bit().constData(), &fs) == 0 &&
+                          fs.f_bavail == 0;
+        throw tsl::out::ExportError(full ? tsl::out::writeFailure(path.toStdString(), ENOSPC)
+                                         : "不能写入文件 \"" + path.toStdString() + "\"!");
+    }
     out.commit(); // replaces an older file in one step, and only when the new one is whole
 }
