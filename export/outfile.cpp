@@ -1,6 +1,7 @@
 #include "outfile.h"
 
 #include "fileops.h"
+#include "ledgerfolder.h"
 #include "schema.h"
 #include "table.h"
 
@@ -114,7 +115,7 @@ void checkResolved(const std::string& path, const std::string& target, const str
                 throw refusal(path, "这是帐本列表文件");
         if (name.ends_with(kLedgerSuffix) || name.find(std::string(kLedgerSuffix) + "-") != std::string::npos)
             throw refusal(path, "这是帐本文件");
-        if (name == ".tessolan.lock")
+        if (name == ".tessolan.lock" || isTempCopyName(baseOf(target)))
             throw refusal(path, "这是程序自己的文件");
     }
     for (std::string f = folder; f != "/" && !f.empty(); f = folderOf(f))

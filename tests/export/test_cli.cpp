@@ -152,6 +152,8 @@ TEST(Cli, NeverReplacesTheProgramsOwnFiles) {
         {"elsewhere/alone.mdb --book 4 --csv elsewhere/to-ledger.csv",
          "不能导出到 \"elsewhere/to-ledger.csv\": 这是帐本文件!"},
         {"data/L.mdb --book 4 --csv data/backups", "不能导出到 \"data/backups\": 这是一个文件夹!"},
+        {"data/L.mdb --book 4 --csv data/2027.mdb.tmp-Ab12cD", "不能导出到 \"data/2027.mdb.tmp-Ab12cD\": 这是程序自己的文件!"},
+        {"data/L.mdb --book 4 --csv data/.tessolan.lock", "不能导出到 \"data/.tessolan.lock\": 这是程序自己的文件!"},
     };
     std::map<std::string, std::string> before;
     for (const auto& e : fs::recursive_directory_iterator("."))
@@ -169,9 +171,11 @@ TEST(Cli, NeverReplacesTheProgramsOwnFiles) {
             after[e.path().string()] = readFile(e.path().string());
     EXPECT_EQ(after, before);
     EXPECT_TRUE(fs::is_symlink("elsewhere/to-ledger.csv"));
-    // Beside them, any other name is written as before.
+    // Beside them, any other name is written as before; a ledger named like the index is a ledger.
     EXPECT_EQ(exporter("data/L.mdb --book 4 --csv data/deliveries.csv").status, 0);
     EXPECT_EQ(csvOf("data/deliveries.csv").size(), 5u);
+    fs::copy_file("data/L.mdb", "elsewhere/TSL.mdb");
+    EXPECT_EQ(exporter("elsewhere/TSL.mdb --book 4 --csv elsewhere/TSL.csv").status, 0);
 }
 
 // A link is written through (the link stays), a pipe or a device is written
