@@ -251,6 +251,7 @@ std::string reasonText(int err) {
     case EMFILE:
     case ENFILE: return "打开的文件太多";
     case EPIPE: return "读取的一方已经关闭";
+    case EEXIST: return "文件已经存在";
     case EBUSY:
     case ETXTBSY: return "文件正在使用中";
     case ENOMEM: return "内存不足";
@@ -372,8 +373,11 @@ OutFile::OutFile(std::string path) : path_(std::move(path)) {
         }
         // Locked so that another export's tidying leaves it alone; one that
         // tidied it away before we locked it made it useless.
+        // Where the file system has no such locks the file goes unlocked; its
+        // leftovers then stay, as nobody can tell them from a live export's.
         struct stat st {};
-        if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::fstat(fd, &st) != 0 || st.st_nlink == 0) {
+        const bool taken = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+        if (taken || ::fstat(fd, &st) != 0 || st.st_nlink == 0) {
             ::close(fd);
             continue;
         }
