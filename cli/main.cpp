@@ -9,8 +9,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -19,13 +22,38 @@ constexpr const char* kUsage =
     "  --book   1 客户, 2 发货, 3 进货, 4 职工交货\n"
     "  --name   只导出这个客户, 供货单位或职工的行 (对帐单), 带合计; PDF 必须给出\n";
 
+// Where our messages go: the standard error the shell gave us. The libraries'
+// own chatter (in English, about temporary files) goes nowhere.
+FILE* messages = stderr;
+
+void quietLibraries() {
+    const int keep = ::fcntl(2, F_DUPFD_CLOEXEC, 3);
+    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    FILE* f = keep >= 0 ? ::fdopen(keep, "w") : nullptr;
+    if (!f || null < 0 || ::dup2(null, 2) < 0) {
+        if (null >= 0)
+            ::close(null);
+        return;
+    }
+    ::close(null);
+    std::setvbuf(f, nullptr, _IOLBF, 0);
+    messages = f;
+}
+
 struct Usage {
     std::string message;
 };
 
 int fail(const std::string& message, int code = 1) {
-    std::fprintf(stderr, "tessolan-export: %s\n", message.c_str());
+    std::fprintf(messages, "tessolan-export: %s\n", message.c_str());
     return code;
+}
+
+// What a written file left out; the file is there all the same.
+int tell(const std::vector<std::string>& notes) {
+    for (const auto& n : notes)
+        std::fprintf(messages, "tessolan-export: %s\n", n.c_str());
+    return 0;
 }
 
 struct Args {
@@ -97,7 +125,7 @@ int run(int argc, char** argv) {
         } else {
             tsl::out::writeCsv(a.out, s.table);
         }
-        return 0;
+        return tell(tsl::out::takeExportNotes());
     }
     tsl::out::BookRows rows(ledger.handle(), *book);
     const tsl::out::Columns cols = book->columns();
@@ -105,7 +133,7 @@ int run(int argc, char** argv) {
         tsl::out::writeXlsx(a.out, std::string(book->label), cols, rows);
     else
         tsl::out::writeCsv(a.out, cols, rows);
-    return 0;
+    return tell(tsl::out::takeExportNotes());
 }
 
 } // namespace
@@ -113,6 +141,7 @@ int run(int argc, char** argv) {
 int main(int argc, char** argv) {
     // Only our one-line messages reach the shell, not the toolkit's chatter.
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+    quietLibraries();
     if (argc == 2 && (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h"))) {
         std::fputs(kUsage, stdout);
         return 0;
@@ -121,7 +150,7 @@ int main(int argc, char** argv) {
         return run(argc, argv);
     } catch (const Usage& u) {
         fail(u.message, 2);
-        std::fputs(kUsage, stderr);
+        std::fputs(kUsage, messages);
         return 2;
     } catch (const std::exception& e) {
         return fail(e.what());

@@ -2,11 +2,13 @@
 
 #include "capital.h"
 #include "intconv.h"
+#include "outfile.h"
 #include "prepared.h"
 #include "schema.h"
 
 #include <sqlite3.h>
 
+#include <cctype>
 #include <ctime>
 #include <sys/stat.h>
 
@@ -78,8 +80,14 @@ LedgerFile::LedgerFile(const std::string& path) : name_(ledgerNameOf(path)) {
     if (::stat(path.c_str(), &st) != 0)
         throw ExportError("找不到帐本文件 \"" + path + "\".");
     const std::string notLedger = "\"" + path + "\" 不是帐本文件.";
-    if (!S_ISREG(st.st_mode))
+    // The index under its running name, or at rest under any case (no ledger ends in ".dll").
+    const std::string base = path.substr(path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1);
+    std::string lower = base;
+    for (char& c : lower)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    if (!S_ISREG(st.st_mode) || base == kIndexFile || lower == kStoredIndexFile)
         throw ExportError(notLedger);
+    protected_ = std::make_unique<ProtectedSource>(path);
     if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
         const std::string msg = readFailure(db_);
         sqlite3_close(db_);

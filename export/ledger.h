@@ -4,6 +4,7 @@
 #include "table.h"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -15,9 +16,13 @@ struct sqlite3_stmt;
 
 namespace tsl::out {
 
+class ProtectedSource;
+
 // A ledger file opened read-only: nothing done through it can change the file.
 // A missing file, a file that is not a database and a database without the
-// books of a ledger are refused with a one-line message.
+// books of a ledger are refused with a one-line message, and so is the ledger
+// index, which holds the books only as the template of new ledgers. While it is
+// open, no export replaces the file.
 class LedgerFile {
 public:
     explicit LedgerFile(const std::string& path);
@@ -32,6 +37,7 @@ public:
 private:
     sqlite3* db_ = nullptr;
     std::string name_;
+    std::unique_ptr<ProtectedSource> protected_;
 };
 
 // The ledger name of a ledger file path.

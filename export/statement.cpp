@@ -255,10 +255,9 @@ int paintStatement(QPagedPaintDevice& device, const Statement& s, const Progress
 
 Outcome writeStatementPdf(const std::string& path, const Statement& s, const Progress& progress) {
     OutFile file(path);
-    file.closeFd();
     int pages = 0;
     {
-        QPdfWriter pdf(QString::fromStdString(file.tempPath()));
+        QPdfWriter pdf(QString::fromStdString(file.writerPath()));
         pdf.setResolution(300);
         pdf.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF(15, 15, 15, 15),
                                       QPageLayout::Millimeter));

@@ -5,16 +5,21 @@
 #include <xlsxwriter.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cstring>
 #include <map>
 #include <memory>
+#include <sys/statvfs.h>
+#include <utility>
 
 namespace tsl::out {
 
 namespace {
 
 constexpr std::int64_t kProgressEvery = 4096;
+
+thread_local std::vector<std::string> notes;
 
 // Calls the progress function every few thousand rows; true when cancelled.
 class Ticker {
@@ -30,6 +35,8 @@ private:
 };
 
 } // namespace
+
+std::vector<std::string> takeExportNotes() { return std::exchange(notes, {}); }
 
 bool TableSource::next(std::vector<std::string>& row) {
     if (at_ >= t_.rows.size())
@@ -191,6 +198,7 @@ private:
 } // namespace
 
 Outcome writeCsv(const std::string& path, const Columns& cols, RowSource& rows, const Progress& progress) {
+    notes.clear();
     OutFile file(path);
     CsvOut out(file);
     out.raw("\xEF\xBB\xBF");
@@ -216,6 +224,59 @@ Outcome writeCsv(const std::string& path, const Columns& cols, RowSource& rows, 
 namespace {
 
 constexpr std::int64_t kMaxXlsxRows = 1048576;
+constexpr std::size_t kMaxCellUnits = 32767; // characters in a cell, as Excel counts them (UTF-16)
+
+// The longest prefix of `s` that a cell holds, cut on a character boundary;
+// npos when all of it fits.
+std::size_t cellCut(const std::string& s) {
+    if (s.size() <= kMaxCellUnits)
+        return std::string::npos;
+    std::size_t units = 0;
+    for (std::size_t i = 0; i < s.size();) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        const std::size_t len = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+        units += len == 4 ? 2 : 1;
+        if (units > kMaxCellUnits)
+            return i;
+        i += len;
+    }
+    return std::string::npos;
+}
+
+std::string cellRef(std::int64_t row, std::size_t col) {
+    std::string letters;
+    for (std::size_t n = col + 1; n > 0; n = (n - 1) / 26)
+        letters.insert(letters.begin(), char('A' + (n - 1) % 26));
+    return letters + std::to_string(row + 1);
+}
+
+// Why the library failed, in words for the user: the system's reason when a
+// file operation left one, a full disk when the folder has no room left.
+std::string xlsxReason(lxw_error e, int err, const std::string& folder) {
+    switch (err) {
+    case ENOSPC:
+    case EDQUOT:
+    case EIO:
+    case EROFS:
+    case EFBIG:
+    case EACCES:
+    case EPERM:
+    case ENOENT:
+    case ENAMETOOLONG:
+        return reasonText(err);
+    default:
+        break;
+    }
+    struct statvfs fs {};
+    if (::statvfs(folder.c_str(), &fs) == 0 && fs.f_bavail == 0)
+        return reasonText(ENOSPC);
+    switch (e) {
+    case LXW_ERROR_MEMORY_MALLOC_FAILED: return reasonText(ENOMEM);
+    case LXW_ERROR_CREATING_TMPFILE:
+    case LXW_ERROR_READING_TMPFILE: return "临时文件夹已满或者不能写入";
+    default: return "Excel 文件写入出错 (错误 " + std::to_string(int(e)) + ")";
+    }
+}
 
 std::string sheetName(std::string name) {
     for (char& c : name)
@@ -243,9 +304,10 @@ class XlsxOut {
 public:
     XlsxOut(const std::string& finalPath, const std::string& tempPath, const std::string& sheet,
             const Columns& cols)
-        : path_(finalPath), cols_(cols) {
+        : path_(finalPath), temp_(tempPath), cols_(cols) {
         lxw_workbook_options opt{};
         opt.constant_memory = LXW_TRUE;
+        errno = 0;
         wb_.reset(workbook_new_opt(tempPath.c_str(), &opt));
         if (!wb_)
             fail(LXW_ERROR_CREATING_XLSX_FILE);
@@ -265,8 +327,17 @@ public:
         if (cells.size() > widths_.size())
             widths_.resize(cells.size(), 0);
         for (std::size_t c = 0; c < cells.size(); ++c) {
-            const std::string& s = cells[c];
+            const std::string* text = &cells[c];
+            std::string cut;
+            if (const std::size_t keep = cellCut(*text); keep != std::string::npos) {
+                cut = text->substr(0, keep);
+                text = &cut;
+                notes.push_back("格子 " + cellRef(row_, c) + " 的文字超过 Excel 一格能放的 " +
+                                std::to_string(kMaxCellUnits) + " 个字符,只导出了前面的部分.");
+            }
+            const std::string& s = *text;
             lxw_error e = LXW_NO_ERROR;
+            errno = 0;
             if (s.empty()) {
                 if (fmt)
                     e = worksheet_write_blank(ws_, lxw_row_t(row_), lxw_col_t(c), fmt);
@@ -308,6 +379,7 @@ public:
     void close() {
         for (std::size_t c = 0; c < widths_.size(); ++c)
             worksheet_set_column(ws_, lxw_col_t(c), lxw_col_t(c), std::clamp(widths_[c] + 2, 6, 80), nullptr);
+        errno = 0;
         const lxw_error e = workbook_close(wb_.release());
         if (e != LXW_NO_ERROR)
             fail(e);
@@ -315,10 +387,14 @@ public:
 
 private:
     [[noreturn]] void fail(lxw_error e) const {
-        throw ExportError("不能写入文件 \"" + path_ + "\": " + lxw_strerror(e));
+        const int err = errno;
+        const auto slash = temp_.rfind('/');
+        const std::string folder = slash == std::string::npos ? "." : temp_.substr(0, slash + 1);
+        throw ExportError("不能写入文件 \"" + path_ + "\": " + xlsxReason(e, err, folder) + "!");
     }
 
     std::string path_;
+    std::string temp_;
     const Columns& cols_;
     std::unique_ptr<lxw_workbook, WorkbookDropper> wb_;
     lxw_worksheet* ws_ = nullptr;
@@ -335,10 +411,10 @@ Outcome writeXlsx(const std::string& path, const std::string& sheet, const Colum
     if (rows.size() + 2 > kMaxXlsxRows)
         throw ExportError("表格有 " + std::to_string(rows.size()) + " 行,超出 Excel 一张表的 " +
                           std::to_string(kMaxXlsxRows) + " 行.");
+    notes.clear();
     OutFile file(path);
-    file.closeFd(); // the library writes the temporary path itself
     {
-        XlsxOut out(path, file.tempPath(), sheet, cols);
+        XlsxOut out(path, file.writerPath(), sheet, cols); // the library writes the file by its name
         out.row(cols.header, out.bold());
         Ticker tick(progress, rows.size());
         std::vector<std::string> row;

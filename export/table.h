@@ -75,6 +75,7 @@ Outcome writeCsv(const std::string& path, const Columns& cols, RowSource& rows, 
 
 // One worksheet named `sheet`: the header row bold and frozen, numbers as
 // numbers where they convert, the total row bold, columns as wide as their text.
+// A text longer than a cell holds is cut, and a note says where (takeExportNotes).
 Outcome writeXlsx(const std::string& path, const std::string& sheet, const Columns& cols, RowSource& rows,
                   const Progress& progress = {});
 
@@ -87,6 +88,10 @@ inline Outcome writeXlsx(const std::string& path, const std::string& sheet, cons
     TableSource s(t);
     return writeXlsx(path, sheet, t.columns, s, progress);
 }
+
+// What the last export on this thread has to tell the user beyond its success
+// (a cell cut to what a spreadsheet holds); empty afterwards.
+[[nodiscard]] std::vector<std::string> takeExportNotes();
 
 // The number a cell's text stands for, when writing it as a number loses
 // nothing: an optional "-", digits without leading zeros, an optional fraction

@@ -22,7 +22,9 @@
 #include <QProgressDialog>
 #include <QStandardPaths>
 
+#include <cerrno>
 #include <cstdio>
+#include <sys/statvfs.h>
 
 namespace {
 
@@ -93,19 +95,23 @@ bool runWithProgress(QWidget* parent, Prompter& prompter,
         return !box.wasCanceled();
     };
     QString failure;
+    bool written = false;
     {
         WaitCursor wait;
         try {
-            if (work(progress) == tsl::out::Outcome::Written)
-                return true;
+            written = work(progress) == tsl::out::Outcome::Written;
         } catch (const std::exception& e) {
             failure = QString::fromUtf8(e.what());
         }
     }
     box.hide();
+    // What the writer had to leave out is told, once the file is there.
+    for (const std::string& note : tsl::out::takeExportNotes())
+        if (written)
+            prompter.message(QString::fromStdString(note));
     if (!failure.isEmpty())
         prompter.error(failure);
-    return false;
+    return written;
 }
 
 tsl::out::Outcome writeTableAs(ExportKind kind, const std::string& path, const std::string& sheet,
@@ -151,9 +157,14 @@ namespace {
 // and puts it in place of `path`.
 void writeInPlace(const QString& path, const std::function<bool(const QString&)>& write) {
     tsl::out::OutFile out(path.toStdString());
-    out.closeFd(); // Qt's writers open the temporary path themselves
-    if (!write(QString::fromStdString(out.tempPath()))) // Qt's writers keep the reason to themselves
-        throw tsl::out::ExportError("不能写入文件 \"" + path.toStdString() + "\"");
+    const QString temp = QString::fromStdString(out.writerPath()); // Qt's writers open it by name
+    if (!write(temp)) { // Qt's writers keep the reason to themselves; a full disk is the likely one
+        struct statvfs fs {};
+        const bool full = ::statvfs(QFileInfo(temp).absolutePath().toLocal8Bit().constData(), &fs) == 0 &&
+                          fs.f_bavail == 0;
+        throw tsl::out::ExportError(full ? tsl::out::writeFailure(path.toStdString(), ENOSPC)
+                                         : "不能写入文件 \"" + path.toStdString() + "\"!");
+    }
     out.commit(); // replaces an older file in one step, and only when the new one is whole
 }
 

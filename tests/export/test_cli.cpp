@@ -5,7 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
+#include <map>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <thread>
 
 namespace fs = std::filesystem;
 using tsltest::readFile;
@@ -75,6 +81,9 @@ TEST(Cli, FailsWithOneClearLine) {
     tsltest::writeFile("other.mdb", "");
     tsltest::sqlExec("other.mdb", "CREATE TABLE \"2\" (a TEXT)");
     fs::create_directory("folder.mdb");
+    tsltest::makeLedger("tsl.mdb", {{2, {{"(1)2026-5-1", "王丽", "开衫", "1", "x", "y", "5"}}}});
+    fs::create_directory("sub");
+    fs::copy_file("tsl.mdb", "sub/RUN.DLL");
     const std::pair<std::string, std::string> cases[] = {
         {"gone.mdb --book 2 --csv o.csv", "找不到帐本文件 \"gone.mdb\"."},
         {"notes.mdb --book 2 --csv o.csv", "\"notes.mdb\" 不是帐本文件."},
@@ -87,7 +96,10 @@ TEST(Cli, FailsWithOneClearLine) {
         {"a.mdb --book 4 --name '' --csv o.csv", "结帐条件必须是某个人的姓名或某个厂名!"},
         {"a.mdb --book 1 --name 张三 --csv o.csv", "客户帐簿不结帐: --name 只用于帐簿 2, 3, 4."},
         {"a.mdb --book 4 --pdf o.pdf", "对帐单 PDF 要用 --name 给出结帐的人或厂家."},
-        {"a.mdb --book 4 --name 小王 --pdf no/dir/o.pdf", "不能写入文件 \"no/dir/o.pdf\": No such file or directory"},
+        {"a.mdb --book 4 --name 小王 --pdf no/dir/o.pdf", "不能写入文件 \"no/dir/o.pdf\": 文件夹不存在!"},
+        // The index holds the books only as the template of new ledgers.
+        {"tsl.mdb --book 2 --csv o.csv", "\"tsl.mdb\" 不是帐本文件."},
+        {"sub/RUN.DLL --book 2 --csv o.csv", "\"sub/RUN.DLL\" 不是帐本文件."},
     };
     for (const auto& [args, message] : cases) {
         SCOPED_TRACE(args);
@@ -107,4 +119,142 @@ TEST(Cli, FailsWithOneClearLine) {
     for (const char* file : {"gone.mdb", "o.csv", "o.xlsx", "o.pdf"})
         EXPECT_FALSE(fs::exists(file)) << file;
     EXPECT_EQ(fs::file_size("empty.mdb"), 0u);
+}
+
+// An export never takes the place of what the program keeps: a ledger, the
+// index, a snapshot, the ledger it reads (under any name), any database.
+TEST(Cli, NeverReplacesTheProgramsOwnFiles) {
+    TempDir dir;
+    fs::create_directories("data/backups/L.mdb");
+    fs::create_directory("elsewhere");
+    tsltest::makeLedger("data/L.mdb", {{4, kDeliveries}});
+    fs::copy_file("data/L.mdb", "data/run.dll");
+    fs::copy_file("data/L.mdb", "data/backups/L.mdb/2026-12-08 21.35.10.mdb");
+    fs::copy_file("data/L.mdb", "elsewhere/alone.mdb"); // no index beside it
+    fs::create_hard_link("elsewhere/alone.mdb", "elsewhere/same-file.csv");
+    fs::copy_file("data/L.mdb", "elsewhere/other.db");
+    fs::create_symlink("../data/L.mdb", "elsewhere/to-ledger.csv");
+    const std::pair<std::string, std::string> cases[] = {
+        {"data/L.mdb --book 4 --csv data/L.mdb", "不能导出到 \"data/L.mdb\": 这就是正在导出的帐本!"},
+        {"data/L.mdb --book 4 --name 小王 --pdf data/./L.mdb", "不能导出到 \"data/./L.mdb\": 这就是正在导出的帐本!"},
+        {"data/L.mdb --book 4 --xlsx data/run.dll", "不能导出到 \"data/run.dll\": 这是帐本列表文件!"},
+        {"data/L.mdb --book 4 --csv data/tsl.mdb", "不能导出到 \"data/tsl.mdb\": 这是帐本列表文件!"},
+        {"data/L.mdb --book 4 --csv data/新帐本.mdb", "不能导出到 \"data/新帐本.mdb\": 这是帐本文件!"},
+        {"data/L.mdb --book 4 --csv data/L.mdb-journal", "不能导出到 \"data/L.mdb-journal\": 这是帐本文件!"},
+        {"elsewhere/alone.mdb --book 4 --csv data/L.mdb", "不能导出到 \"data/L.mdb\": 这是帐本文件!"},
+        {"data/L.mdb --book 4 --csv 'data/backups/L.mdb/2026-12-08 21.35.10.mdb'",
+         "不能导出到 \"data/backups/L.mdb/2026-12-08 21.35.10.mdb\": 这是帐本的备份!"},
+        {"data/L.mdb --book 4 --csv data/backups/L.mdb/new.csv", "不能导出到 \"data/backups/L.mdb/new.csv\": 这是帐本的备份!"},
+        {"elsewhere/alone.mdb --book 4 --csv elsewhere/alone.mdb", "不能导出到 \"elsewhere/alone.mdb\": 这就是正在导出的帐本!"},
+        {"elsewhere/alone.mdb --book 4 --xlsx elsewhere/same-file.csv",
+         "不能导出到 \"elsewhere/same-file.csv\": 这就是正在导出的帐本!"},
+        {"elsewhere/alone.mdb --book 4 --csv elsewhere/other.db", "不能导出到 \"elsewhere/other.db\": 这是一个数据库文件!"},
+        {"elsewhere/alone.mdb --book 4 --csv elsewhere/to-ledger.csv",
+         "不能导出到 \"elsewhere/to-ledger.csv\": 这是帐本文件!"},
+        {"data/L.mdb --book 4 --csv data/backups", "不能导出到 \"data/backups\": 这是一个文件夹!"},
+        {"data/L.mdb --book 4 --csv data/2027.mdb.tmp-Ab12cD", "不能导出到 \"data/2027.mdb.tmp-Ab12cD\": 这是程序自己的文件!"},
+        {"data/L.mdb --book 4 --csv data/.tessolan.lock", "不能导出到 \"data/.tessolan.lock\": 这是程序自己的文件!"},
+    };
+    std::map<std::string, std::string> before;
+    for (const auto& e : fs::recursive_directory_iterator("."))
+        if (!e.is_directory())
+            before[e.path().string()] = readFile(e.path().string());
+    for (const auto& [args, message] : cases) {
+        SCOPED_TRACE(args);
+        const auto r = exporter(args);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, "tessolan-export: " + message + "\n");
+    }
+    std::map<std::string, std::string> after;
+    for (const auto& e : fs::recursive_directory_iterator("."))
+        if (!e.is_directory())
+            after[e.path().string()] = readFile(e.path().string());
+    EXPECT_EQ(after, before);
+    EXPECT_TRUE(fs::is_symlink("elsewhere/to-ledger.csv"));
+    // Beside them, any other name is written as before; a ledger named like the index is a ledger.
+    EXPECT_EQ(exporter("data/L.mdb --book 4 --csv data/deliveries.csv").status, 0);
+    EXPECT_EQ(csvOf("data/deliveries.csv").size(), 5u);
+    fs::copy_file("data/L.mdb", "elsewhere/TSL.mdb");
+    EXPECT_EQ(exporter("elsewhere/TSL.mdb --book 4 --csv elsewhere/TSL.csv").status, 0);
+}
+
+// A link is written through (the link stays), a pipe or a device is written
+// straight into (it stays what it was), anything else special is refused.
+TEST(Cli, WritesThroughLinksAndIntoDevices) {
+    TempDir dir;
+    tsltest::makeLedger("a.mdb", {{4, kDeliveries}});
+    fs::create_directory("out");
+    tsltest::writeFile("out/real.csv", "old");
+    fs::create_symlink("out/real.csv", "link.csv");
+    fs::create_symlink("out/new.xlsx", "dangling.xlsx");
+    fs::create_symlink("link.csv", "link-to-link.csv");
+    for (const char* args : {"--csv link.csv", "--xlsx dangling.xlsx"}) {
+        SCOPED_TRACE(args);
+        const auto r = exporter(std::string("a.mdb --book 4 ") + args);
+        EXPECT_EQ(r.status, 0) << r.out;
+    }
+    EXPECT_TRUE(fs::is_symlink("link.csv") && fs::is_symlink("dangling.xlsx"));
+    EXPECT_EQ(csvOf("out/real.csv").size(), 5u);
+    EXPECT_EQ(tsltest::readXlsx("out/new.xlsx").cells.at("B2").text, "小王");
+    EXPECT_EQ(exporter("a.mdb --book 4 --name 小李 --csv link-to-link.csv").status, 0);
+    EXPECT_TRUE(fs::is_symlink("link-to-link.csv") && fs::is_symlink("link.csv"));
+    EXPECT_EQ(csvOf("out/real.csv").size(), 3u);
+
+    // A pipe: what a reader at its other end gets is the file.
+    ASSERT_EQ(::mkfifo("pipe", 0600), 0) << "cannot make a pipe here";
+    for (const char* format : {"csv", "xlsx"}) {
+        SCOPED_TRACE(format);
+        std::string got;
+        std::thread reader([&] { got = readFile("pipe"); });
+        const auto r = exporter(std::string("a.mdb --book 4 --") + format + " pipe");
+        reader.join();
+        EXPECT_EQ(r.status, 0) << r.out;
+        EXPECT_TRUE(fs::is_fifo("pipe"));
+        if (std::string(format) == "csv") {
+            EXPECT_EQ(tsltest::parseQuotedCsv(got).value_or(std::vector<std::vector<std::string>>{}).size(), 5u);
+        } else {
+            tsltest::writeFile("piped.xlsx", got);
+            EXPECT_EQ(tsltest::readXlsx("piped.xlsx").cells.at("B4").text, "小王");
+        }
+    }
+    // A device that is full says so, in words; it is still the device.
+    for (const char* format : {"csv", "xlsx"}) {
+        const auto r = exporter(std::string("a.mdb --book 4 --") + format + " /dev/full");
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, "tessolan-export: 不能写入文件 \"/dev/full\": 磁盘空间已满!\n");
+        EXPECT_TRUE(fs::is_character_file("/dev/full"));
+    }
+    // A socket is no place for a file.
+    const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strcpy(addr.sun_path, "sock");
+    ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    EXPECT_EQ(exporter("a.mdb --book 4 --csv sock").out, "tessolan-export: 不能导出到 \"sock\": 这不是普通文件!\n");
+    EXPECT_TRUE(fs::is_socket("sock"));
+    ::close(sock);
+}
+
+// A file too big for the limit it is written under: said in words, the old
+// file kept, nothing left behind.
+TEST(Cli, FailuresInWordsAndNoLeftovers) {
+    TempDir dir;
+    std::vector<std::vector<std::string>> many;
+    for (int i = 0; i < 3000; ++i)
+        many.push_back({"(" + std::to_string(i) + ")2026-5-1", "职工" + std::to_string(i), "套口", "1", "2"});
+    tsltest::makeLedger("a.mdb", {{4, many}});
+    for (const char* name : {"big.csv", "big.xlsx"}) {
+        SCOPED_TRACE(name);
+        tsltest::writeFile(name, "old");
+        const std::string format = std::string(name).substr(4);
+        const auto r = tsltest::run("bash -c " +
+                                    tsltest::shellQuote("trap '' XFSZ; ulimit -f 2; " +
+                                                        tsltest::shellQuote(TSL_EXPORT_CLI) + " a.mdb --book 4 --" +
+                                                        format + " " + name));
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, "tessolan-export: 不能写入文件 \"" + std::string(name) + "\": 文件超出了允许的大小!\n");
+        EXPECT_TRUE(readFile(name) == "old");
+    }
+    for (const auto& e : fs::directory_iterator("."))
+        EXPECT_EQ(e.path().filename().string().find(".part"), std::string::npos) << e.path();
 }

@@ -1,4 +1,5 @@
 #include "exporttest.h"
+#include "outfile.h"
 #include "table.h"
 #include "tempdir.h"
 
@@ -6,7 +7,9 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fcntl.h>
 #include <regex>
+#include <sys/file.h>
 
 namespace fs = std::filesystem;
 using namespace tsl::out;
@@ -216,4 +219,78 @@ TEST(Writers, FailuresSayWhichFile) {
     const Table huge{{{"a"}, {}}, std::vector<std::vector<std::string>>(1048576), {}};
     EXPECT_THROW((void)writeXlsx("big.xlsx", "s", huge), ExportError);
     EXPECT_TRUE(dirEntries().empty());
+}
+
+// What a killed export left (its hidden temporary file) goes at the next export
+// into the folder; nothing else does: not a live export's file, not a folder or
+// a link of that name, not a name of another pattern.
+TEST(Writers, NextExportRemovesOnlyDeadLeftovers) {
+    TempDir dir;
+    fs::create_directory("outside");
+    tsltest::writeFile("outside/keep", "mine");
+    tsltest::writeFile(".out.csv.0badcafe.part", "half a file");
+    tsltest::writeFile(".其他.xlsx.12345678.part", "");
+    tsltest::writeFile(".live.csv.deadbeef.part", "being written");
+    const int live = ::open(".live.csv.deadbeef.part", O_RDONLY);
+    ASSERT_EQ(::flock(live, LOCK_EX | LOCK_NB), 0);
+    fs::create_directory(".folder.0badcafe.part");
+    fs::create_symlink("outside/keep", ".link.0badcafe.part");
+    const std::vector<std::string> notOurs = {".x.0BADCAFE.part", "out.csv.0badcafe.part", ".x.0badcaf.part",
+                                              ".x.0badcafe.partial", "..0badcafe.part", ".x.0badcafeg.part"};
+    for (const auto& n : notOurs)
+        tsltest::writeFile(n, "user's");
+    for (const std::string n : {".out.csv.0badcafe.part", ".a.b.0123abcd.part"})
+        EXPECT_TRUE(isExportLeftoverName(n)) << n;
+    for (const auto& n : notOurs)
+        EXPECT_FALSE(isExportLeftoverName(n)) << n;
+
+    ASSERT_EQ(writeCsv("out.csv", awkwardTable()), Outcome::Written);
+    auto want = notOurs;
+    for (const char* n : {".folder.0badcafe.part", ".link.0badcafe.part", ".live.csv.deadbeef.part", "out.csv",
+                          "outside"})
+        want.emplace_back(n);
+    std::sort(want.begin(), want.end());
+    EXPECT_EQ(dirEntries(), want);
+    EXPECT_EQ(readFile("outside/keep"), "mine");
+    ::close(live);
+    EXPECT_EQ(removeExportLeftovers("."), 1u); // the lock is gone with its holder
+}
+
+// Any name the folder holds can be written: the temporary name is cut to fit.
+TEST(Writers, LongestNameAndOldPermissions) {
+    TempDir dir;
+    std::string wide;
+    for (int i = 0; i < 83; ++i)
+        wide += "帐";
+    for (const std::string n : {std::string(251, 'a') + ".csv", wide + ".xlsx" /* 254 bytes */}) {
+        SCOPED_TRACE(n.size());
+        const auto outcome = n.ends_with(".csv") ? writeCsv(n, awkwardTable()) : writeXlsx(n, "s", awkwardTable());
+        EXPECT_EQ(outcome, Outcome::Written);
+        EXPECT_TRUE(fs::exists(n));
+    }
+    tsltest::writeFile("shared.csv", "old");
+    fs::permissions("shared.csv", fs::perms(0640));
+    ASSERT_EQ(writeCsv("shared.csv", awkwardTable()), Outcome::Written);
+    EXPECT_EQ(fs::status("shared.csv").permissions(), fs::perms(0640));
+}
+
+// A text longer than a cell holds is cut on a character boundary, and the note says where.
+TEST(Xlsx, OverlongTextIsCutAndSaid) {
+    TempDir dir;
+    std::string wide;
+    for (int i = 0; i < 20000; ++i)
+        wide += "𠀀"; // two of Excel's characters each
+    const Table t{{{"名称", "说明"}, {}}, {{std::string(40000, 'x'), "短"}, {"ok", wide}}, {}};
+    ASSERT_EQ(writeXlsx("long.xlsx", "s", t), Outcome::Written);
+    // Too long for the regular reader: the cells are looked up in the sheet as written.
+    const std::string xml = tsltest::run("unzip -p long.xlsx xl/worksheets/sheet1.xml").out;
+    EXPECT_NE(xml.find(">" + std::string(32767, 'x') + "</t>"), std::string::npos);
+    EXPECT_EQ(xml.find(std::string(32768, 'x')), std::string::npos);
+    EXPECT_NE(xml.find(">" + wide.substr(0, 16383 * 4) + "</t>"), std::string::npos);
+    EXPECT_NE(xml.find(">短</t>"), std::string::npos);
+    const auto notes = takeExportNotes();
+    ASSERT_EQ(notes.size(), 2u);
+    EXPECT_EQ(notes[0], "格子 A2 的文字超过 Excel 一格能放的 32767 个字符,只导出了前面的部分.");
+    EXPECT_NE(notes[1].find("格子 B3 "), std::string::npos);
+    EXPECT_TRUE(takeExportNotes().empty());
 }

@@ -189,8 +189,55 @@ private slots:
         f.w->exportXlsxAction->trigger();
         const QStringList shown = f.prompter.take();
         QCOMPARE(shown.size(), 2);
-        QVERIFY2(shown[1].startsWith("不能写入文件 \"" + here("no/such/folder/big.xlsx") + "\""), qPrintable(shown[1]));
+        QCOMPARE(shown[1], "不能写入文件 \"" + here("no/such/folder/big.xlsx") + "\": 文件夹不存在!");
         QVERIFY(f.w->findChild<QProgressDialog*>("exportProgress") == nullptr);
+    }
+
+    // The save box takes any name; the export refuses the program's own files
+    // with a box, and the ledger stays whole and writable.
+    void exportNeverReplacesTheOpenLedgerOrTheIndex() {
+        Fixture f;
+        ship("张三", "100");
+        f.enter();
+        f.w->SpeedButton2->click();
+        f.prompter.boxes.clear();
+        const std::string ledgerBefore = tsltest::readFile(kFile);
+        const std::string indexBefore = tsltest::readFile("tsl.mdb");
+        QVERIFY(!indexBefore.empty());
+        std::filesystem::create_directories("backups/x.mdb");
+        const std::pair<const char*, const char*> cases[] = {
+            {"x.mdb", "这是帐本文件"}, {"tsl.mdb", "这是帐本列表文件"},
+            {"new.mdb", "这是帐本文件"}, {"backups/x.mdb/a.csv", "这是帐本的备份"}};
+        for (const auto& [file, why] : cases) {
+            for (QAction* action : {f.w->exportCsvAction, f.w->exportXlsxAction}) {
+                f.prompter.saveAnswers = {here(file)};
+                action->trigger();
+                const QStringList shown = f.prompter.take();
+                QCOMPARE(shown.size(), 2);
+                QCOMPARE(shown[1], "不能导出到 \"" + here(file) + "\": " + why + "!");
+            }
+        }
+        QVERIFY(tsltest::readFile(kFile) == ledgerBefore);
+        QVERIFY(tsltest::readFile("tsl.mdb") == indexBefore);
+        QVERIFY(!std::filesystem::exists("new.mdb") && !std::filesystem::exists("backups/x.mdb/a.csv"));
+        ship("李四", "7");
+        QCOMPARE(int(tsltest::sqlColumn(kFile, "SELECT count(*) FROM \"2\"").size()), 1);
+        QCOMPARE(tsltest::sqlColumn(kFile, "SELECT count(*) FROM \"2\"")[0], "2");
+    }
+
+    // A cell longer than a spreadsheet's cell: the file is written and a box says what was cut.
+    void overlongCellIsCutAndSaid() {
+        Fixture f;
+        ship(std::string(40000, 'x'), "100");
+        f.enter();
+        f.w->SpeedButton2->click();
+        f.prompter.boxes.clear();
+        f.prompter.saveAnswers = {here("long.xlsx")};
+        f.w->exportXlsxAction->trigger();
+        const QStringList shown = f.prompter.take();
+        QCOMPARE(shown.size(), 2);
+        QCOMPARE(shown[1], "格子 B2 的文字超过 Excel 一格能放的 32767 个字符,只导出了前面的部分.");
+        QVERIFY(std::filesystem::exists("long.xlsx"));
     }
 };
 
