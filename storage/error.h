@@ -23,4 +23,12 @@ public:
     using Error::Error;
 };
 
+// A name where the program keeps files of its own (the snapshot folders, say)
+// is a symbolic link or some other thing the program did not make there. It is
+// neither followed nor touched.
+class ForeignEntryError : public Error {
+public:
+    using Error::Error;
+};
+
 } // namespace tsl
