@@ -51,6 +51,13 @@ std::string folderOfFile(const std::string& path) {
     return slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/") : path.substr(0, slash);
 }
 
+// The six letters or digits a temporary name ends in.
+bool isRandomTail(std::string_view s) {
+    return s.size() == 6 && std::all_of(s.begin(), s.end(), [](char c) {
+               return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+           });
+}
+
 bool allDigits(std::string_view s) {
     return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
@@ -207,9 +214,7 @@ bool isSnapshotTempName(const std::string& name) {
         return false;
     const std::string_view tail = n.substr(n.size() - 6);
     n.remove_suffix(6);
-    if (!n.ends_with(kTempMark) || !std::all_of(tail.begin(), tail.end(), [](char c) {
-            return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-        }))
+    if (!n.ends_with(kTempMark) || !isRandomTail(tail))
         return false;
     n.remove_suffix(kTempMark.size());
     Snapshot ignored;
@@ -442,10 +447,7 @@ bool isBackupAllTempName(const std::string& name) {
     if (n.size() != 15 + kTempMark.size() + 6 || n[8] != '-' || !allDigits(n.substr(0, 8)) ||
         !allDigits(n.substr(9, 6)) || n.substr(15, kTempMark.size()) != kTempMark)
         return false;
-    const std::string_view tail = n.substr(15 + kTempMark.size());
-    return std::all_of(tail.begin(), tail.end(), [](char c) {
-        return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-    });
+    return isRandomTail(n.substr(15 + kTempMark.size()));
 }
 
 namespace {
@@ -459,7 +461,7 @@ bool isBackupAllContentName(std::string_view n) {
             break;
         }
     const auto mark = n.rfind(kTempMark);
-    if (mark != std::string_view::npos && n.size() == mark + kTempMark.size() + 6)
+    if (mark != std::string_view::npos && n.size() == mark + kTempMark.size() + 6 && isRandomTail(n.substr(n.size() - 6)))
         n = n.substr(0, mark);
     return n == kStoredIndexFile || (n.size() > kSnapshotSuffix.size() && n.ends_with(kSnapshotSuffix));
 }
