@@ -158,7 +158,8 @@ bool isDeadJournal(const std::string& journal) {
         return false;
     struct stat st;
     unsigned char first = 0;
-    const bool dead = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && (st.st_size == 0 || (pread(fd, &first, 1, 0) == 1 && first == 0));
+    const bool dead = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+                      (st.st_size == 0 || (pread(fd, &first, 1, 0) == 1 && first == 0));
     ::close(fd);
     return dead;
 }
@@ -414,6 +415,8 @@ std::string restoreSnapshot(const std::string& file, const Snapshot& snapshot, s
         throw Error("The snapshot '" + snapshot.name + "' is damaged");
 
     std::string kept;
+    if (!fileExists(file))
+        (void)setAsideStaleJournal(file); // the deleted file's, not the restored one's
     if (fileExists(file)) {
         settleJournal(file);
         const auto holding = snapshotHolding(file);
@@ -461,7 +464,8 @@ bool isBackupAllContentName(std::string_view n) {
             break;
         }
     const auto mark = n.rfind(kTempMark);
-    if (mark != std::string_view::npos && n.size() == mark + kTempMark.size() + 6 && isRandomTail(n.substr(n.size() - 6)))
+    if (mark != std::string_view::npos && n.size() == mark + kTempMark.size() + 6 &&
+        isRandomTail(n.substr(n.size() - 6)))
         n = n.substr(0, mark);
     return n == kStoredIndexFile || (n.size() > kSnapshotSuffix.size() && n.ends_with(kSnapshotSuffix));
 }
@@ -502,7 +506,8 @@ bool removeBackupAllLeftover(int parent, const std::string& name) {
         if (n == "." || n == "..")
             continue;
         struct stat f;
-        if (!isBackupAllContentName(n) || fstatat(dir, n.c_str(), &f, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(f.st_mode)) {
+        if (!isBackupAllContentName(n) || fstatat(dir, n.c_str(), &f, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(f.st_mode)) {
             own = false;
             break;
         }
@@ -525,10 +530,13 @@ std::vector<std::string> tidyBackupAllLeftovers(const std::string& parent) noexc
         const int dir = ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (dir < 0)
             return removed;
+        struct Close {
+            int fd;
+            ~Close() { ::close(fd); }
+        } closeDir{dir};
         for (const std::string& n : folderEntries(parent))
             if (isBackupAllTempName(n) && removeBackupAllLeftover(dir, n))
                 removed.push_back(n);
-        ::close(dir);
         if (!removed.empty())
             syncFolder(parent);
     } catch (...) {

@@ -290,10 +290,17 @@ std::string setAsideStaleJournal(const std::string& db) noexcept {
         return std::pair{static_cast<long long>(sx.stx_btime.tv_sec), sx.stx_btime.tv_nsec};
     };
     const std::string journal = db + "-journal";
-    const auto journalBorn = born(journal);
-    const auto dbBorn = journalBorn ? born(db) : std::nullopt;
-    if (!journalBorn || !dbBorn || !(*journalBorn < *dbBorn))
+    struct stat st;
+    if (lstat(journal.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
         return {};
+    // A journal beside no file belongs to none; one put there later would get it.
+    const bool orphan = lstat(db.c_str(), &st) != 0 && errno == ENOENT;
+    if (!orphan) {
+        const auto journalBorn = born(journal);
+        const auto dbBorn = journalBorn ? born(db) : std::nullopt;
+        if (!journalBorn || !dbBorn || !(*journalBorn < *dbBorn))
+            return {};
+    }
     std::string aside = journal + ".stale";
     for (int n = 2; n < 1000; ++n) {
         if (tryRenameNoReplace(journal, aside)) {

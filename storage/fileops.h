@@ -35,9 +35,10 @@ void replaceFile(const std::string& from, const std::string& to);
 
 // A rollback journal created before the database file beside it cannot belong
 // to that file: the file was replaced after a crash left the journal, and SQLite
-// would play the old journal into the new file. Such a journal is renamed aside
-// (to name + "-journal.stale", numbered when that is taken), never deleted. Where
-// the file system does not record creation times nothing is moved. Returns the
+// would play the old journal into the new file. So can a journal beside no file
+// at all. Such a journal (a plain file only) is renamed aside (to name +
+// "-journal.stale", numbered when that is taken), never deleted. Where the file
+// system does not record creation times only the latter is moved. Returns the
 // journal's new name, or "" when nothing was moved.
 std::string setAsideStaleJournal(const std::string& db) noexcept;
 

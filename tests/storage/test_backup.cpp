@@ -416,6 +416,15 @@ TEST_F(Backups, DeadJournalIsSettledAndALiveWriterStillBlocks) {
         EXPECT_EQ(customers(kLedger), (Names{"张三"}));
         addCustomer("李四");
     }
+    // A journal of a deleted ledger belongs to no file: it is kept aside, never
+    // played into the restored one.
+    ASSERT_EQ(unlink(kLedger.c_str()), 0);
+    tsltest::writeFile(journal, std::string(4096, 'j'));
+    EXPECT_NO_THROW((void)tsl::restoreSnapshot(kLedger, s, day += 86400));
+    EXPECT_EQ(tsltest::readFile(journal + ".stale"), std::string(4096, 'j'));
+    EXPECT_FALSE(fs::exists(journal));
+    EXPECT_EQ(customers(kLedger), (Names{"张三"}));
+    addCustomer("李四");
 
     // A writer in another process, in the middle of its transaction.
     int ready[2], finish[2];
