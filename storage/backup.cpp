@@ -2,13 +2,16 @@
 
 #include "error.h"
 #include "failure.h"
+#include "filelock.h"
 #include "fileops.h"
 #include "prepared.h"
 #include "schema.h"
 
 #include <sqlite3.h>
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,6 +28,7 @@ namespace {
 
 constexpr std::string_view kSnapshotSuffix = ".mdb";
 constexpr std::string_view kTempMark = ".tmp-";
+constexpr std::string_view kBackupAllPrefix = "tessolan-备份-";
 
 std::tm localTime(std::time_t t) {
     std::tm tm{};
@@ -41,6 +45,18 @@ std::string stampName(std::time_t now, int seq) {
     if (seq > 0)
         s += "-" + std::to_string(seq);
     return s;
+}
+
+std::string folderOfFile(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+// The six letters or digits a temporary name ends in.
+bool isRandomTail(std::string_view s) {
+    return s.size() == 6 && std::all_of(s.begin(), s.end(), [](char c) {
+               return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+           });
 }
 
 bool allDigits(std::string_view s) {
@@ -95,13 +111,16 @@ bool isDirectory(const std::string& path) {
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-void makeFolder(const std::string& path) {
-    if (mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) {
-        const int err = errno;
-        throw errnoError(err, path);
-    }
-    if (!isDirectory(path))
-        throw Error(Failure::Exists, path);
+// A plain file, not a link to one.
+bool isPlainFile(const std::string& path) {
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// The snapshot folder of a file, as the program made it: "backups" and the
+// folder in it are folders themselves, never links to another place.
+bool snapshotFolderIsOwn(const std::string& folder) {
+    return isRealFolder(std::string(kBackupFolder)) && isRealFolder(folder);
 }
 
 bool sameMtime(const struct stat& a, const struct stat& b) {
@@ -131,14 +150,47 @@ bool olderThan(const Snapshot& a, const Snapshot& b) {
     return a.time != b.time ? a.time < b.time : a.seq < b.seq;
 }
 
-// Opens and reads the file once with write access, so that a journal a crash
-// left beside it is played back now rather than into another file later.
+// True when the journal is one SQLite never plays back: a crash cut its writing
+// short before the header was written, so it starts with a zero byte (or is
+// empty). Only a plain file counts.
+bool isDeadJournal(const std::string& journal) {
+    const int fd = ::open(journal.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st;
+    unsigned char first = 0;
+    const bool dead = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+                      (st.st_size == 0 || (pread(fd, &first, 1, 0) == 1 && first == 0));
+    ::close(fd);
+    return dead;
+}
+
+// Brings the file to rest before it is replaced. Opening and reading it with
+// write access plays back a journal a crash left (rather than into another file
+// later). A journal still there then is a live writer's or one SQLite ignores
+// because its header was never written; SQLite would drop the latter on the
+// next write. Holding the write lock proves no one writes, and it goes, as
+// SQLite drops it. Throws InUseError while someone writes.
 void settleJournal(const std::string& file) {
+    const std::string journal = file + "-journal";
     DbCloser h;
     if (sqlite3_open_v2(file.c_str(), &h.db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
         throw sqliteError(h.db, file);
-    if (sqlite3_exec(h.db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr) != SQLITE_OK)
+    if (sqlite3_exec(h.db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr) != SQLITE_OK) {
+        if ((sqlite3_errcode(h.db) & 0xff) == SQLITE_BUSY)
+            throw InUseError(file);
         throw sqliteError(h.db, file);
+    }
+    if (!fileExists(journal))
+        return;
+    if (sqlite3_exec(h.db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK)
+        throw InUseError(file);
+    const bool dead = isDeadJournal(journal);
+    if (dead && unlink(journal.c_str()) == 0)
+        syncFolder(folderOfFile(file));
+    (void)sqlite3_exec(h.db, "ROLLBACK", nullptr, nullptr, nullptr);
+    if (!dead)
+        throw InUseError(file);
 }
 
 // True when the copy is a sound database.
@@ -154,11 +206,29 @@ bool passesCheck(const std::string& file) {
     }
 }
 
-// Everything in a folder this program wrote and a crash left: temp copies.
+// "<snapshot name>.tmp-XXXXXX" or "restore.tmp-XXXXXX", with or without
+// SQLite's "-journal" beside it: the copies a crash cut short in a snapshot folder.
+bool isSnapshotTempName(const std::string& name) {
+    std::string_view n = name;
+    if (n.ends_with("-journal"))
+        n.remove_suffix(std::string_view("-journal").size());
+    if (n.size() < kTempMark.size() + 6)
+        return false;
+    const std::string_view tail = n.substr(n.size() - 6);
+    n.remove_suffix(6);
+    if (!n.ends_with(kTempMark) || !isRandomTail(tail))
+        return false;
+    n.remove_suffix(kTempMark.size());
+    Snapshot ignored;
+    return n == "restore" || parseName(std::string(n), ignored);
+}
+
+// Removes what this program wrote in a snapshot folder and a crash left: its
+// temporary copies, plain files only.
 void removeTemps(const std::string& folder) {
     for (const std::string& n : folderEntries(folder)) {
-        if (n.find(kTempMark) != std::string::npos)
-            (void)unlink((folder + "/" + n).c_str());
+        if (isSnapshotTempName(n))
+            (void)removeOwnFile(folder, n);
     }
 }
 
@@ -173,9 +243,11 @@ std::string snapshotFolder(const std::string& file) {
 std::vector<Snapshot> listSnapshots(const std::string& file) {
     const std::string folder = snapshotFolder(file);
     std::vector<Snapshot> out;
+    if (!snapshotFolderIsOwn(folder))
+        return out;
     for (const std::string& n : folderEntries(folder)) {
         Snapshot s;
-        if (parseName(n, s)) {
+        if (parseName(n, s) && isPlainFile(folder + "/" + n)) {
             s.path = folder + "/" + n;
             out.push_back(std::move(s));
         }
@@ -191,7 +263,7 @@ std::optional<Snapshot> snapshotHolding(const std::string& file) {
     const auto all = listSnapshots(file);
     for (auto it = all.rbegin(); it != all.rend(); ++it) {
         struct stat b;
-        if (stat(it->path.c_str(), &b) == 0 && sameMtime(a, b))
+        if (lstat(it->path.c_str(), &b) == 0 && sameMtime(a, b))
             return *it;
     }
     return std::nullopt;
@@ -206,8 +278,8 @@ Snapshot takeSnapshot(const std::string& file, std::time_t now) {
         const int err = errno;
         throw errnoError(err, file);
     }
-    makeFolder(std::string(kBackupFolder));
-    makeFolder(folder);
+    makeOwnFolder(std::string(kBackupFolder));
+    makeOwnFolder(folder);
 
     // A later second than any snapshot there, so the newest by name is the newest taken.
     const auto existing = listSnapshots(file);
@@ -279,8 +351,9 @@ std::vector<Snapshot> snapshotsToDrop(const std::vector<Snapshot>& all, std::tim
 
 void pruneSnapshots(const std::string& file, std::time_t now) noexcept {
     try {
+        const std::string folder = snapshotFolder(file);
         for (const Snapshot& s : snapshotsToDrop(listSnapshots(file), now))
-            (void)unlink(s.path.c_str());
+            (void)removeOwnFile(folder, s.name);
     } catch (...) {
         // A history that cannot be tidied now is tidied after the next backup.
     }
@@ -323,6 +396,12 @@ std::string restoreSnapshot(const std::string& file, const Snapshot& snapshot, s
     const std::string folder = snapshotFolder(file);
     if (snapshot.path != folder + "/" + snapshot.name || !fileExists(snapshot.path))
         throw Error(Failure::MissingFile, snapshot.path);
+    if (!snapshotFolderIsOwn(folder) || !isPlainFile(snapshot.path))
+        throw ForeignEntryError(snapshot.path);
+    // The program's own lock on the file: held, it is open in the program.
+    FileLock lock;
+    if (fileExists(file) && lock.tryLock(file) == FileLock::Result::Busy)
+        throw InUseError(file);
 
     // The snapshot is copied and checked before anything of the file changes.
     const std::string temp = copyDatabaseToTemp(snapshot.path, folder + "/restore");
@@ -337,6 +416,8 @@ std::string restoreSnapshot(const std::string& file, const Snapshot& snapshot, s
         throw Error(Failure::Damaged, snapshot.path);
 
     std::string kept;
+    if (!fileExists(file))
+        (void)setAsideStaleJournal(file); // the deleted file's, not the restored one's
     if (fileExists(file)) {
         settleJournal(file);
         const auto holding = snapshotHolding(file);
@@ -350,11 +431,119 @@ std::string restoreSnapshot(const std::string& file, const Snapshot& snapshot, s
         (void)utimensat(AT_FDCWD, temp.c_str(), times, 0);
     }
     if (fileExists(file + "-journal"))
-        throw Error(Failure::Locked, file);
+        throw InUseError(file);
+    // The file keeps the permissions it had; a new one gets what any file gets.
+    struct stat old;
+    if (lstat(file.c_str(), &old) == 0 && S_ISREG(old.st_mode))
+        (void)chmod(temp.c_str(), old.st_mode & 07777);
     replaceFile(temp, file);
     cleanup.path.clear();
     pruneSnapshots(file, now);
     return kept;
+}
+
+bool isBackupAllTempName(const std::string& name) {
+    std::string_view n = name;
+    if (!n.starts_with(kBackupAllPrefix))
+        return false;
+    n.remove_prefix(kBackupAllPrefix.size());
+    // YYYYMMDD-HHMMSS.tmp-XXXXXX
+    if (n.size() != 15 + kTempMark.size() + 6 || n[8] != '-' || !allDigits(n.substr(0, 8)) ||
+        !allDigits(n.substr(9, 6)) || n.substr(15, kTempMark.size()) != kTempMark)
+        return false;
+    return isRandomTail(n.substr(15 + kTempMark.size()));
+}
+
+namespace {
+
+// What backupAllTo writes into its folder: the index as "run.dll", ledger files,
+// and the temporary copies (with SQLite's journal) they are made under.
+bool isBackupAllContentName(std::string_view n) {
+    for (std::string_view suffix : {"-journal", "-wal", "-shm"})
+        if (n.ends_with(suffix)) {
+            n.remove_suffix(suffix.size());
+            break;
+        }
+    const auto mark = n.rfind(kTempMark);
+    if (mark != std::string_view::npos && n.size() == mark + kTempMark.size() + 6 &&
+        isRandomTail(n.substr(n.size() - 6)))
+        n = n.substr(0, mark);
+    return n == kStoredIndexFile || (n.size() > kSnapshotSuffix.size() && n.ends_with(kSnapshotSuffix));
+}
+
+// Opens a folder of `parent` without following a link, or -1.
+int openOwnFolder(int parent, const std::string& name) {
+    return openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+}
+
+// Removes one folder a backup cut short left, when it holds nothing but plain
+// files of the names such a backup writes and no backup is writing it now.
+bool removeBackupAllLeftover(int parent, const std::string& name) {
+    struct stat st;
+    if (fstatat(parent, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(st.st_mode))
+        return false;
+    const int dir = openOwnFolder(parent, name);
+    if (dir < 0)
+        return false;
+    struct Close {
+        int fd;
+        ~Close() { ::close(fd); }
+    } closeDir{dir};
+    // A backup at work holds this lock on its folder.
+    if (flock(dir, LOCK_EX | LOCK_NB) != 0)
+        return false;
+    std::vector<std::string> names;
+    const int listFd = dup(dir);
+    if (listFd < 0)
+        return false;
+    DIR* d = fdopendir(listFd);
+    if (!d) {
+        ::close(listFd);
+        return false;
+    }
+    bool own = true;
+    while (dirent* e = readdir(d)) {
+        const std::string n = e->d_name;
+        if (n == "." || n == "..")
+            continue;
+        struct stat f;
+        if (!isBackupAllContentName(n) || fstatat(dir, n.c_str(), &f, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(f.st_mode)) {
+            own = false;
+            break;
+        }
+        names.push_back(n);
+    }
+    closedir(d);
+    if (!own)
+        return false;
+    for (const std::string& n : names)
+        if (unlinkat(dir, n.c_str(), 0) != 0)
+            return false;
+    return unlinkat(parent, name.c_str(), AT_REMOVEDIR) == 0;
+}
+
+} // namespace
+
+std::vector<std::string> tidyBackupAllLeftovers(const std::string& parent) noexcept {
+    std::vector<std::string> removed;
+    try {
+        const int dir = ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dir < 0)
+            return removed;
+        struct Close {
+            int fd;
+            ~Close() { ::close(fd); }
+        } closeDir{dir};
+        for (const std::string& n : folderEntries(parent))
+            if (isBackupAllTempName(n) && removeBackupAllLeftover(dir, n))
+                removed.push_back(n);
+        if (!removed.empty())
+            syncFolder(parent);
+    } catch (...) {
+        // What stays is tried again at the next backup into the folder.
+    }
+    return removed;
 }
 
 std::string backupAllTo(const std::string& parent, const std::string& indexFile,
@@ -362,12 +551,9 @@ std::string backupAllTo(const std::string& parent, const std::string& indexFile,
                         std::vector<std::string>* skipped) {
     if (!isDirectory(parent))
         throw Error(Failure::MissingFile, parent);
-    const std::string base = parent + "/tessolan-备份-" + stampName(now, 0);
-    std::string work = base + std::string(kTempMark) + "XXXXXX";
-    if (!mkdtemp(work.data())) {
-        const int err = errno;
-        throw errnoError(err, parent);
-    }
+    (void)tidyBackupAllLeftovers(parent);
+    const std::string base = parent + "/" + std::string(kBackupAllPrefix) + stampName(now, 0);
+    const std::string work = makeTempFolder(base + std::string(kTempMark));
     std::vector<std::string> written;
     auto discard = [&] {
         for (const std::string& w : written)
@@ -375,6 +561,19 @@ std::string backupAllTo(const std::string& parent, const std::string& indexFile,
         (void)rmdir(work.c_str());
     };
     try {
+        // Tells a tidy in another program that this folder is at work.
+        const int lockFd = ::open(work.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (lockFd < 0 || flock(lockFd, LOCK_EX | LOCK_NB) != 0) {
+            const int err = errno;
+            if (lockFd >= 0)
+                ::close(lockFd);
+            throw errnoError(err, work);
+        }
+        struct Close {
+            int fd;
+            ~Close() { ::close(fd); }
+        } unlockWork{lockFd};
+
         std::set<std::string> seen;
         auto copyOne = [&](const std::string& from, const std::string& name) {
             if (name.empty() || name.find('/') != std::string::npos || !seen.insert(name).second)
@@ -410,9 +609,11 @@ std::string backupAllTo(const std::string& parent, const std::string& indexFile,
 void tidyBackups() noexcept {
     try {
         const std::string root(kBackupFolder);
+        if (!isRealFolder(root))
+            return;
         for (const std::string& n : folderEntries(root)) {
             const std::string sub = root + "/" + n;
-            if (isDirectory(sub))
+            if (isRealFolder(sub))
                 removeTemps(sub);
         }
     } catch (...) {

@@ -67,13 +67,25 @@ std::string restoreSnapshot(const std::string& file, const Snapshot& snapshot, s
 
 // Copies the index (as "run.dll", so the folder works as a data folder) and
 // every ledger file into a new folder "tessolan-备份-<time>" under `parent`,
-// never overwriting anything. The folder appears only when complete.
+// never overwriting anything. The folder appears only when complete; what
+// earlier backups cut short left in `parent` goes first.
 // Returns its path; missing ledger files are listed in `skipped`. Throws Error.
 std::string backupAllTo(const std::string& parent, const std::string& indexFile,
                         const std::vector<std::string>& ledgerFiles, std::time_t now,
                         std::vector<std::string>* skipped = nullptr);
 
-// Removes what a copy cut short left in the snapshot folders. Never fails.
+// True when `name` is a folder name backupAllTo works under before the folder
+// is complete: "tessolan-备份-YYYYMMDD-HHMMSS.tmp-" and six letters or digits.
+[[nodiscard]] bool isBackupAllTempName(const std::string& name);
+
+// Removes from `parent` the folders backups cut short left there: names for
+// which isBackupAllTempName holds, folders themselves (not links) holding only
+// plain files of the names a backup writes, and no backup at work in them.
+// backupAllTo does this first. Returns the names removed. Never fails.
+std::vector<std::string> tidyBackupAllLeftovers(const std::string& parent) noexcept;
+
+// Removes what a copy cut short left in the snapshot folders (plain files of
+// the program's temporary names only). Never fails.
 void tidyBackups() noexcept;
 
 // "2026-12-08 21:35:10" for a snapshot's time.

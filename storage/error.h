@@ -17,6 +17,7 @@ enum class Failure {
     MissingFile,  // no such file
     NameTooLong,  // the file system cannot hold the name
     Exists,       // a file of that name is in the way
+    Foreign,      // a link or a file the program did not make stands where it keeps its own
 };
 
 // Every failure in the storage layer leaves it as this exception; its message is
@@ -50,6 +51,14 @@ public:
 class InUseError : public Error {
 public:
     explicit InUseError(const std::string& file) : Error(Failure::Locked, file) {}
+};
+
+// A name where the program keeps files of its own (the snapshot folders, say)
+// is a symbolic link or some other thing the program did not make there. It is
+// neither followed nor touched.
+class ForeignEntryError : public Error {
+public:
+    explicit ForeignEntryError(const std::string& path) : Error(Failure::Foreign, path) {}
 };
 
 } // namespace tsl

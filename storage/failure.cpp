@@ -93,6 +93,8 @@ std::string failureText(Failure kind, const std::string& file, const std::string
     case Failure::MissingFile: return named ? "找不到文件" + f + "!" : "找不到文件!";
     case Failure::NameTooLong: return named ? "文件名" + f + "太长!" : "文件名太长!";
     case Failure::Exists: return named ? "文件" + f + "已经存在!" : "文件已经存在!";
+    case Failure::Foreign:
+        return named ? f + "是一个链接或不是本程序建立的文件,程序不会使用它!" : "程序的文件夹中有不是本程序建立的文件或链接!";
     case Failure::Other: break;
     }
     if (!named)

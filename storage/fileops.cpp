@@ -9,9 +9,11 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -28,6 +30,48 @@ namespace {
 // its journal beside it while the copy is written.
 constexpr std::string_view kTempSuffix = ".tmp-XXXXXX";
 constexpr std::string_view kJournalSuffix = "-journal";
+constexpr std::size_t kRandomLength = 6;
+
+std::atomic<SyncObserver> syncObserver{nullptr};
+
+[[noreturn]] void throwErrno(const std::string& file, int err);
+
+// Six letters and digits, as mkstemp would pick.
+std::string randomTail() {
+    static constexpr char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    unsigned char bytes[kRandomLength];
+    if (getrandom(bytes, sizeof bytes, 0) != ssize_t(sizeof bytes)) {
+        // No entropy source: the clock and a counter still make clashes rare, and
+        // a clash only costs another try.
+        static std::atomic<unsigned long> counter{0};
+        unsigned long v = static_cast<unsigned long>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+                          (counter++ * 0x9e3779b97f4a7c15UL) ^ static_cast<unsigned long>(getpid());
+        for (unsigned char& b : bytes) {
+            b = static_cast<unsigned char>(v);
+            v = v * 6364136223846793005UL + 1442695040888963407UL;
+            v ^= v >> 29;
+        }
+    }
+    std::string out;
+    for (unsigned char b : bytes)
+        out += kChars[b % (sizeof kChars - 1)];
+    return out;
+}
+
+// Tries fresh random names until `create` stops failing with EEXIST.
+template <class Create>
+std::string makeTemp(const std::string& prefix, Create create) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string name = prefix + randomTail();
+        if (create(name))
+            return name;
+        if (errno != EEXIST) {
+            const int err = errno;
+            throwErrno(name, err);
+        }
+    }
+    throwErrno(prefix, EEXIST);
+}
 
 // 0 on success, otherwise the errno of the failure; both names are left as they were.
 int renameNoReplaceErrno(const char* from, const char* to) noexcept {
@@ -172,7 +216,59 @@ std::size_t longestCopyTarget(const std::string& folder) noexcept {
     return std::size_t(limit) > extra ? std::size_t(limit) - extra : 0;
 }
 
-void syncFolder(const std::string& folder) noexcept { (void)syncPath(folder, O_RDONLY | O_DIRECTORY); }
+void syncFolder(const std::string& folder) noexcept {
+    if (SyncObserver observer = syncObserver.load())
+        observer(folder);
+    (void)syncPath(folder, O_RDONLY | O_DIRECTORY);
+}
+
+void setSyncObserver(SyncObserver observer) noexcept { syncObserver.store(observer); }
+
+std::string makeTempFile(const std::string& prefix) {
+    return makeTemp(prefix, [](const std::string& name) {
+        // O_EXCL never follows a link at the name; 0666 lets the umask decide,
+        // as for any file the user makes.
+        const int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd < 0)
+            return false;
+        ::close(fd);
+        return true;
+    });
+}
+
+std::string makeTempFolder(const std::string& prefix) {
+    return makeTemp(prefix, [](const std::string& name) { return ::mkdir(name.c_str(), 0777) == 0; });
+}
+
+bool isRealFolder(const std::string& path) noexcept {
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+void makeOwnFolder(const std::string& path) {
+    if (::mkdir(path.c_str(), 0777) == 0) {
+        syncFolder(folderOf(path));
+        return;
+    }
+    const int err = errno;
+    if (err != EEXIST)
+        throwErrno(path, err);
+    if (!isRealFolder(path))
+        throw ForeignEntryError(path);
+}
+
+bool removeOwnFile(const std::string& folder, const std::string& name) noexcept {
+    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos)
+        return false;
+    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (dir < 0)
+        return false;
+    struct stat st;
+    const bool gone = fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+                      unlinkat(dir, name.c_str(), 0) == 0;
+    ::close(dir);
+    return gone;
+}
 
 std::vector<std::string> folderEntries(const std::string& folder) {
     std::vector<std::string> names;
@@ -195,20 +291,32 @@ bool fileExists(const std::string& path) noexcept {
 
 std::string setAsideStaleJournal(const std::string& db) noexcept {
     auto born = [](const std::string& path) -> std::optional<std::pair<long long, unsigned>> {
+        // Only a plain file is SQLite's journal; a link or anything else under
+        // that name is not the program's to move.
         struct statx sx {};
-        if (statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BTIME, &sx) != 0 || !(sx.stx_mask & STATX_BTIME))
+        if (statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BTIME | STATX_TYPE, &sx) != 0 ||
+            !(sx.stx_mask & STATX_BTIME) || !S_ISREG(sx.stx_mode))
             return std::nullopt;
         return std::pair{static_cast<long long>(sx.stx_btime.tv_sec), sx.stx_btime.tv_nsec};
     };
     const std::string journal = db + "-journal";
-    const auto journalBorn = born(journal);
-    const auto dbBorn = journalBorn ? born(db) : std::nullopt;
-    if (!journalBorn || !dbBorn || !(*journalBorn < *dbBorn))
+    struct stat st;
+    if (lstat(journal.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
         return {};
+    // A journal beside no file belongs to none; one put there later would get it.
+    const bool orphan = lstat(db.c_str(), &st) != 0 && errno == ENOENT;
+    if (!orphan) {
+        const auto journalBorn = born(journal);
+        const auto dbBorn = journalBorn ? born(db) : std::nullopt;
+        if (!journalBorn || !dbBorn || !(*journalBorn < *dbBorn))
+            return {};
+    }
     std::string aside = journal + ".stale";
     for (int n = 2; n < 1000; ++n) {
-        if (tryRenameNoReplace(journal, aside))
+        if (tryRenameNoReplace(journal, aside)) {
+            syncFolder(folderOf(journal));
             return aside;
+        }
         if (!fileExists(aside))
             return {};
         aside = journal + ".stale" + std::to_string(n);
@@ -229,14 +337,7 @@ std::string copyDatabaseToTemp(const std::string& from, const std::string& near)
     if (!S_ISREG(st.st_mode))
         throw Error(Failure::MissingFile, from);
 
-    std::string tmpl = near + std::string(kTempSuffix);
-    int fd = mkstemp(tmpl.data());
-    if (fd < 0) {
-        int err = errno;
-        throwErrno(near, err);
-    }
-    close(fd);
-    TempFile temp(tmpl);
+    TempFile temp(makeTempFile(near + std::string(kTempSuffix.substr(0, kTempSuffix.size() - kRandomLength))));
 
     {
         // The temp file exists (empty): SQLite treats it as an empty database.

@@ -35,14 +35,41 @@ void replaceFile(const std::string& from, const std::string& to);
 
 // A rollback journal created before the database file beside it cannot belong
 // to that file: the file was replaced after a crash left the journal, and SQLite
-// would play the old journal into the new file. Such a journal is renamed aside
-// (to name + "-journal.stale", numbered when that is taken), never deleted. Where
-// the file system does not record creation times nothing is moved. Returns the
+// would play the old journal into the new file. So can a journal beside no file
+// at all. Such a journal (a plain file only) is renamed aside (to name +
+// "-journal.stale", numbered when that is taken), never deleted. Where the file
+// system does not record creation times only the latter is moved. Returns the
 // journal's new name, or "" when nothing was moved.
 std::string setAsideStaleJournal(const std::string& db) noexcept;
 
 // Puts a folder's new and renamed names on disk; failures are ignored.
 void syncFolder(const std::string& folder) noexcept;
+
+// Called with the folder's name on every syncFolder, before the sync; null for
+// none. For tests that check a published name is put on disk.
+using SyncObserver = void (*)(const std::string& folder);
+void setSyncObserver(SyncObserver observer) noexcept;
+
+// Creates a new, empty file `prefix` + six random letters and digits, with the
+// permissions any new file of the user gets (0666 less the umask), never
+// through a symbolic link; returns its name. Throws Error.
+[[nodiscard]] std::string makeTempFile(const std::string& prefix);
+
+// The same for a folder (0777 less the umask).
+[[nodiscard]] std::string makeTempFolder(const std::string& prefix);
+
+// True when the name is a folder itself, not a symbolic link to one.
+[[nodiscard]] bool isRealFolder(const std::string& path) noexcept;
+
+// Creates `path` as a folder unless it is one already, and puts its name on
+// disk. Throws ForeignEntryError when a file or a symbolic link holds the
+// name, Error when the folder cannot be made.
+void makeOwnFolder(const std::string& path);
+
+// Deletes `name` in `folder` only when it is a plain file (never a link, a
+// folder or anything else), and never through a link to the folder's place.
+// True when it is gone.
+bool removeOwnFile(const std::string& folder, const std::string& name) noexcept;
 
 // The names in a folder but "." and ".."; empty when it cannot be listed.
 [[nodiscard]] std::vector<std::string> folderEntries(const std::string& folder);

@@ -67,7 +67,11 @@ bool isUntouchedCopy(const std::string& file) noexcept {
 }
 
 bool removeUntouchedCopy(const std::string& file) noexcept {
-    return isUntouchedCopy(file) && ::unlink(file.c_str()) == 0;
+    if (!isUntouchedCopy(file))
+        return false;
+    const auto slash = file.find_last_of('/');
+    return slash == std::string::npos ? removeOwnFile(".", file)
+                                      : removeOwnFile(slash == 0 ? "/" : file.substr(0, slash), file.substr(slash + 1));
 }
 
 std::vector<std::string> tidyLedgerFolder(const std::vector<std::string>& listed) noexcept {
@@ -77,7 +81,8 @@ std::vector<std::string> tidyLedgerFolder(const std::vector<std::string>& listed
         std::sort(names.begin(), names.end());
 
         for (const std::string& name : names) {
-            if (isTempCopyName(name) && ::unlink(name.c_str()) == 0)
+            // Plain files only: a link or a folder of such a name is not the program's.
+            if (isTempCopyName(name) && removeOwnFile(".", name))
                 removed.push_back(name);
         }
         for (const std::string& name : names) {
@@ -86,7 +91,7 @@ std::vector<std::string> tidyLedgerFolder(const std::vector<std::string>& listed
             const std::string ledger = name.substr(0, name.size() - kLedgerSuffix.size());
             if (std::find(listed.begin(), listed.end(), ledger) != listed.end())
                 continue;
-            if (isUntouchedCopy(name) && ::unlink(name.c_str()) == 0)
+            if (removeUntouchedCopy(name))
                 removed.push_back(name);
         }
     } catch (...) {

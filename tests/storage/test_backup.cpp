@@ -6,11 +6,18 @@
 #include <gtest/gtest.h>
 
 #include <sqlite3.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -293,4 +300,270 @@ TEST_F(Backups, RowCountsOfASnapshot) {
               (std::vector<long long>{1, 1, 0, 2}));
     tsltest::writeFile("junk.mdb", "junk");
     EXPECT_TRUE(tsl::snapshotRowCounts("junk.mdb").empty());
+}
+
+// ---- the program's own files only ----
+
+namespace {
+
+using Contents = std::map<std::string, std::string>;
+
+// Every file under a folder (links not followed) with what it holds.
+Contents contentsOf(const std::string& folder) {
+    Contents out;
+    for (const auto& e : fs::recursive_directory_iterator(folder))
+        out[e.path().string()] = e.is_symlink() ? "-> " + fs::read_symlink(e.path()).string()
+                                 : e.is_regular_file() ? tsltest::readFile(e.path().string())
+                                                       : "folder";
+    return out;
+}
+
+// Names of the program's snapshot and temporary patterns, and one any ".tmp-" matched.
+void plantLookalikes(const std::string& folder) {
+    fs::create_directories(folder);
+    for (int d = 1; d <= 12; ++d)
+        tsltest::writeFile(folder + "/202001" + (d < 10 ? "0" : "") + std::to_string(d) + "-120000.mdb", "theirs");
+    for (const char* n : {"20260302-120000.mdb.tmp-AbC123", "restore.tmp-XyZ789", "notes.tmp-2"})
+        tsltest::writeFile(folder + "/" + n, "theirs");
+}
+
+} // namespace
+
+// A link where the program keeps its snapshots is never followed: nothing is
+// written, listed, restored from or deleted through it.
+TEST_F(Backups, LinksInTheBackupFolderAreNeverFollowed) {
+    const std::pair<const char*, std::function<void()>> cases[] = {
+        {"the ledger's snapshot folder is a link",
+         [] {
+             plantLookalikes("elsewhere");
+             fs::create_directory("backups");
+             fs::create_directory_symlink("../elsewhere", "backups/" + kLedger);
+         }},
+        {"the backup folder is a link",
+         [] {
+             plantLookalikes("elsewhere/" + kLedger);
+             fs::create_directory_symlink("elsewhere", "backups");
+         }},
+    };
+    for (const auto& [why, plant] : cases) {
+        SCOPED_TRACE(why);
+        fs::remove_all("backups");
+        fs::remove_all("elsewhere");
+        plant();
+        const Contents before = contentsOf("elsewhere");
+
+        const auto failures = tsl::backupChanged({kLedger}, at(2026, 12, 8));
+        EXPECT_EQ(failures.size(), 1u);
+        EXPECT_THROW((void)tsl::takeSnapshot(kLedger, at(2026, 12, 8)), tsl::ForeignEntryError);
+        EXPECT_TRUE(tsl::listSnapshots(kLedger).empty());
+        tsl::pruneSnapshots(kLedger, at(2026, 12, 8));
+        tsl::tidyBackups();
+        const std::string name = "20200101-120000.mdb";
+        tsl::Snapshot through{"backups/" + kLedger + "/" + name, name, at(2020, 1, 1), 0};
+        EXPECT_THROW((void)tsl::restoreSnapshot(kLedger, through, at(2026, 12, 9)), tsl::ForeignEntryError);
+
+        EXPECT_EQ(contentsOf("elsewhere"), before);
+        EXPECT_EQ(customers(kLedger), (Names{"张三"}));
+    }
+}
+
+// In a real snapshot folder, links and folders under the program's names, and
+// files of names it never makes, are not its own: they stay.
+TEST_F(Backups, OnlyPlainFilesOfTheProgramsNamesAreDeleted) {
+    plantLookalikes("elsewhere");
+    const std::string folder = "backups/" + kLedger;
+    fs::create_directories(folder);
+    for (const auto& e : fs::directory_iterator("elsewhere"))
+        fs::create_symlink("../../" + e.path().string(), folder + "/" + e.path().filename().string());
+    fs::create_directory(folder + "/20260303-120000.mdb.tmp-QwE456");
+    tsltest::writeFile(folder + "/20260303-120000.mdb.tmp-QwE456/x", "theirs");
+    tsltest::writeFile(folder + "/x.tmp-AbC123", "theirs");
+    tsltest::writeFile(folder + "/restore.tmp-AbC1234", "theirs");
+    const Contents outside = contentsOf("elsewhere");
+    Contents theirs = contentsOf(folder);
+
+    // Own leftovers, plain files: these go.
+    for (const char* n : {"20260304-120000.mdb.tmp-Zz9Yy8", "20260304-120000-2.mdb.tmp-Zz9Yy8-journal",
+                          "restore.tmp-Aa1Bb2", "restore.tmp-Aa1Bb2-journal"})
+        tsltest::writeFile(folder + "/" + n, "half");
+    const tsl::Snapshot mine = tsl::takeSnapshot(kLedger, at(2026, 12, 8));
+    ASSERT_EQ(tsl::listSnapshots(kLedger).size(), 1u) << "links of a snapshot's name are no snapshots";
+    tsl::pruneSnapshots(kLedger, at(2026, 12, 8));
+    tsl::tidyBackups();
+
+    theirs[mine.path] = tsltest::readFile(mine.path);
+    EXPECT_EQ(contentsOf(folder), theirs);
+    EXPECT_EQ(contentsOf("elsewhere"), outside);
+}
+
+// A kill before SQLite wrote a journal's header leaves a journal SQLite never
+// plays back; it must not block a restore. A writer at work still does.
+TEST_F(Backups, DeadJournalIsSettledAndALiveWriterStillBlocks) {
+    const tsl::Snapshot s = tsl::takeSnapshot(kLedger, at(2026, 12, 1));
+    addCustomer("李四");
+    const std::string journal = kLedger + "-journal";
+    const std::pair<const char*, std::string> dead[] = {
+        {"empty", ""},
+        {"zeroed header", std::string(28, '\0') + std::string(4068, 'p')},
+        {"all zero", std::string(8192, '\0')},
+    };
+    std::time_t day = at(2026, 12, 2);
+    for (const auto& [why, bytes] : dead) {
+        SCOPED_TRACE(why);
+        tsltest::writeFile(journal, bytes);
+        EXPECT_NO_THROW((void)tsl::restoreSnapshot(kLedger, s, day += 86400));
+        EXPECT_FALSE(fs::exists(journal));
+        EXPECT_EQ(customers(kLedger), (Names{"张三"}));
+        addCustomer("李四");
+    }
+    // A journal of a deleted ledger belongs to no file: it is kept aside, never
+    // played into the restored one.
+    ASSERT_EQ(unlink(kLedger.c_str()), 0);
+    tsltest::writeFile(journal, std::string(4096, 'j'));
+    EXPECT_NO_THROW((void)tsl::restoreSnapshot(kLedger, s, day += 86400));
+    EXPECT_EQ(tsltest::readFile(journal + ".stale"), std::string(4096, 'j'));
+    EXPECT_FALSE(fs::exists(journal));
+    EXPECT_EQ(customers(kLedger), (Names{"张三"}));
+    addCustomer("李四");
+
+    // A writer in another process, in the middle of its transaction.
+    int ready[2], finish[2];
+    ASSERT_EQ(pipe(ready), 0);
+    ASSERT_EQ(pipe(finish), 0);
+    const pid_t child = fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+        sqlite3* db = nullptr;
+        sqlite3_open_v2(kLedger.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+        sqlite3_exec(db, "BEGIN IMMEDIATE; INSERT INTO \"1\" VALUES ('王五','','','','');", nullptr, nullptr, nullptr);
+        char c = 'r';
+        (void)!write(ready[1], &c, 1);
+        (void)!read(finish[0], &c, 1);
+        _exit(0); // dies mid-transaction: its journal is hot
+    }
+    char c = 0;
+    ASSERT_EQ(read(ready[0], &c, 1), 1);
+    ASSERT_TRUE(fs::exists(journal));
+    EXPECT_THROW((void)tsl::restoreSnapshot(kLedger, s, day += 86400), tsl::InUseError);
+    EXPECT_TRUE(fs::exists(journal)) << "a live writer's journal stays";
+    (void)!write(finish[1], &c, 1);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    for (int fd : {ready[0], ready[1], finish[0], finish[1]})
+        close(fd);
+    EXPECT_EQ(customers(kLedger), (Names{"张三", "李四"}));
+    EXPECT_NO_THROW((void)tsl::restoreSnapshot(kLedger, s, day += 86400));
+    EXPECT_EQ(customers(kLedger), (Names{"张三"}));
+}
+
+TEST(BackupAll, TempFolderNames) {
+    for (const char* yes : {"tessolan-备份-20261208-210000.tmp-AbC123", "tessolan-备份-19991231-235959.tmp-000000"})
+        EXPECT_TRUE(tsl::isBackupAllTempName(yes)) << yes;
+    for (const char* no : {"tessolan-备份-20261208-210000", "tessolan-备份-20261208-210000-2",
+                           "tessolan-备份-20261208-210000.tmp-AbC12", "tessolan-备份-20261208-210000.tmp-AbC1234",
+                           "tessolan-备份-20261208-21000x.tmp-AbC123", "tessolan-备份-20261208-210000.tmp-AbC.23",
+                           "x-tessolan-备份-20261208-210000.tmp-AbC123", "tessolan-backup-20261208-210000.tmp-AbC123"})
+        EXPECT_FALSE(tsl::isBackupAllTempName(no)) << no;
+}
+
+// What a backup of everything cut short left in the chosen folder goes at the
+// next backup there; lookalikes that are not such leftovers stay.
+TEST_F(Backups, BackupAllClearsItsOwnLeftoversOnly) {
+    dir.seedIndex("tsl.mdb");
+    fs::create_directory("stick");
+    const std::string stem = "stick/tessolan-备份-20261207-100000.tmp-";
+    // Cut short at various points: empty, mid-copy, all copied.
+    fs::create_directory(stem + "Empty0");
+    fs::create_directory(stem + "MidCp1");
+    tsltest::writeFile(stem + "MidCp1/run.dll", "copied");
+    tsltest::writeFile(stem + "MidCp1/" + kLedger + ".tmp-Qw12Er", "half");
+    tsltest::writeFile(stem + "MidCp1/" + kLedger + ".tmp-Qw12Er-journal", "half");
+    fs::create_directory(stem + "AllCp2");
+    tsltest::writeFile(stem + "AllCp2/run.dll", "copied");
+    tsltest::writeFile(stem + "AllCp2/" + kLedger, "copied");
+
+    // Not leftovers of the program: a link, a plain file, a folder with a
+    // foreign file or a subfolder, a folder another backup is writing.
+    plantLookalikes("elsewhere");
+    fs::create_directory_symlink("../elsewhere", stem + "Link00");
+    tsltest::writeFile(stem + "File00", "theirs");
+    fs::create_directory(stem + "Notes0");
+    tsltest::writeFile(stem + "Notes0/run.dll", "theirs");
+    tsltest::writeFile(stem + "Notes0/notes.txt", "theirs");
+    fs::create_directories(stem + "Sub000/sub");
+    fs::create_directory(stem + "Busy00");
+    const int busy = open((stem + "Busy00").c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(busy, 0);
+    ASSERT_EQ(flock(busy, LOCK_EX), 0);
+    fs::create_directory("stick/tessolan-备份-20261207-100000");
+    const Contents theirs = contentsOf("stick");
+    const Contents outside = contentsOf("elsewhere");
+
+    const std::string written = tsl::backupAllTo("stick", "tsl.mdb", {kLedger}, at(2026, 12, 8, 21));
+    close(busy);
+    Contents expected = theirs;
+    std::erase_if(expected, [&](const auto& kv) {
+        return kv.first.starts_with(stem + "Empty0") || kv.first.starts_with(stem + "MidCp1") ||
+               kv.first.starts_with(stem + "AllCp2");
+    });
+    Contents now = contentsOf("stick");
+    std::erase_if(now, [&](const auto& kv) { return kv.first.starts_with(written); });
+    EXPECT_EQ(now, expected);
+    EXPECT_EQ(contentsOf("elsewhere"), outside);
+    EXPECT_EQ(entries(written), (Entries{"run.dll", kLedger}));
+}
+
+// Snapshots, restored ledgers and backup copies get the permissions any file
+// the user makes gets: 0666 less the umask. A restored ledger keeps its own.
+TEST_F(Backups, FilesFollowTheUmask) {
+    dir.seedIndex("tsl.mdb");
+    const mode_t saved = umask(0);
+    int n = 0;
+    for (const mode_t mask : {mode_t(022), mode_t(002), mode_t(077), mode_t(0)}) {
+        SCOPED_TRACE("umask " + std::to_string(mask));
+        umask(mask);
+        addCustomer("c" + std::to_string(++n));
+        const auto mode = [](const std::string& p) { return fs::status(p).permissions(); };
+        const fs::perms file = fs::perms(0666 & ~mask), folder = fs::perms(0777 & ~mask);
+        const tsl::Snapshot s = tsl::takeSnapshot(kLedger, at(2026, 12, n));
+        EXPECT_EQ(mode(s.path), file);
+        const std::string all = tsl::backupAllTo(".", "tsl.mdb", {kLedger}, at(2026, 12, n));
+        EXPECT_EQ(mode(all), folder);
+        EXPECT_EQ(mode(all + "/run.dll"), file);
+        EXPECT_EQ(mode(all + "/" + kLedger), file);
+        fs::remove(kLedger);
+        (void)tsl::restoreSnapshot(kLedger, s, at(2026, 12, n, 13));
+        EXPECT_EQ(mode(kLedger), file) << "a ledger restored where there was none";
+    }
+    umask(022);
+    ASSERT_EQ(chmod(kLedger.c_str(), 0640), 0);
+    (void)tsl::restoreSnapshot(kLedger, tsl::listSnapshots(kLedger).front(), at(2026, 12, 20));
+    EXPECT_EQ(fs::status(kLedger).permissions(), fs::perms(0640)) << "a restored ledger keeps its permissions";
+    umask(saved);
+}
+
+namespace {
+std::vector<std::string> synced;
+void recordSync(const std::string& folder) { synced.push_back(folder); }
+} // namespace
+
+// Every name the program publishes is put on disk: the new snapshot, the
+// folders made for it, the restored ledger and a backup folder.
+TEST_F(Backups, PublishedNamesAreSynced) {
+    dir.seedIndex("tsl.mdb");
+    synced.clear();
+    tsl::setSyncObserver(recordSync);
+    const tsl::Snapshot s = tsl::takeSnapshot(kLedger, at(2026, 12, 1));
+    EXPECT_EQ(std::set<std::string>(synced.begin(), synced.end()),
+              (std::set<std::string>{".", "backups", "backups/" + kLedger}));
+    EXPECT_EQ(synced.back(), "backups/" + kLedger) << "the snapshot's folder after its rename";
+    addCustomer("李四");
+    synced.clear();
+    (void)tsl::restoreSnapshot(kLedger, s, at(2026, 12, 2));
+    EXPECT_EQ(std::count(synced.begin(), synced.end(), "."), 2) << "the data folder after the swap, twice";
+    synced.clear();
+    const std::string all = tsl::backupAllTo(".", "tsl.mdb", {kLedger}, at(2026, 12, 3));
+    ASSERT_FALSE(synced.empty());
+    EXPECT_EQ(synced.back(), ".");
+    tsl::setSyncObserver(nullptr);
 }

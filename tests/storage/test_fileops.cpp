@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -263,4 +264,84 @@ TEST(CopyDatabase, SourceLeftByACrashIsRolledBack) {
     EXPECT_EQ(listFolder().count("copy.mdb"), 1u);
     for (const auto& name : listFolder())
         EXPECT_EQ(name.find(".tmp"), std::string::npos) << name;
+}
+
+// ---- permissions and the program's own files ----
+
+// A copy (a new ledger is one) gets what any new file of the user gets.
+TEST(CopyDatabase, FollowsTheUmask) {
+    tsltest::TempDir dir;
+    makeDatabase("src.mdb");
+    const mode_t saved = umask(0);
+    for (const mode_t mask : {mode_t(022), mode_t(002), mode_t(027), mode_t(077)}) {
+        SCOPED_TRACE(std::to_string(mask));
+        umask(mask);
+        const std::string to = "copy" + std::to_string(mask) + ".mdb";
+        tsl::copyDatabase("src.mdb", to);
+        EXPECT_EQ(fs::status(to).permissions(), fs::perms(0666 & ~mask));
+        const std::string folder = tsl::makeTempFolder("f" + std::to_string(mask) + ".tmp-");
+        EXPECT_EQ(fs::status(folder).permissions(), fs::perms(0777 & ~mask));
+    }
+    umask(saved);
+}
+
+// A journal name held by a link, or a database name that is one, is no
+// SQLite journal of that file: nothing is moved.
+TEST(StaleJournal, LinksAreNotSetAside) {
+    tsltest::TempDir dir;
+    fs::create_directory("elsewhere");
+    writeFile("elsewhere/theirs", "theirs");
+    fs::create_symlink("elsewhere/theirs", "L.mdb-journal"); // born before the file
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    makeDatabase("new.mdb"); // made apart: SQLite would use a journal at its name
+    fs::rename("new.mdb", "L.mdb");
+    EXPECT_EQ(tsl::setAsideStaleJournal("L.mdb"), "");
+    EXPECT_TRUE(fs::is_symlink("L.mdb-journal"));
+    EXPECT_EQ(listFolder(), (std::set<std::string>{"elsewhere", "L.mdb", "L.mdb-journal"}));
+
+    // The same with a plain journal is set aside (and the folder synced).
+    fs::remove("L.mdb-journal");
+    fs::remove("L.mdb");
+    writeFile("L.mdb-journal", std::string(512, 'j'));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    makeDatabase("new.mdb");
+    fs::rename("new.mdb", "L.mdb");
+    static std::vector<std::string> synced;
+    tsl::setSyncObserver([](const std::string& f) { synced.push_back(f); });
+    EXPECT_EQ(tsl::setAsideStaleJournal("L.mdb"), "L.mdb-journal.stale");
+    tsl::setSyncObserver(nullptr);
+    EXPECT_EQ(synced, (Names{"."}));
+    EXPECT_EQ(readFile("L.mdb-journal.stale"), std::string(512, 'j'));
+}
+
+TEST(OwnFiles, RemoveOnlyPlainFilesAndMakeOnlyRealFolders) {
+    tsltest::TempDir dir;
+    fs::create_directories("elsewhere/sub");
+    writeFile("elsewhere/f", "theirs");
+    fs::create_directory("own");
+    writeFile("own/plain", "mine");
+    fs::create_symlink("../elsewhere/f", "own/link");
+    fs::create_directory("own/folder");
+    fs::create_directory_symlink("elsewhere", "linked");
+    struct Case {
+        const char* folder;
+        const char* name;
+        bool gone;
+    } const cases[] = {
+        {"own", "plain", true},     {"own", "link", false}, {"own", "folder", false}, {"own", "missing", false},
+        {"linked", "f", false},     {"own", "../own/x", false}, {"own", "..", false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(tsl::removeOwnFile(c.folder, c.name), c.gone) << c.folder << "/" << c.name;
+    EXPECT_EQ(listFolder("own"), (std::set<std::string>{"link", "folder"}));
+    EXPECT_EQ(readFile("elsewhere/f"), "theirs");
+
+    EXPECT_NO_THROW(tsl::makeOwnFolder("own"));
+    EXPECT_NO_THROW(tsl::makeOwnFolder("new"));
+    EXPECT_TRUE(tsl::isRealFolder("new"));
+    EXPECT_THROW(tsl::makeOwnFolder("linked"), tsl::ForeignEntryError);
+    EXPECT_THROW(tsl::makeOwnFolder("missing/x"), tsl::Error);
+    EXPECT_FALSE(tsl::isRealFolder("linked"));
+    writeFile("afile", "");
+    EXPECT_THROW(tsl::makeOwnFolder("afile"), tsl::ForeignEntryError);
 }

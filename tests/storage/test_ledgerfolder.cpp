@@ -44,3 +44,26 @@ TEST(LedgerFolder, TidyRemovesOnlyLeftovers) {
         left.insert(e.path().filename().string());
     EXPECT_EQ(left, kept);
 }
+
+// Links and folders under the names of temporary copies or unlisted ledgers are
+// not the program's: the tidy neither deletes them nor anything they point to.
+TEST(LedgerFolder, TidyLeavesLinksAndFolders) {
+    tsltest::TempDir dir;
+    std::filesystem::create_directory("elsewhere");
+    dir.seedIndex("elsewhere/orphan.mdb"); // an untouched copy, outside
+    tsltest::writeFile("elsewhere/theirs", "theirs");
+    std::filesystem::create_symlink("elsewhere/theirs", "2004.mdb.tmp-Ab12Cd");
+    std::filesystem::create_symlink("elsewhere/theirs", "2005.mdb.tmp-Ab12Cd-journal");
+    std::filesystem::create_symlink("elsewhere/orphan.mdb", "linked.mdb");
+    std::filesystem::create_directory("2006.mdb.tmp-Ab12Cd");
+    dir.seedIndex("2007.mdb.tmp-Ab12Cd");
+
+    EXPECT_EQ(tsl::tidyLedgerFolder({}), (std::vector<std::string>{"2007.mdb.tmp-Ab12Cd"}));
+    EXPECT_FALSE(tsl::removeUntouchedCopy("linked.mdb"));
+    std::set<std::string> left;
+    for (const auto& e : std::filesystem::recursive_directory_iterator("."))
+        left.insert(e.path().string());
+    EXPECT_EQ(left, (std::set<std::string>{"./elsewhere", "./elsewhere/orphan.mdb", "./elsewhere/theirs",
+                                           "./2004.mdb.tmp-Ab12Cd", "./2005.mdb.tmp-Ab12Cd-journal", "./linked.mdb",
+                                           "./2006.mdb.tmp-Ab12Cd"}));
+}
