@@ -337,7 +337,13 @@ std::string copyDatabaseToTemp(const std::string& from, const std::string& near)
     if (!S_ISREG(st.st_mode))
         throw Error(Failure::MissingFile, from);
 
-    TempFile temp(makeTempFile(near + std::string(kTempSuffix.substr(0, kTempSuffix.size() - kRandomLength))));
+    std::string made;
+    try {
+        made = makeTempFile(near + std::string(kTempSuffix.substr(0, kTempSuffix.size() - kRandomLength)));
+    } catch (const Error& e) {
+        throw Error(e.kind(), near); // the user knows the file by the name it is to have
+    }
+    TempFile temp(made);
 
     {
         // The temp file exists (empty): SQLite treats it as an empty database.

@@ -262,7 +262,7 @@ TEST(Writers, LongestNameAndOldPermissions) {
     std::string wide;
     for (int i = 0; i < 83; ++i)
         wide += "帐";
-    for (const std::string n : {std::string(251, 'a') + ".csv", wide + ".xlsx" /* 254 bytes */}) {
+    for (const std::string& n : {std::string(251, 'a') + ".csv", wide + ".xlsx" /* 254 bytes */}) {
         SCOPED_TRACE(n.size());
         const auto outcome = n.ends_with(".csv") ? writeCsv(n, awkwardTable()) : writeXlsx(n, "s", awkwardTable());
         EXPECT_EQ(outcome, Outcome::Written);
