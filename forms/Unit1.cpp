@@ -135,6 +135,7 @@ TForm1::TForm1(Roster& roster) : QMainWindow(nullptr), r_(roster) {
 
     buildMenu();
     installSafetyMenu();
+    buildToolsMenu();
 
     const int menuHeight = menuBar()->sizeHint().height();
     setMinimumSize(kClientWidth, kClientHeight + menuHeight);
@@ -324,6 +325,7 @@ void TForm1::enableCommands() {
     D1->setEnabled(any);
     E1->setEnabled(any);
     btndel->setEnabled(any);
+    refreshSafetyMenu(); // their keys work only while they are enabled
 }
 
 namespace {

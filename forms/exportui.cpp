@@ -64,7 +64,9 @@ bool runWithProgress(QWidget* parent, Prompter& prompter,
                      const std::function<tsl::out::Outcome(const tsl::out::Progress&)>& work) {
     QProgressDialog box(QStringLiteral("正在导出…"), QStringLiteral("取消"), 0, 1000, parent);
     box.setObjectName(QStringLiteral("exportProgress"));
-    box.setWindowTitle(QString::fromLatin1(kAppTitle));
+    // A box of the window whose command it runs.
+    const QString caption = parent ? parent->window()->windowTitle() : QString::fromLatin1(kAppTitle);
+    box.setWindowTitle(caption);
     box.setWindowModality(Qt::ApplicationModal);
     box.setMinimumDuration(500);
     box.setAutoClose(false);
@@ -90,7 +92,7 @@ bool runWithProgress(QWidget* parent, Prompter& prompter,
     }
     box.hide();
     if (!failure.isEmpty())
-        prompter.error(failure);
+        prompter.failure(caption, failure);
     return false;
 }
 
