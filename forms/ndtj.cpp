@@ -256,7 +256,11 @@ void Tndtj::exportChart(ExportKind kind) {
         const QString path = askExportPath(r_.prompter, kind, {"年度统计", "图表", isoDate(r_.clock.today())});
         if (path.isEmpty())
             return;
-        saveWidgetPicture(*chart1, kind, path);
+        try {
+            saveWidgetPicture(*chart1, kind, path);
+        } catch (const std::exception& e) {
+            r_.prompter.failure(windowTitle(), QString::fromUtf8(e.what())); // a box of this window
+        }
     });
 }
 
