@@ -11,6 +11,7 @@ pkgs=(
   libxlsxwriter-dev poppler-utils unzip
   fonts-arphic-uming qt6-translations-l10n
   xvfb xauth x11-utils imagemagick openbox xdotool wmctrl
+  locales
 )
 
 missing=()
@@ -20,7 +21,25 @@ for p in "${pkgs[@]}"; do
   fi
 done
 
+# The tour runs the program as a Chinese desktop does: it needs the zh_CN.UTF-8 locale.
+have_locale() { locale -a 2>/dev/null | grep -qix 'zh_CN\.utf-\?8'; }
+make_locale() {
+  have_locale && return 0
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "install-deps: the zh_CN.UTF-8 locale is missing; run as root (or: sudo $0)" >&2
+    return 1
+  fi
+  echo "install-deps: generating the zh_CN.UTF-8 locale"
+  if grep -q '^# *zh_CN.UTF-8 UTF-8' /etc/locale.gen; then
+    sed -i 's/^# *\(zh_CN.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+  elif ! grep -q '^zh_CN.UTF-8 UTF-8' /etc/locale.gen; then
+    echo 'zh_CN.UTF-8 UTF-8' >> /etc/locale.gen
+  fi
+  locale-gen >/dev/null
+}
+
 if [ ${#missing[@]} -eq 0 ]; then
+  make_locale
   exit 0
 fi
 
@@ -34,3 +53,4 @@ echo "install-deps: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 apt-get update -qq
 apt-get install -y -qq --no-install-recommends "${missing[@]}"
+make_locale
