@@ -12,7 +12,7 @@ build=$(cd "${1:-build}" && pwd)
 out=${2:-$build/tour}
 
 if [ -z "${TSL_TOUR_INNER:-}" ]; then
-  for tool in xvfb-run openbox xdotool xprop xwininfo wmctrl import pdftoppm; do
+  for tool in xvfb-run openbox xdotool xprop xwininfo xclip wmctrl import pdftoppm; do
     command -v "$tool" >/dev/null 2>&1 || { echo "tour: $tool is missing (scripts/install-deps.sh installs it)"; exit 1; }
   done
   locale -a 2>/dev/null | grep -qix 'zh_CN\.utf-\?8' ||
@@ -61,8 +61,10 @@ need() {
 # Into a control at a point of a window: click it, select what is there, type.
 fill() { # fill WINDOW X Y TEXT
   click "$1" "$2" "$3"
+  sleep 0.3 # the focus moves before the keys come
   xdotool key ctrl+a
   type_text "$4"
+  sleep 0.2
 }
 
 bash "$root/scripts/tessolan-run" "$build" >"$work/log" 2>&1 & app=$!

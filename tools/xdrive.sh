@@ -1,7 +1,7 @@
 # Driving the real program on an X desktop with a window manager (openbox):
 # finding its windows by their captions, reading how the manager stacks them,
 # clicking and typing. Sourced by tests/desktop/desktop-test.sh and tools/tour.sh;
-# needs xdotool, xprop and xwininfo.
+# needs xdotool, xprop, xwininfo and xclip.
 
 hexid() { printf '0x%x' "$1"; }
 # Client windows bottom to top, as the window manager stacks them.
@@ -53,13 +53,34 @@ centred() {
   [ "${x#-}" -le 12 ] && [ "${y#-}" -le 12 ]
 }
 not_centred() { ! centred "$1"; }
+# The pointer to a point of a window's client area. Placed from the window's
+# absolute position: xdotool's own --window offset is off by the title bar for
+# a window the program moved after showing it.
+point_at() { # point_at WINDOW X Y
+  local x y
+  read -r x y < <(xwininfo -id "$1" | awk '/Absolute upper-left X/ {x = $NF} /Absolute upper-left Y/ {y = $NF} END {print x, y}')
+  xdotool mousemove $((x + $2)) $((y + $3))
+}
 # A left click at a point of a window's client area.
-click() { xdotool mousemove --window "$1" "$2" "$3" click 1; sleep 0.2; }
+click() { point_at "$1" "$2" "$3"; xdotool click 1; sleep 0.2; }
 # A right click there; the menu is given time to open.
-right_click() { xdotool mousemove --window "$1" "$2" "$3" click 3; sleep 0.5; }
+right_click() { point_at "$1" "$2" "$3"; xdotool click 3; sleep 0.5; }
 answer_box() { xdotool key Return; sleep 0.4; }
-# Types text as a user would, Chinese included, into the focused control.
-type_text() { xdotool type --delay 30 "$1"; sleep 0.1; }
+# Types text as a user would into the focused control. Chinese text goes in
+# whole, as an input method commits a word: through the clipboard and Ctrl+V.
+# (xdotool types a character missing from the keyboard map by remapping a spare
+# key for it, and the program may read that key after the map changed back:
+# characters get lost.)
+type_text() {
+  if LC_ALL=C grep -q '^[ -~]*$' <<<"$1"; then
+    xdotool type --delay 30 "$1"
+  else
+    printf '%s' "$1" | xclip -selection clipboard
+    sleep 0.1
+    xdotool key ctrl+v
+  fi
+  sleep 0.2
+}
 # The height of the menu bar above a window's client area of CLIENT_HEIGHT pixels.
 menu_height() { # menu_height WINDOW CLIENT_HEIGHT
   echo $(( $(xdotool getwindowgeometry --shell "$1" | sed -n 's/^HEIGHT=//p') - $2 ))
