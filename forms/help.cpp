@@ -28,27 +28,28 @@ QString item(const QAction* a) {
 
 QString helpText(const Roster& r) {
     QStringList lines;
-    lines << QStringLiteral("帐本选择窗口: 选中一个帐本按\"进入帐本\"(或回车), \"新建帐本\"建一个新的帐本.");
+    const auto items = [&lines](std::initializer_list<const QAction*> actions) {
+        for (const QAction* a : actions)
+            if (a)
+                lines << QStringLiteral("    ") + item(a);
+    };
+    lines << QStringLiteral("帐本选择窗口:")
+          << QStringLiteral("  选中一个帐本, 按\"进入帐本\"(或回车); \"新建帐本\"建一个新的帐本.")
+          << QStringLiteral("  帐本列表的右键菜单:");
     if (r.l)
-        lines << QStringLiteral("  在帐本列表上按右键: ") + item(r.l->restoreAction) + QStringLiteral(", ") +
-                     item(r.l->backupAllAction) + QLatin1Char('.');
-    lines << QString()
-          << QStringLiteral("帐本窗口: 左边是客户联系, 发货表单, 进货表单, 职工交货四个表和总体报表;")
-          << QStringLiteral("  上面的按钮添加, 删除, 修改资料, 更换帐本, 关于作者;")
-          << QStringLiteral("  在\"结帐条件\"里输入名字, 按\"结帐\"或回车, 列出这个人或厂家的所有记录和总金额.");
-    if (r.Form1) {
-        const TForm1& w = *r.Form1;
-        lines << QStringLiteral("  \"工具\"菜单(Alt+T)和表格的右键菜单: ") + item(w.yearGlanceItem) + QStringLiteral(", ") +
-                     item(w.exportXlsxAction) + QStringLiteral(", ") + item(w.exportCsvAction) + QStringLiteral(", ") +
-                     item(w.undoDeleteAction) + QStringLiteral(", ") + item(w.changeDateAction) + QLatin1Char('.');
-    }
+        items({r.l->restoreAction, r.l->backupAllAction});
+    lines << QStringLiteral("帐本窗口:")
+          << QStringLiteral("  左边: 客户联系, 发货表单, 进货表单, 职工交货四个表和总体报表.")
+          << QStringLiteral("  上面: 添加, 删除, 修改资料, 更换帐本, 关于作者.")
+          << QStringLiteral("  结帐: 在\"结帐条件\"里输入名字, 按\"结帐\"或回车.")
+          << QStringLiteral("  \"工具\"菜单(Alt+T), 也在表格的右键菜单里:");
+    if (r.Form1)
+        items({r.Form1->yearGlanceItem, r.Form1->exportXlsxAction, r.Form1->exportCsvAction,
+               r.Form1->undoDeleteAction, r.Form1->changeDateAction});
+    lines << QStringLiteral("结帐的报表窗口, 表格的右键菜单:");
     if (r.j)
-        lines << QString() << QStringLiteral("结帐的报表窗口: 在表格上按右键: ") + item(r.j->printAction) +
-                                  QStringLiteral(", ") + item(r.j->pdfAction) + QStringLiteral(", ") +
-                                  item(r.j->xlsxAction) + QStringLiteral(", ") + item(r.j->csvAction) +
-                                  QLatin1Char('.');
-    lines << QString()
-          << QStringLiteral("帐本和备份都在数据文件夹里(一般是 ~/.local/share/tessolan, 备份在其中的 backups 文件夹);")
-          << QStringLiteral("离开帐本和退出程序时会自动备份.");
+        items({r.j->printAction, r.j->pdfAction, r.j->xlsxAction, r.j->csvAction});
+    lines << QStringLiteral("帐本和备份都在数据文件夹里(一般是 ~/.local/share/tessolan,")
+          << QStringLiteral("备份在其中的 backups 文件夹); 离开帐本和退出程序时自动备份.");
     return lines.join(QLatin1Char('\n'));
 }

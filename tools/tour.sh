@@ -208,8 +208,6 @@ need "$yg" "年度统计 opens"
 shot yearglance "年度统计: by month"
 xdotool key ctrl+Tab; sleep 0.5
 shot yearglance-names "年度统计: by name"
-xdotool key ctrl+Tab; sleep 0.5
-shot yearglance-compare "年度统计: 对比 (no other ledger yet)"
 wmctrl -c '年度统计!'; sleep 0.5
 
 wsclick 300 $((37 + 28))
@@ -244,7 +242,11 @@ xdotool key Down Return # 从备份恢复…
 list=$(find_win '从备份恢复!')
 need "$list" "从备份恢复… lists the snapshots"
 shot restore "从备份恢复…: the snapshot made on leaving the ledger"
-xdotool key Escape; sleep 0.3
+xdotool key Return # 确定 on the snapshot
+ask=$(find_other_win '帐本选择!' "$chooser")
+need "$ask" "the restore asks before it replaces the ledger"
+shot restore-confirm "the restore's question, 是 and 否"
+xdotool key Escape; sleep 0.3 # 否: the ledger stays as it is
 click "$chooser" 208 284 # 退出程序
 for _ in $(seq 50); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done
 ended "$app" || need "" "退出程序 ends the program"

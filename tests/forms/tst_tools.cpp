@@ -110,7 +110,7 @@ private slots:
             QCOMPARE(f.prompter.boxes[0].caption, f.w->windowTitle()); // the workspace's caption
             QVERIFY(f.prompter.boxes[0].chinese);
             // The help names the keys the menus really have.
-            QVERIFY(f.prompter.boxes[0].text.contains("撤销删除(Ctrl+Z)"));
+            QVERIFY(f.prompter.boxes[0].text.contains("\n    撤销删除(Ctrl+Z)\n"));
             QVERIFY(f.prompter.boxes[0].text.contains("打印对帐单…(Ctrl+P)"));
             QVERIFY(f.prompter.boxes[0].text.contains("从备份恢复…(Ctrl+R)"));
         }
