@@ -42,12 +42,12 @@ above() { # above UPPER LOWER: UPPER stands higher in the stacking order
 # The window's frame centre lies within a few pixels of the screen's centre.
 centred() {
   local x y w h l r t b sw sh
-  sw=$(xwininfo -root | sed -n 's/.*Width: *//p')
-  sh=$(xwininfo -root | sed -n 's/.*Height: *//p')
-  x=$(xwininfo -id "$1" | sed -n 's/.*Absolute upper-left X: *//p')
-  y=$(xwininfo -id "$1" | sed -n 's/.*Absolute upper-left Y: *//p')
-  w=$(xwininfo -id "$1" | sed -n 's/.*Width: *//p')
-  h=$(xwininfo -id "$1" | sed -n 's/.*Height: *//p')
+  sw=$(LC_ALL=C xwininfo -root | sed -n 's/.*Width: *//p')
+  sh=$(LC_ALL=C xwininfo -root | sed -n 's/.*Height: *//p')
+  x=$(LC_ALL=C xwininfo -id "$1" | sed -n 's/.*Absolute upper-left X: *//p')
+  y=$(LC_ALL=C xwininfo -id "$1" | sed -n 's/.*Absolute upper-left Y: *//p')
+  w=$(LC_ALL=C xwininfo -id "$1" | sed -n 's/.*Width: *//p')
+  h=$(LC_ALL=C xwininfo -id "$1" | sed -n 's/.*Height: *//p')
   read -r l r t b < <(xprop -id "$1" _NET_FRAME_EXTENTS | sed 's/.*= //; s/,//g')
   x=$((x - l + (l + w + r) / 2 - sw / 2)); y=$((y - t + (t + h + b) / 2 - sh / 2))
   [ "${x#-}" -le 12 ] && [ "${y#-}" -le 12 ]
@@ -58,7 +58,7 @@ not_centred() { ! centred "$1"; }
 # a window the program moved after showing it.
 point_at() { # point_at WINDOW X Y
   local x y
-  read -r x y < <(xwininfo -id "$1" | awk '/Absolute upper-left X/ {x = $NF} /Absolute upper-left Y/ {y = $NF} END {print x, y}')
+  read -r x y < <(LC_ALL=C xwininfo -id "$1" | awk '/Absolute upper-left X/ {x = $NF} /Absolute upper-left Y/ {y = $NF} END {print x, y}')
   xdotool mousemove $((x + $2)) $((y + $3))
 }
 # A left click at a point of a window's client area.
