@@ -142,6 +142,8 @@ private:
 
     void buildToolsMenu();
     void helpActionClick();
+    // A key of the 工具 menu that the settlement box would take for itself.
+    [[nodiscard]] bool isToolKey(const QKeyEvent* e) const;
 
     void installSafetyMenu();
     void undoDeleteClick();

@@ -10,6 +10,7 @@
 #include "roster.h"
 
 #include <QAction>
+#include <QKeyEvent>
 #include <QKeySequence>
 #include <QMenu>
 #include <QMenuBar>
@@ -46,6 +47,14 @@ void TForm1::buildToolsMenu() {
     T1->addAction(helpAction);
     menuBar()->insertMenu(A2->menuAction(), T1);
     connect(T1, &QMenu::aboutToShow, this, [this] { refreshSafetyMenu(); });
+}
+
+bool TForm1::isToolKey(const QKeyEvent* e) const {
+    const QKeySequence pressed(e->keyCombination());
+    for (const QAction* a : {exportXlsxAction, exportCsvAction})
+        if (a && a->shortcut() == pressed)
+            return true;
+    return false;
 }
 
 void TForm1::helpActionClick() {

@@ -5,6 +5,7 @@
 #include "lb.h"
 
 #include <QAction>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
@@ -105,6 +106,11 @@ private slots:
             seen[via] << (b.kind == ScriptedPrompter::Kind::Save ? b.caption : b.text) << b.caption;
         }
         QCOMPARE(seen[1], seen[0]);
+        // Also from the settlement box, where the focus is when a ledger opens.
+        f.prompter.boxes.clear();
+        f.w->edjz->setFocus();
+        press(f.w->edjz, action->shortcut());
+        QCOMPARE(f.prompter.boxes.size(), std::size_t(1));
         QVERIFY2(seen[0][0].startsWith(shown), qPrintable(seen[0][0]));
         if (item == "helpAction") {
             QCOMPARE(f.prompter.boxes[0].caption, f.w->windowTitle()); // the workspace's caption
