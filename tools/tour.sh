@@ -106,6 +106,7 @@ customer() { # name address postcode phone mobile
 customer '杭州四季服饰有限公司' '杭州市滨江区江南大道1008号' '310051' '0571-86001234' '13905710001' shot
 customer '王丽' '桐乡市濮院镇毛衫城18号' '314502' '0573-88770001' '13857300002'
 customer '张三' '嘉兴市南湖区中山路66号' '314000' '0573-82020003' '13957300003'
+shot customers-added "客户联系 right after the adds, before the book is opened again"
 book 1
 shot customers "客户联系: three customers"
 
@@ -124,6 +125,7 @@ book 2
 shipment '王丽' '开衫' 120 3600 shot
 shipment '杭州四季服饰有限公司' '套衫' 200 8000
 shipment '王丽' '背心' 50 1500
+shot shipments-added "发货表单 right after the adds, before the book is opened again"
 book 2
 shot shipments "发货表单: three shipments and the status bar's total"
 
