@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps configure build test run bench screenshots package crashtest clean
+.PHONY: all deps configure build test run bench tour screenshots package crashtest clean
 
 all: build
 
@@ -24,7 +24,12 @@ run: build
 bench: build
 	@bash scripts/bench.sh $(BUILD)
 
-# The README's pictures, taken again under Xvfb into docs/screenshots.
+# A new user's path through the real program under Xvfb and openbox, from a
+# cold start: a numbered picture of the screen at every step in $(BUILD)/tour.
+tour: build
+	@bash tools/tour.sh $(BUILD)
+
+# The README's pictures, chosen from the tour, into docs/screenshots.
 screenshots: build
 	@bash scripts/screenshots.sh $(BUILD)
 

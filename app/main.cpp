@@ -101,7 +101,7 @@ int main(int argc, char** argv) {
     // one's feet; it says so and ends before it touches any file.
     tsl::FolderLock lock;
     if (!lock.tryLock()) {
-        prompter.message(QStringLiteral("程序已经在运行,不能重复打开!"));
+        prompter.notice(QString::fromLatin1(kAppTitle), QStringLiteral("程序已经在运行,不能重复打开!"));
         return 0;
     }
 

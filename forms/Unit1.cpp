@@ -135,6 +135,7 @@ TForm1::TForm1(Roster& roster) : QMainWindow(nullptr), r_(roster) {
 
     buildMenu();
     installSafetyMenu();
+    buildToolsMenu();
 
     const int menuHeight = menuBar()->sizeHint().height();
     setMinimumSize(kClientWidth, kClientHeight + menuHeight);
@@ -265,6 +266,9 @@ void TForm1::layoutClient() {
 bool TForm1::eventFilter(QObject* o, QEvent* e) {
     if (o == client_ && e->type() == QEvent::Resize) {
         layoutClient();
+    } else if (o == edjz && e->type() == QEvent::ShortcutOverride && isToolKey(static_cast<QKeyEvent*>(e))) {
+        e->ignore(); // the export keys, not the line edit's Ctrl+E (end of line)
+        return true;
     } else if (o == edjz && e->type() == QEvent::KeyPress) {
         return edjzKeyPress(static_cast<QKeyEvent*>(e));
     } else if (e->type() == QEvent::ToolTip && grid1 &&
@@ -324,6 +328,7 @@ void TForm1::enableCommands() {
     D1->setEnabled(any);
     E1->setEnabled(any);
     btndel->setEnabled(any);
+    refreshSafetyMenu(); // their keys work only while they are enabled
 }
 
 namespace {

@@ -81,6 +81,9 @@ public:
     QAction* X1 = nullptr;
     QMenu* A2 = nullptr;
     QAction* Z1 = nullptr;
+    // 工具, after 文件 (Unit1_tools.cpp): the grid's right-click commands and the help (F1).
+    QMenu* T1 = nullptr;
+    QAction* helpAction = nullptr;
 
     // The status summary (the panel's text).
     [[nodiscard]] QString statusSummary() const;
@@ -136,6 +139,11 @@ private:
     void table1AfterPost();
     void enableCommands();
     void exportBookClick(ExportKind kind);
+
+    void buildToolsMenu();
+    void helpActionClick();
+    // A key of the 工具 menu that the settlement box would take for itself.
+    [[nodiscard]] bool isToolKey(const QKeyEvent* e) const;
 
     void installSafetyMenu();
     void undoDeleteClick();

@@ -225,4 +225,5 @@ void TForm1::btndelClick() {
         }
         tx->commit();
     });
+    refreshSafetyMenu(); // the delete can now be undone, also by its key
 }

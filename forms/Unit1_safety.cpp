@@ -78,6 +78,7 @@ void TForm1::changeDateClick() {
 
 void TForm1::ledgerLeft() {
     lastDelete.clear();
+    refreshSafetyMenu();
     if (!r_.l)
         return;
     std::vector<std::string> files;

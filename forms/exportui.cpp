@@ -69,7 +69,9 @@ bool runWithProgress(QWidget* parent, Prompter& prompter,
                      const std::function<tsl::out::Outcome(const tsl::out::Progress&)>& work) {
     QProgressDialog box(QStringLiteral("正在导出…"), QStringLiteral("取消"), 0, 1000, parent);
     box.setObjectName(QStringLiteral("exportProgress"));
-    box.setWindowTitle(QString::fromLatin1(kAppTitle));
+    // A box of the window whose command it runs.
+    const QString caption = parent ? parent->window()->windowTitle() : QString::fromLatin1(kAppTitle);
+    box.setWindowTitle(caption);
     box.setWindowModality(Qt::ApplicationModal);
     box.setMinimumDuration(500);
     box.setAutoClose(false);
@@ -108,9 +110,9 @@ bool runWithProgress(QWidget* parent, Prompter& prompter,
     // What the writer had to leave out is told, once the file is there.
     for (const std::string& note : tsl::out::takeExportNotes())
         if (written)
-            prompter.message(QString::fromStdString(note));
+            prompter.notice(caption, QString::fromStdString(note));
     if (!failure.isEmpty())
-        prompter.error(failure);
+        prompter.failure(caption, failure);
     return written;
 }
 

@@ -238,7 +238,8 @@ Tj::Tj(Roster& roster) : QWidget(nullptr), r_(roster) {
 }
 
 // The statement's commands, on the report grid's right-click menu; the window
-// itself keeps its layout. Ctrl+P prints from anywhere in the window.
+// itself keeps its layout. Ctrl+P prints and Ctrl+E writes the spreadsheet from
+// anywhere in the window.
 void Tj::buildGrid1Menu() {
     grid1Menu = new QMenu(grid1);
     grid1Menu->setObjectName(QStringLiteral("grid1Menu"));
@@ -248,6 +249,9 @@ void Tj::buildGrid1Menu() {
     addAction(printAction);
     pdfAction = grid1Menu->addAction(QStringLiteral("导出PDF…"), this, [this] { exportClick(ExportKind::Pdf); });
     xlsxAction = grid1Menu->addAction(QStringLiteral("导出Excel…"), this, [this] { exportClick(ExportKind::Xlsx); });
+    xlsxAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E)); // as the workspace's export of its book
+    xlsxAction->setShortcutContext(Qt::WindowShortcut);
+    addAction(xlsxAction);
     csvAction = grid1Menu->addAction(QStringLiteral("导出CSV…"), this, [this] { exportClick(ExportKind::Csv); });
     grid1->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(grid1, &QWidget::customContextMenuRequested, this,

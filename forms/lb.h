@@ -38,6 +38,7 @@ public:
     // Backups (lb_backup.cpp), reached by right-click on list1.
     QAction* restoreAction = nullptr;   // 从备份恢复…
     QAction* backupAllAction = nullptr; // 备份全部帐本到…
+    QAction* helpAction = nullptr;      // 使用帮助 (F1)
     // Snapshots of every file given that changed since its last one; a failure
     // is shown once, in a plain box, and never stops leaving or ending.
     void autoBackup(const std::vector<std::string>& files) noexcept;

@@ -10,12 +10,14 @@
 #include "connection.h"
 #include "failure.h"
 #include "guard.h"
+#include "help.h"
 #include "prompter.h"
 #include "roster.h"
 #include "schema.h"
 #include "waitcursor.h"
 
 #include <QAction>
+#include <QKeySequence>
 #include <QListWidget>
 
 #include <ctime>
@@ -34,6 +36,20 @@ void Tl::installBackupMenu() {
     restoreAction->setEnabled(false);
     connect(list1, &QListWidget::itemSelectionChanged, this,
             [this] { restoreAction->setEnabled(!list1->selectedItems().isEmpty()); });
+
+    // Keys for them, and the help (F1): the chooser's layout has no room for a menu.
+    restoreAction->setText(QStringLiteral("从备份恢复(&R)…"));
+    restoreAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+    backupAllAction->setText(QStringLiteral("备份全部帐本到(&B)…"));
+    backupAllAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_B));
+    auto* gap = new QAction(list1);
+    gap->setSeparator(true);
+    list1->addAction(gap);
+    helpAction = menuItem(list1, "helpAction", QStringLiteral("使用帮助(&H)"), this,
+                          [this] { guarded(r_.prompter, [this] { r_.prompter.notice(windowTitle(), helpText(r_)); }); });
+    helpAction->setShortcut(QKeySequence(Qt::Key_F1));
+    for (QAction* a : {restoreAction, backupAllAction, helpAction})
+        a->setShortcutContext(Qt::WindowShortcut);
 }
 
 std::vector<std::string> Tl::listedLedgerFiles() const {
@@ -72,7 +88,7 @@ void Tl::reportBackupFailures(const std::vector<std::string>& failures) noexcept
         QString text = QStringLiteral("自动备份失败,帐本本身没有受影响!");
         for (const std::string& f : failures)
             text += QLatin1Char('\n') + fromStd(f);
-        r_.prompter.message(text);
+        r_.prompter.notice(windowTitle(), text);
     });
 }
 
@@ -80,12 +96,12 @@ void Tl::restoreClick() {
     guarded(r_.prompter, [this] {
         const QList<QListWidgetItem*> chosen = list1->selectedItems();
         if (chosen.isEmpty() || chosen.front()->text().isEmpty()) {
-            r_.prompter.message(QStringLiteral("请选择帐本!"));
+            r_.prompter.notice(windowTitle(), QStringLiteral("请选择帐本!"));
             return;
         }
         const QString name = chosen.front()->text();
         if (!isUsableLedgerName(name)) {
-            r_.prompter.message(QStringLiteral("无法打开帐本!"));
+            r_.prompter.notice(windowTitle(), QStringLiteral("无法打开帐本!"));
             return;
         }
         const std::string file = ledgerFile(name);
@@ -93,12 +109,12 @@ void Tl::restoreClick() {
         const bool wsOnFile =
             ws.ado1.connected() && tsl::Connection::dataSource(ws.ado1.connectionString()) == file;
         if (wsOnFile && ws.isVisible()) {
-            r_.prompter.message(QStringLiteral("帐本正在使用,请先退出该帐本再恢复!"));
+            r_.prompter.notice(windowTitle(), QStringLiteral("帐本正在使用,请先退出该帐本再恢复!"));
             return;
         }
         const std::vector<tsl::Snapshot> snapshots = tsl::listSnapshots(file);
         if (snapshots.empty()) {
-            r_.prompter.message(QStringLiteral("该帐本还没有备份!"));
+            r_.prompter.notice(windowTitle(), QStringLiteral("该帐本还没有备份!"));
             return;
         }
 
@@ -122,7 +138,7 @@ void Tl::restoreClick() {
             return;
         const tsl::Snapshot& snapshot = snapshots[snapshots.size() - 1 - std::size_t(pick)];
         const QString when = fromStd(tsl::snapshotTimeText(snapshot));
-        if (!r_.prompter.askYesNo(QStringLiteral("要把帐本\"") + name + QStringLiteral("\"恢复到") + when +
+        if (!r_.prompter.confirm(windowTitle(), QStringLiteral("要把帐本\"") + name + QStringLiteral("\"恢复到") + when +
                                   QStringLiteral("的备份吗!\n现在的内容会先备份,可以再恢复回来.")))
             return;
 
@@ -135,7 +151,7 @@ void Tl::restoreClick() {
             WaitCursor wait;
             kept = tsl::restoreSnapshot(file, snapshot, std::time(nullptr));
         } catch (const std::exception& e) {
-            r_.prompter.message(QStringLiteral("恢复失败,帐本没有改变!\n") + QString::fromUtf8(e.what()));
+            r_.prompter.failure(windowTitle(), QStringLiteral("恢复失败,帐本没有改变!\n") + QString::fromUtf8(e.what()));
             return;
         }
         QString done = QStringLiteral("帐本恢复成功!");
@@ -144,7 +160,7 @@ void Tl::restoreClick() {
                 done += QStringLiteral("\n恢复前的内容已备份为") + fromStd(tsl::snapshotTimeText(s)) +
                         QStringLiteral("的备份.");
         }
-        r_.prompter.message(done);
+        r_.prompter.notice(windowTitle(), done);
     });
 }
 
@@ -160,7 +176,7 @@ void Tl::backupAllClick() {
             written = tsl::backupAllTo(folder.toStdString(), std::string(tsl::kIndexFile), listedLedgerFiles(),
                                        std::time(nullptr), &skipped);
         } catch (const std::exception& e) {
-            r_.prompter.message(QStringLiteral("备份失败!\n") + QString::fromUtf8(e.what()));
+            r_.prompter.failure(windowTitle(), QStringLiteral("备份失败!\n") + QString::fromUtf8(e.what()));
             return;
         }
         QString done = QStringLiteral("全部帐本已备份到:\n") + fromStd(written);
@@ -169,6 +185,6 @@ void Tl::backupAllClick() {
             for (const std::string& f : skipped)
                 done += QLatin1Char('\n') + fromStd(f);
         }
-        r_.prompter.message(done);
+        r_.prompter.notice(windowTitle(), done);
     });
 }

@@ -289,20 +289,24 @@ void Tndtj::exportChart(ExportKind kind) {
             askExportPath(r_.prompter, kind, {name_.toStdString(), "年度统计", "图表", isoDate(r_.clock.today())});
         if (path.isEmpty())
             return;
-        if (kind != ExportKind::Pdf) {
-            saveWidgetPng(*chart1, path);
-            return;
+        try {
+            if (kind != ExportKind::Pdf) {
+                saveWidgetPng(*chart1, path);
+                return;
+            }
+            // The page gets a chart of its own, laid out to the page's shape: the
+            // window's wide chart would fill only a strip of it.
+            QGraphicsScene scene;
+            QChart* chart = makeChart();
+            scene.addItem(chart);
+            savePdfPage(path, [&](QPainter& p, const QRectF& area) {
+                chart->setGeometry(QRectF(QPointF(0, 0), area.size()));
+                QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+                scene.render(&p, area, chart->geometry());
+            });
+        } catch (const std::exception& e) {
+            r_.prompter.failure(windowTitle(), QString::fromUtf8(e.what())); // a box of this window
         }
-        // The page gets a chart of its own, laid out to the page's shape: the
-        // window's wide chart would fill only a strip of it.
-        QGraphicsScene scene;
-        QChart* chart = makeChart();
-        scene.addItem(chart);
-        savePdfPage(path, [&](QPainter& p, const QRectF& area) {
-            chart->setGeometry(QRectF(QPointF(0, 0), area.size()));
-            QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
-            scene.render(&p, area, chart->geometry());
-        });
     });
 }
 

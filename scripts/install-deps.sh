@@ -10,7 +10,7 @@ pkgs=(
   libbenchmark-dev libgtest-dev
   libxlsxwriter-dev poppler-utils unzip
   fonts-arphic-uming qt6-translations-l10n
-  xvfb xauth x11-utils imagemagick openbox xdotool wmctrl locales
+  xvfb xauth x11-utils imagemagick openbox xdotool wmctrl xclip locales
 )
 
 missing=()

@@ -142,6 +142,33 @@ void DialogPrompter::error(const QString& message) {
     runBox(box, owner, false);
 }
 
+void DialogPrompter::notice(const QString& caption, const QString& text) {
+    QWidget* owner = boxOwner();
+    QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, owner);
+    box.setTextFormat(Qt::PlainText);
+    box.button(QMessageBox::Ok)->setText(QStringLiteral("确定"));
+    runBox(box, owner, true);
+}
+
+bool DialogPrompter::confirm(const QString& caption, const QString& text) {
+    QWidget* owner = boxOwner();
+    QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No, owner);
+    box.setTextFormat(Qt::PlainText);
+    box.setDefaultButton(QMessageBox::Yes);
+    box.setEscapeButton(QMessageBox::No);
+    box.button(QMessageBox::Yes)->setText(QStringLiteral("是"));
+    box.button(QMessageBox::No)->setText(QStringLiteral("否"));
+    return runBox(box, owner, true) == QMessageBox::Yes;
+}
+
+void DialogPrompter::failure(const QString& caption, const QString& message) {
+    QWidget* owner = boxOwner();
+    QMessageBox box(QMessageBox::Critical, caption, message, QMessageBox::Ok, owner);
+    box.setTextFormat(Qt::PlainText); // a path or an engine message, never markup
+    box.button(QMessageBox::Ok)->setText(QStringLiteral("确定"));
+    runBox(box, owner, false);
+}
+
 QString DialogPrompter::savePath(const QString& caption, const QString& suggested, const QString& filter) {
     return QFileDialog::getSaveFileName(boxOwner(), caption, suggested, filter);
 }
@@ -154,11 +181,11 @@ QString Prompter::chooseFolder(const QString&) { return {}; }
 
 namespace {
 
-// OK and Cancel under a dialog's contents.
+// 确定 and 取消 under a dialog's contents.
 QDialogButtonBox* okCancel(QDialog& dlg) {
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dlg);
-    buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("OK"));
-    buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("Cancel"));
+    buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("确定"));
+    buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("取消"));
     QObject::connect(buttons, &QDialogButtonBox::accepted, &dlg, &QDialog::accept);
     QObject::connect(buttons, &QDialogButtonBox::rejected, &dlg, &QDialog::reject);
     return buttons;

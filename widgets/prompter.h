@@ -21,14 +21,24 @@ public:
     // Save-file dialog starting at `suggested` (folder and file name); "" when cancelled.
     virtual QString savePath(const QString& caption, const QString& suggested, const QString& filter) = 0;
 
-    // Boxes of the commands reached by right-click. A prompter that cannot ask
-    // answers Cancel.
-    // A list of rows under column headers, OK and Cancel: the chosen row, -1 for Cancel.
+    // Boxes of the commands the program adds to its windows (backups, exports,
+    // help): Chinese buttons and the caption of the window they belong to. A
+    // prompter that does not tell them apart shows them as the boxes above.
+    // A message with 确定.
+    virtual void notice(const QString& /*caption*/, const QString& text) { message(text); }
+    // A question with 是 (default) and 否; true only for 是.
+    virtual bool confirm(const QString& /*caption*/, const QString& text) { return askYesNo(text); }
+    // A failure: error icon, 确定; gets the raw message.
+    virtual void failure(const QString& /*caption*/, const QString& message) { error(message); }
+
+    // Lists, calendars and folders of those commands, with 确定 and 取消. A
+    // prompter that cannot ask answers 取消.
+    // A list of rows under column headers: the chosen row, -1 for 取消.
     virtual int chooseRow(const QString& caption, const QString& prompt, const QStringList& headers,
                           const QList<QStringList>& rows);
-    // Qt's calendar opened on a day, OK and Cancel: the chosen day, invalid for Cancel.
+    // Qt's calendar opened on a day: the chosen day, invalid for 取消.
     virtual QDate chooseDate(const QString& caption, const QDate& initial);
-    // A folder of the user's choice: its path, "" for Cancel.
+    // A folder of the user's choice: its path, "" for 取消.
     virtual QString chooseFolder(const QString& caption);
 };
 
@@ -41,6 +51,9 @@ public:
     QString inputText(const QString& caption, const QString& prompt, int maxLength) override;
     void error(const QString& message) override;
     QString savePath(const QString& caption, const QString& suggested, const QString& filter) override;
+    void notice(const QString& caption, const QString& text) override;
+    bool confirm(const QString& caption, const QString& text) override;
+    void failure(const QString& caption, const QString& message) override;
     int chooseRow(const QString& caption, const QString& prompt, const QStringList& headers,
                   const QList<QStringList>& rows) override;
     QDate chooseDate(const QString& caption, const QDate& initial) override;

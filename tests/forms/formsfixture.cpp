@@ -32,6 +32,23 @@ QString ScriptedPrompter::inputText(const QString& caption, const QString& promp
 
 void ScriptedPrompter::error(const QString& message) { boxes.push_back({Kind::Error, errorBoxText(message), {}, 0}); }
 
+void ScriptedPrompter::notice(const QString& caption, const QString& text) {
+    boxes.push_back({Kind::Message, text, caption, 0, true});
+    if (onMessage)
+        onMessage(text);
+}
+
+bool ScriptedPrompter::confirm(const QString& caption, const QString& text) {
+    const bool a = askYesNo(text);
+    boxes.back().caption = caption;
+    boxes.back().chinese = true;
+    return a;
+}
+
+void ScriptedPrompter::failure(const QString& caption, const QString& message) {
+    boxes.push_back({Kind::Error, message, caption, 0, true});
+}
+
 namespace {
 // The next scripted answer, or the fallback (a cancel) when none is left.
 template <class T> T next(std::deque<T>& answers, T fallback = {}) {

@@ -18,8 +18,9 @@ public:
     struct Box {
         Kind kind;
         QString text;    // message, question, input prompt, or error box text (full stop added)
-        QString caption; // input box caption
+        QString caption; // input box caption; the window's caption on the boxes of additions
         int maxLength = 0;
+        bool chinese = false; // a box of an addition (notice, confirm, failure)
     };
 
     void message(const QString& text) override;
@@ -27,6 +28,10 @@ public:
     QString inputText(const QString& caption, const QString& prompt, int maxLength) override;
     void error(const QString& message) override;
     QString savePath(const QString& caption, const QString& suggested, const QString& filter) override;
+    // Recorded as Message, Question and Error boxes, marked `chinese`, with their caption.
+    void notice(const QString& caption, const QString& text) override;
+    bool confirm(const QString& caption, const QString& text) override;
+    void failure(const QString& caption, const QString& message) override;
     // Recorded as Choice boxes with the caption as text.
     int chooseRow(const QString& caption, const QString& prompt, const QStringList& headers,
                   const QList<QStringList>& rows) override;

@@ -4,6 +4,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDate>
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -224,6 +225,58 @@ private slots:
             QTest::keyClick(w, Qt::Key_Escape);
         });
         QCOMPARE(p.inputText(QStringLiteral("新建帐本!"), QStringLiteral("名称"), 255), QString());
+    }
+
+    // The boxes of the added commands speak Chinese and carry their window's
+    // caption; the prescribed boxes above keep OK, Yes and No.
+    void boxesOfAdditions_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QStringList>("buttons");
+        QTest::addColumn<QString>("title");
+        QTest::newRow("notice") << "notice" << QStringList{"确定"} << "帐本选择!";
+        QTest::newRow("confirm") << "confirm" << QStringList{"是", "否"} << "帐本选择!";
+        QTest::newRow("failure") << "failure" << QStringList{"确定"} << "报表!";
+        QTest::newRow("list") << "row" << QStringList{"确定", "取消"} << "从备份恢复!";
+        QTest::newRow("calendar") << "date" << QStringList{"确定", "取消"} << "修改日期!";
+    }
+
+    void boxesOfAdditions() {
+        QFETCH(QString, kind);
+        QFETCH(QStringList, buttons);
+        QFETCH(QString, title);
+        DialogPrompter p;
+        bool seen = false;
+        whenModal([&](QWidget* w) {
+            seen = true;
+            QCOMPARE(w->windowTitle(), title);
+            QStringList texts;
+            for (QAbstractButton* b : w->findChildren<QAbstractButton*>())
+                if (b->isVisible() && !b->text().isEmpty() && qobject_cast<QPushButton*>(b))
+                    texts << b->text();
+            texts.sort();
+            QStringList want = buttons;
+            want.sort();
+            QCOMPARE(texts, want);
+            if (auto* box = qobject_cast<QMessageBox*>(w)) {
+                QCOMPARE(box->textFormat(), Qt::PlainText);
+                QCOMPARE(box->text(), QStringLiteral("<b>要恢复吗</b>"));
+                if (box->button(QMessageBox::Yes))
+                    QCOMPARE(box->defaultButton(), box->button(QMessageBox::Yes));
+            }
+            w->close();
+        });
+        const QString text = QStringLiteral("<b>要恢复吗</b>");
+        if (kind == "notice")
+            p.notice(title, text);
+        else if (kind == "confirm")
+            QCOMPARE(p.confirm(title, text), false); // closed: not 是
+        else if (kind == "failure")
+            p.failure(title, text);
+        else if (kind == "row")
+            QCOMPARE(p.chooseRow(title, text, {"备份时间"}, {{"2026-12-08"}}), -1);
+        else
+            QVERIFY(!p.chooseDate(title, QDate(2026, 12, 8)).isValid());
+        QVERIFY(seen);
     }
 };
 

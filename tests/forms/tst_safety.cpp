@@ -89,8 +89,8 @@ bool pickFromGridMenu(Fixture& d, int row, const QString& item) {
     return picked;
 }
 
-const QString kUndo = QStringLiteral("撤销删除");
-const QString kDate = QStringLiteral("修改日期…");
+const QString kUndo = QStringLiteral("撤销删除(&U)");
+const QString kDate = QStringLiteral("修改日期(&D)…");
 
 } // namespace
 
