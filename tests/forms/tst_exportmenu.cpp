@@ -34,8 +34,10 @@ QString cellText(const std::string& s) { return QString::fromStdString(s); }
 
 std::vector<std::vector<std::string>> csvRows(const char* file) {
     const auto rows = tsltest::parseQuotedCsv(tsltest::readFile(file));
-    if (!rows)
-        qFatal("%s is not quoted csv", file);
+    if (!rows) { // fails this test only, not the program
+        QTest::qFail(qPrintable(QStringLiteral("%1 is not quoted csv").arg(QString::fromUtf8(file))), __FILE__, __LINE__);
+        return {};
+    }
     return *rows;
 }
 
