@@ -168,7 +168,7 @@ private slots:
         std::string sql = "BEGIN;";
         for (int i = 0; i < 30000; ++i)
             sql += insertSql("2", {"(1)2004-5-12", "名" + std::to_string(i % 50), "开衫", "1", "x", "y", "3"});
-        tsltest::sqlExec(kFile, sql + "COMMIT;");
+        execSql(sql + "COMMIT;");
         f.enter();
         f.w->SpeedButton2->click();
         f.prompter.boxes.clear();
