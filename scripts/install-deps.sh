@@ -20,8 +20,16 @@ for p in "${pkgs[@]}"; do
   fi
 done
 
-# The desktop checks run the program as a Chinese desktop does.
-need_locale() { ! locale -a 2>/dev/null | grep -qix 'zh_CN.utf8'; }
+# The desktop checks run the program as a Chinese desktop does; the date tests
+# read the short date pattern of a German and an American desktop.
+locales=(zh_CN de_DE en_US)
+missing_locales() {
+  local l
+  for l in "${locales[@]}"; do
+    locale -a 2>/dev/null | grep -qix "$l.utf8" || echo "$l"
+  done
+}
+need_locale() { [ -n "$(missing_locales)" ]; }
 
 if [ ${#missing[@]} -eq 0 ] && ! need_locale; then
   exit 0
@@ -29,7 +37,7 @@ fi
 
 if [ "$(id -u)" -ne 0 ]; then
   [ ${#missing[@]} -eq 0 ] || echo "install-deps: missing packages: ${missing[*]}" >&2
-  need_locale && echo "install-deps: the zh_CN.UTF-8 locale is missing" >&2
+  need_locale && echo "install-deps: missing locales:" $(missing_locales) "(UTF-8)" >&2
   echo "install-deps: run as root (or: sudo $0)" >&2
   exit 1
 fi
@@ -41,7 +49,9 @@ if [ ${#missing[@]} -gt 0 ]; then
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 if need_locale; then
-  echo "install-deps: generating the zh_CN.UTF-8 locale"
-  grep -qx 'zh_CN.UTF-8 UTF-8' /etc/locale.gen 2>/dev/null || echo 'zh_CN.UTF-8 UTF-8' >> /etc/locale.gen
+  for l in $(missing_locales); do
+    echo "install-deps: generating the $l.UTF-8 locale"
+    grep -qx "$l.UTF-8 UTF-8" /etc/locale.gen 2>/dev/null || echo "$l.UTF-8 UTF-8" >> /etc/locale.gen
+  done
   locale-gen >/dev/null
 fi

@@ -4,11 +4,24 @@
 
 #include <cstdio>
 #include <regex>
+#include <sstream>
 #include <stdexcept>
 #include <utility>
 #include <sys/wait.h>
 
 namespace tsltest {
+
+namespace {
+
+std::string unescapeXml(std::string text) {
+    // &amp; last, so an escaped entity comes out as written.
+    for (auto [from, to] : {std::pair{"&lt;", "<"}, {"&gt;", ">"}, {"&quot;", "\""}, {"&apos;", "'"}, {"&amp;", "&"}})
+        for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos; ++at)
+            text.replace(at, std::char_traits<char>::length(from), to);
+    return text;
+}
+
+} // namespace
 
 Run run(const std::string& command) {
     Run r;
@@ -65,11 +78,7 @@ XlsxSheet readXlsx(const std::string& path) {
         if (attrs.find("t=\"inlineStr\"") != std::string::npos || attrs.find("t=\"str\"") != std::string::npos) {
             if (std::regex_search(body, m, inlineText))
                 c.text = m[1];
-            // &amp; last, so an escaped entity comes out as written.
-            for (auto [from, to] :
-                 {std::pair{"&lt;", "<"}, {"&gt;", ">"}, {"&quot;", "\""}, {"&apos;", "'"}, {"&amp;", "&"}})
-                for (std::size_t at = 0; (at = c.text.find(from, at)) != std::string::npos; ++at)
-                    c.text.replace(at, std::char_traits<char>::length(from), to);
+            c.text = unescapeXml(c.text);
         } else if (attrs.find("t=\"") != std::string::npos) {
             c.text = "<unexpected cell type>";
         } else if (std::regex_search(body, m, value)) {
@@ -93,6 +102,28 @@ int pdfPages(const std::string& path) {
     static const std::regex pages(R"(Pages:\s+([0-9]+))");
     const std::string info = run("pdfinfo " + shellQuote(path)).out;
     return std::regex_search(info, m, pages) ? std::stoi(m[1]) : -1;
+}
+
+std::vector<std::vector<PdfWord>> pdfWords(const std::string& path) {
+    const Run r = run("pdftotext -bbox " + shellQuote(path) + " -");
+    if (r.status != 0)
+        throw std::runtime_error("pdftotext -bbox failed: " + r.out);
+    static const std::regex word(
+        R"re(<word xMin="([0-9.]+)" yMin="([0-9.]+)" xMax="([0-9.]+)" yMax="([0-9.]+)">(.*)</word>)re");
+    std::vector<std::vector<PdfWord>> pages;
+    std::istringstream lines(r.out);
+    std::string line;
+    std::smatch m;
+    while (std::getline(lines, line)) {
+        if (line.find("<page ") != std::string::npos) {
+            pages.emplace_back();
+        } else if (std::regex_search(line, m, word)) {
+            if (pages.empty())
+                throw std::runtime_error("pdftotext -bbox: a word before the first page");
+            pages.back().push_back({unescapeXml(m[5]), std::stod(m[1]), std::stod(m[2]), std::stod(m[3]), std::stod(m[4])});
+        }
+    }
+    return pages;
 }
 
 void makeLedger(const std::string& file, const std::map<int, std::vector<std::vector<std::string>>>& rows) {

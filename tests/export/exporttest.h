@@ -36,6 +36,14 @@ struct XlsxSheet {
 [[nodiscard]] std::string pdfText(const std::string& path, int page = 0);
 [[nodiscard]] int pdfPages(const std::string& path);
 
+// Every word of a PDF with its box (points from the page's top left), as
+// `pdftotext -bbox` finds them, page by page in reading order.
+struct PdfWord {
+    std::string text;
+    double xMin = 0, yMin = 0, xMax = 0, yMax = 0;
+};
+[[nodiscard]] std::vector<std::vector<PdfWord>> pdfWords(const std::string& path);
+
 // A ledger file made from the empty index with rows in its books: each row's fields in order.
 void makeLedger(const std::string& file, const std::map<int, std::vector<std::vector<std::string>>>& rows);
 

@@ -100,3 +100,53 @@ TEST(StatementPdf, CancelWritesNothing) {
     EXPECT_EQ(tsltest::readFile("c.pdf"), "old");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator("."), std::filesystem::directory_iterator()), 1);
 }
+
+// For every length from one row to a few pages: the pages say how many there are and
+// that many are written; the total stands once, on the last page, under the last row
+// and above the footer; and where the rows leave it no room it has a page of its own.
+TEST(StatementPdf, TotalAboveTheFooterOnTheLastPageForEveryLength) {
+    TempDir dir;
+    int ownPage = 0;
+    for (int n = 1; n <= 120; ++n) {
+        SCOPED_TRACE("rows: " + std::to_string(n));
+        ASSERT_EQ(writeStatementPdf("n.pdf", statementOf(n)), Outcome::Written);
+        const auto pages = tsltest::pdfWords("n.pdf");
+        ASSERT_FALSE(pages.empty());
+        const std::string count = std::to_string(pages.size());
+        int rows = 0, totals = 0;
+        for (std::size_t p = 0; p < pages.size(); ++p) {
+            SCOPED_TRACE("page " + std::to_string(p + 1));
+            const auto& words = pages[p];
+            // "第 i 页 / 共 N 页", its words in a row.
+            const std::vector<std::string> footer = {"第", std::to_string(p + 1), "页", "/", "共", count, "页"};
+            double footerTop = -1;
+            for (std::size_t i = 0; i + footer.size() <= words.size() && footerTop < 0; ++i) {
+                bool match = true;
+                for (std::size_t k = 0; k < footer.size() && match; ++k)
+                    match = words[i + k].text == footer[k];
+                if (match)
+                    footerTop = words[i].yMin;
+            }
+            ASSERT_GE(footerTop, 0) << "no footer 第 " << p + 1 << " 页 / 共 " << count << " 页";
+            double lastRowBottom = 0;
+            for (const auto& w : words) {
+                if (w.text.starts_with("(") && w.text.find(")2026-3-") != std::string::npos) {
+                    ++rows;
+                    lastRowBottom = std::max(lastRowBottom, w.yMax);
+                }
+                if (w.text.starts_with("合计金额") || w.text.starts_with("大写金额")) {
+                    ++totals;
+                    EXPECT_EQ(p + 1, pages.size()) << w.text << " before the last page";
+                    EXPECT_GT(w.yMin, lastRowBottom) << w.text << " not under the last row";
+                    EXPECT_LT(w.yMax, footerTop) << w.text << " runs into the footer";
+                }
+            }
+            if (p + 1 == pages.size() && lastRowBottom == 0)
+                ++ownPage;
+        }
+        EXPECT_EQ(rows, n);
+        EXPECT_EQ(totals, 2);
+    }
+    // The lengths above include rows that fill their last page to the footer.
+    EXPECT_GT(ownPage, 0) << "no length put the total on a page of its own";
+}

@@ -33,12 +33,30 @@ inline std::string insertSql(const std::string& table, const std::vector<std::st
     return sql + ");";
 }
 
-// Appends one row to a book; values in field order.
-inline void addRow(const std::string& table, const std::vector<std::string>& values) {
-    tsltest::sqlExec(kFile, insertSql(table, values));
+// SQL on the ledger file from outside the program. QtTest lets an exception end the
+// whole test program, so a failing statement fails the one test instead.
+inline void execSql(const std::string& sql) {
+    try {
+        tsltest::sqlExec(kFile, sql);
+    } catch (const std::exception& e) {
+        QTest::qFail(e.what(), __FILE__, __LINE__);
+    }
+}
+inline std::vector<std::string> querySql(const std::string& sql) {
+    try {
+        return tsltest::sqlColumn(kFile, sql);
+    } catch (const std::exception& e) {
+        QTest::qFail(e.what(), __FILE__, __LINE__);
+        return {};
+    }
 }
 
-inline void clear(const std::string& table) { tsltest::sqlExec(kFile, "DELETE FROM \"" + table + "\""); }
+// Appends one row to a book; values in field order.
+inline void addRow(const std::string& table, const std::vector<std::string>& values) {
+    execSql(insertSql(table, values));
+}
+
+inline void clear(const std::string& table) { execSql("DELETE FROM \"" + table + "\""); }
 
 // Shipment row: name and amount matter, the rest is filler of its own.
 inline void ship(const std::string& name, const std::string& amount, const std::string& kind = "开衫") {
@@ -66,7 +84,7 @@ inline void insert(std::string_view table, const QStringList& values) {
     std::vector<std::string> v;
     for (const auto& x : values)
         v.push_back(x.toStdString());
-    tsltest::sqlExec(kFile, insertSql(std::string(table), v));
+    execSql(insertSql(std::string(table), v));
 }
 // Rows whose every field is the stamp but the last, the amount "1".
 inline void insertStamped(std::string_view book, const QStringList& stamps) {
@@ -79,13 +97,13 @@ inline QStringList rows(std::string_view book) {
     std::string expr;
     for (auto field : tsl::findTable(book)->fields)
         expr += (expr.empty() ? "" : "||'|'||") + ("ifnull(" + ident(field) + ",'')");
-    return toList(tsltest::sqlColumn(kFile, "SELECT " + expr + " FROM " + ident(book) + " ORDER BY rowid"));
+    return toList(querySql("SELECT " + expr + " FROM " + ident(book) + " ORDER BY rowid"));
 }
 // One field of every row (the first field when none is named).
 inline QStringList column(std::string_view table, std::string_view field = {}) {
     const std::string f(field.empty() ? tsl::findTable(table)->fields[0] : field);
     return toList(
-        tsltest::sqlColumn(kFile, "SELECT ifnull(" + ident(f) + ",'') FROM " + ident(table) + " ORDER BY rowid"));
+        querySql("SELECT ifnull(" + ident(f) + ",'') FROM " + ident(table) + " ORDER BY rowid"));
 }
 
 struct Fixture : FormsFixture {
@@ -117,7 +135,7 @@ struct Fixture : FormsFixture {
     // Changes the file's tables; reconnects, so the workspace sees the new shape.
     void reshape(const std::string& sql) {
         w->ado1.disconnect();
-        tsltest::sqlExec(kFile, sql);
+        execSql(sql);
         w->ado1.connect();
     }
     QStringList boxes() { return prompter.take(); }
@@ -128,7 +146,7 @@ struct Fixture : FormsFixture {
     QStringList writeOrder(std::string_view book, bool withRow, const std::function<void()>& confirm) {
         reshape("DROP TABLE " + ident(book) + "; CREATE TABLE " + ident(book) + " (\"stand_in\" TEXT);");
         if (withRow)
-            tsltest::sqlExec(kFile, "INSERT INTO " + ident(book) + " VALUES ('x')");
+            execSql("INSERT INTO " + ident(book) + " VALUES ('x')");
         QStringList order;
         const QRegularExpression named(QStringLiteral("\"([^\"]+)\""));
         for (int guard = 0; guard < 12; ++guard) {
@@ -162,7 +180,7 @@ struct Fixture : FormsFixture {
     bool editDeleteEnabled() const {
         const bool e = w->btnedit->isEnabled();
         if (w->btndel->isEnabled() != e || w->E1->isEnabled() != e || w->D1->isEnabled() != e)
-            qFatal("edit and delete commands disagree");
+            QTest::qFail("edit and delete commands disagree", __FILE__, __LINE__); // this test only, not the program
         return e;
     }
     int viewRow() const { return w->grid1->currentIndex().row(); }

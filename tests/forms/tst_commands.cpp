@@ -267,7 +267,7 @@ private slots:
         QCOMPARE(column(tsl::table::purchases), (QStringList{"(1)b", "(2)c", "(4)d", "(5)e"}));
         QVERIFY(!d.w->table1.pending());
         QVERIFY(sqlite3_get_autocommit(d.w->ado1.handle()) != 0);                  // no transaction left open
-        tsltest::sqlExec(kFile, "INSERT INTO \"3\" VALUES ('(5)f','','','','1')"); // the file is not locked
+        execSql("INSERT INTO \"3\" VALUES ('(5)f','','','','1')"); // the file is not locked
     }
 
     // A full disk or an I/O error while removing makes SQLite end the transaction

@@ -75,7 +75,7 @@ private slots:
         std::string sql = "BEGIN;";
         for (int i = 1; i <= 3000; ++i)
             sql += insertSql("2", {"(" + std::to_string(i) + ")2026/2/11", "王丽", "开衫", "10", "桐乡", "314500", "1"});
-        tsltest::sqlExec(kFile, sql + "COMMIT;");
+        execSql(sql + "COMMIT;");
         f.enter();
         f.w->SpeedButton2->click();
         settle(f);

@@ -121,7 +121,7 @@ private slots:
         for (int i = 0; i < 600; ++i)
             sql += insertSql("2", {"(1)2026/12/8", i == 400 ? std::string(40, 'W') : "王丽", "开衫", "10", "桐乡",
                                    "314500", "1250"});
-        tsltest::sqlExec(kFile, sql + "COMMIT;");
+        execSql(sql + "COMMIT;");
         f.enter();
         f.w->SpeedButton2->click();
         QTableView* g = f.w->grid1;

@@ -110,6 +110,43 @@ private slots:
         }
     }
 
+    // A box never belongs to a hidden window (it would give the focus back to
+    // nothing), whichever way the owner is found: the active window, the one
+    // active last, or the one that stays on top.
+    void boxNeverBelongsToAHiddenWindow_data() {
+        QTest::addColumn<QString>("hiddenOne");
+        QTest::newRow("active") << "active";
+        QTest::newRow("active last") << "last";
+        QTest::newRow("on top") << "top";
+    }
+
+    void boxNeverBelongsToAHiddenWindow() {
+        QFETCH(QString, hiddenOne);
+        DialogPrompter p;
+        QWidget shown, hidden;
+        auto* shownEdit = new QLineEdit(&shown);
+        auto* hiddenEdit = new QLineEdit(&hidden);
+        if (hiddenOne == "top")
+            hidden.setWindowFlag(Qt::WindowStaysOnTopHint);
+        shown.show();
+        hidden.show();
+        if (hiddenOne != "top") { // "top" is the last resort: no window had the focus
+            QApplication::setActiveWindow(&shown);
+            shownEdit->setFocus();
+            QApplication::setActiveWindow(&hidden);
+            hiddenEdit->setFocus();
+        }
+        hidden.hide();
+        QApplication::setActiveWindow(hiddenOne == "active" ? &hidden : nullptr);
+        QWidget* owner = nullptr;
+        whenModal([&](QWidget* box) {
+            owner = box->parentWidget();
+            box->close();
+        });
+        p.error(QStringLiteral("不能写入文件"));
+        QCOMPARE(owner, &shown);
+    }
+
     void messageAndErrorBoxes_data() {
         QTest::addColumn<bool>("error");
         QTest::addColumn<QString>("text");

@@ -113,7 +113,7 @@ private slots:
         QCOMPARE(f.w->table2.currentRow(), 1);
         QCOMPARE(f.w->viewNumber(), QStringLiteral("1"));
 
-        tsltest::sqlExec(kFile, "UPDATE \"3\" SET \"总金额\" = '2' WHERE \"总金额\" = '1 '");
+        execSql("UPDATE \"3\" SET \"总金额\" = '2' WHERE \"总金额\" = '1 '");
         f.w->SpeedButton5->click();
         QCOMPARE(f.prompter.take(), QStringList{QStringLiteral("'x' is not a valid integer value.")});
     }

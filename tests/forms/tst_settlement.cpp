@@ -180,8 +180,8 @@ private slots:
         QCOMPARE(reportRows(*f.j->grid1).size(), 3); // two matches and the empty row to come
 
         // Corrected, the next settlement shows exactly its own rows.
-        tsltest::sqlExec(kFile, "UPDATE \"2\" SET \"总金额\" = '30' WHERE \"总金额\" = 'abc'");
-        tsltest::sqlExec(kFile, "UPDATE \"2\" SET \"总金额\" = '5' WHERE \"总金额\" = '12.5'");
+        execSql("UPDATE \"2\" SET \"总金额\" = '30' WHERE \"总金额\" = 'abc'");
+        execSql("UPDATE \"2\" SET \"总金额\" = '5' WHERE \"总金额\" = '12.5'");
         f.w->SpeedButton2->click();
         settle(f, "张三");
         QVERIFY(f.prompter.boxes.empty());
@@ -280,9 +280,9 @@ private slots:
         ship("ABC", "2");
         ship("", "4");
         ship("gone", "8");
-        tsltest::sqlExec(kFile, "INSERT INTO \"2\" VALUES ('(1)2004-5-12', NULL, '开衫', '10', '桐乡', '314500', '16')");
+        execSql("INSERT INTO \"2\" VALUES ('(1)2004-5-12', NULL, '开衫', '10', '桐乡', '314500', '16')");
         ship("ABC", "32");
-        tsltest::sqlExec(kFile, "DELETE FROM \"2\" WHERE \"客户姓名\" = 'gone'");
+        execSql("DELETE FROM \"2\" WHERE \"客户姓名\" = 'gone'");
         f.enter();
         f.w->SpeedButton2->click();
         settle(f, "ABC");

@@ -220,7 +220,7 @@ private slots:
         for (int i = 0; i < 300; ++i)
             sql += insertSql(
                 "2", {"(1)2004-5-12", "人" + std::to_string(i), "开衫", "10", "桐乡", "314500", std::to_string(i)});
-        tsltest::sqlExec(kFile, sql + "COMMIT;");
+        execSql(sql + "COMMIT;");
         f.enter();
         f.w->SpeedButton2->click();
         QCOMPARE(f.viewRow(), 0);

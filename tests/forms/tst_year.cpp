@@ -264,7 +264,7 @@ class TestYear : public QObject {
 private slots:
     void init() {
         if (broken)
-            QSKIP("an earlier step of the year failed");
+            QFAIL("not run: an earlier step of the year failed");
     }
     void cleanup() { broken = broken || QTest::currentTestFailed(); }
     void cleanupTestCase() {

@@ -140,7 +140,7 @@ private slots:
                  qPrintable(g->labad->text()));
         QCOMPARE(rowOf(g->monthModel, g->monthModel.rowCount() - 1).mid(0, 3), QStringList({"合计", "1", "100"}));
         // Once corrected, a new opening reads the ledger again.
-        tsltest::sqlExec(kFile, "UPDATE \"2\" SET \"总金额\" = '12' WHERE \"总金额\" = '12.5'");
+        execSql("UPDATE \"2\" SET \"总金额\" = '12' WHERE \"总金额\" = '12.5'");
         openGlance(f);
         QVERIFY(!g->labad->isVisible());
         QCOMPARE(rowOf(g->monthModel, g->monthModel.rowCount() - 1).mid(0, 3), QStringList({"合计", "2", "112"}));

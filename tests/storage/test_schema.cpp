@@ -4,6 +4,7 @@
 #include "tempdir.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <algorithm>
 #include <string>
@@ -76,3 +77,20 @@ TEST(Schema, AmountPositionPointsAtTheAmountOfEachBook) {
 }
 
 } // namespace
+
+// The guard of every test program: a query without ORDER BY returns its rows
+// backwards, on the program's own connections and on the tests' helpers alike.
+TEST(Schema, TestConnectionsReturnUnorderedRowsBackwards) {
+    tsltest::TempDir dir;
+    dir.seedIndex("tsl.mdb");
+    tsltest::sqlExec("tsl.mdb", "INSERT INTO \"5\" VALUES ('a'), ('b'), ('c')");
+    EXPECT_EQ(sqlColumn("tsl.mdb", "SELECT name FROM \"5\""), (Strings{"c", "b", "a"}));
+    tsl::Connection conn;
+    conn.setConnectionString(tsl::connectionString("tsl.mdb"));
+    conn.connect();
+    sqlite3_stmt* st = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(conn.handle(), "PRAGMA reverse_unordered_selects", -1, &st, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
+    EXPECT_EQ(sqlite3_column_int(st, 0), 1);
+    sqlite3_finalize(st);
+}

@@ -154,8 +154,8 @@ TEST(SystemShortDatePattern, CLocaleAndUnusableLocalesFallBack) {
 }
 
 TEST(SystemShortDatePattern, UsesTheLocaleFormat) {
-    if (!localeInstalled("de_DE.UTF-8") || !localeInstalled("en_US.UTF-8"))
-        GTEST_SKIP() << "de_DE.UTF-8 and en_US.UTF-8 are not installed";
+    for (const char* name : {"de_DE.UTF-8", "en_US.UTF-8"})
+        ASSERT_TRUE(localeInstalled(name)) << "the " << name << " locale is not installed: run scripts/install-deps.sh";
     LocaleEnv env;
     env.set("LANG", "de_DE.UTF-8");
     EXPECT_EQ(tsl::systemShortDatePattern(), "dd.mm.yyyy");
