@@ -88,7 +88,7 @@ void Connection::connect() {
     sqlite3_busy_timeout(db, 5000);
     // Reading the schema here makes a file that is no database fail now, not later.
     char* err = nullptr;
-    rc = sqlite3_exec(db, "PRAGMA journal_mode=DELETE; PRAGMA synchronous=FULL;", nullptr, nullptr, &err);
+    rc = sqlite3_exec(db, "PRAGMA journal_mode=DELETE; PRAGMA synchronous=EXTRA;", nullptr, nullptr, &err);
     if (rc != SQLITE_OK) {
         std::string msg = err ? err : sqlite3_errmsg(db);
         sqlite3_free(err);

@@ -7,6 +7,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,6 +26,43 @@ int hasRows(sqlite3* db, std::string_view table) {
     } catch (const Error&) {
         return -1;
     }
+}
+
+// A journal SQLite never plays back: a crash cut its writing short before its
+// header was on disk, so it is empty or starts with a zero byte. Plain files only.
+bool isDeadJournal(const std::string& journal) {
+    const int fd = ::open(journal.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st {};
+    unsigned char first = 1;
+    const bool dead = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+                      (st.st_size == 0 || (::pread(fd, &first, 1, 0) == 1 && first == 0));
+    ::close(fd);
+    return dead;
+}
+
+// Plays back a journal a crash left beside `file` (SQLite does so on the first
+// read with write access) and removes one it would never play back, which would
+// otherwise stay until the next row is written. True when a journal went.
+bool settleJournal(const std::string& file) {
+    const std::string journal = file + "-journal";
+    if (!fileExists(journal))
+        return false;
+    DbCloser h;
+    if (sqlite3_open_v2(file.c_str(), &h.db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK ||
+        sqlite3_exec(h.db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr) != SQLITE_OK)
+        return false;
+    if (!fileExists(journal))
+        return true;
+    // The write lock proves no one writes with this journal now.
+    if (sqlite3_exec(h.db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK)
+        return false;
+    const bool gone = isDeadJournal(journal) && ::unlink(journal.c_str()) == 0;
+    if (gone)
+        syncFolder(".");
+    (void)sqlite3_exec(h.db, "ROLLBACK", nullptr, nullptr, nullptr);
+    return gone;
 }
 
 } // namespace
@@ -88,6 +126,10 @@ std::vector<std::string> tidyLedgerFolder(const std::vector<std::string>& listed
                 continue;
             if (isUntouchedCopy(name) && ::unlink(name.c_str()) == 0)
                 removed.push_back(name);
+        }
+        for (const std::string& name : names) {
+            if (name.ends_with(kLedgerSuffix) && !isTempCopyName(name) && settleJournal(name))
+                removed.push_back(name + "-journal");
         }
     } catch (...) {
         // Tidying is a courtesy: whatever stays is harmless.
