@@ -95,7 +95,14 @@ bool isDirectory(const std::string& path) {
 }
 
 void makeFolder(const std::string& path) {
-    if (mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) {
+    if (mkdir(path.c_str(), 0777) == 0) {
+        // A new folder is lost with a power cut until its parent is synced, and
+        // every snapshot in it with it.
+        const auto slash = path.find_last_of('/');
+        syncFolder(slash == std::string::npos ? "." : path.substr(0, slash));
+        return;
+    }
+    if (errno != EEXIST) {
         const int err = errno;
         throw Error("Cannot create the folder '" + path + "': " + std::strerror(err));
     }

@@ -64,6 +64,8 @@ std::vector<std::string> rowFor(int book, const std::string& tok) {
 using Book = std::vector<std::string>; // tokens in stored order
 struct Ledger {
     std::map<int, Book> books; // 1..4
+    // The books when a leave last backed the ledger up: some snapshot must hold them.
+    std::optional<std::map<int, Book>> backedUp;
 };
 using Model = std::map<std::string, Ledger>; // ledger name -> books
 
@@ -325,8 +327,19 @@ void verify(const fs::path& dir, Model& model, const std::optional<Op>& inflight
                     known = readLedger(snap.path().string(), name).books == actual.books;
             if (!known)
                 fail("the restore left " + name + " holding neither its old contents nor a snapshot's");
-            ledger = actual;
+            ledger.books = actual.books;
             continue;
+        }
+        if (ledger.backedUp) {
+            bool kept = false;
+            std::error_code ec;
+            for (const auto& snap : fs::directory_iterator(dir / "backups" / (name + ".mdb"), ec)) {
+                const std::string n = snap.path().filename().string();
+                if (!kept && n.ends_with(".mdb") && n.find(".tmp-") == std::string::npos)
+                    kept = readLedger(snap.path().string(), name).books == *ledger.backedUp;
+            }
+            if (!kept)
+                fail("no snapshot of " + name + " holds what its last backup wrote");
         }
         sqlite3* db = openRead(file.string());
         for (int b = 1; b <= 4; ++b) {
@@ -660,7 +673,9 @@ int main(int argc, char** argv) {
                 applyOp(model, ops[done]);
                 ++finished[ops[done].kind];
                 if (ops[done].kind == "restore" && !restoring.empty())
-                    model[ops[done].ledger] = readLedger((dir / restoring).string(), ops[done].ledger);
+                    model[ops[done].ledger].books = readLedger((dir / restoring).string(), ops[done].ledger).books;
+                if (ops[done].kind == "leave")
+                    model[ops[done].ledger].backedUp = model[ops[done].ledger].books;
                 restoring.clear();
                 const double now = msSince(t0);
                 // A new ledger counts until it is listed; the rest of its op is entering it.

@@ -65,7 +65,7 @@ struct NameChange {
     std::vector<std::string> folders;
 };
 std::vector<NameChange> changes;
-std::size_t durableChanges = 0; // this many from the start are on disk
+std::vector<bool> durable; // beside each change: on disk
 
 std::string absolute(const std::string& p) {
     fs::path path = p.empty() || p[0] != '/' ? fs::current_path() / p : fs::path(p);
@@ -95,17 +95,21 @@ void event() {
         powerCut();
 }
 
-void note(NameChange c) { changes.push_back(std::move(c)); }
+void note(NameChange c) {
+    changes.push_back(std::move(c));
+    durable.push_back(false);
+}
 
-// A synced folder: every change up to the last one touching it is on disk.
+bool touches(const NameChange& c, const std::string& folder) {
+    return std::find(c.folders.begin(), c.folders.end(), folder) != c.folders.end();
+}
+
+// A synced folder: every change of its names so far is on disk (and only those:
+// a folder made inside another counts once that other one is synced).
 void folderSynced(const std::string& folder) {
-    for (std::size_t i = changes.size(); i-- > durableChanges;) {
-        const auto& f = changes[i].folders;
-        if (std::find(f.begin(), f.end(), folder) != f.end()) {
-            durableChanges = i + 1;
-            return;
-        }
-    }
+    for (std::size_t i = 0; i < changes.size(); ++i)
+        if (touches(changes[i], folder))
+            durable[i] = true;
 }
 
 void fileSynced(const std::string& abs) { pending.erase(abs); }
@@ -169,10 +173,25 @@ void powerCut() {
         }
         writeFile(path, bytes);
     }
-    // The folders' logs: the synced part stays, of the rest only a random first part.
-    const std::size_t keep =
-        durableChanges + std::size_t(rng() % (changes.size() - durableChanges + 1));
-    for (std::size_t i = changes.size(); i-- > keep;) {
+    // Each folder's log: the synced changes stay, of the rest only a random first
+    // part; the lost ones are undone, the last first.
+    std::vector<bool> lost(changes.size(), false);
+    std::vector<std::string> folders;
+    for (const auto& c : changes)
+        for (const auto& f : c.folders)
+            if (std::find(folders.begin(), folders.end(), f) == folders.end())
+                folders.push_back(f);
+    for (const auto& f : folders) {
+        std::vector<std::size_t> open;
+        for (std::size_t i = 0; i < changes.size(); ++i)
+            if (!durable[i] && touches(changes[i], f))
+                open.push_back(i);
+        for (std::size_t k = rng() % (open.size() + 1); k < open.size(); ++k)
+            lost[open[k]] = true;
+    }
+    for (std::size_t i = changes.size(); i-- > 0;) {
+        if (!lost[i])
+            continue;
         const NameChange& c = changes[i];
         std::error_code ec;
         switch (c.kind) {
@@ -376,7 +395,8 @@ int __wrap_renameat2(int fromDir, const char* from, int toDir, const char* to, u
         note({NameChange::Exchanged, a, b, {}, {folderOf(a), folderOf(b)}});
     } else {
         rekey(a, b);
-        note({NameChange::Renamed, a, b, kept, {folderOf(a), folderOf(b)}});
+        // The new name is what counts, and the target's folder holds it.
+        note({NameChange::Renamed, a, b, kept, {folderOf(b)}});
     }
     return rc;
 }
