@@ -599,7 +599,10 @@ int main(int argc, char** argv) {
         Driver d;
         if (power.on) {
             long cutAt = std::numeric_limits<long>::max() / 2;
-            if (killFraction) {
+            if (killFraction && pick(0, 9) == 0) {
+                // One in ten while the program starts (renames the index, tidies).
+                cutAt = 1 + long(*killFraction * double(std::max(power.startEvents - 1, 0L)));
+            } else if (killFraction) {
                 std::vector<std::size_t> counted;
                 for (std::size_t i = 0; i < ops.size(); ++i)
                     if (ops[i].kind != "enter")

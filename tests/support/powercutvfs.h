@@ -12,12 +12,13 @@ namespace tsltest {
 //
 // Until a file is synced its writes are only in the "page cache": the real file
 // gets them at once, and the state it had at its last sync is kept aside. A
-// name made, renamed or removed counts only once its folder is synced (later
-// folder changes never count before earlier ones: the folder's log is played in
-// order). At event `cutAt` the power goes: each unsynced write is dropped, kept
-// or kept as a random prefix of itself (a torn page), a random tail of the
-// unsynced folder changes is undone, and the process ends at once with exit
-// code 99. Nothing happens before start().
+// name made, renamed or removed counts only once its folder is synced (the new
+// name's folder for a rename; SQLite syncs the folder of a journal it made at
+// the journal's first sync, as its unix layer does). At event `cutAt` the power
+// goes: each unsynced write is dropped, kept or kept as a random prefix of
+// itself (a torn page); of each folder's unsynced changes a random tail is
+// undone (a folder made and lost takes what is in it along); and the process
+// ends at once with exit code 99. Nothing happens before start().
 class PowerCut {
 public:
     // `stash` is an empty folder on the same file system as the data, for the
