@@ -789,12 +789,16 @@ int main(int argc, char** argv) {
             for (int i = 0; i < 2; ++i)
                 runRound(std::string("measuring ") + kind, kind, std::nullopt);
 
+    std::map<std::string, std::pair<int, int>> byKind; // kills mid-write, kills
     // A fixed mix, so that a short run meets every kind too.
     const char* const mix[] = {"start-up", "write", "new", "write", "restore",
                                "shut-down", "write", "new", "write", "restore"};
     for (int round = 0; round < o.kills; ++round) {
         const std::string kind = mix[round % 10];
-        midWrite += runRound("round " + std::to_string(round), kind, std::uniform_real_distribution(0.05, 0.95)(rng));
+        const bool mid = runRound("round " + std::to_string(round), kind, std::uniform_real_distribution(0.05, 0.95)(rng));
+        midWrite += mid;
+        byKind[kind].first += mid;
+        ++byKind[kind].second;
         ++survived;
     }
 
@@ -802,7 +806,10 @@ int main(int argc, char** argv) {
     if (o.kills > 0) {
         driverRound("after the last kill", "write", std::nullopt);
         std::printf("crashtest: %d kills survived, 0 integrity failures, 0 lost rows (seed %u)\n", survived, o.seed);
-        std::printf("mid-write kills: %d of %d\n", midWrite, o.kills);
+        std::printf("mid-write kills: %d of %d (", midWrite, o.kills);
+        for (const auto& [kind, n] : byKind)
+            std::printf("%s%s %d/%d", kind == byKind.begin()->first ? "" : ", ", kind.c_str(), n.first, n.second);
+        std::printf(")\n");
         std::printf("crashtest: acknowledged before a kill: %d leaves with a backup, %d undos, %d restores\n",
                     finished["leave"], finished["undo"], finished["restore"]);
     }
