@@ -251,7 +251,9 @@ int xRead(sqlite3_file* f, void* p, int n, sqlite3_int64 off) { return inner(f)-
 int xWrite(sqlite3_file* f, const void* p, int n, sqlite3_int64 off) {
     if (active) {
         event();
-        pendingOf(pathOf(f)).writes.push_back({false, off, std::string(static_cast<const char*>(p), std::size_t(n))});
+        // A nameless temporary file is gone after a cut anyway.
+        if (!pathOf(f).empty())
+            pendingOf(pathOf(f)).writes.push_back({false, off, std::string(static_cast<const char*>(p), std::size_t(n))});
     }
     return inner(f)->pMethods->xWrite(inner(f), p, n, off);
 }
@@ -259,7 +261,8 @@ int xWrite(sqlite3_file* f, const void* p, int n, sqlite3_int64 off) {
 int xTruncate(sqlite3_file* f, sqlite3_int64 size) {
     if (active) {
         event();
-        pendingOf(pathOf(f)).writes.push_back({true, size, {}});
+        if (!pathOf(f).empty())
+            pendingOf(pathOf(f)).writes.push_back({true, size, {}});
     }
     return inner(f)->pMethods->xTruncate(inner(f), size);
 }
