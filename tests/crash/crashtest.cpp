@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <fcntl.h>
 #include <limits>
 #include <map>
@@ -434,6 +435,19 @@ struct FolderWatch {
     }
 };
 
+// Waits until the process catches the signal (its handler is installed).
+bool waitCatching(pid_t pid, int sig, int timeoutMs) {
+    const auto until = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    do {
+        std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+        for (std::string line; std::getline(status, line);)
+            if (line.starts_with("SigCgt:") && (std::stoull(line.substr(7), nullptr, 16) >> (sig - 1) & 1))
+                return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    } while (Clock::now() < until);
+    return false;
+}
+
 bool isLock(const inotify_event& e) { return (e.mask & IN_OPEN) && (e.mask & IN_ISDIR) && !e.len; }
 bool opensIndex(const inotify_event& e) { return (e.mask & IN_OPEN) && e.len && std::string(e.name) == "tsl.mdb"; }
 bool storesIndex(const inotify_event& e) { return (e.mask & IN_MOVED_TO) && e.len && std::string(e.name) == "run.dll"; }
@@ -775,6 +789,9 @@ int main(int argc, char** argv) {
             if (!watch.waitFor(opensIndex, 20000))
                 fail(when + ": tessolan did not open the index");
             std::this_thread::sleep_for(std::chrono::milliseconds(200)); // the list is read
+            // An orderly end needs the terminate handler, which a slow start may not have yet.
+            if (!waitCatching(app.pid, SIGTERM, 20000))
+                fail(when + ": tessolan does not catch SIGTERM");
             from = msSince(watch.start);
             ::kill(app.pid, SIGTERM);
             ends = storesIndex;
