@@ -47,11 +47,6 @@ std::string stampName(std::time_t now, int seq) {
     return s;
 }
 
-std::string folderOfFile(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    return slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/") : path.substr(0, slash);
-}
-
 // The six letters or digits a temporary name ends in.
 bool isRandomTail(std::string_view s) {
     return s.size() == 6 && std::all_of(s.begin(), s.end(), [](char c) {
@@ -148,49 +143,6 @@ long monthNumber(std::time_t t) {
 
 bool olderThan(const Snapshot& a, const Snapshot& b) {
     return a.time != b.time ? a.time < b.time : a.seq < b.seq;
-}
-
-// True when the journal is one SQLite never plays back: a crash cut its writing
-// short before the header was written, so it starts with a zero byte (or is
-// empty). Only a plain file counts.
-bool isDeadJournal(const std::string& journal) {
-    const int fd = ::open(journal.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    struct stat st;
-    unsigned char first = 0;
-    const bool dead = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-                      (st.st_size == 0 || (pread(fd, &first, 1, 0) == 1 && first == 0));
-    ::close(fd);
-    return dead;
-}
-
-// Brings the file to rest before it is replaced. Opening and reading it with
-// write access plays back a journal a crash left (rather than into another file
-// later). A journal still there then is a live writer's or one SQLite ignores
-// because its header was never written; SQLite would drop the latter on the
-// next write. Holding the write lock proves no one writes, and it goes, as
-// SQLite drops it. Throws InUseError while someone writes.
-void settleJournal(const std::string& file) {
-    const std::string journal = file + "-journal";
-    DbCloser h;
-    if (sqlite3_open_v2(file.c_str(), &h.db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
-        throw sqliteError(h.db, file);
-    if (sqlite3_exec(h.db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr) != SQLITE_OK) {
-        if ((sqlite3_errcode(h.db) & 0xff) == SQLITE_BUSY)
-            throw InUseError(file);
-        throw sqliteError(h.db, file);
-    }
-    if (!fileExists(journal))
-        return;
-    if (sqlite3_exec(h.db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK)
-        throw InUseError(file);
-    const bool dead = isDeadJournal(journal);
-    if (dead && unlink(journal.c_str()) == 0)
-        syncFolder(folderOfFile(file));
-    (void)sqlite3_exec(h.db, "ROLLBACK", nullptr, nullptr, nullptr);
-    if (!dead)
-        throw InUseError(file);
 }
 
 // True when the copy is a sound database.
@@ -419,7 +371,8 @@ std::string restoreSnapshot(const std::string& file, const Snapshot& snapshot, s
     if (!fileExists(file))
         (void)setAsideStaleJournal(file); // the deleted file's, not the restored one's
     if (fileExists(file)) {
-        settleJournal(file);
+        if (settleJournal(file) == JournalState::InUse) // a crash's journal goes; a writer's blocks
+            throw InUseError(file);
         const auto holding = snapshotHolding(file);
         kept = holding ? holding->path : takeSnapshot(file, now).path;
     }

@@ -92,8 +92,11 @@ void Connection::connect() {
     sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DDL, 0, nullptr);
     sqlite3_busy_timeout(db, 5000);
     // Reading the schema here makes a file that is no database fail now, not later.
+    // EXTRA, not FULL: a commit is the journal's removal, and only EXTRA syncs the
+    // folder after it; under FULL a power cut can bring the journal back and roll
+    // back a row the user was told is saved.
     char* err = nullptr;
-    rc = sqlite3_exec(db, "PRAGMA journal_mode=DELETE; PRAGMA synchronous=FULL;", nullptr, nullptr, &err);
+    rc = sqlite3_exec(db, "PRAGMA journal_mode=DELETE; PRAGMA synchronous=EXTRA;", nullptr, nullptr, &err);
     if (rc != SQLITE_OK) {
         const Error failure = sqliteError(db, file, rc);
         sqlite3_free(err);

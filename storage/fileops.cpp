@@ -222,6 +222,47 @@ void syncFolder(const std::string& folder) noexcept {
     (void)syncPath(folder, O_RDONLY | O_DIRECTORY);
 }
 
+namespace {
+
+// A journal SQLite never plays back: a crash cut its writing short before its
+// header was on disk, so it is empty or starts with a zero byte. Plain files only.
+bool isDeadJournal(const std::string& journal) {
+    const int fd = ::open(journal.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st {};
+    unsigned char first = 1;
+    const bool dead = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+                      (st.st_size == 0 || (::pread(fd, &first, 1, 0) == 1 && first == 0));
+    ::close(fd);
+    return dead;
+}
+
+} // namespace
+
+JournalState settleJournal(const std::string& db) {
+    const std::string journal = db + "-journal";
+    if (!fileExists(journal))
+        return JournalState::None;
+    DbCloser h;
+    if (sqlite3_open_v2(db.c_str(), &h.db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
+        throw sqliteError(h.db, db);
+    if (sqlite3_exec(h.db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr) != SQLITE_OK) {
+        if ((sqlite3_errcode(h.db) & 0xff) == SQLITE_BUSY)
+            return JournalState::InUse;
+        throw sqliteError(h.db, db);
+    }
+    if (!fileExists(journal))
+        return JournalState::Settled; // played back
+    if (sqlite3_exec(h.db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK)
+        return JournalState::InUse;
+    const bool gone = isDeadJournal(journal) && ::unlink(journal.c_str()) == 0;
+    if (gone)
+        syncFolder(folderOf(db));
+    (void)sqlite3_exec(h.db, "ROLLBACK", nullptr, nullptr, nullptr);
+    return gone ? JournalState::Settled : JournalState::InUse;
+}
+
 void setSyncObserver(SyncObserver observer) noexcept { syncObserver.store(observer); }
 
 std::string makeTempFile(const std::string& prefix) {

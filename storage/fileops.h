@@ -42,6 +42,16 @@ void replaceFile(const std::string& from, const std::string& to);
 // journal's new name, or "" when nothing was moved.
 std::string setAsideStaleJournal(const std::string& db) noexcept;
 
+// What settleJournal found beside a database.
+enum class JournalState { None, Settled, InUse };
+// Brings a journal a crash left beside `db` to rest. Opening and reading the
+// file with write access plays back a journal SQLite would play back; one it
+// never plays back (empty, or its header cut short to zeros) would stay until
+// the next write, so it is removed as SQLite would, under the write lock that
+// proves no one writes. InUse: someone holds the file. Throws Error when the
+// file cannot be opened or read for another reason.
+[[nodiscard]] JournalState settleJournal(const std::string& db);
+
 // Puts a folder's new and renamed names on disk; failures are ignored.
 void syncFolder(const std::string& folder) noexcept;
 

@@ -7,6 +7,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,6 +25,15 @@ int hasRows(sqlite3* db, std::string_view table) {
         return q.step() ? sqlite3_column_int(q.get(), 0) : -1;
     } catch (const Error&) {
         return -1;
+    }
+}
+
+// True when a journal a crash left beside `file` went.
+bool settlesJournal(const std::string& file) noexcept {
+    try {
+        return settleJournal(file) == JournalState::Settled;
+    } catch (...) {
+        return false; // a file that cannot be read is not the tidy's to mend
     }
 }
 
@@ -93,6 +103,10 @@ std::vector<std::string> tidyLedgerFolder(const std::vector<std::string>& listed
                 continue;
             if (removeUntouchedCopy(name))
                 removed.push_back(name);
+        }
+        for (const std::string& name : names) {
+            if (name.ends_with(kLedgerSuffix) && !isTempCopyName(name) && settlesJournal(name))
+                removed.push_back(name + "-journal");
         }
     } catch (...) {
         // Tidying is a courtesy: whatever stays is harmless.

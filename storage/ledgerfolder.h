@@ -24,8 +24,10 @@ namespace tsl {
 bool removeUntouchedCopy(const std::string& file) noexcept;
 
 // At start-up, with the folder lock held: removes every temporary copy, and every
-// untouched ledger file that is not among `listed` (ledger names from the index).
-// Returns the names removed. A folder that cannot be listed is left as it is.
+// untouched ledger file that is not among `listed` (ledger names from the index);
+// settles the journals beside ledger files (and the index): one a crash left hot
+// is played back, one SQLite would never play back is removed. Returns the names
+// removed. A folder that cannot be listed is left as it is.
 std::vector<std::string> tidyLedgerFolder(const std::vector<std::string>& listed) noexcept;
 
 } // namespace tsl

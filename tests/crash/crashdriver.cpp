@@ -11,6 +11,7 @@
 #include "khlx.h"
 #include "lb.h"
 #include "look.h"
+#include "powercutvfs.h"
 #include "prompter.h"
 #include "roster.h"
 #include "stamp.h"
@@ -25,7 +26,9 @@
 #include <QSocketNotifier>
 #include <QToolButton>
 
+#include <cstdlib>
 #include <deque>
+#include <sstream>
 #include <string>
 #include <unistd.h>
 
@@ -36,6 +39,9 @@ void say(const QString& line) {
     // Unbuffered: the line must be out before the next write starts.
     (void)!::write(1, b.constData(), size_t(b.size()));
 }
+
+// A finished command, with the file events counted so far under a power cut.
+void ack(const QString& seq) { say("ok\t" + seq + "\t" + QString::number(tsltest::PowerCut::events())); }
 
 class AutoPrompter final : public Prompter {
 public:
@@ -185,7 +191,7 @@ private:
                 selectRow(b, f.value(3));
                 if (cmd == "del") {
                     r_.Form1->btndel->click();
-                    say("ok\t" + seq);
+                    ack(seq);
                     return;
                 }
                 r_.Form1->btnedit->click();
@@ -214,7 +220,7 @@ private:
             r_.l->close();
             QCoreApplication::exit(0);
         }
-        say("ok\t" + seq);
+        ack(seq);
     }
 
     Roster& r_;
@@ -225,6 +231,15 @@ private:
 } // namespace
 
 int main(int argc, char** argv) {
+    // TSL_POWERCUT="<event> <seed> <stash folder>": the power goes at that event.
+    if (const char* cut = std::getenv("TSL_POWERCUT")) {
+        std::istringstream in(cut);
+        long at = 0;
+        unsigned seed = 0;
+        std::string stash;
+        in >> at >> seed >> stash;
+        tsltest::PowerCut::start(stash, at, seed);
+    }
     QApplication app(argc, argv);
     applyAppLook(app);
     app.setQuitOnLastWindowClosed(false);
@@ -242,6 +257,7 @@ int main(int argc, char** argv) {
     for (int i = 0; i < roster.l->list1->count(); ++i)
         names << roster.l->list1->item(i)->text();
     say("ready\t" + names.join('\t'));
+    say("events\t" + QString::number(tsltest::PowerCut::events()));
     Driver driver(roster, prompter);
     return app.exec();
 }

@@ -14,7 +14,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <fcntl.h>
+#include <limits>
 #include <map>
 #include <thread>
 #include <optional>
@@ -22,6 +24,7 @@
 #include <random>
 #include <string>
 #include <sys/inotify.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -37,12 +40,17 @@ struct Options {
     int kills = 20;
     unsigned seed = 1;
     double minMidWrite = 0.8; // share of kills that must land while work is in flight
+    int powerCuts = 0;
     bool keep = false;
     bool verbose = false;
 };
 
+pid_t running = -1; // the driver or program now started, ended on a failure too
+
 [[noreturn]] void fail(const std::string& why) {
     std::fprintf(stderr, "crashtest: FAIL: %s\n", why.c_str());
+    if (running > 0)
+        ::kill(running, SIGKILL);
     std::exit(1);
 }
 
@@ -62,6 +70,8 @@ std::vector<std::string> rowFor(int book, const std::string& tok) {
 using Book = std::vector<std::string>; // tokens in stored order
 struct Ledger {
     std::map<int, Book> books; // 1..4
+    // The books when a leave last backed the ledger up: some snapshot must hold them.
+    std::optional<std::map<int, Book>> backedUp;
 };
 using Model = std::map<std::string, Ledger>; // ledger name -> books
 
@@ -187,6 +197,12 @@ struct Driver {
     int out = -1; // we read
     std::string pending;
 
+    std::string powerCut; // TSL_POWERCUT for the driver, when set
+    // The real program's start-up and shut-down last a few tens of milliseconds; run
+    // at a lower priority, a busy machine slows it rather than this watcher, which
+    // must see where it is in time to kill it there.
+    bool lowPriority = false;
+
     void start(const Options& o, const fs::path& dir, const std::string& exe) {
         int toChild[2], fromChild[2];
         if (pipe(toChild) || pipe(fromChild))
@@ -202,6 +218,10 @@ struct Driver {
             if (chdir(dir.c_str()) != 0)
                 _exit(127);
             setenv("QT_QPA_PLATFORM", "offscreen", 1);
+            if (!powerCut.empty())
+                setenv("TSL_POWERCUT", powerCut.c_str(), 1);
+            if (lowPriority)
+                (void)setpriority(PRIO_PROCESS, 0, 10);
             if (!o.verbose) {
                 int devnull = open("/dev/null", O_WRONLY);
                 if (devnull >= 0)
@@ -210,6 +230,7 @@ struct Driver {
             execl(exe.c_str(), exe.c_str(), static_cast<char*>(nullptr));
             _exit(127);
         }
+        running = pid;
         close(toChild[0]);
         close(fromChild[1]);
         in = toChild[1];
@@ -242,6 +263,15 @@ struct Driver {
         std::string s = line + "\n";
         if (write(in, s.data(), s.size()) != ssize_t(s.size()))
             fail("cannot write to the driver");
+    }
+
+    // Waits for the end of the process; its wait status.
+    int reap() {
+        int status = 0;
+        if (pid > 0)
+            waitpid(pid, &status, 0);
+        pid = -1;
+        return status;
     }
 
     void kill9() {
@@ -310,8 +340,19 @@ void verify(const fs::path& dir, Model& model, const std::optional<Op>& inflight
                     known = readLedger(snap.path().string(), name).books == actual.books;
             if (!known)
                 fail("the restore left " + name + " holding neither its old contents nor a snapshot's");
-            ledger = actual;
+            ledger.books = actual.books;
             continue;
+        }
+        if (ledger.backedUp) {
+            bool kept = false;
+            std::error_code ec;
+            for (const auto& snap : fs::directory_iterator(dir / "backups" / (name + ".mdb"), ec)) {
+                const std::string n = snap.path().filename().string();
+                if (!kept && n.ends_with(".mdb") && n.find(".tmp-") == std::string::npos)
+                    kept = readLedger(snap.path().string(), name).books == *ledger.backedUp;
+            }
+            if (!kept)
+                fail("no snapshot of " + name + " holds what its last backup wrote");
         }
         sqlite3* db = openRead(file.string());
         for (int b = 1; b <= 4; ++b) {
@@ -336,9 +377,35 @@ void verify(const fs::path& dir, Model& model, const std::optional<Op>& inflight
 
 using Clock = std::chrono::steady_clock;
 
+// The driver's exit code when the power went (tests/support/powercutvfs.h).
+constexpr int kPowerCutExit = 99;
+
 double msSince(Clock::time_point t) {
     return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
 }
+
+// What each kind of work (an op of the driver, a start-up, a shut-down) took on
+// this machine lately. A kill aims inside the shorter ones seen, so it lands
+// while the work runs on an idle machine as on a busy one.
+struct Durations {
+    std::map<std::string, std::vector<double>> seen;
+
+    void add(const std::string& kind, double ms) {
+        auto& v = seen[kind];
+        v.push_back(ms);
+        if (v.size() > 40)
+            v.erase(v.begin());
+    }
+    // A low quantile of the recent ones: most runs of this kind last at least so long.
+    [[nodiscard]] std::optional<double> low(const std::string& kind) const {
+        auto it = seen.find(kind);
+        if (it == seen.end() || it->second.empty())
+            return std::nullopt;
+        std::vector<double> v = it->second;
+        std::sort(v.begin(), v.end());
+        return v[v.size() / 4];
+    }
+};
 
 // File events in the ledger folder, to see where the program is.
 struct FolderWatch {
@@ -368,16 +435,37 @@ struct FolderWatch {
     }
 };
 
+// Waits until the process catches the signal (its handler is installed).
+bool waitCatching(pid_t pid, int sig, int timeoutMs) {
+    const auto until = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    do {
+        std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+        for (std::string line; std::getline(status, line);)
+            if (line.starts_with("SigCgt:") && (std::stoull(line.substr(7), nullptr, 16) >> (sig - 1) & 1))
+                return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    } while (Clock::now() < until);
+    return false;
+}
+
 bool isLock(const inotify_event& e) { return (e.mask & IN_OPEN) && (e.mask & IN_ISDIR) && !e.len; }
 bool opensIndex(const inotify_event& e) { return (e.mask & IN_OPEN) && e.len && std::string(e.name) == "tsl.mdb"; }
 bool storesIndex(const inotify_event& e) { return (e.mask & IN_MOVED_TO) && e.len && std::string(e.name) == "run.dll"; }
 
-// No temporary copy is left, backups included, and every ledger file in the folder is listed.
+// No temporary copy is left, backups included, no journal without a writer (the
+// program has started and writes nothing now), no export's or backup-all's
+// unfinished file, and every ledger file in the folder is listed.
 void checkNothingLeftBehind(const fs::path& dir, const Model& model, const std::string& when) {
     for (const auto& e : fs::recursive_directory_iterator(dir)) {
         const std::string name = e.path().filename().string();
+        if (name.starts_with("tessolan-备份-") && name.find(".tmp-") != std::string::npos)
+            fail(when + ": unfinished backup folder left behind: " + e.path().string());
         if (name.find(".tmp-") != std::string::npos)
             fail(when + ": temporary file left behind: " + e.path().string());
+        if (name.ends_with("-journal"))
+            fail(when + ": journal without a writer left behind: " + e.path().string());
+        if (name.starts_with(".") && name.ends_with(".part"))
+            fail(when + ": unfinished export left behind: " + e.path().string());
         if (e.path().parent_path() == dir && name.ends_with(".mdb") && name != "tsl.mdb" &&
             !model.contains(name.substr(0, name.size() - 4)))
             fail(when + ": ledger file in no index: " + name);
@@ -401,6 +489,8 @@ Options parse(int argc, char** argv) {
             o.app = next();
         else if (a == "--min-mid-write")
             o.minMidWrite = std::stod(next());
+        else if (a == "--power-cuts")
+            o.powerCuts = std::stoi(next());
         else if (a == "--kills")
             o.kills = std::stoi(next());
         else if (a == "--seed")
@@ -413,7 +503,7 @@ Options parse(int argc, char** argv) {
             fail("unknown option " + a);
     }
     if (o.driver.empty() || o.indexTemplate.empty() || o.app.empty())
-        fail("usage: crashtest --driver PATH --app PATH --template run.dll [--kills N] [--seed S] "
+        fail("usage: crashtest --driver PATH --app PATH --template run.dll [--kills N] [--power-cuts N] [--seed S] "
              "[--min-mid-write F] [--keep] [-v]");
     // The driver starts in the ledger folder.
     o.driver = fs::absolute(o.driver).string();
@@ -439,31 +529,36 @@ int main(int argc, char** argv) {
     int seq = 0, tokCounter = 0, survived = 0, ledgerCounter = 0;
     int midWrite = 0;
     std::map<std::string, int> finished; // ops acknowledged, by kind
-    // Time per acknowledged op of the driver's rounds, the real program's windows.
-    std::map<std::string, double> ms;
+    Durations durations;
+    // The power-cut rounds: file events per kind of op, as the driver counts them.
+    struct {
+        bool on = false;
+        bool landed = false; // the last round ended in a power cut
+        fs::path stash;
+        long startEvents = 0;
+        std::map<std::string, std::vector<long>> seen;
+        void add(const std::string& kind, long n) {
+            auto& v = seen[kind];
+            v.push_back(n);
+            if (v.size() > 40)
+                v.erase(v.begin());
+        }
+        [[nodiscard]] double mean(const std::string& kind) const {
+            auto it = seen.find(kind);
+            if (it == seen.end() || it->second.empty())
+                return 20;
+            double sum = 0;
+            for (long n : it->second)
+                sum += double(n);
+            return sum / double(it->second.size());
+        }
+    } power;
+    power.stash = dir.string() + ".stash";
 
     // A new ledger with a few rows, 40 writes, or a few writes, a leave and a restore,
-    // killed at `killFraction` of the time the work takes (without one: run to the
-    // end and measure). True when the kill landed mid-write.
+    // killed `killFraction` into one op of it (without one: run to the end and
+    // measure). True when the kill landed mid-write.
     auto driverRound = [&](const std::string& when, const std::string& kind, std::optional<double> killFraction) {
-        Driver d;
-        d.start(o, dir, o.driver);
-        auto ready = d.readLine(20000);
-        if (!ready || !ready->starts_with("ready"))
-            fail(when + ": the program did not start (" + ready.value_or("no output") + ")");
-        // The chooser lists every ledger of the index.
-        auto listed = splitTabs(*ready);
-        listed.erase(listed.begin());
-        if (listed.size() == 1 && listed[0].empty())
-            listed.clear();
-        std::sort(listed.begin(), listed.end());
-        std::vector<std::string> expected;
-        for (auto& [name, l] : model)
-            expected.push_back(name);
-        if (listed != expected)
-            fail(when + ": the chooser lists " + std::to_string(listed.size()) + " ledgers, expected " +
-                 std::to_string(expected.size()));
-        checkNothingLeftBehind(dir, model, when);
         std::vector<Op> ops;
         std::string ledger;
         if (kind == "new") {
@@ -524,7 +619,71 @@ int main(int argc, char** argv) {
             }
         }
 
-        const double killAt = killFraction ? *killFraction * ms[kind] * double(ops.size()) : 60000.0;
+        // Under a power cut the driver counts its file events and the power goes
+        // at one of them: a random share into the events one op of the round
+        // takes (learned from the rounds before), or never.
+        Driver d;
+        if (power.on) {
+            long cutAt = std::numeric_limits<long>::max() / 2;
+            if (killFraction && pick(0, 9) == 0) {
+                // One in ten while the program starts (renames the index, tidies).
+                cutAt = 1 + long(*killFraction * double(std::max(power.startEvents - 1, 0L)));
+            } else if (killFraction) {
+                std::vector<std::size_t> counted;
+                for (std::size_t i = 0; i < ops.size(); ++i)
+                    if (ops[i].kind != "enter")
+                        counted.push_back(i);
+                const std::size_t k = counted[std::size_t(pick(0, int(counted.size()) - 1))];
+                double at = double(power.startEvents);
+                for (std::size_t i = 0; i < k; ++i)
+                    at += power.mean(ops[i].kind);
+                cutAt = long(at + 1 + *killFraction * power.mean(ops[k].kind));
+            }
+            fs::remove_all(power.stash);
+            fs::create_directory(power.stash);
+            d.powerCut = std::to_string(cutAt) + " " + std::to_string(rng()) + " " + power.stash.string();
+        }
+        power.landed = false;
+        d.start(o, dir, o.driver);
+        auto ready = d.readLine(20000);
+        if (power.on && (!ready || !ready->starts_with("ready"))) {
+            // The power went while the program started.
+            const int status = d.reap();
+            if (!WIFEXITED(status) || WEXITSTATUS(status) != kPowerCutExit)
+                fail(when + ": the program did not start (" + ready.value_or("no output") + ")");
+            d.kill9();
+            verify(dir, model, std::nullopt);
+            power.landed = true;
+            return false;
+        }
+        if (!ready || !ready->starts_with("ready"))
+            fail(when + ": the program did not start (" + ready.value_or("no output") + ")");
+        // The chooser lists every ledger of the index.
+        auto listed = splitTabs(*ready);
+        listed.erase(listed.begin());
+        if (listed.size() == 1 && listed[0].empty())
+            listed.clear();
+        std::sort(listed.begin(), listed.end());
+        std::vector<std::string> expected;
+        for (auto& [name, l] : model)
+            expected.push_back(name);
+        if (listed != expected)
+            fail(when + ": the chooser lists " + std::to_string(listed.size()) + " ledgers, expected " +
+                 std::to_string(expected.size()));
+        checkNothingLeftBehind(dir, model, when);
+        // The kill aims at one op that counts as work in flight: a random share
+        // into the time that kind of op took at least lately, counted from the
+        // end of the op before it, so a slow or quick machine moves the aim along.
+        std::optional<std::size_t> target;
+        double aimMs = 0;
+        if (killFraction && !power.on) {
+            std::vector<std::size_t> counted;
+            for (std::size_t i = 0; i < ops.size(); ++i)
+                if (ops[i].kind != "enter")
+                    counted.push_back(i);
+            target = counted[std::size_t(pick(0, int(counted.size()) - 1))];
+            aimMs = *killFraction * durations.low(ops[*target].kind).value_or(20.0);
+        }
         const auto t0 = Clock::now();
         for (auto& op : ops)
             d.send(std::to_string(++seq) + "\t" + op.line);
@@ -532,7 +691,8 @@ int main(int argc, char** argv) {
         std::size_t done = 0;
         bool created = false; // the new ledger listed
         std::string restoring; // the snapshot the restore in progress puts in place
-        double lastAckMs = 0;
+        double opStart = 0;    // when the op in flight began: the ack before it
+        long eventsBefore = 0; // the driver's file events when it began
         auto take = [&](const std::string& line) {
             auto parts = splitTabs(line);
             if (parts[0] == "ok") {
@@ -542,38 +702,67 @@ int main(int argc, char** argv) {
                 applyOp(model, ops[done]);
                 ++finished[ops[done].kind];
                 if (ops[done].kind == "restore" && !restoring.empty())
-                    model[ops[done].ledger] = readLedger((dir / restoring).string(), ops[done].ledger);
+                    model[ops[done].ledger].books = readLedger((dir / restoring).string(), ops[done].ledger).books;
+                if (ops[done].kind == "leave")
+                    model[ops[done].ledger].backedUp = model[ops[done].ledger].books;
                 restoring.clear();
+                const double now = msSince(t0);
+                // A new ledger counts until it is listed; the rest of its op is entering it.
+                if (ops[done].kind != "new")
+                    durations.add(ops[done].kind, now - opStart);
+                opStart = now;
+                if (power.on && parts.size() > 2) {
+                    const long ev = std::stol(parts[2]);
+                    power.add(ops[done].kind, ev - eventsBefore);
+                    eventsBefore = ev;
+                }
                 ++done;
-                lastAckMs = msSince(t0);
             } else if (parts[0] == "msg" && parts.size() > 1 && parts[1] == "帐本创建成功!") {
                 created = true;
+                durations.add("new", msSince(t0) - opStart);
+            } else if (parts[0] == "events" && parts.size() > 1) {
+                power.startEvents = eventsBefore = std::stol(parts[1]);
             } else if (parts[0] == "restoring" && parts.size() > 1) {
                 restoring = parts[1];
             } else if (parts[0] == "err" || (parts[0] == "msg" && !line.starts_with("msg\t帐本恢复成功!"))) {
                 fail(when + ": the program said: " + line);
             }
         };
-        const auto deadline = t0 + std::chrono::microseconds(long(killAt * 1000));
+        std::optional<Clock::time_point> deadline;
+        auto aim = [&] {
+            if (target && !deadline && done == *target)
+                deadline = Clock::now() + std::chrono::microseconds(long(aimMs * 1000));
+        };
+        aim();
         for (;;) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
-            if (left <= 0)
-                break;
-            auto line = d.readLine(int(left));
+            int timeout = 60000;
+            if (deadline) {
+                auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - Clock::now()).count();
+                if (left <= 0)
+                    break;
+                timeout = int(left);
+            }
+            auto line = d.readLine(timeout);
             if (!line)
                 break;
             take(*line);
+            aim();
             if (done == ops.size())
                 break;
         }
-        if (killFraction)
-            std::this_thread::sleep_until(deadline);
-        // A restore round cut short says little of the restore's time.
-        if (done >= 3 && (!restoreRound || done == ops.size()))
-            ms[kind] = ms[kind] ? 0.7 * ms[kind] + 0.3 * lastAckMs / double(done) : lastAckMs / double(done);
-        ::kill(d.pid, SIGKILL); // and then the lines it wrote before it died
-        waitpid(d.pid, nullptr, 0);
-        d.pid = -1;
+        if (deadline)
+            std::this_thread::sleep_until(*deadline);
+        else if (killFraction && !power.on)
+            fail(when + ": the driver stopped before the op to kill in");
+        if (power.on && done < ops.size()) {
+            const int status = d.reap(); // the lines it wrote before the power went come after
+            if (!WIFEXITED(status) || WEXITSTATUS(status) != kPowerCutExit)
+                fail(when + ": the driver ended without a power cut (status " + std::to_string(status) + ")");
+            power.landed = true;
+        } else {
+            ::kill(d.pid, SIGKILL); // and then the lines it wrote before it died
+            (void)d.reap();
+        }
         while (auto line = d.readLine(0))
             take(*line);
         d.kill9();
@@ -590,6 +779,7 @@ int main(int argc, char** argv) {
     auto appRound = [&](const std::string& when, const std::string& kind, std::optional<double> killFraction) {
         FolderWatch watch(dir);
         Driver app;
+        app.lowPriority = true;
         app.start(o, dir, o.app);
         auto from = watch.waitFor(isLock, 20000);
         if (!from)
@@ -599,11 +789,14 @@ int main(int argc, char** argv) {
             if (!watch.waitFor(opensIndex, 20000))
                 fail(when + ": tessolan did not open the index");
             std::this_thread::sleep_for(std::chrono::milliseconds(200)); // the list is read
+            // An orderly end needs the terminate handler, which a slow start may not have yet.
+            if (!waitCatching(app.pid, SIGTERM, 20000))
+                fail(when + ": tessolan does not catch SIGTERM");
             from = msSince(watch.start);
             ::kill(app.pid, SIGTERM);
             ends = storesIndex;
         }
-        const double killAt = *from + (killFraction ? *killFraction * ms[kind] : 20000.0);
+        const double killAt = *from + (killFraction ? *killFraction * durations.low(kind).value_or(20.0) : 20000.0);
         const auto to = watch.waitFor(ends, killAt);
         if (killFraction)
             std::this_thread::sleep_until(watch.start + std::chrono::microseconds(long(killAt * 1000)));
@@ -611,9 +804,13 @@ int main(int argc, char** argv) {
         if (!to && !killFraction)
             fail(when + ": tessolan's " + kind + " did not end");
         if (to)
-            ms[kind] = killFraction ? 0.7 * ms[kind] + 0.3 * (*to - *from) : std::min(ms[kind], *to - *from);
+            durations.add(kind, *to - *from);
+        const bool mid = !to && !watch.waitFor(ends, 0);
+        if (o.verbose)
+            std::fprintf(stderr, "crashtest: %s: %s from %.1f ms, kill at %.1f, ended %.1f%s\n", when.c_str(),
+                         kind.c_str(), *from, killAt, to.value_or(-1), mid ? ", mid-write" : "");
         verify(dir, model, std::nullopt);
-        return !to && !watch.waitFor(ends, 0);
+        return mid;
     };
     auto runRound = [&](const std::string& when, const std::string& kind, std::optional<double> killFraction) {
         return kind == "start-up" || kind == "shut-down" ? appRound(when, kind, killFraction)
@@ -621,31 +818,73 @@ int main(int argc, char** argv) {
     };
 
     // First the time each kind of work takes, measured without a kill.
-    ms["start-up"] = ms["shut-down"] = 1e9;
-    for (const char* kind : {"new", "write", "restore", "start-up", "shut-down"})
-        for (int i = 0; i < 2; ++i)
-            runRound(std::string("measuring ") + kind, kind, std::nullopt);
+    if (o.kills > 0)
+        for (const char* kind : {"new", "write", "restore", "start-up", "shut-down"})
+            for (int i = 0; i < 2; ++i)
+                runRound(std::string("measuring ") + kind, kind, std::nullopt);
 
+    std::map<std::string, std::pair<int, int>> byKind; // kills mid-write, kills
     // A fixed mix, so that a short run meets every kind too.
     const char* const mix[] = {"start-up", "write", "new", "write", "restore",
                                "shut-down", "write", "new", "write", "restore"};
     for (int round = 0; round < o.kills; ++round) {
         const std::string kind = mix[round % 10];
-        midWrite += runRound("round " + std::to_string(round), kind, std::uniform_real_distribution(0.05, 1.0)(rng));
+        const bool mid = runRound("round " + std::to_string(round), kind, std::uniform_real_distribution(0.05, 0.95)(rng));
+        midWrite += mid;
+        byKind[kind].first += mid;
+        ++byKind[kind].second;
         ++survived;
     }
 
     // The last start after the last kill.
-    driverRound("after the last kill", "write", std::nullopt);
+    if (o.kills > 0) {
+        driverRound("after the last kill", "write", std::nullopt);
+        std::printf("crashtest: %d kills survived, 0 integrity failures, 0 lost rows (seed %u)\n", survived, o.seed);
+        std::printf("mid-write kills: %d of %d (", midWrite, o.kills);
+        for (const auto& [kind, n] : byKind)
+            std::printf("%s%s %d/%d", kind == byKind.begin()->first ? "" : ", ", kind.c_str(), n.first, n.second);
+        std::printf(")\n");
+        std::printf("crashtest: acknowledged before a kill: %d leaves with a backup, %d undos, %d restores\n",
+                    finished["leave"], finished["undo"], finished["restore"]);
+    }
 
-    std::printf("crashtest: %d kills survived, 0 integrity failures, 0 lost rows (seed %u)\n", survived, o.seed);
-    std::printf("mid-write kills: %d of %d\n", midWrite, o.kills);
-    std::printf("crashtest: acknowledged before a kill: %d leaves with a backup, %d undos, %d restores\n",
-                finished["leave"], finished["undo"], finished["restore"]);
+    // Power cuts: the driver's writes, 新建帐本, leaves with a backup and restores.
+    int cuts = 0, cutsMidWrite = 0;
+    if (o.powerCuts > 0) {
+        power.on = true;
+        finished.clear();
+        for (const char* kind : {"new", "write", "restore"})
+            for (int i = 0; i < 2; ++i)
+                driverRound(std::string("measuring events of ") + kind, kind, std::nullopt);
+        const char* const powerMix[] = {"write", "new", "write", "restore"};
+        for (int round = 0; cuts < o.powerCuts; ++round) {
+            if (round > 2 * o.powerCuts + 20)
+                fail("only " + std::to_string(cuts) + " of " + std::to_string(round) + " power cuts landed");
+            const bool mid = driverRound("power cut " + std::to_string(round), powerMix[round % 4],
+                                         std::uniform_real_distribution(0.0, 1.0)(rng));
+            if (power.landed) {
+                ++cuts;
+                cutsMidWrite += mid;
+            }
+        }
+        power.on = false;
+        driverRound("after the last power cut", "write", std::nullopt);
+        fs::remove_all(power.stash);
+        std::printf("crashtest: %d power cuts survived (%d while work was in flight), 0 integrity failures, "
+                    "0 lost rows (seed %u)\n", cuts, cutsMidWrite, o.seed);
+        std::printf("crashtest: acknowledged before a power cut: %d new ledgers, %d leaves with a backup, "
+                    "%d deletes, %d undos, %d restores\n",
+                    finished["new"], finished["leave"], finished["del"], finished["undo"], finished["restore"]);
+    }
     if (!o.keep)
         fs::remove_all(dir);
     else
         std::printf("crashtest: folder kept at %s\n", dir.c_str());
+    if (cutsMidWrite < o.minMidWrite * o.powerCuts) {
+        std::fprintf(stderr, "crashtest: FAIL: only %d of %d power cuts came while work was in flight (at least %.0f%% must)\n",
+                     cutsMidWrite, o.powerCuts, o.minMidWrite * 100);
+        return 1;
+    }
     if (midWrite < o.minMidWrite * o.kills) {
         std::fprintf(stderr, "crashtest: FAIL: only %d of %d kills landed while work was in flight (at least %.0f%% must)\n",
                      midWrite, o.kills, o.minMidWrite * 100);
