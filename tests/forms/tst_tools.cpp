@@ -25,12 +25,13 @@ QStringList titles(const QList<QAction*>& actions) {
 }
 
 // The window shown and active, as the user has it, the focus in `on`.
-void activate(QWidget* window, QWidget* on) {
+[[nodiscard]] bool activate(QWidget* window, QWidget* on) {
     window->show();
     QApplication::setActiveWindow(window);
     if (!QTest::qWaitForWindowActive(window))
-        qFatal("the window does not become active");
+        return false;
     on->setFocus();
+    return true;
 }
 
 void press(QWidget* w, QKeySequence key) {
@@ -91,7 +92,7 @@ private slots:
         ship("张三", "10");
         f.enter();
         f.w->SpeedButton2->click();
-        activate(f.w, f.w->grid1);
+        QVERIFY2(activate(f.w, f.w->grid1), "the window does not become active");
         auto* action = f.w->findChild<QAction*>(item);
         QVERIFY(action);
         QStringList seen[2];
@@ -129,7 +130,7 @@ private slots:
         for (const char* n : {"甲", "乙", "丙"})
             deliver(n, "5");
         f.enter();
-        activate(f.w, f.w->grid1);
+        QVERIFY2(activate(f.w, f.w->grid1), "the window does not become active");
         QVERIFY(!f.w->changeDateAction->isEnabled()); // the customer book has no dates
         f.w->SpeedButton4->click();
         QVERIFY(f.w->changeDateAction->isEnabled());
@@ -165,7 +166,7 @@ private slots:
         l->BitBtn2->click();
         c.roster->Form1->close();
         c.prompter.boxes.clear();
-        activate(l, l->list1);
+        QVERIFY2(activate(l, l->list1), "the window does not become active");
         QCOMPARE(titles(l->list1->actions()), (QStringList{"从备份恢复(&R)…", "备份全部帐本到(&B)…", "-", "使用帮助(&H)"}));
         QCOMPARE(l->findChildren<QPushButton*>().size(), 3);
 
