@@ -250,13 +250,16 @@ private:
 } // namespace
 
 int main(int argc, char** argv) {
-    // TSL_POWERCUT="<event> <seed> <stash folder>": the power goes at that event.
+    // TSL_POWERCUT="<event> <seed> <stash folder> [exit]": the power goes at that
+    // event, or with "exit" once the program has ended.
+    bool cutAtExit = false;
     if (const char* cut = std::getenv("TSL_POWERCUT")) {
         std::istringstream in(cut);
         long at = 0;
         unsigned seed = 0;
-        std::string stash;
-        in >> at >> seed >> stash;
+        std::string stash, when;
+        in >> at >> seed >> stash >> when;
+        cutAtExit = when == "exit";
         tsltest::PowerCut::start(stash, at, seed);
     }
     QApplication app(argc, argv);
@@ -278,5 +281,8 @@ int main(int argc, char** argv) {
     say("ready\t" + names.join('\t'));
     say("events\t" + QString::number(tsltest::PowerCut::events()));
     Driver driver(roster, prompter);
-    return app.exec();
+    const int rc = app.exec();
+    if (cutAtExit)
+        tsltest::PowerCut::cutNow();
+    return rc;
 }

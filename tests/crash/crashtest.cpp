@@ -92,7 +92,7 @@ struct Op {
 
 void applyOp(Model& m, const Op& op) {
     if (op.kind == "enter" || op.kind == "leave" || op.kind == "restore" || op.kind == "export" ||
-        op.kind == "backupall")
+        op.kind == "backupall" || op.kind == "quit")
         return; // a restore is read from the files when it is done
     if (op.kind == "new") {
         m[op.ledger];
@@ -638,7 +638,7 @@ int main(int argc, char** argv) {
         const bool restoreRound = kind == "restore";
         // The kind of op a round is about, when it is not writes.
         const std::string focus = kind == "export" ? "export" : kind == "backup-all" ? "backupall" : "";
-        for (int k = 0, n = kind == "new" ? 3 : restoreRound ? pick(2, 10) : !focus.empty() ? 2 : 40; k < n; ++k) {
+        for (int k = 0, n = kind == "new" ? 3 : restoreRound ? pick(2, 10) : !focus.empty() || kind == "quit" ? 2 : 40; k < n; ++k) {
             int book = pick(1, 4);
             Book& bk = shadow[ledger].books[book];
             int what = bk.empty() ? 0 : pick(0, 5);
@@ -689,6 +689,10 @@ int main(int argc, char** argv) {
                 ops.push_back(Op{"export\t" + book + "\t" + ext + "\t" + (outDir / ("book" + book + "." + ext)).string(),
                                  "export", ledger, "", "", 0});
             }
+        } else if (kind == "quit") {
+            // The program ends (the index gets its stored name back), then the power goes.
+            ops.push_back(Op{"leave", "leave", ledger, "", "", 0});
+            ops.push_back(Op{"quit", "quit", ledger, "", "", 0});
         } else if (kind == "backup-all") {
             ops.push_back(Op{"leave", "leave", ledger, "", "", 0});
             for (int k = 0; k < 3; ++k)
@@ -707,8 +711,9 @@ int main(int argc, char** argv) {
         if (power.on) {
             long cutAt = std::numeric_limits<long>::max() / 2;
             if (killFraction && pick(0, 9) == 0) {
-                // One in ten while the program starts (renames the index, tidies).
-                cutAt = 1 + long(*killFraction * double(std::max(power.startEvents - 1, 0L)));
+                // One in ten while the program starts (renames the index, tidies),
+                // or at the first event after it: what the start did must be on disk.
+                cutAt = 1 + long(*killFraction * double(power.startEvents + 1));
             } else if (killFraction) {
                 const std::size_t k = counted[std::size_t(pick(0, int(counted.size()) - 1))];
                 double at = double(power.startEvents);
@@ -719,6 +724,9 @@ int main(int argc, char** argv) {
             fs::remove_all(power.stash);
             fs::create_directory(power.stash);
             d.powerCut = std::to_string(cutAt) + " " + std::to_string(rng()) + " " + power.stash.string();
+            if (kind == "quit")
+                d.powerCut = std::to_string(std::numeric_limits<long>::max() / 2) + " " + std::to_string(rng()) + " " +
+                             power.stash.string() + " exit";
         }
         power.landed = false;
         d.start(o, dir, o.driver);
@@ -837,11 +845,12 @@ int main(int argc, char** argv) {
             std::this_thread::sleep_until(*deadline);
         else if (killFraction && !power.on)
             fail(when + ": the driver stopped before the op to kill in");
-        if (power.on && done < ops.size()) {
+        const bool cutAtExit = power.on && kind == "quit";
+        if ((power.on && done < ops.size()) || cutAtExit) {
             const int status = d.reap(); // the lines it wrote before the power went come after
             if (!WIFEXITED(status) || WEXITSTATUS(status) != kPowerCutExit)
                 fail(when + ": the driver ended without a power cut (status " + std::to_string(status) + ")");
-            power.landed = true;
+            power.landed = !cutAtExit;
         } else {
             ::kill(d.pid, SIGKILL); // and then the lines it wrote before it died
             (void)d.reap();
@@ -854,6 +863,12 @@ int main(int argc, char** argv) {
             inflight = ops[done];
         verify(dir, model, inflight);
         checkFinishedBackups(outDir);
+        // The index keeps the name the program gave it last, the power gone or not.
+        if (power.on && (power.landed || cutAtExit)) {
+            const char* want = cutAtExit ? "run.dll" : "tsl.mdb";
+            if (!fs::exists(dir / want) || fs::exists(dir / (cutAtExit ? "tsl.mdb" : "run.dll")))
+                fail(when + ": after the power cut the index is not \"" + want + "\" as the program left it");
+        }
         // In flight: a write, or a new ledger not yet listed.
         return inflight && inflight->kind != "enter" && !(inflight->kind == "new" && created);
     };
@@ -947,20 +962,23 @@ int main(int argc, char** argv) {
                     })));
     }
 
-    // Power cuts: the driver's writes, 新建帐本, leaves with a backup and restores.
-    int cuts = 0, cutsMidWrite = 0;
+    // Power cuts: the driver's writes, 新建帐本, leaves with a backup and restores,
+    // exports and backups of everything; and after the program's orderly end.
+    int cuts = 0, cutsMidWrite = 0, cutsAtExit = 0;
     if (o.powerCuts > 0) {
         power.on = true;
         finished.clear();
-        for (const char* kind : {"new", "write", "restore"})
+        for (const char* kind : {"new", "write", "restore", "export", "backup-all"})
             for (int i = 0; i < 2; ++i)
                 driverRound(std::string("measuring events of ") + kind, kind, std::nullopt);
-        const char* const powerMix[] = {"write", "new", "write", "restore"};
+        const char* const powerMix[] = {"write", "new", "export", "write", "restore", "backup-all", "quit"};
         for (int round = 0; cuts < o.powerCuts; ++round) {
             if (round > 2 * o.powerCuts + 20)
                 fail("only " + std::to_string(cuts) + " of " + std::to_string(round) + " power cuts landed");
-            const bool mid = driverRound("power cut " + std::to_string(round), powerMix[round % 4],
+            const std::string kind = powerMix[round % std::size(powerMix)];
+            const bool mid = driverRound("power cut " + std::to_string(round), kind,
                                          std::uniform_real_distribution(0.0, 1.0)(rng));
+            cutsAtExit += kind == "quit";
             if (power.landed) {
                 ++cuts;
                 cutsMidWrite += mid;
@@ -969,11 +987,13 @@ int main(int argc, char** argv) {
         power.on = false;
         driverRound("after the last power cut", "write", std::nullopt);
         fs::remove_all(power.stash);
-        std::printf("crashtest: %d power cuts survived (%d while work was in flight), 0 integrity failures, "
-                    "0 lost rows (seed %u)\n", cuts, cutsMidWrite, o.seed);
+        std::printf("crashtest: %d power cuts survived (%d while work was in flight, and %d more after the "
+                    "program ended), 0 integrity failures, 0 lost rows (seed %u)\n",
+                    cuts, cutsMidWrite, cutsAtExit, o.seed);
         std::printf("crashtest: acknowledged before a power cut: %d new ledgers, %d leaves with a backup, "
-                    "%d deletes, %d undos, %d restores\n",
-                    finished["new"], finished["leave"], finished["del"], finished["undo"], finished["restore"]);
+                    "%d deletes, %d undos, %d restores, %d exports, %d backups of everything\n",
+                    finished["new"], finished["leave"], finished["del"], finished["undo"], finished["restore"],
+                    finished["export"], finished["backupall"]);
     }
     if (!o.keep) {
         fs::remove_all(dir);

@@ -364,6 +364,11 @@ void PowerCut::start(const std::string& stashPath, long at, unsigned seed) {
 
 long PowerCut::events() { return eventCount; }
 
+void PowerCut::cutNow() {
+    if (active)
+        powerCut();
+}
+
 } // namespace tsltest
 
 using tsltest::NameChange;

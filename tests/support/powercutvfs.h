@@ -24,6 +24,9 @@ public:
     // `stash` is an empty folder on the same file system as the data, for the
     // files the program removes while their removal may still be undone.
     static void start(const std::string& stash, long cutAt, unsigned seed);
+    // The power goes now (the program has ended its work): what is not on disk is
+    // lost as at any cut. Nothing happens unless started.
+    static void cutNow();
     // Events counted so far (each watched write, sync, truncation, name change).
     [[nodiscard]] static long events();
     static constexpr int kExitCode = 99;
