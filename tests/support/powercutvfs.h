@@ -7,8 +7,9 @@ namespace tsltest {
 // the storage library's file calls. Linked with the --wrap options of
 // tests/crash/CMakeLists.txt, it watches SQLite's default file system (writes,
 // syncs, truncations, journals made and deleted) and the folder calls of the
-// program's own code (rename, link, unlink, mkdir, rmdir, mkstemp, mkdtemp,
-// fsync).
+// program's own code (rename, link, unlink, mkdir, rmdir, open and openat with
+// O_CREAT, fsync). The contents the program writes itself (not through SQLite)
+// count as written at once.
 //
 // Until a file is synced its writes are only in the "page cache": the real file
 // gets them at once, and the state it had at its last sync is kept aside. A
