@@ -265,7 +265,7 @@ void Tl::FormCreate() {
         tsl::Failure renameFailure = tsl::Failure::Other;
         bool renamed = false;
         try {
-            tsl::renameNoReplace(stored, running);
+            tsl::renameIndex(stored, running);
             renamed = true;
         } catch (const tsl::Error& e) {
             renameFailure = e.kind();
@@ -467,7 +467,7 @@ void Tl::FormCloseQuery() {
         std::vector<std::string> failures = backupFailures({std::string(tsl::kIndexFile)});
         // Both connections are closed now. If a "run.dll" is already there
         // (it could not be set aside at start), the index stays as "tsl.mdb".
-        (void)tsl::tryRenameNoReplace(std::string(tsl::kIndexFile), std::string(tsl::kStoredIndexFile));
+        (void)tsl::tryRenameIndex(std::string(tsl::kIndexFile), std::string(tsl::kStoredIndexFile));
         for (std::string& f : backupFailures(listedLedgerFiles()))
             failures.push_back(std::move(f));
         reportBackupFailures(failures);

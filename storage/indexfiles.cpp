@@ -26,6 +26,18 @@ std::optional<std::vector<std::string>> ledgerNamesIn(const std::string& indexFi
     }
 }
 
+void renameIndex(const std::string& from, const std::string& to) {
+    renameNoReplace(from, to);
+    syncFolder(".");
+}
+
+bool tryRenameIndex(const std::string& from, const std::string& to) noexcept {
+    if (!tryRenameNoReplace(from, to))
+        return false;
+    syncFolder(".");
+    return true;
+}
+
 std::string setAside(const std::string& file, std::time_t now) noexcept {
     try {
         std::tm tm{};

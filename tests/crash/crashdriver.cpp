@@ -55,7 +55,8 @@ public:
         return s;
     }
     void error(const QString& message) override { say("err\t" + errorBoxText(message)); }
-    QString savePath(const QString&, const QString&, const QString&) override { return {}; }
+    QString savePath(const QString&, const QString&, const QString&) override { return savePathAnswer; }
+    QString chooseFolder(const QString&) override { return folderAnswer; }
     int chooseRow(const QString&, const QString&, const QStringList&, const QList<QStringList>& rows) override {
         const int want = rowChoice;
         rowChoice = -1;
@@ -63,6 +64,8 @@ public:
     }
     std::deque<QString> inputs;
     int rowChoice = -1;
+    QString savePathAnswer; // where an export goes
+    QString folderAnswer;   // where 备份全部帐本到… goes
 };
 
 template <class W>
@@ -97,11 +100,17 @@ public:
                 return;
             }
             pending_.append(buf, size_t(got));
+            // An export's progress box lets events through: the lines that come
+            // meanwhile wait for the command at work, as a user's clicks would.
+            if (busy_)
+                return;
+            busy_ = true;
             for (auto nl = pending_.find('\n'); nl != std::string::npos; nl = pending_.find('\n')) {
                 QString line = QString::fromUtf8(pending_.data(), qsizetype(nl));
                 pending_.erase(0, nl + 1);
                 run(line.split('\t'));
             }
+            busy_ = false;
         });
     }
 
@@ -198,6 +207,15 @@ private:
                 fill(b, f.value(4));
             }
             child<QPushButton>(dialog(b), "btn")->click();
+        } else if (cmd == "export") {
+            // A book into a file, as its right-click menu does it.
+            openBook(f.value(2).toInt());
+            p_.savePathAnswer = f.value(4);
+            (f.value(3) == "xlsx" ? r_.Form1->exportXlsxAction : r_.Form1->exportCsvAction)->trigger();
+        } else if (cmd == "backupall") {
+            // The chooser's 备份全部帐本到… into a folder.
+            p_.folderAnswer = f.value(2);
+            r_.l->backupAllAction->trigger();
         } else if (cmd == "leave") {
             r_.Form1->close(); // backs the ledger up
         } else if (cmd == "undo") {
@@ -226,18 +244,22 @@ private:
     Roster& r_;
     AutoPrompter& p_;
     std::string pending_;
+    bool busy_ = false;
 };
 
 } // namespace
 
 int main(int argc, char** argv) {
-    // TSL_POWERCUT="<event> <seed> <stash folder>": the power goes at that event.
+    // TSL_POWERCUT="<event> <seed> <stash folder> [exit]": the power goes at that
+    // event, or with "exit" once the program has ended.
+    bool cutAtExit = false;
     if (const char* cut = std::getenv("TSL_POWERCUT")) {
         std::istringstream in(cut);
         long at = 0;
         unsigned seed = 0;
-        std::string stash;
-        in >> at >> seed >> stash;
+        std::string stash, when;
+        in >> at >> seed >> stash >> when;
+        cutAtExit = when == "exit";
         tsltest::PowerCut::start(stash, at, seed);
     }
     QApplication app(argc, argv);
@@ -259,5 +281,8 @@ int main(int argc, char** argv) {
     say("ready\t" + names.join('\t'));
     say("events\t" + QString::number(tsltest::PowerCut::events()));
     Driver driver(roster, prompter);
-    return app.exec();
+    const int rc = app.exec();
+    if (cutAtExit)
+        tsltest::PowerCut::cutNow();
+    return rc;
 }

@@ -3,8 +3,14 @@
 // database must pass integrity_check, every write the driver reported done must
 // be there, no row may be half written, and the next start must find the index
 // (under either name) and list every ledger.
-// Five kinds of round, each kill timed into its work: writes, 新建帐本, a leave (a backup)
-// with a restore, the real tessolan's start-up and shut-down (renames of run.dll).
+// Seven kinds of round, each kill timed into its work: writes, 新建帐本, a leave (a backup)
+// with a restore, exports of a book, 备份全部帐本到…, the real tessolan's start-up and
+// shut-down (renames of run.dll). Exports and backups of everything go into a folder
+// beside the data folder (a USB stick); what a kill leaves there must be gone after
+// the next use of that folder.
+#include "backup.h"
+#include "outfile.h"
+
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -22,6 +28,7 @@
 #include <optional>
 #include <poll.h>
 #include <random>
+#include <set>
 #include <string>
 #include <sys/inotify.h>
 #include <sys/resource.h>
@@ -84,7 +91,8 @@ struct Op {
 };
 
 void applyOp(Model& m, const Op& op) {
-    if (op.kind == "enter" || op.kind == "leave" || op.kind == "restore")
+    if (op.kind == "enter" || op.kind == "leave" || op.kind == "restore" || op.kind == "export" ||
+        op.kind == "backupall" || op.kind == "quit")
         return; // a restore is read from the files when it is done
     if (op.kind == "new") {
         m[op.ledger];
@@ -458,17 +466,66 @@ bool storesIndex(const inotify_event& e) { return (e.mask & IN_MOVED_TO) && e.le
 void checkNothingLeftBehind(const fs::path& dir, const Model& model, const std::string& when) {
     for (const auto& e : fs::recursive_directory_iterator(dir)) {
         const std::string name = e.path().filename().string();
-        if (name.starts_with("tessolan-备份-") && name.find(".tmp-") != std::string::npos)
+        // The program's own patterns: what it would clear is what must not be left.
+        if (tsl::isBackupAllTempName(name))
             fail(when + ": unfinished backup folder left behind: " + e.path().string());
         if (name.find(".tmp-") != std::string::npos)
             fail(when + ": temporary file left behind: " + e.path().string());
         if (name.ends_with("-journal"))
             fail(when + ": journal without a writer left behind: " + e.path().string());
-        if (name.starts_with(".") && name.ends_with(".part"))
+        if (tsl::out::isExportLeftoverName(name))
             fail(when + ": unfinished export left behind: " + e.path().string());
         if (e.path().parent_path() == dir && name.ends_with(".mdb") && name != "tsl.mdb" &&
             !model.contains(name.substr(0, name.size() - 4)))
             fail(when + ": ledger file in no index: " + name);
+    }
+}
+
+// The exports' and backups-of-everything's unfinished leftovers in a folder.
+struct Leftovers {
+    std::vector<fs::path> exports, backups;
+};
+Leftovers leftoversIn(const fs::path& folder) {
+    Leftovers n;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(folder, ec)) {
+        const std::string name = e.path().filename().string();
+        if (tsl::out::isExportLeftoverName(name))
+            n.exports.push_back(e.path());
+        if (tsl::isBackupAllTempName(name))
+            n.backups.push_back(e.path());
+    }
+    return n;
+}
+
+// Fails when one of `stale` is still there.
+void checkCleared(const std::vector<fs::path>& stale, const std::string& what) {
+    for (const fs::path& p : stale)
+        if (fs::symlink_status(p).type() != fs::file_type::not_found)
+            fail(what + " left " + p.string() + " there");
+}
+
+// Every finished backup of everything is whole (each copy passes its check and the
+// index lists only ledgers that are there); checked ones go, to keep the folder small.
+void checkFinishedBackups(const fs::path& folder) {
+    std::error_code ec;
+    std::vector<fs::path> done;
+    for (const auto& e : fs::directory_iterator(folder, ec)) {
+        const std::string name = e.path().filename().string();
+        if (e.is_directory() && name.starts_with("tessolan-备份-") && !tsl::isBackupAllTempName(name))
+            done.push_back(e.path());
+    }
+    for (const fs::path& b : done) {
+        for (const auto& f : fs::directory_iterator(b)) {
+            const std::string name = f.path().filename().string();
+            if (name != "run.dll" && !name.ends_with(".mdb"))
+                fail("a finished backup of everything holds " + f.path().string());
+            checkIntegrity(f.path().string());
+        }
+        for (const std::string& ledger : listedLedgers(b))
+            if (!fs::exists(b / (ledger + ".mdb")))
+                fail("a finished backup of everything lacks " + ledger + ".mdb: " + b.string());
+        fs::remove_all(b);
     }
 }
 
@@ -524,6 +581,10 @@ int main(int argc, char** argv) {
         fail("mkdtemp");
     fs::path dir = tmpl;
     fs::copy_file(o.indexTemplate, dir / "run.dll");
+    // Where exports and backups of everything go: another folder, as a USB stick.
+    const fs::path outDir = dir.string() + ".out";
+    fs::create_directory(outDir);
+    std::set<fs::path> leftByKills; // found after a kill, before the next use of the folder cleared them
 
     Model model;
     int seq = 0, tokCounter = 0, survived = 0, ledgerCounter = 0;
@@ -575,7 +636,9 @@ int main(int argc, char** argv) {
         if (ops[0].kind == "new")
             applyOp(shadow, ops[0]);
         const bool restoreRound = kind == "restore";
-        for (int k = 0, n = kind == "new" ? 3 : restoreRound ? pick(2, 10) : 40; k < n; ++k) {
+        // The kind of op a round is about, when it is not writes.
+        const std::string focus = kind == "export" ? "export" : kind == "backup-all" ? "backupall" : "";
+        for (int k = 0, n = kind == "new" ? 3 : restoreRound ? pick(2, 10) : !focus.empty() || kind == "quit" ? 2 : 40; k < n; ++k) {
             int book = pick(1, 4);
             Book& bk = shadow[ledger].books[book];
             int what = bk.empty() ? 0 : pick(0, 5);
@@ -619,6 +682,28 @@ int main(int argc, char** argv) {
             }
         }
 
+        if (kind == "export") {
+            for (int k = 0; k < 4; ++k) {
+                const std::string book = std::to_string(pick(1, 4));
+                const char* ext = pick(0, 1) ? "xlsx" : "csv";
+                ops.push_back(Op{"export\t" + book + "\t" + ext + "\t" + (outDir / ("book" + book + "." + ext)).string(),
+                                 "export", ledger, "", "", 0});
+            }
+        } else if (kind == "quit") {
+            // The program ends (the index gets its stored name back), then the power goes.
+            ops.push_back(Op{"leave", "leave", ledger, "", "", 0});
+            ops.push_back(Op{"quit", "quit", ledger, "", "", 0});
+        } else if (kind == "backup-all") {
+            ops.push_back(Op{"leave", "leave", ledger, "", "", 0});
+            for (int k = 0; k < 3; ++k)
+                ops.push_back(Op{"backupall\t" + outDir.string(), "backupall", ledger, "", "", 0});
+        }
+        // The ops a kill may aim at: work, and in an export's or backup's round that work.
+        std::vector<std::size_t> counted;
+        for (std::size_t i = 0; i < ops.size(); ++i)
+            if (ops[i].kind != "enter" && (focus.empty() || ops[i].kind == focus))
+                counted.push_back(i);
+
         // Under a power cut the driver counts its file events and the power goes
         // at one of them: a random share into the events one op of the round
         // takes (learned from the rounds before), or never.
@@ -626,13 +711,10 @@ int main(int argc, char** argv) {
         if (power.on) {
             long cutAt = std::numeric_limits<long>::max() / 2;
             if (killFraction && pick(0, 9) == 0) {
-                // One in ten while the program starts (renames the index, tidies).
-                cutAt = 1 + long(*killFraction * double(std::max(power.startEvents - 1, 0L)));
+                // One in ten while the program starts (renames the index, tidies),
+                // or at the first event after it: what the start did must be on disk.
+                cutAt = 1 + long(*killFraction * double(power.startEvents + 1));
             } else if (killFraction) {
-                std::vector<std::size_t> counted;
-                for (std::size_t i = 0; i < ops.size(); ++i)
-                    if (ops[i].kind != "enter")
-                        counted.push_back(i);
                 const std::size_t k = counted[std::size_t(pick(0, int(counted.size()) - 1))];
                 double at = double(power.startEvents);
                 for (std::size_t i = 0; i < k; ++i)
@@ -642,6 +724,9 @@ int main(int argc, char** argv) {
             fs::remove_all(power.stash);
             fs::create_directory(power.stash);
             d.powerCut = std::to_string(cutAt) + " " + std::to_string(rng()) + " " + power.stash.string();
+            if (kind == "quit")
+                d.powerCut = std::to_string(std::numeric_limits<long>::max() / 2) + " " + std::to_string(rng()) + " " +
+                             power.stash.string() + " exit";
         }
         power.landed = false;
         d.start(o, dir, o.driver);
@@ -671,16 +756,16 @@ int main(int argc, char** argv) {
             fail(when + ": the chooser lists " + std::to_string(listed.size()) + " ledgers, expected " +
                  std::to_string(expected.size()));
         checkNothingLeftBehind(dir, model, when);
+        // What the last kill left in the folder of exports; the next use must clear it.
+        const Leftovers stale = leftoversIn(outDir);
+        leftByKills.insert(stale.exports.begin(), stale.exports.end());
+        leftByKills.insert(stale.backups.begin(), stale.backups.end());
         // The kill aims at one op that counts as work in flight: a random share
         // into the time that kind of op took at least lately, counted from the
         // end of the op before it, so a slow or quick machine moves the aim along.
         std::optional<std::size_t> target;
         double aimMs = 0;
         if (killFraction && !power.on) {
-            std::vector<std::size_t> counted;
-            for (std::size_t i = 0; i < ops.size(); ++i)
-                if (ops[i].kind != "enter")
-                    counted.push_back(i);
             target = counted[std::size_t(pick(0, int(counted.size()) - 1))];
             aimMs = *killFraction * durations.low(ops[*target].kind).value_or(20.0);
         }
@@ -705,6 +790,11 @@ int main(int argc, char** argv) {
                     model[ops[done].ledger].books = readLedger((dir / restoring).string(), ops[done].ledger).books;
                 if (ops[done].kind == "leave")
                     model[ops[done].ledger].backedUp = model[ops[done].ledger].books;
+                // The next use of the folder clears what a kill left there.
+                if (ops[done].kind == "export")
+                    checkCleared(stale.exports, when + ": the next export into the folder");
+                if (ops[done].kind == "backupall")
+                    checkCleared(stale.backups, when + ": the next backup of everything into the folder");
                 restoring.clear();
                 const double now = msSince(t0);
                 // A new ledger counts until it is listed; the rest of its op is entering it.
@@ -724,7 +814,8 @@ int main(int argc, char** argv) {
                 power.startEvents = eventsBefore = std::stol(parts[1]);
             } else if (parts[0] == "restoring" && parts.size() > 1) {
                 restoring = parts[1];
-            } else if (parts[0] == "err" || (parts[0] == "msg" && !line.starts_with("msg\t帐本恢复成功!"))) {
+            } else if (parts[0] == "err" || (parts[0] == "msg" && !line.starts_with("msg\t帐本恢复成功!") &&
+                                             !line.starts_with("msg\t全部帐本已备份到:"))) {
                 fail(when + ": the program said: " + line);
             }
         };
@@ -754,11 +845,12 @@ int main(int argc, char** argv) {
             std::this_thread::sleep_until(*deadline);
         else if (killFraction && !power.on)
             fail(when + ": the driver stopped before the op to kill in");
-        if (power.on && done < ops.size()) {
+        const bool cutAtExit = power.on && kind == "quit";
+        if ((power.on && done < ops.size()) || cutAtExit) {
             const int status = d.reap(); // the lines it wrote before the power went come after
             if (!WIFEXITED(status) || WEXITSTATUS(status) != kPowerCutExit)
                 fail(when + ": the driver ended without a power cut (status " + std::to_string(status) + ")");
-            power.landed = true;
+            power.landed = !cutAtExit;
         } else {
             ::kill(d.pid, SIGKILL); // and then the lines it wrote before it died
             (void)d.reap();
@@ -770,6 +862,13 @@ int main(int argc, char** argv) {
         if (done < ops.size())
             inflight = ops[done];
         verify(dir, model, inflight);
+        checkFinishedBackups(outDir);
+        // The index keeps the name the program gave it last, the power gone or not.
+        if (power.on && (power.landed || cutAtExit)) {
+            const char* want = cutAtExit ? "run.dll" : "tsl.mdb";
+            if (!fs::exists(dir / want) || fs::exists(dir / (cutAtExit ? "tsl.mdb" : "run.dll")))
+                fail(when + ": after the power cut the index is not \"" + want + "\" as the program left it");
+        }
         // In flight: a write, or a new ledger not yet listed.
         return inflight && inflight->kind != "enter" && !(inflight->kind == "new" && created);
     };
@@ -819,16 +918,16 @@ int main(int argc, char** argv) {
 
     // First the time each kind of work takes, measured without a kill.
     if (o.kills > 0)
-        for (const char* kind : {"new", "write", "restore", "start-up", "shut-down"})
+        for (const char* kind : {"new", "write", "restore", "export", "backup-all", "start-up", "shut-down"})
             for (int i = 0; i < 2; ++i)
                 runRound(std::string("measuring ") + kind, kind, std::nullopt);
 
     std::map<std::string, std::pair<int, int>> byKind; // kills mid-write, kills
     // A fixed mix, so that a short run meets every kind too.
-    const char* const mix[] = {"start-up", "write", "new", "write", "restore",
-                               "shut-down", "write", "new", "write", "restore"};
+    const char* const mix[] = {"start-up", "write", "new",   "write", "restore", "export",
+                               "shut-down", "write", "new", "write", "restore", "backup-all"};
     for (int round = 0; round < o.kills; ++round) {
-        const std::string kind = mix[round % 10];
+        const std::string kind = mix[round % std::size(mix)];
         const bool mid = runRound("round " + std::to_string(round), kind, std::uniform_real_distribution(0.05, 0.95)(rng));
         midWrite += mid;
         byKind[kind].first += mid;
@@ -839,29 +938,47 @@ int main(int argc, char** argv) {
     // The last start after the last kill.
     if (o.kills > 0) {
         driverRound("after the last kill", "write", std::nullopt);
+        // The folder of exports and backups: the next use of each kind clears all.
+        driverRound("export after the last kill", "export", std::nullopt);
+        driverRound("backup after the last kill", "backup-all", std::nullopt);
+        if (const Leftovers left = leftoversIn(outDir); !left.exports.empty() || !left.backups.empty())
+            fail("unfinished exports or backups left in " + outDir.string());
         std::printf("crashtest: %d kills survived, 0 integrity failures, 0 lost rows (seed %u)\n", survived, o.seed);
         std::printf("mid-write kills: %d of %d (", midWrite, o.kills);
         for (const auto& [kind, n] : byKind)
             std::printf("%s%s %d/%d", kind == byKind.begin()->first ? "" : ", ", kind.c_str(), n.first, n.second);
         std::printf(")\n");
-        std::printf("crashtest: acknowledged before a kill: %d leaves with a backup, %d undos, %d restores\n",
-                    finished["leave"], finished["undo"], finished["restore"]);
+        std::printf("crashtest: acknowledged before a kill: %d leaves with a backup, %d undos, %d restores, "
+                    "%d exports, %d backups of everything\n",
+                    finished["leave"], finished["undo"], finished["restore"], finished["export"], finished["backupall"]);
+        std::printf("crashtest: left by kills and cleared by the next use of the folder: %d unfinished exports, "
+                    "%d unfinished backup folders\n",
+                    int(std::count_if(leftByKills.begin(), leftByKills.end(),
+                                      [](const fs::path& p) {
+                                          return tsl::out::isExportLeftoverName(p.filename().string());
+                                      })),
+                    int(std::count_if(leftByKills.begin(), leftByKills.end(), [](const fs::path& p) {
+                        return tsl::isBackupAllTempName(p.filename().string());
+                    })));
     }
 
-    // Power cuts: the driver's writes, 新建帐本, leaves with a backup and restores.
-    int cuts = 0, cutsMidWrite = 0;
+    // Power cuts: the driver's writes, 新建帐本, leaves with a backup and restores,
+    // exports and backups of everything; and after the program's orderly end.
+    int cuts = 0, cutsMidWrite = 0, cutsAtExit = 0;
     if (o.powerCuts > 0) {
         power.on = true;
         finished.clear();
-        for (const char* kind : {"new", "write", "restore"})
+        for (const char* kind : {"new", "write", "restore", "export", "backup-all"})
             for (int i = 0; i < 2; ++i)
                 driverRound(std::string("measuring events of ") + kind, kind, std::nullopt);
-        const char* const powerMix[] = {"write", "new", "write", "restore"};
+        const char* const powerMix[] = {"write", "new", "export", "write", "restore", "backup-all", "quit"};
         for (int round = 0; cuts < o.powerCuts; ++round) {
             if (round > 2 * o.powerCuts + 20)
                 fail("only " + std::to_string(cuts) + " of " + std::to_string(round) + " power cuts landed");
-            const bool mid = driverRound("power cut " + std::to_string(round), powerMix[round % 4],
+            const std::string kind = powerMix[round % std::size(powerMix)];
+            const bool mid = driverRound("power cut " + std::to_string(round), kind,
                                          std::uniform_real_distribution(0.0, 1.0)(rng));
+            cutsAtExit += kind == "quit";
             if (power.landed) {
                 ++cuts;
                 cutsMidWrite += mid;
@@ -870,14 +987,18 @@ int main(int argc, char** argv) {
         power.on = false;
         driverRound("after the last power cut", "write", std::nullopt);
         fs::remove_all(power.stash);
-        std::printf("crashtest: %d power cuts survived (%d while work was in flight), 0 integrity failures, "
-                    "0 lost rows (seed %u)\n", cuts, cutsMidWrite, o.seed);
+        std::printf("crashtest: %d power cuts survived (%d while work was in flight, and %d more after the "
+                    "program ended), 0 integrity failures, 0 lost rows (seed %u)\n",
+                    cuts, cutsMidWrite, cutsAtExit, o.seed);
         std::printf("crashtest: acknowledged before a power cut: %d new ledgers, %d leaves with a backup, "
-                    "%d deletes, %d undos, %d restores\n",
-                    finished["new"], finished["leave"], finished["del"], finished["undo"], finished["restore"]);
+                    "%d deletes, %d undos, %d restores, %d exports, %d backups of everything\n",
+                    finished["new"], finished["leave"], finished["del"], finished["undo"], finished["restore"],
+                    finished["export"], finished["backupall"]);
     }
-    if (!o.keep)
+    if (!o.keep) {
         fs::remove_all(dir);
+        fs::remove_all(outDir);
+    }
     else
         std::printf("crashtest: folder kept at %s\n", dir.c_str());
     if (cutsMidWrite < o.minMidWrite * o.powerCuts) {

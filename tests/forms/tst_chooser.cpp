@@ -66,6 +66,13 @@ void addLedgerRows(const std::string& file, const QStringList& names) {
         sqlExec(file, "INSERT INTO \"5\"(\"name\") VALUES('" + n.replace(u'\'', "''").toStdString() + "')");
 }
 
+// The index's name whenever the data folder is synced: what a power cut keeps.
+QStringList indexNamesSynced;
+void recordIndexName(const std::string& folder) {
+    if (folder == ".")
+        indexNamesSynced << (exists("tsl.mdb") ? "tsl.mdb" : exists("run.dll") ? "run.dll" : "none");
+}
+
 QStringList folderEntries(const QString& path = ".") {
     return QDir(path).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
 }
@@ -123,7 +130,13 @@ private slots:
                 f.seedIndex(file);
                 addLedgerRows(file, rows);
             }
+        // Each rename of the index is put on disk before the work goes on.
+        indexNamesSynced.clear();
+        tsl::setSyncObserver(recordIndexName);
         f.create();
+        tsl::setSyncObserver(nullptr);
+        if (run != kNoFile) // renamed
+            QVERIFY(!indexNamesSynced.isEmpty() && indexNamesSynced.last() == "tsl.mdb");
         Tl& l = chooser(f);
         QCOMPARE(::listed(l), listed);
         QCOMPARE(ledgerRows("tsl.mdb"), listed);
@@ -132,7 +145,11 @@ private slots:
         QVERIFY(l.ado1.connected() && l.table1.isOpen());
         QCOMPARE(l.table1.tableName(), std::string("5"));
         QVERIFY(!workspace(f).isVisible());
+        indexNamesSynced.clear();
+        tsl::setSyncObserver(recordIndexName);
         f.shutDown();
+        tsl::setSyncObserver(nullptr);
+        QVERIFY(indexNamesSynced.contains("run.dll"));
         QCOMPARE(f.prompter.texts(), QStringList());
         QCOMPARE(ledgerRows("run.dll"), runAfter);
         QCOMPARE(ledgerRows("tsl.mdb"), tslAfter);

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -28,8 +29,8 @@ int __real_link(const char*, const char*);
 int __real_unlink(const char*);
 int __real_mkdir(const char*, mode_t);
 int __real_rmdir(const char*);
-int __real_mkstemp(char*);
-char* __real_mkdtemp(char*);
+int __real_open(const char*, int, ...);
+int __real_openat(int, const char*, int, ...);
 int __real_fsync(int);
 }
 
@@ -364,6 +365,11 @@ void PowerCut::start(const std::string& stashPath, long at, unsigned seed) {
 
 long PowerCut::events() { return eventCount; }
 
+void PowerCut::cutNow() {
+    if (active)
+        powerCut();
+}
+
 } // namespace tsltest
 
 using tsltest::NameChange;
@@ -460,28 +466,49 @@ int __wrap_rmdir(const char* name) {
     return rc;
 }
 
-int __wrap_mkstemp(char* tmpl) {
-    if (!active)
-        return __real_mkstemp(tmpl);
-    event();
-    const int fd = __real_mkstemp(tmpl);
-    if (fd >= 0) {
-        const std::string path = absolute(tmpl);
-        note({NameChange::Made, path, {}, {}, {folderOf(path)}});
+// A file made by open(O_CREAT) (temporary files, an export's unfinished file) is
+// a new name like any other: gone at a cut unless its folder was synced.
+int __wrap_openat(int dir, const char* name, int flags, ...) {
+    mode_t mode = 0;
+    if ((flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE) {
+        va_list ap;
+        va_start(ap, flags);
+        mode = mode_t(va_arg(ap, int));
+        va_end(ap);
     }
+    if (!active || !(flags & O_CREAT))
+        return __real_openat(dir, name, flags, mode);
+    std::string path = name;
+    if (path.empty() || path[0] != '/') {
+        std::string base = ".";
+        if (dir != AT_FDCWD) {
+            char buf[PATH_MAX];
+            const ssize_t n = readlink(("/proc/self/fd/" + std::to_string(dir)).c_str(), buf, sizeof buf - 1);
+            if (n > 0)
+                base.assign(buf, std::size_t(n));
+        }
+        path = base + "/" + path;
+    }
+    path = absolute(path);
+    struct stat st;
+    const bool makes = lstat(path.c_str(), &st) != 0;
+    if (makes)
+        event();
+    const int fd = __real_openat(dir, name, flags, mode);
+    if (fd >= 0 && makes)
+        note({NameChange::Made, path, {}, {}, {folderOf(path)}});
     return fd;
 }
 
-char* __wrap_mkdtemp(char* tmpl) {
-    if (!active)
-        return __real_mkdtemp(tmpl);
-    event();
-    char* r = __real_mkdtemp(tmpl);
-    if (r) {
-        const std::string path = absolute(r);
-        note({NameChange::MadeFolder, path, {}, {}, {folderOf(path)}});
+int __wrap_open(const char* name, int flags, ...) {
+    mode_t mode = 0;
+    if ((flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE) {
+        va_list ap;
+        va_start(ap, flags);
+        mode = mode_t(va_arg(ap, int));
+        va_end(ap);
     }
-    return r;
+    return __wrap_openat(AT_FDCWD, name, flags, mode);
 }
 
 int __wrap_fsync(int fd) {

@@ -7,8 +7,9 @@ namespace tsltest {
 // the storage library's file calls. Linked with the --wrap options of
 // tests/crash/CMakeLists.txt, it watches SQLite's default file system (writes,
 // syncs, truncations, journals made and deleted) and the folder calls of the
-// program's own code (rename, link, unlink, mkdir, rmdir, mkstemp, mkdtemp,
-// fsync).
+// program's own code (rename, link, unlink, mkdir, rmdir, open and openat with
+// O_CREAT, fsync). The contents the program writes itself (not through SQLite)
+// count as written at once.
 //
 // Until a file is synced its writes are only in the "page cache": the real file
 // gets them at once, and the state it had at its last sync is kept aside. A
@@ -24,6 +25,9 @@ public:
     // `stash` is an empty folder on the same file system as the data, for the
     // files the program removes while their removal may still be undone.
     static void start(const std::string& stash, long cutAt, unsigned seed);
+    // The power goes now (the program has ended its work): what is not on disk is
+    // lost as at any cut. Nothing happens unless started.
+    static void cutNow();
     // Events counted so far (each watched write, sync, truncation, name change).
     [[nodiscard]] static long events();
     static constexpr int kExitCode = 99;
