@@ -475,7 +475,7 @@ void TForm1::SpeedButton7Click() { close(); }
 
 void TForm1::Z1Click() {
     guarded(r_.prompter, [this] {
-        present(*r_.abou, Placement::AsItStands, this);
+        present(*r_.abou, Placement::AsItStands, r_.frontOwner());
     });
 }
 

@@ -53,10 +53,7 @@ void fillFrom(tsl::Cursor& scratch, DropDown* box, std::string_view list) {
 // centred each time. The focus starts on its first input field, not wherever
 // the last use left it.
 void showDialog(QWidget* w, const Roster& r, Placement place) {
-    QWidget* owner = r.Form1.get();
-    if (r.j && r.j->isVisible() && !r.j->isMinimized())
-        owner = r.j.get();
-    present(*w, place, owner);
+    present(*w, place, r.frontOwner());
     focusFirstInput(*w);
 }
 

@@ -59,6 +59,7 @@ const QString kCannotCreate = QStringLiteral("无法建立帐本!");
 const QString kInUse = QStringLiteral("帐本正在被另一个程序使用!");
 const QString kIndexFolderReadOnly = QStringLiteral("无法打开程序,\"run.dll\"所在的文件夹是只读的!");
 const QString kNameTooLong = QStringLiteral("帐本名称太长,请改短一些!");
+const QString kTwoIndexes = QStringLiteral("同时找到\"run.dll\"和\"tsl.mdb\"两个帐本索引文件!\n");
 
 QString fromStd(const std::string& s) { return QString::fromStdString(s); }
 
@@ -281,8 +282,14 @@ void Tl::FormCreate() {
         }
         if (both)
             trouble = settleTwoIndexes(trouble);
-        if (!trouble.isEmpty())
+        // Only a missing index has a box of the old kind; what the program says
+        // beyond it speaks in its own boxes under the chooser's caption.
+        if (trouble == kIndexMissing)
             r_.prompter.message(trouble);
+        else if (trouble.startsWith(kTwoIndexes))
+            r_.prompter.notice(windowTitle(), trouble);
+        else if (!trouble.isEmpty())
+            r_.prompter.failure(windowTitle(), trouble);
 
         // What a creation cut short left behind goes now; nothing anyone entered does.
         if (ado1.connected() && table1.isOpen()) {
@@ -323,7 +330,7 @@ QString Tl::settleTwoIndexes(const QString& trouble) {
     // other one lists join the list: no ledger stays hidden.
     const std::string stored(tsl::kStoredIndexFile);
     const std::string running(tsl::kIndexFile);
-    const QString head = QStringLiteral("同时找到\"run.dll\"和\"tsl.mdb\"两个帐本索引文件!\n");
+    const QString& head = kTwoIndexes;
     const std::time_t now = std::time(nullptr);
     if (!trouble.isEmpty()) {
         // "tsl.mdb" does not open: "run.dll" does the work, if it can.
@@ -401,7 +408,10 @@ void Tl::BitBtn1Click() {
         try {
             enterLedger(name);
         } catch (const tsl::Error& e) {
-            r_.prompter.message(e.kind() == tsl::Failure::Locked ? kInUse : kCannotOpen);
+            if (e.kind() == tsl::Failure::Locked)
+                r_.prompter.failure(windowTitle(), kInUse);
+            else
+                r_.prompter.message(kCannotOpen);
         } catch (...) {
             r_.prompter.message(kCannotOpen);
         }
@@ -424,7 +434,7 @@ void Tl::BitBtn2Click() {
             // A name that would leave this folder, or that the disk cannot
             // hold, fails here as a copy would, before anything is written.
             if (isLedgerNameTooLong(name)) {
-                r_.prompter.message(kNameTooLong);
+                r_.prompter.notice(windowTitle(), kNameTooLong);
                 return;
             }
             if (!isUsableLedgerName(name) || hasInvisibleCharacters(name)) {
@@ -434,7 +444,13 @@ void Tl::BitBtn2Click() {
             try {
                 tsl::copyDatabase(std::string(tsl::kIndexFile), ledgerFile(name));
             } catch (const std::exception& e) {
-                r_.prompter.message(copyFailureText(e));
+                const QString why = copyFailureText(e);
+                if (why == kCopyFailed)
+                    r_.prompter.message(why);
+                else if (why == kNameTooLong)
+                    r_.prompter.notice(windowTitle(), why);
+                else
+                    r_.prompter.failure(windowTitle(), why);
                 return;
             }
             try {

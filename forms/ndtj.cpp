@@ -26,7 +26,10 @@
 #include <QSplitter>
 #include <QTabWidget>
 #include <QTableView>
+#include <QProxyStyle>
+#include <QStyleOptionHeader>
 #include <QVBoxLayout>
+#include <QWindow>
 #include <QValueAxis>
 
 #include <algorithm>
@@ -49,6 +52,21 @@ std::optional<double> numberOf(const std::string& s) {
     return std::nullopt;
 }
 
+// Draws the sort arrow the way round a reader takes it: pointing down for the
+// largest first (the style's own arrow points up for a descending order).
+class SortArrowStyle final : public QProxyStyle {
+public:
+    void drawPrimitive(PrimitiveElement pe, const QStyleOption* opt, QPainter* p, const QWidget* w) const override {
+        const auto* h = qstyleoption_cast<const QStyleOptionHeader*>(opt);
+        if (pe != PE_IndicatorHeaderArrow || !h || h->sortIndicator == QStyleOptionHeader::None)
+            return QProxyStyle::drawPrimitive(pe, opt, p, w);
+        QStyleOptionHeader flipped(*h);
+        flipped.sortIndicator =
+            h->sortIndicator == QStyleOptionHeader::SortUp ? QStyleOptionHeader::SortDown : QStyleOptionHeader::SortUp;
+        QProxyStyle::drawPrimitive(pe, &flipped, p, w);
+    }
+};
+
 QTableView* tableView(QWidget* parent, const char* name, QAbstractItemModel* model, bool sortable) {
     auto* v = new QTableView(parent);
     v->setObjectName(QLatin1String(name));
@@ -61,6 +79,11 @@ QTableView* tableView(QWidget* parent, const char* name, QAbstractItemModel* mod
     v->horizontalHeader()->setDefaultAlignment(Qt::AlignCenter);
     v->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     v->setSortingEnabled(sortable);
+    if (sortable) {
+        auto* arrows = new SortArrowStyle;
+        arrows->setParent(v->horizontalHeader());
+        v->horizontalHeader()->setStyle(arrows);
+    }
     return v;
 }
 
@@ -340,7 +363,25 @@ void Tndtj::showLedger(const tsl::Connection& ledger, const QString& name, const
     cbcompare->addItems(others);
     cbcompare->setEnabled(!others.isEmpty());
     fill();
-    present(*this, placed_ ? Placement::AsItStands : Placement::Centred);
+    presentInFront();
+}
+
+// A window of its own beside the workspace; while the report is up, which stays
+// on top of the rest, only a dialog-type window owned by the report stands in
+// front of it (the window manager keeps an owned window above its owner).
+void Tndtj::presentInFront() {
+    QWidget* owner = r_.frontOwner();
+    const bool overReport = owner && owner != workspace_;
+    const Qt::WindowType type = overReport ? Qt::Dialog : Qt::Window;
+    if (windowType() != type) {
+        const QPoint at = pos();
+        setWindowFlags(type | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
+                       Qt::WindowCloseButtonHint);
+        move(at);
+    }
+    if (!overReport && windowHandle())
+        windowHandle()->setTransientParent(nullptr);
+    present(*this, placed_ ? Placement::AsItStands : Placement::Centred, overReport ? owner : nullptr);
     placed_ = true;
 }
 

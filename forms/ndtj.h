@@ -88,6 +88,8 @@ private:
     void exportChart(ExportKind kind);
     void fill();
     void fillChart();
+    // Shows the window in front of every other window of the program.
+    void presentInFront();
     [[nodiscard]] QChart* makeChart() const; // a new chart of the figures shown
     [[nodiscard]] std::vector<QTableView*> tables() const;
 

@@ -33,3 +33,9 @@ void Roster::create() {
     jhb = std::make_unique<Tjhb>(*this);
     zgj = std::make_unique<Tzgj>(*this);
 }
+
+QWidget* Roster::frontOwner() const {
+    if (j && j->isVisible() && !j->isMinimized())
+        return j.get();
+    return Form1.get();
+}

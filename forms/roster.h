@@ -1,6 +1,8 @@
 #pragma once
 #include <memory>
 
+class QWidget;
+
 class Prompter;
 namespace tsl {
 class Clock;
@@ -25,6 +27,10 @@ public:
     Roster& operator=(const Roster&) = delete;
 
     void create();
+
+    // The window a window the user opens from the workspace stands above: the
+    // settlement report while it is up (it stays on top of the rest), else the workspace.
+    [[nodiscard]] QWidget* frontOwner() const;
 
     Prompter& prompter;
     const tsl::Clock& clock;

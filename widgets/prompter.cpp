@@ -3,6 +3,8 @@
 #include "look.h"
 #include "waitcursor.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QCalendarWidget>
 #include <QDialog>
@@ -15,7 +17,10 @@
 #include <QVBoxLayout>
 #include <QInputDialog>
 #include <QLineEdit>
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QMessageBox>
+#include <QSpacerItem>
 #include <QPushButton>
 #include <QScreen>
 
@@ -49,6 +54,17 @@ void followActiveWindows() {
 // not handed the focus back yet), else the visible window that stays on top,
 // else any visible window. Parented, a box is stacked above it by the window
 // manager and gives the focus back to it when it closes.
+// Room for a caption in a title bar: the caption in a bold face a little larger
+// than the program's, beside the window icon and three buttons.
+int boxWidthForCaption(const QString& caption) {
+    QFont f = QApplication::font();
+    f.setBold(true);
+    f.setPixelSize(std::max(f.pixelSize(), 13));
+    const int room = QFontMetrics(f).horizontalAdvance(caption) + 120;
+    const QScreen* s = QGuiApplication::primaryScreen();
+    return s ? std::min(room, s->availableGeometry().width() / 2) : room;
+}
+
 QWidget* boxOwner() {
     if (QWidget* w = QApplication::activeWindow(); w && w->isVisible())
         return w;
@@ -71,6 +87,11 @@ QWidget* boxOwner() {
 // report window stay on top of the rest), then hands the focus back.
 int runBox(QDialog& box, QWidget* owner, bool centre) {
     box.setWindowFlag(Qt::WindowStaysOnTopHint);
+    // A message box is as wide as its text; a short text leaves no room for the
+    // caption beside the title bar's icon and buttons, and the caption is cut.
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
+        grid->addItem(new QSpacerItem(boxWidthForCaption(box.windowTitle()), 0, QSizePolicy::Fixed),
+                      grid->rowCount(), 0, 1, grid->columnCount());
     box.setWindowModality(Qt::ApplicationModal);
     if (centre) {
         box.adjustSize();

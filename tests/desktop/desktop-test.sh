@@ -217,6 +217,22 @@ wmctrl -c '报表!'; sleep 0.5
 click "$ws" 400 $((menu + 250))
 check "with the report closed, the dialog stays above the workspace" above "$fhb" "$ws"
 wmctrl -c '发货!'; sleep 0.3
+
+# The year window and About, opened from the workspace's menus while the report
+# is up, come in front of it too.
+click "$ws" 292 $((menu + 22))
+xdotool key ctrl+a; xdotool type wang; xdotool key Return
+report=$(find_win '报表!')
+click "$ws" 86 9; xdotool key y; sleep 1
+year=$(find_win '年度统计!')
+check "the year window opened under the report is the top window" is_top "$year"
+check "the year window stands above the report" above "$year" "$report"
+wmctrl -c '年度统计!'; sleep 0.3
+click "$ws" 142 9; xdotool key z; sleep 0.5
+about=$(find_win '关于!')
+check "About opened under the report is the top window" is_top "$about"
+wmctrl -c '关于!'; sleep 0.2
+wmctrl -c '报表!'; sleep 0.3
 wmctrl -c '帐本名称:2026'
 chooser=$(find_win '帐本选择!')
 wmctrl -c '帐本选择!'

@@ -78,6 +78,17 @@ QStringList folderEntries(const QString& path = ".") {
 }
 
 Tl& chooser(FormsFixture& f) { return *f.roster->l; }
+
+// The last box was one of the program's own words, a Chinese box under the
+// chooser's caption, or the old kind of box.
+void checkLastBox(const FormsFixture& f, bool own, ScriptedPrompter::Kind kind) {
+    QVERIFY(!f.prompter.boxes.empty());
+    const ScriptedPrompter::Box& b = f.prompter.boxes.back();
+    QCOMPARE(b.chinese, own);
+    QCOMPARE(int(b.kind), int(kind));
+    if (own)
+        QCOMPARE(b.caption, QStringLiteral("帐本选择!"));
+}
 TForm1& workspace(FormsFixture& f) { return *f.roster->Form1; }
 
 // Creates a ledger through the button, answering the text box with `typed`.
@@ -177,6 +188,7 @@ private slots:
         }
         const std::string stored = tsltest::readFile("run.dll");
         f.create();
+        checkLastBox(f, true, ScriptedPrompter::Kind::Message);
         const QStringList shown = f.prompter.take();
         QCOMPARE(shown.size(), 1);
         const QStringList kept = folderEntries().filter(runningOpens ? "run.dll." : "tsl.mdb.");
@@ -398,6 +410,8 @@ private slots:
         const QStringList parentBefore = folderEntries("..").filter(".mdb");
         createLedger(f, typed);
         const bool empty = typed.trimmed().isEmpty() || typed == " \t\x01 ";
+        if (!empty)
+            checkLastBox(f, shown == kNameTooLong, ScriptedPrompter::Kind::Message);
         QCOMPARE(f.prompter.take(), (empty ? QStringList{kNewPrompt} : QStringList{kNewPrompt, shown}));
         QCOMPARE(tsltest::readFile("kept.mdb"), std::string("not to be overwritten"));
         QCOMPARE(folderEntries(), before);
@@ -587,6 +601,7 @@ private slots:
         QCOMPARE(other.tryLock(heldAs.toStdString()), tsl::FileLock::Result::Locked);
         const std::string before = tsltest::readFile("2004.mdb");
         enterLedger(f, "2004");
+        checkLastBox(f, true, ScriptedPrompter::Kind::Error);
         QCOMPARE(f.prompter.take(), QStringList({kInUse}));
         QVERIFY(!workspace(f).isVisible());
         QVERIFY(!workspace(f).ado1.connected());

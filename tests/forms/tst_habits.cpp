@@ -9,6 +9,7 @@
 #include "jhbd.h"
 #include "khlx.h"
 #include "lb.h"
+#include "ndtj.h"
 #include "zgjh.h"
 
 #include <QClipboard>
@@ -293,6 +294,38 @@ private slots:
         d.close();
         f.w->btnadd->click();
         QCOMPARE(owner(), f.w->windowHandle());
+        QVERIFY(f.prompter.boxes.empty());
+    }
+
+    // The year window and About, opened while the report is up, are owned by
+    // the report too, so they come in front of it; the year window opened
+    // again after the report closed is a window of its own again.
+    void yearWindowAndAboutOpenedUnderTheReportStandAboveIt() {
+        Fixture f;
+        ship("wang", "5");
+        f.enter();
+        f.w->SpeedButton2->click();
+        f.w->edjz->setText("wang");
+        f.w->btnjz->click();
+        QVERIFY(f.j->isVisible());
+        const auto owner = [](QWidget* w) { return w->windowHandle() ? w->windowHandle()->transientParent() : nullptr; };
+        f.w->yearGlanceItem->trigger();
+        QWidget* year = f.w->yearGlance();
+        QVERIFY(year && year->isVisible());
+        QCOMPARE(owner(year), f.j->windowHandle());
+        QCOMPARE(year->windowType(), Qt::Dialog); // only a dialog-type window tells the window manager its owner
+        f.w->Z1->trigger();
+        QVERIFY(f.roster->abou->isVisible());
+        QCOMPARE(owner(f.roster->abou.get()), f.j->windowHandle());
+        f.roster->abou->close();
+        f.j->close();
+        year->close();
+        f.w->yearGlanceItem->trigger();
+        QVERIFY(year->isVisible());
+        QCOMPARE(year->windowType(), Qt::Window);
+        QCOMPARE(owner(year), nullptr);
+        f.w->Z1->trigger();
+        QCOMPARE(owner(f.roster->abou.get()), f.w->windowHandle());
         QVERIFY(f.prompter.boxes.empty());
     }
 

@@ -5,6 +5,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDate>
+#include <QFontMetrics>
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -178,6 +179,40 @@ private slots:
         });
         error ? p.error(text) : p.message(text);
         QVERIFY(seen);
+    }
+
+    // A short text makes a narrow box; the box is still wide enough for its
+    // caption in a bold title face beside the title bar's icon and three
+    // buttons (about 100 px in the desktop themes), so the caption is not cut.
+    void boxesLeaveRoomForTheirCaption_data() {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("caption");
+        QTest::newRow("message") << 0 << "tessolan";
+        QTest::newRow("error") << 1 << "tessolan";
+        QTest::newRow("notice") << 2 << "帐本名称:2026年的帐本";
+        QTest::newRow("failure") << 3 << "帐本选择!";
+    }
+    void boxesLeaveRoomForTheirCaption() {
+        QFETCH(int, kind);
+        QFETCH(QString, caption);
+        DialogPrompter p;
+        QFont bold = QApplication::font();
+        bold.setBold(true);
+        const int needed = QFontMetrics(bold).horizontalAdvance(caption) + 100;
+        int width = 0;
+        whenModal([&](QWidget* w) {
+            width = w->width();
+            QCOMPARE(w->windowTitle(), caption);
+            w->close();
+        });
+        const QString text = QStringLiteral("好!");
+        switch (kind) {
+        case 0: p.message(text); break;
+        case 1: p.error(text); break;
+        case 2: p.notice(caption, text); break;
+        default: p.failure(caption, text); break;
+        }
+        QVERIFY2(width >= needed, qPrintable(QStringLiteral("%1 px wide, %2 needed").arg(width).arg(needed)));
     }
 
     void errorBoxText_data() {

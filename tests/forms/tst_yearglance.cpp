@@ -11,10 +11,12 @@
 #include <QChartView>
 #include <QComboBox>
 #include <QDir>
+#include <QHeaderView>
 #include <QImage>
 #include <QLabel>
 #include <QListWidget>
 #include <QTabWidget>
+#include <QTableView>
 
 using namespace ledger;
 
@@ -56,6 +58,41 @@ class TestYearGlance : public QObject {
     Q_OBJECT
 
 private slots:
+    // The name lists come largest first, and their arrow says so: it points
+    // down (wide at the top), whatever way round the style draws its own.
+    void nameListsLargestFirstUnderADownArrow() {
+        Fixture f;
+        ship("甲", "1");
+        ship("乙", "5");
+        f.enter();
+        Tndtj* g = openGlance(f);
+        QVERIFY(g);
+        g->tabs->setCurrentIndex(1);
+        QTableView* v = g->gridnames[0];
+        QTest::qWait(50);
+        QHeaderView* h = v->horizontalHeader();
+        QCOMPARE(h->sortIndicatorSection(), 2);
+        QCOMPARE(h->sortIndicatorOrder(), Qt::DescendingOrder);
+        QCOMPARE(columnOf(*v->model(), 0), QStringList({"乙", "甲"}));
+        const QImage img = h->grab().toImage();
+        const int right = h->sectionViewportPosition(2) + h->sectionSize(2);
+        QList<int> dark(img.height(), 0);
+        for (int y = 0; y < img.height(); ++y)
+            for (int x = std::max(0, right - 16); x < right - 1; ++x)
+                if (qGray(img.pixel(x, y)) < 110)
+                    ++dark[y];
+        int top = -1, bottom = -1;
+        for (int y = 0; y < img.height(); ++y)
+            if (dark[y] > 0) {
+                if (top < 0)
+                    top = y;
+                bottom = y;
+            }
+        QVERIFY2(top >= 0 && bottom > top, "no arrow drawn at the end of the amount's title");
+        QVERIFY2(dark[top] > dark[bottom], qPrintable(QStringLiteral("arrow rows %1..%2, widths %3 and %4")
+                                                           .arg(top).arg(bottom).arg(dark[top]).arg(dark[bottom])));
+    }
+
     void monthTableAndChartFromTheGridMenu() {
         Fixture f;
         addRow("2", {"(1)2004-5-12", "甲", "开衫", "1", "桐乡", "314500", "100"}); // the clock's pattern
