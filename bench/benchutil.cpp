@@ -208,7 +208,7 @@ RawDb::RawDb(const std::string& file) {
         throw std::runtime_error("cannot open " + file + ": " + msg);
     }
     // The same durability the program's connection asks for.
-    exec("PRAGMA journal_mode=DELETE; PRAGMA synchronous=FULL;");
+    exec("PRAGMA journal_mode=DELETE; PRAGMA synchronous=EXTRA;");
 }
 
 RawDb::~RawDb() { sqlite3_close_v2(db_); }
