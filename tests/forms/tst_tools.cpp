@@ -41,6 +41,16 @@ void press(QWidget* w, QKeySequence key) {
 
 QString here(const char* file) { return QString::fromStdString((std::filesystem::current_path() / file).string()); }
 
+// The chooser, a ledger 甲 just created through it and open.
+Tl* chooserWithNewLedger(FormsFixture& c) {
+    c.seedIndex();
+    c.prompter.inputAnswers = {"甲"};
+    c.create();
+    Tl* l = c.roster->l.get();
+    l->BitBtn2->click();
+    return l;
+}
+
 } // namespace
 
 class TestTools : public QObject {
@@ -159,11 +169,7 @@ private slots:
     // The chooser's layout stays; its commands have keys and the help.
     void chooserKeys() {
         FormsFixture c;
-        c.seedIndex();
-        c.prompter.inputAnswers = {"甲"};
-        c.create();
-        Tl* l = c.roster->l.get();
-        l->BitBtn2->click();
+        Tl* l = chooserWithNewLedger(c);
         c.roster->Form1->close();
         c.prompter.boxes.clear();
         QVERIFY2(activate(l, l->list1), "the window does not become active");
@@ -189,12 +195,8 @@ private slots:
     // caption; the boxes the windows always had stay as they were.
     void addedBoxesSpeakChinese() {
         FormsFixture c;
-        c.seedIndex();
-        c.prompter.inputAnswers = {"甲"};
-        c.create();
-        Tl* l = c.roster->l.get();
+        Tl* l = chooserWithNewLedger(c);
         TForm1* w = c.roster->Form1.get();
-        l->BitBtn2->click();
         tsltest::sqlExec("甲.mdb", "INSERT INTO \"1\" VALUES ('张三','','','','')");
         w->close(); // a snapshot to restore
         QCOMPARE(c.prompter.boxes.back().chinese, false); // 帐本创建成功! keeps its box
