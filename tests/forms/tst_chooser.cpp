@@ -352,47 +352,41 @@ private slots:
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("probe"); // a path where a careless program would have written
         QTest::addColumn<QString>("shown"); // the box after the prompt (none for an empty name)
-        QTest::newRow("nothing") << QString() << QString() << kCopyFailed;
-        QTest::newRow("blanks") << "   " << QString() << kCopyFailed;
-        QTest::newRow("blanks and controls") << " \t\x01 " << QString() << kCopyFailed;
-        QTest::newRow("existing file") << "kept" << QString() << kCopyFailed;
-        QTest::newRow("unlisted ledger") << "lost" << QString() << kCopyFailed;
+        const auto row = [](const char* why, const QString& typed, const QString& probe = {},
+                            const QString& shown = kCopyFailed) { QTest::newRow(why) << typed << probe << shown; };
+        row("nothing", QString());
+        row("blanks", "   ");
+        row("blanks and controls", " \t\x01 ");
+        row("existing file", "kept");
+        row("unlisted ledger", "lost");
         const QString probe = QDir::tempPath() + "/tessolan-probe";
-        QTest::newRow("slash") << "a/b"
-                               << "a" << kCopyFailed;
-        QTest::newRow("parent") << "../escaped"
-                                << "../escaped.mdb" << kCopyFailed;
-        QTest::newRow("absolute") << probe << probe + ".mdb" << kCopyFailed;
-        QTest::newRow("backslash") << "a\\b"
-                                   << "a\\b.mdb" << kCopyFailed;
-        QTest::newRow("nul") << (QString("a") + QChar(0) + "b") << "a.mdb" << kCopyFailed;
-        QTest::newRow("control") << "a\nb"
-                                 << "a\nb.mdb" << kCopyFailed;
-        QTest::newRow("delete") << "a\x7f"
-                                   "b"
-                                << "a\x7f"
-                                   "b.mdb" << kCopyFailed;
-        QTest::newRow("semicolon") << "a;b"
-                                   << "a;b.mdb" << kCopyFailed;
-        QTest::newRow("lone surrogate") << (QString("a") + QChar(0xD800)) << QString() << kCopyFailed;
+        row("slash", "a/b", "a");
+        row("parent", "../escaped", "../escaped.mdb");
+        row("absolute", probe, probe + ".mdb");
+        row("backslash", "a\\b", "a\\b.mdb");
+        row("nul", QString("a") + QChar(0) + "b", "a.mdb");
+        row("control", "a\nb", "a\nb.mdb");
+        row("delete", "a\x7f" "b", "a\x7f" "b.mdb");
+        row("semicolon", "a;b", "a;b.mdb");
+        row("lone surrogate", QString("a") + QChar(0xD800));
         // One byte past the longest name whose copy can be made, and far past it.
         const int longest = int(tsl::longestCopyTarget()) - 4;
-        QTest::newRow("one byte too long") << QString(longest + 1, QChar(u'a')) << QString() << kNameTooLong;
-        QTest::newRow("long chinese") << QString(longest / 3 + 1, QChar(u'帐')) << QString() << kNameTooLong;
-        QTest::newRow("long ascii") << QString(255, QChar(u'a')) << QString() << kNameTooLong;
+        row("one byte too long", QString(longest + 1, QChar(u'a')), {}, kNameTooLong);
+        row("long chinese", QString(longest / 3 + 1, QChar(u'帐')), {}, kNameTooLong);
+        row("long ascii", QString(255, QChar(u'a')), {}, kNameTooLong);
         // Invisible and text-turning characters: the name would look like another.
-        for (const auto& [row, c] : {std::pair{"right-to-left mark", char32_t(0x200F)},
-                                     std::pair{"right-to-left override", char32_t(0x202E)},
-                                     std::pair{"soft hyphen", char32_t(0x00AD)},
-                                     std::pair{"zero width space", char32_t(0x200B)},
-                                     std::pair{"first strong isolate", char32_t(0x2068)},
-                                     std::pair{"byte order mark", char32_t(0xFEFF)},
-                                     std::pair{"line separator", char32_t(0x2028)},
-                                     std::pair{"tag letter", char32_t(0xE0041)}}) {
+        for (const auto& [what, c] : {std::pair{"right-to-left mark", char32_t(0x200F)},
+                                    std::pair{"right-to-left override", char32_t(0x202E)},
+                                    std::pair{"soft hyphen", char32_t(0x00AD)},
+                                    std::pair{"zero width space", char32_t(0x200B)},
+                                    std::pair{"first strong isolate", char32_t(0x2068)},
+                                    std::pair{"byte order mark", char32_t(0xFEFF)},
+                                    std::pair{"line separator", char32_t(0x2028)},
+                                    std::pair{"tag letter", char32_t(0xE0041)}}) {
             // (fromUcs4 would take a lone U+FEFF for a byte order mark and drop it)
             const QString ch = c > 0xFFFF ? QString::fromUcs4(&c, 1) : QString(QChar(char16_t(c)));
             const QString name = "2005" + ch + "年";
-            QTest::newRow(row) << name << name + ".mdb" << kCopyFailed;
+            row(what, name, name + ".mdb");
         }
     }
     void createRefusesNames() {
