@@ -121,6 +121,17 @@ TEST(Cli, FailsWithOneClearLine) {
     EXPECT_EQ(fs::file_size("empty.mdb"), 0u);
 }
 
+namespace {
+// Every file under the current folder with what it holds.
+std::map<std::string, std::string> filesHere() {
+    std::map<std::string, std::string> out;
+    for (const auto& e : fs::recursive_directory_iterator("."))
+        if (!e.is_directory())
+            out[e.path().string()] = readFile(e.path().string());
+    return out;
+}
+} // namespace
+
 // An export never takes the place of what the program keeps: a ledger, the
 // index, a snapshot, the ledger it reads (under any name), any database.
 TEST(Cli, NeverReplacesTheProgramsOwnFiles) {
@@ -134,42 +145,35 @@ TEST(Cli, NeverReplacesTheProgramsOwnFiles) {
     fs::create_hard_link("elsewhere/alone.mdb", "elsewhere/same-file.csv");
     fs::copy_file("data/L.mdb", "elsewhere/other.db");
     fs::create_symlink("../data/L.mdb", "elsewhere/to-ledger.csv");
-    const std::pair<std::string, std::string> cases[] = {
-        {"data/L.mdb --book 4 --csv data/L.mdb", "不能导出到 \"data/L.mdb\": 这就是正在导出的帐本!"},
-        {"data/L.mdb --book 4 --name 小王 --pdf data/./L.mdb", "不能导出到 \"data/./L.mdb\": 这就是正在导出的帐本!"},
-        {"data/L.mdb --book 4 --xlsx data/run.dll", "不能导出到 \"data/run.dll\": 这是帐本列表文件!"},
-        {"data/L.mdb --book 4 --csv data/tsl.mdb", "不能导出到 \"data/tsl.mdb\": 这是帐本列表文件!"},
-        {"data/L.mdb --book 4 --csv data/新帐本.mdb", "不能导出到 \"data/新帐本.mdb\": 这是帐本文件!"},
-        {"data/L.mdb --book 4 --csv data/L.mdb-journal", "不能导出到 \"data/L.mdb-journal\": 这是帐本文件!"},
-        {"elsewhere/alone.mdb --book 4 --csv data/L.mdb", "不能导出到 \"data/L.mdb\": 这是帐本文件!"},
-        {"data/L.mdb --book 4 --csv 'data/backups/L.mdb/2026-12-08 21.35.10.mdb'",
-         "不能导出到 \"data/backups/L.mdb/2026-12-08 21.35.10.mdb\": 这是帐本的备份!"},
-        {"data/L.mdb --book 4 --csv data/backups/L.mdb/new.csv", "不能导出到 \"data/backups/L.mdb/new.csv\": 这是帐本的备份!"},
-        {"elsewhere/alone.mdb --book 4 --csv elsewhere/alone.mdb", "不能导出到 \"elsewhere/alone.mdb\": 这就是正在导出的帐本!"},
-        {"elsewhere/alone.mdb --book 4 --xlsx elsewhere/same-file.csv",
-         "不能导出到 \"elsewhere/same-file.csv\": 这就是正在导出的帐本!"},
-        {"elsewhere/alone.mdb --book 4 --csv elsewhere/other.db", "不能导出到 \"elsewhere/other.db\": 这是一个数据库文件!"},
-        {"elsewhere/alone.mdb --book 4 --csv elsewhere/to-ledger.csv",
-         "不能导出到 \"elsewhere/to-ledger.csv\": 这是帐本文件!"},
-        {"data/L.mdb --book 4 --csv data/backups", "不能导出到 \"data/backups\": 这是一个文件夹!"},
-        {"data/L.mdb --book 4 --csv data/2027.mdb.tmp-Ab12cD", "不能导出到 \"data/2027.mdb.tmp-Ab12cD\": 这是程序自己的文件!"},
-        {"data/L.mdb --book 4 --csv data/.tessolan.lock", "不能导出到 \"data/.tessolan.lock\": 这是程序自己的文件!"},
+    // The ledger read, how it is written, where to, and why that is refused.
+    const char *const L = "data/L.mdb", *const A = "elsewhere/alone.mdb";
+    const struct { const char *ledger, *as; std::string target, why; } cases[] = {
+        {L, "--csv", "data/L.mdb", "这就是正在导出的帐本!"},
+        {L, "--name 小王 --pdf", "data/./L.mdb", "这就是正在导出的帐本!"},
+        {L, "--xlsx", "data/run.dll", "这是帐本列表文件!"},
+        {L, "--csv", "data/tsl.mdb", "这是帐本列表文件!"},
+        {L, "--csv", "data/新帐本.mdb", "这是帐本文件!"},
+        {L, "--csv", "data/L.mdb-journal", "这是帐本文件!"},
+        {A, "--csv", "data/L.mdb", "这是帐本文件!"},
+        {L, "--csv", "data/backups/L.mdb/2026-12-08 21.35.10.mdb", "这是帐本的备份!"},
+        {L, "--csv", "data/backups/L.mdb/new.csv", "这是帐本的备份!"},
+        {A, "--csv", "elsewhere/alone.mdb", "这就是正在导出的帐本!"},
+        {A, "--xlsx", "elsewhere/same-file.csv", "这就是正在导出的帐本!"},
+        {A, "--csv", "elsewhere/other.db", "这是一个数据库文件!"},
+        {A, "--csv", "elsewhere/to-ledger.csv", "这是帐本文件!"},
+        {L, "--csv", "data/backups", "这是一个文件夹!"},
+        {L, "--csv", "data/2027.mdb.tmp-Ab12cD", "这是程序自己的文件!"},
+        {L, "--csv", "data/.tessolan.lock", "这是程序自己的文件!"},
     };
-    std::map<std::string, std::string> before;
-    for (const auto& e : fs::recursive_directory_iterator("."))
-        if (!e.is_directory())
-            before[e.path().string()] = readFile(e.path().string());
-    for (const auto& [args, message] : cases) {
+    const auto before = filesHere();
+    for (const auto& c : cases) {
+        const std::string args = std::string(c.ledger) + " --book 4 " + c.as + " " + tsltest::shellQuote(c.target);
         SCOPED_TRACE(args);
         const auto r = exporter(args);
         EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(r.out, "tessolan-export: " + message + "\n");
+        EXPECT_EQ(r.out, "tessolan-export: 不能导出到 \"" + c.target + "\": " + c.why + "\n");
     }
-    std::map<std::string, std::string> after;
-    for (const auto& e : fs::recursive_directory_iterator("."))
-        if (!e.is_directory())
-            after[e.path().string()] = readFile(e.path().string());
-    EXPECT_EQ(after, before);
+    EXPECT_EQ(filesHere(), before);
     EXPECT_TRUE(fs::is_symlink("elsewhere/to-ledger.csv"));
     // Beside them, any other name is written as before; a ledger named like the index is a ledger.
     EXPECT_EQ(exporter("data/L.mdb --book 4 --csv data/deliveries.csv").status, 0);
@@ -253,7 +257,7 @@ TEST(Cli, FailuresInWordsAndNoLeftovers) {
                                                         format + " " + name));
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.out, "tessolan-export: 不能写入文件 \"" + std::string(name) + "\": 文件超出了允许的大小!\n");
-        EXPECT_TRUE(readFile(name) == "old");
+        EXPECT_EQ(readFile(name), "old");
     }
     for (const auto& e : fs::directory_iterator("."))
         EXPECT_EQ(e.path().filename().string().find(".part"), std::string::npos) << e.path();
