@@ -22,7 +22,6 @@ namespace {
 
 struct Met {
     Failure kind = Failure::Other;
-    std::string file;
     std::string text;
 };
 
@@ -30,7 +29,7 @@ Met meet(const std::function<void()>& action) {
     try {
         action();
     } catch (const tsl::Error& e) {
-        return {e.kind(), e.file(), e.what()};
+        return {e.kind(), e.what()};
     }
     ADD_FAILURE() << "no failure";
     return {};
