@@ -23,17 +23,17 @@ inline std::string_view columnView(sqlite3_stmt* st, int col) {
 
 // A prepared statement of its own, finalized when done. A failure to prepare or
 // to step throws Error with SQLite's message, after `context` when one is given.
-class Statement {
+class Prepared {
 public:
-    Statement(sqlite3* db, const std::string& sql, std::string context = {}) : db_(db), context_(std::move(context)) {
+    Prepared(sqlite3* db, const std::string& sql, std::string context = {}) : db_(db), context_(std::move(context)) {
         if (!db_)
             throw Error("数据库没有连接");
         if (sqlite3_prepare_v2(db_, sql.c_str(), int(sql.size()), &st_, nullptr) != SQLITE_OK)
             fail();
     }
-    ~Statement() { sqlite3_finalize(st_); }
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
+    ~Prepared() { sqlite3_finalize(st_); }
+    Prepared(const Prepared&) = delete;
+    Prepared& operator=(const Prepared&) = delete;
 
     [[nodiscard]] sqlite3_stmt* get() const { return st_; }
     // True with a row to read; false when done.
