@@ -4,8 +4,10 @@
 
 #include <sqlite3.h>
 
+#include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace tsl {
 
@@ -13,6 +15,32 @@ namespace tsl {
 struct DbCloser {
     sqlite3* db = nullptr;
     ~DbCloser() { sqlite3_close_v2(db); }
+    // Hands the handle on to an owner that closes it itself.
+    sqlite3* release() noexcept { return std::exchange(db, nullptr); }
+};
+
+// Finalizes a statement held by pointer (a member, a cache entry) when let go.
+struct StmtFinalizer {
+    void operator()(sqlite3_stmt* st) const noexcept { sqlite3_finalize(st); }
+};
+using StmtOwner = std::unique_ptr<sqlite3_stmt, StmtFinalizer>;
+
+// Resets a statement and clears its bindings when leaving scope, so a throw
+// never leaves it mid-step. A null statement is left alone.
+class ResetOnExit {
+public:
+    explicit ResetOnExit(sqlite3_stmt* st) noexcept : st_(st) {}
+    ~ResetOnExit() {
+        if (st_) {
+            sqlite3_reset(st_);
+            sqlite3_clear_bindings(st_);
+        }
+    }
+    ResetOnExit(const ResetOnExit&) = delete;
+    ResetOnExit& operator=(const ResetOnExit&) = delete;
+
+private:
+    sqlite3_stmt* st_;
 };
 
 // A column of the current row as text, valid until the next step; "" for NULL.
@@ -28,17 +56,19 @@ public:
     Prepared(sqlite3* db, const std::string& sql, std::string context = {}) : db_(db), context_(std::move(context)) {
         if (!db_)
             throw Error("数据库没有连接");
-        if (sqlite3_prepare_v2(db_, sql.c_str(), int(sql.size()), &st_, nullptr) != SQLITE_OK)
+        sqlite3_stmt* st = nullptr;
+        const int rc = sqlite3_prepare_v2(db_, sql.c_str(), int(sql.size()), &st, nullptr);
+        st_.reset(st);
+        if (rc != SQLITE_OK)
             fail();
     }
-    ~Prepared() { sqlite3_finalize(st_); }
     Prepared(const Prepared&) = delete;
     Prepared& operator=(const Prepared&) = delete;
 
-    [[nodiscard]] sqlite3_stmt* get() const { return st_; }
+    [[nodiscard]] sqlite3_stmt* get() const { return st_.get(); }
     // True with a row to read; false when done.
     bool step() {
-        const int rc = sqlite3_step(st_);
+        const int rc = sqlite3_step(st_.get());
         if (rc == SQLITE_ROW)
             return true;
         if (rc != SQLITE_DONE)
@@ -46,18 +76,20 @@ public:
         return false;
     }
     void reset() {
-        sqlite3_reset(st_);
-        sqlite3_clear_bindings(st_);
+        sqlite3_reset(st_.get());
+        sqlite3_clear_bindings(st_.get());
     }
-    [[nodiscard]] std::string text(int col) const { return std::string(columnView(st_, col)); }
-    void bindText(int i, const std::string& s) { sqlite3_bind_text(st_, i, s.data(), int(s.size()), SQLITE_TRANSIENT); }
+    [[nodiscard]] std::string text(int col) const { return std::string(columnView(st_.get(), col)); }
+    void bindText(int i, const std::string& s) {
+        sqlite3_bind_text(st_.get(), i, s.data(), int(s.size()), SQLITE_TRANSIENT);
+    }
 
 private:
     [[noreturn]] void fail() const { throw Error(context_, sqliteError(db_)); }
 
     sqlite3* db_;
     std::string context_;
-    sqlite3_stmt* st_ = nullptr;
+    StmtOwner st_;
 };
 
 } // namespace tsl
