@@ -1,10 +1,10 @@
 #pragma once
 #include "error.h"
 #include "failure.h"
+#include "stmtowner.h"
 
 #include <sqlite3.h>
 
-#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -18,12 +18,6 @@ struct DbCloser {
     // Hands the handle on to an owner that closes it itself.
     sqlite3* release() noexcept { return std::exchange(db, nullptr); }
 };
-
-// Finalizes a statement held by pointer (a member, a cache entry) when let go.
-struct StmtFinalizer {
-    void operator()(sqlite3_stmt* st) const noexcept { sqlite3_finalize(st); }
-};
-using StmtOwner = std::unique_ptr<sqlite3_stmt, StmtFinalizer>;
 
 // Resets a statement and clears its bindings when leaving scope, so a throw
 // never leaves it mid-step. A null statement is left alone.
