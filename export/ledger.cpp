@@ -147,16 +147,19 @@ BookRows::BookRows(sqlite3* db, const Book& book, std::optional<std::string> nam
             size_ = sqlite3_column_int64(count.get(), 0);
     }
     const std::string sql = "SELECT " + cols + from + where + " ORDER BY rowid";
-    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &st_, nullptr) != SQLITE_OK)
+    sqlite3_stmt* raw = nullptr;
+    const int rc = sqlite3_prepare_v2(db_, sql.c_str(), -1, &raw, nullptr);
+    st_.reset(raw);
+    if (rc != SQLITE_OK)
         throw ExportError(readFailure(db_));
     if (name)
-        sqlite3_bind_text(st_, 1, name->data(), int(name->size()), SQLITE_TRANSIENT);
+        sqlite3_bind_text(st_.get(), 1, name->data(), int(name->size()), SQLITE_TRANSIENT);
 }
 
-BookRows::~BookRows() { sqlite3_finalize(st_); }
+BookRows::~BookRows() = default;
 
 bool BookRows::next(std::vector<std::string>& row) {
-    const int rc = sqlite3_step(st_);
+    const int rc = sqlite3_step(st_.get());
     if (rc == SQLITE_DONE)
         return false;
     if (rc != SQLITE_ROW)
@@ -164,7 +167,7 @@ bool BookRows::next(std::vector<std::string>& row) {
     const int n = int(book_.fields.size());
     row.resize(std::size_t(n));
     for (int i = 0; i < n; ++i)
-        row[std::size_t(i)].assign(columnView(st_, i));
+        row[std::size_t(i)].assign(columnView(st_.get(), i));
     if (book_.amountPos >= 0) {
         const std::string& amount = row[std::size_t(book_.amountPos)];
         if (strict_)
