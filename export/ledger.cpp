@@ -88,34 +88,33 @@ LedgerFile::LedgerFile(const std::string& path) : name_(ledgerNameOf(path)) {
     if (!S_ISREG(st.st_mode) || base == kIndexFile || lower == kStoredIndexFile)
         throw ExportError(notLedger);
     protected_ = std::make_unique<ProtectedSource>(path);
-    if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-        const std::string msg = readFailure(db_);
-        sqlite3_close(db_);
-        throw ExportError(msg);
-    }
-    sqlite3_db_config(db_, SQLITE_DBCONFIG_DQS_DML, 0, nullptr);
-    sqlite3_db_config(db_, SQLITE_DBCONFIG_DQS_DDL, 0, nullptr);
-    sqlite3_busy_timeout(db_, 5000);
+    // Closed by `opened` until every book is checked, then by this file.
+    DbCloser opened;
+    if (sqlite3_open_v2(path.c_str(), &opened.db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
+        throw ExportError(readFailure(opened.db));
+    sqlite3* const db = opened.db;
+    sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DML, 0, nullptr);
+    sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DDL, 0, nullptr);
+    sqlite3_busy_timeout(db, 5000);
     // Every book must be there with its fields in their order.
     for (const Book& b : books()) {
-        sqlite3_stmt* st = nullptr;
         const std::string sql = "PRAGMA table_info(" + quoteIdent(b.table()) + ")";
         std::vector<std::string> names;
-        int rc = sqlite3_prepare_v2(db_, sql.c_str(), -1, &st, nullptr);
-        if (rc == SQLITE_OK)
-            while ((rc = sqlite3_step(st)) == SQLITE_ROW)
-                names.emplace_back(columnView(st, 1));
-        sqlite3_finalize(st);
-        if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED || rc == SQLITE_IOERR) {
-            const std::string msg = readFailure(db_);
-            sqlite3_close(db_);
-            throw ExportError(msg);
+        int rc;
+        {
+            sqlite3_stmt* raw = nullptr;
+            rc = sqlite3_prepare_v2(db, sql.c_str(), -1, &raw, nullptr);
+            const StmtOwner st(raw);
+            if (rc == SQLITE_OK)
+                while ((rc = sqlite3_step(st.get())) == SQLITE_ROW)
+                    names.emplace_back(columnView(st.get(), 1));
         }
-        if (rc != SQLITE_DONE || !std::equal(names.begin(), names.end(), b.fields.begin(), b.fields.end())) {
-            sqlite3_close(db_);
+        if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED || rc == SQLITE_IOERR)
+            throw ExportError(readFailure(db));
+        if (rc != SQLITE_DONE || !std::equal(names.begin(), names.end(), b.fields.begin(), b.fields.end()))
             throw ExportError(notLedger);
-        }
     }
+    db_ = opened.release();
 }
 
 LedgerFile::~LedgerFile() { sqlite3_close(db_); }
@@ -140,23 +139,27 @@ BookRows::BookRows(sqlite3* db, const Book& book, std::optional<std::string> nam
     const std::string from = " FROM " + quoteIdent(book.table());
     const std::string where = name ? " WHERE " + quoteIdent(book.fields[std::size_t(pos::settleName)]) + " = ?1" : "";
     if (!name) {
-        sqlite3_stmt* count = nullptr;
-        if (sqlite3_prepare_v2(db_, ("SELECT count(*)" + from).c_str(), -1, &count, nullptr) == SQLITE_OK &&
-            sqlite3_step(count) == SQLITE_ROW)
-            size_ = sqlite3_column_int64(count, 0);
-        sqlite3_finalize(count);
+        sqlite3_stmt* raw = nullptr;
+        const std::string sql = "SELECT count(*)" + from;
+        const bool prepared = sqlite3_prepare_v2(db_, sql.c_str(), -1, &raw, nullptr) == SQLITE_OK;
+        const StmtOwner count(raw);
+        if (prepared && sqlite3_step(count.get()) == SQLITE_ROW)
+            size_ = sqlite3_column_int64(count.get(), 0);
     }
     const std::string sql = "SELECT " + cols + from + where + " ORDER BY rowid";
-    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &st_, nullptr) != SQLITE_OK)
+    sqlite3_stmt* raw = nullptr;
+    const int rc = sqlite3_prepare_v2(db_, sql.c_str(), -1, &raw, nullptr);
+    st_.reset(raw);
+    if (rc != SQLITE_OK)
         throw ExportError(readFailure(db_));
     if (name)
-        sqlite3_bind_text(st_, 1, name->data(), int(name->size()), SQLITE_TRANSIENT);
+        sqlite3_bind_text(st_.get(), 1, name->data(), int(name->size()), SQLITE_TRANSIENT);
 }
 
-BookRows::~BookRows() { sqlite3_finalize(st_); }
+BookRows::~BookRows() = default;
 
 bool BookRows::next(std::vector<std::string>& row) {
-    const int rc = sqlite3_step(st_);
+    const int rc = sqlite3_step(st_.get());
     if (rc == SQLITE_DONE)
         return false;
     if (rc != SQLITE_ROW)
@@ -164,7 +167,7 @@ bool BookRows::next(std::vector<std::string>& row) {
     const int n = int(book_.fields.size());
     row.resize(std::size_t(n));
     for (int i = 0; i < n; ++i)
-        row[std::size_t(i)].assign(columnView(st_, i));
+        row[std::size_t(i)].assign(columnView(st_.get(), i));
     if (book_.amountPos >= 0) {
         const std::string& amount = row[std::size_t(book_.amountPos)];
         if (strict_)

@@ -1,6 +1,7 @@
 #pragma once
 // Reading a ledger for export: the file opened read-only, the books with what
 // the exports need to know of them, and a book's rows streamed in stored order.
+#include "stmtowner.h"
 #include "table.h"
 
 #include <cstdint>
@@ -88,7 +89,7 @@ private:
     sqlite3* db_;
     const Book& book_;
     bool strict_;
-    sqlite3_stmt* st_ = nullptr;
+    StmtOwner st_;
     std::int64_t size_ = -1;
     std::int64_t total_ = 0;
     std::int64_t skipped_ = 0;

@@ -151,7 +151,7 @@ bool passesCheck(const std::string& file) {
     if (sqlite3_open_v2(file.c_str(), &h.db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
         return false;
     try {
-        Statement check(h.db, "PRAGMA quick_check");
+        Prepared check(h.db, "PRAGMA quick_check");
         return check.step() && columnView(check.get(), 0) == "ok";
     } catch (const Error&) {
         return false;
@@ -333,7 +333,7 @@ std::vector<long long> snapshotRowCounts(const std::string& path) noexcept {
     try {
         std::vector<long long> counts;
         for (std::string_view book : {table::customers, table::shipments, table::purchases, table::deliveries}) {
-            Statement count(h.db, "SELECT count(*) FROM " + quoteIdent(book));
+            Prepared count(h.db, "SELECT count(*) FROM " + quoteIdent(book));
             if (!count.step())
                 return {};
             counts.push_back(sqlite3_column_int64(count.get(), 0));

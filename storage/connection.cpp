@@ -4,6 +4,7 @@
 #include "error.h"
 #include "failure.h"
 #include "fileops.h"
+#include "prepared.h"
 
 #include <sqlite3.h>
 
@@ -78,15 +79,13 @@ void Connection::connect() {
         }
     } unlockOnFailure{lock_};
     (void)setAsideStaleJournal(file);
-    sqlite3* db = nullptr;
+    DbCloser opened; // until the connection is set up
     // One thread at a time uses a connection, so SQLite's own per-call locking
     // is only cost (it shows in every column read of a scan).
-    int rc = sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
-    if (rc != SQLITE_OK) {
-        const Error failure = sqliteError(db, file, rc);
-        sqlite3_close(db);
-        throw failure;
-    }
+    int rc = sqlite3_open_v2(file.c_str(), &opened.db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+    if (rc != SQLITE_OK)
+        throw sqliteError(opened.db, file, rc);
+    sqlite3* const db = opened.db;
     // A misspelt name must be an error, not a string literal.
     sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DML, 0, nullptr);
     sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DDL, 0, nullptr);
@@ -97,13 +96,10 @@ void Connection::connect() {
     // back a row the user was told is saved.
     char* err = nullptr;
     rc = sqlite3_exec(db, "PRAGMA journal_mode=DELETE; PRAGMA synchronous=EXTRA;", nullptr, nullptr, &err);
-    if (rc != SQLITE_OK) {
-        const Error failure = sqliteError(db, file, rc);
-        sqlite3_free(err);
-        sqlite3_close(db);
-        throw failure;
-    }
-    db_ = db;
+    sqlite3_free(err);
+    if (rc != SQLITE_OK)
+        throw sqliteError(db, file, rc);
+    db_ = opened.release();
     unlockOnFailure.keep = true;
 }
 

@@ -35,22 +35,6 @@ bool sameNameIgnoringCase(std::string_view a, std::string_view b) {
 
 std::string columnText(sqlite3_stmt* st, int col) { return std::string(columnView(st, col)); }
 
-// Resets a statement when leaving scope, so a throw never leaves it mid-step.
-struct StmtReset {
-    sqlite3_stmt* st;
-    ~StmtReset() {
-        if (st) {
-            sqlite3_reset(st);
-            sqlite3_clear_bindings(st);
-        }
-    }
-};
-
-struct StmtFinalize {
-    sqlite3_stmt* st;
-    ~StmtFinalize() { sqlite3_finalize(st); }
-};
-
 } // namespace
 
 Cursor::Cursor(Connection& conn) : conn_(conn) { conn_.attach(this); }
@@ -67,14 +51,13 @@ void Cursor::setTableName(std::string name) {
 }
 
 sqlite3_stmt* Cursor::prepare(const std::string& sql) const {
-    sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v3(conn_.handle(), sql.c_str(), int(sql.size()), SQLITE_PREPARE_PERSISTENT, &st,
-                           nullptr) != SQLITE_OK) {
-        const Error failure = sqliteError(conn_.handle());
-        sqlite3_finalize(st);
-        throw failure;
-    }
-    return st;
+    sqlite3_stmt* raw = nullptr;
+    const int rc =
+        sqlite3_prepare_v3(conn_.handle(), sql.c_str(), int(sql.size()), SQLITE_PREPARE_PERSISTENT, &raw, nullptr);
+    StmtOwner st(raw);
+    if (rc != SQLITE_OK)
+        throw sqliteError(conn_.handle());
+    return st.release();
 }
 
 void Cursor::open() {
@@ -86,9 +69,9 @@ void Cursor::open() {
         throw Error("没有指定表名");
     quotedTable_ = quoteIdent(table_);
 
-    sqlite3_stmt* head = nullptr;
+    StmtOwner head;
     try {
-        head = prepare("SELECT * FROM " + quotedTable_ + " LIMIT 0");
+        head.reset(prepare("SELECT * FROM " + quotedTable_ + " LIMIT 0"));
     } catch (const Error& e) {
         // A damaged or locked file says so; anything else here is a missing table.
         if (e.kind() != Failure::Other && e.kind() != Failure::MissingTable)
@@ -96,9 +79,9 @@ void Cursor::open() {
         throw Error(Failure::MissingTable, e.file(), table_);
     }
     fields_.clear();
-    for (int i = 0, n = sqlite3_column_count(head); i < n; ++i)
-        fields_.emplace_back(sqlite3_column_name(head, i));
-    sqlite3_finalize(head);
+    for (int i = 0, n = sqlite3_column_count(head.get()); i < n; ++i)
+        fields_.emplace_back(sqlite3_column_name(head.get(), i));
+    head.reset();
 
     fieldList_.clear();
     std::string marks;
@@ -113,11 +96,11 @@ void Cursor::open() {
 
     try {
         loadRowids(true);
-        selField_.assign(fields_.size(), nullptr);
+        selField_ = std::vector<StmtOwner>(fields_.size());
         pointBlock_.assign(fields_.size(), -1);
         pointReads_.assign(fields_.size(), 0);
-        delStmt_ = prepare("DELETE FROM " + quotedTable_ + " WHERE rowid = ?");
-        insStmt_ = prepare("INSERT INTO " + quotedTable_ + " (" + fieldList_ + ") VALUES (" + marks + ")");
+        delStmt_.reset(prepare("DELETE FROM " + quotedTable_ + " WHERE rowid = ?"));
+        insStmt_.reset(prepare("INSERT INTO " + quotedTable_ + " (" + fieldList_ + ") VALUES (" + marks + ")"));
     } catch (...) {
         finalizeStatements();
         rowids_.clear();
@@ -149,12 +132,13 @@ void Cursor::setOpenPass(int pos, std::function<void(int, std::string_view)> eac
 
 std::pair<long long, long long> Cursor::fileVersion() const {
     if (!versionStmt_)
-        versionStmt_ = prepare("SELECT (SELECT data_version FROM pragma_data_version), "
-                               "(SELECT schema_version FROM pragma_schema_version)");
-    StmtReset guard{versionStmt_};
-    if (sqlite3_step(versionStmt_) != SQLITE_ROW)
+        versionStmt_.reset(prepare("SELECT (SELECT data_version FROM pragma_data_version), "
+                                   "(SELECT schema_version FROM pragma_schema_version)"));
+    sqlite3_stmt* const st = versionStmt_.get();
+    const ResetOnExit guard(st);
+    if (sqlite3_step(st) != SQLITE_ROW)
         throw sqliteError(conn_.handle());
-    return {sqlite3_column_int64(versionStmt_, 0), sqlite3_column_int64(versionStmt_, 1)};
+    return {sqlite3_column_int64(st, 0), sqlite3_column_int64(st, 1)};
 }
 
 void Cursor::loadRowids(bool withPass) {
@@ -170,7 +154,7 @@ void Cursor::loadRowids(bool withPass) {
         // Two subqueries: min and max together in one would scan the whole table.
         sqlite3_stmt* span = prepare("SELECT (SELECT min(rowid) FROM " + quotedTable_ + "), (SELECT max(rowid) FROM " +
                                      quotedTable_ + ")");
-        StmtFinalize done{span};
+        const StmtOwner done(span);
         if (sqlite3_step(span) == SQLITE_ROW && sqlite3_column_type(span, 0) != SQLITE_NULL) {
             const auto lo = sqlite3_column_int64(span, 0), hi = sqlite3_column_int64(span, 1);
             if (hi >= lo && hi - lo < (std::int64_t(1) << 24))
@@ -183,7 +167,7 @@ void Cursor::loadRowids(bool withPass) {
     if (pass)
         sql += ", " + quoteIdent(fields_[std::size_t(openPassPos_)]);
     sqlite3_stmt* ids = prepare(sql + " FROM " + quotedTable_ + " ORDER BY rowid");
-    StmtFinalize done{ids};
+    const StmtOwner done(ids);
     int rc;
     while ((rc = sqlite3_step(ids)) == SQLITE_ROW) {
         rowids_.push_back(sqlite3_column_int64(ids, 0));
@@ -227,15 +211,9 @@ void Cursor::reloadAfterRollback() noexcept {
 }
 
 void Cursor::finalizeStatements() noexcept {
-    for (sqlite3_stmt** st : {&delStmt_, &insStmt_, &selRow_, &findStmt_, &versionStmt_}) {
-        sqlite3_finalize(*st);
-        *st = nullptr;
-    }
-    for (sqlite3_stmt* st : selField_)
-        sqlite3_finalize(st);
+    for (StmtOwner* st : {&delStmt_, &insStmt_, &selRow_, &findStmt_, &versionStmt_})
+        st->reset();
     selField_.clear();
-    for (auto& u : updStmts_)
-        sqlite3_finalize(u.second);
     updStmts_.clear();
     findPos_ = -1;
 }
@@ -397,16 +375,15 @@ bool Cursor::forEachMatch(int pos, std::string_view text, const std::function<bo
         return false;
     }
     if (!findStmt_ || findPos_ != pos) {
-        sqlite3_finalize(findStmt_);
-        findStmt_ = nullptr;
+        findStmt_.reset();
         // As text and in binary order whatever the column declares, as fieldText compares.
-        findStmt_ = prepare("SELECT rowid, " + fieldList_ + " FROM " + quotedTable_ + " WHERE CAST(" +
-                            quoteIdent(fields_[std::size_t(pos)]) +
-                            " AS TEXT) COLLATE BINARY = ?1 ORDER BY rowid");
+        findStmt_.reset(prepare("SELECT rowid, " + fieldList_ + " FROM " + quotedTable_ + " WHERE CAST(" +
+                                quoteIdent(fields_[std::size_t(pos)]) +
+                                " AS TEXT) COLLATE BINARY = ?1 ORDER BY rowid"));
         findPos_ = pos;
     }
-    sqlite3_stmt* st = findStmt_;
-    StmtReset guard{st};
+    sqlite3_stmt* st = findStmt_.get();
+    const ResetOnExit guard(st);
     sqlite3_bind_text(st, 1, text.data(), int(text.size()), SQLITE_STATIC);
     int from = 0;
     int rc;
@@ -439,7 +416,7 @@ void Cursor::scanField(int pos, const std::function<bool(int, std::string_view)>
     (void)fieldName(pos);
     sqlite3_stmt* st = prepare("SELECT rowid, " + quoteIdent(fields_[std::size_t(pos)]) + " FROM " + quotedTable_ +
                                " ORDER BY rowid");
-    StmtFinalize done{st};
+    const StmtOwner done(st);
     const int n = int(rowids_.size());
     int row = 0;
     int rc = SQLITE_DONE;
@@ -482,11 +459,12 @@ std::vector<std::string>::iterator Cursor::readBlock(int block, int field) const
     b.index = block;
     b.values.resize(std::size_t(count));
 
-    sqlite3_stmt*& st = selField_[std::size_t(field)];
-    if (!st)
-        st = prepare("SELECT rowid, " + quoteIdent(fields_[std::size_t(field)]) + " FROM " + quotedTable_ +
-                     " WHERE rowid >= ? ORDER BY rowid LIMIT ?");
-    StmtReset guard{st};
+    StmtOwner& owned = selField_[std::size_t(field)];
+    if (!owned)
+        owned.reset(prepare("SELECT rowid, " + quoteIdent(fields_[std::size_t(field)]) + " FROM " + quotedTable_ +
+                            " WHERE rowid >= ? ORDER BY rowid LIMIT ?"));
+    sqlite3_stmt* const st = owned.get();
+    const ResetOnExit guard(st);
     sqlite3_bind_int64(st, 1, rowids_[std::size_t(start)]);
     sqlite3_bind_int(st, 2, count);
     int k = 0;
@@ -561,15 +539,16 @@ const std::string& Cursor::value(int row, int field) const {
 
 const std::string* Cursor::readRow(int row, int field) const {
     if (!selRow_)
-        selRow_ = prepare("SELECT * FROM " + quotedTable_ + " WHERE rowid = ?");
-    StmtReset guard{selRow_};
-    sqlite3_bind_int64(selRow_, 1, rowids_[std::size_t(row)]);
+        selRow_.reset(prepare("SELECT * FROM " + quotedTable_ + " WHERE rowid = ?"));
+    sqlite3_stmt* const st = selRow_.get();
+    const ResetOnExit guard(st);
+    sqlite3_bind_int64(st, 1, rowids_[std::size_t(row)]);
     rowCache_.row = -1;
     rowCache_.values.assign(fields_.size(), std::string());
-    int rc = sqlite3_step(selRow_);
+    int rc = sqlite3_step(st);
     if (rc == SQLITE_ROW) {
         for (std::size_t f = 0; f < fields_.size(); ++f)
-            rowCache_.values[f] = columnText(selRow_, int(f));
+            rowCache_.values[f] = columnText(st, int(f));
     } else if (rc != SQLITE_DONE) {
         throw sqliteError(conn_.handle());
     }
@@ -627,13 +606,14 @@ sqlite3_stmt* Cursor::updateFor(const std::vector<char>& fields) {
         key += f ? '1' : '0';
     for (const auto& [k, st] : updStmts_)
         if (k == key)
-            return st;
+            return st.get();
     std::string assigns;
     for (std::size_t i = 0; i < fields.size(); ++i)
         if (fields[i])
             assigns += (assigns.empty() ? "" : ", ") + quoteIdent(fields_[i]) + " = ?";
-    sqlite3_stmt* st = prepare("UPDATE " + quotedTable_ + " SET " + assigns + " WHERE rowid = ?");
-    updStmts_.emplace_back(std::move(key), st);
+    StmtOwner owned(prepare("UPDATE " + quotedTable_ + " SET " + assigns + " WHERE rowid = ?"));
+    sqlite3_stmt* const st = owned.get();
+    updStmts_.emplace_back(std::move(key), std::move(owned));
     return st;
 }
 
@@ -655,10 +635,10 @@ void Cursor::post() {
     }
     auto written = [&](std::size_t f) { return inserted || set_[f]; };
 
-    sqlite3_stmt* st = inserted ? insStmt_ : updateFor(set_);
+    sqlite3_stmt* st = inserted ? insStmt_.get() : updateFor(set_);
     const long long before = sqlite3_total_changes64(db);
     {
-        StmtReset guard{st};
+        const ResetOnExit guard(st);
         int k = 0;
         for (std::size_t i = 0; i < buf_.size(); ++i) {
             if (!written(i))
@@ -734,9 +714,10 @@ void Cursor::remove() {
     const bool cacheFresh = sqlite3_total_changes64(db) == seenChanges_;
     const long long before = sqlite3_total_changes64(db);
     {
-        StmtReset guard{delStmt_};
-        sqlite3_bind_int64(delStmt_, 1, rowids_[std::size_t(cur_)]);
-        if (sqlite3_step(delStmt_) != SQLITE_DONE)
+        sqlite3_stmt* const st = delStmt_.get();
+        const ResetOnExit guard(st);
+        sqlite3_bind_int64(st, 1, rowids_[std::size_t(cur_)]);
+        if (sqlite3_step(st) != SQLITE_DONE)
             throw sqliteError(db);
         if (sqlite3_changes(db) == 0)
             throw Error(kRowGone);

@@ -1,4 +1,6 @@
 #pragma once
+#include "stmtowner.h"
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -185,15 +187,15 @@ private:
     mutable std::vector<int> pointReads_; // per field: how many in that block
     const std::string* readRow(int row, int field) const;
 
-    mutable std::vector<sqlite3_stmt*> selField_; // per field, prepared on first read
-    mutable sqlite3_stmt* selRow_ = nullptr;
-    mutable sqlite3_stmt* delStmt_ = nullptr;
-    mutable sqlite3_stmt* insStmt_ = nullptr;
+    mutable std::vector<StmtOwner> selField_; // per field, prepared on first read
+    mutable StmtOwner selRow_;
+    StmtOwner delStmt_;
+    StmtOwner insStmt_;
     // UPDATEs by the set of fields they write ('1' per written field)
-    std::vector<std::pair<std::string, sqlite3_stmt*>> updStmts_;
-    sqlite3_stmt* findStmt_ = nullptr; // forEachMatch's, for field findPos_
+    std::vector<std::pair<std::string, StmtOwner>> updStmts_;
+    StmtOwner findStmt_; // forEachMatch's, for field findPos_
     int findPos_ = -1;
-    mutable sqlite3_stmt* versionStmt_ = nullptr;
+    mutable StmtOwner versionStmt_;
 
     std::vector<CursorObserver*> observers_;
 };

@@ -149,15 +149,12 @@ private:
 
 // `shown` is the name a failure gives: the target, not its temporary copy.
 sqlite3* openDb(const std::string& file, int flags, const std::string& shown) {
-    sqlite3* db = nullptr;
-    int rc = sqlite3_open_v2(file.c_str(), &db, flags, nullptr);
-    if (rc != SQLITE_OK) {
-        const Error failure = sqliteError(db, shown, rc);
-        sqlite3_close_v2(db);
-        throw failure;
-    }
-    sqlite3_extended_result_codes(db, 1);
-    return db;
+    DbCloser opened;
+    const int rc = sqlite3_open_v2(file.c_str(), &opened.db, flags, nullptr);
+    if (rc != SQLITE_OK)
+        throw sqliteError(opened.db, shown, rc);
+    sqlite3_extended_result_codes(opened.db, 1);
+    return opened.release();
 }
 
 // How long a copy waits for a writer on the source to finish.

@@ -15,7 +15,7 @@ std::optional<std::vector<std::string>> ledgerNamesIn(const std::string& indexFi
         DbCloser h;
         if (sqlite3_open_v2(indexFile.c_str(), &h.db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
             return std::nullopt;
-        Statement q(h.db, "SELECT " + quoteIdent(field::ledgerName) + " FROM " + quoteIdent(table::ledgers) +
+        Prepared q(h.db, "SELECT " + quoteIdent(field::ledgerName) + " FROM " + quoteIdent(table::ledgers) +
                               " ORDER BY rowid");
         std::vector<std::string> names;
         while (q.step())

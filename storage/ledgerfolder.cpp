@@ -21,7 +21,7 @@ constexpr std::size_t kTempTail = 6; // mkstemp's XXXXXX
 // 1 when the table has a row, 0 when it is empty, -1 when it cannot be read.
 int hasRows(sqlite3* db, std::string_view table) {
     try {
-        Statement q(db, "SELECT EXISTS (SELECT 1 FROM " + quoteIdent(table) + ")");
+        Prepared q(db, "SELECT EXISTS (SELECT 1 FROM " + quoteIdent(table) + ")");
         return q.step() ? sqlite3_column_int(q.get(), 0) : -1;
     } catch (const Error&) {
         return -1;

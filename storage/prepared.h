@@ -1,11 +1,13 @@
 #pragma once
 #include "error.h"
 #include "failure.h"
+#include "stmtowner.h"
 
 #include <sqlite3.h>
 
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace tsl {
 
@@ -13,6 +15,26 @@ namespace tsl {
 struct DbCloser {
     sqlite3* db = nullptr;
     ~DbCloser() { sqlite3_close_v2(db); }
+    // Hands the handle on to an owner that closes it itself.
+    sqlite3* release() noexcept { return std::exchange(db, nullptr); }
+};
+
+// Resets a statement and clears its bindings when leaving scope, so a throw
+// never leaves it mid-step. A null statement is left alone.
+class ResetOnExit {
+public:
+    explicit ResetOnExit(sqlite3_stmt* st) noexcept : st_(st) {}
+    ~ResetOnExit() {
+        if (st_) {
+            sqlite3_reset(st_);
+            sqlite3_clear_bindings(st_);
+        }
+    }
+    ResetOnExit(const ResetOnExit&) = delete;
+    ResetOnExit& operator=(const ResetOnExit&) = delete;
+
+private:
+    sqlite3_stmt* st_;
 };
 
 // A column of the current row as text, valid until the next step; "" for NULL.
@@ -23,22 +45,24 @@ inline std::string_view columnView(sqlite3_stmt* st, int col) {
 
 // A prepared statement of its own, finalized when done. A failure to prepare or
 // to step throws Error with SQLite's message, after `context` when one is given.
-class Statement {
+class Prepared {
 public:
-    Statement(sqlite3* db, const std::string& sql, std::string context = {}) : db_(db), context_(std::move(context)) {
+    Prepared(sqlite3* db, const std::string& sql, std::string context = {}) : db_(db), context_(std::move(context)) {
         if (!db_)
             throw Error("数据库没有连接");
-        if (sqlite3_prepare_v2(db_, sql.c_str(), int(sql.size()), &st_, nullptr) != SQLITE_OK)
+        sqlite3_stmt* st = nullptr;
+        const int rc = sqlite3_prepare_v2(db_, sql.c_str(), int(sql.size()), &st, nullptr);
+        st_.reset(st);
+        if (rc != SQLITE_OK)
             fail();
     }
-    ~Statement() { sqlite3_finalize(st_); }
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
+    Prepared(const Prepared&) = delete;
+    Prepared& operator=(const Prepared&) = delete;
 
-    [[nodiscard]] sqlite3_stmt* get() const { return st_; }
+    [[nodiscard]] sqlite3_stmt* get() const { return st_.get(); }
     // True with a row to read; false when done.
     bool step() {
-        const int rc = sqlite3_step(st_);
+        const int rc = sqlite3_step(st_.get());
         if (rc == SQLITE_ROW)
             return true;
         if (rc != SQLITE_DONE)
@@ -46,18 +70,20 @@ public:
         return false;
     }
     void reset() {
-        sqlite3_reset(st_);
-        sqlite3_clear_bindings(st_);
+        sqlite3_reset(st_.get());
+        sqlite3_clear_bindings(st_.get());
     }
-    [[nodiscard]] std::string text(int col) const { return std::string(columnView(st_, col)); }
-    void bindText(int i, const std::string& s) { sqlite3_bind_text(st_, i, s.data(), int(s.size()), SQLITE_TRANSIENT); }
+    [[nodiscard]] std::string text(int col) const { return std::string(columnView(st_.get(), col)); }
+    void bindText(int i, const std::string& s) {
+        sqlite3_bind_text(st_.get(), i, s.data(), int(s.size()), SQLITE_TRANSIENT);
+    }
 
 private:
     [[noreturn]] void fail() const { throw Error(context_, sqliteError(db_)); }
 
     sqlite3* db_;
     std::string context_;
-    sqlite3_stmt* st_ = nullptr;
+    StmtOwner st_;
 };
 
 } // namespace tsl

@@ -28,14 +28,14 @@ TableTotal totalOfLastField(Connection& conn, std::string_view table) {
     const std::string from = " FROM " + quoteIdent(table);
     std::string last;
     {
-        Statement head(conn.handle(), "SELECT *" + from + " LIMIT 0");
+        Prepared head(conn.handle(), "SELECT *" + from + " LIMIT 0");
         const int n = sqlite3_column_count(head.get());
         if (n == 0)
             throw Error("表\"" + std::string(table) + "\"没有字段");
         last = quoteIdent(sqlite3_column_name(head.get(), n - 1));
     }
     TableTotal t;
-    Statement q(conn.handle(), "SELECT " + last + from);
+    Prepared q(conn.handle(), "SELECT " + last + from);
     while (q.step()) {
         ++t.rows;
         if (!t.converted)
@@ -49,7 +49,7 @@ TableTotal totalOfLastField(Connection& conn, std::string_view table) {
 }
 
 std::int64_t rowCount(Connection& conn, std::string_view table) {
-    Statement q(conn.handle(), "SELECT count(*) FROM " + quoteIdent(table));
+    Prepared q(conn.handle(), "SELECT count(*) FROM " + quoteIdent(table));
     return q.step() ? sqlite3_column_int64(q.get(), 0) : 0;
 }
 

@@ -54,7 +54,7 @@ void DeleteUndo::read(const Cursor& book) {
     const std::string table = book.tableName();
     const std::string quoted = quoteIdent(table);
 
-    Statement whole(db, "SELECT * FROM " + quoted + " WHERE rowid = ?", kUndoFailed);
+    Prepared whole(db, "SELECT * FROM " + quoted + " WHERE rowid = ?", kUndoFailed);
     sqlite3_bind_int64(whole.get(), 1, rowid);
     if (!whole.step())
         return;
@@ -71,7 +71,7 @@ void DeleteUndo::read(const Cursor& book) {
     std::unordered_map<std::int64_t, std::string> odd;
     const bool numbered = bookIsNumbered(table);
     if (numbered) {
-        Statement stamps(db, "SELECT rowid, " + quoteIdent(field::stamp) + " FROM " + quoted + " ORDER BY rowid", kUndoFailed);
+        Prepared stamps(db, "SELECT rowid, " + quoteIdent(field::stamp) + " FROM " + quoted + " ORDER BY rowid", kUndoFailed);
         long long position = 0;
         while (stamps.step()) {
             ++position;
@@ -97,7 +97,7 @@ void DeleteUndo::arm() noexcept {
         return;
     // Offered only when the delete went through; a failed removal left the row.
     try {
-        Statement there(handleOf(*conn_), "SELECT 1 FROM " + quoteIdent(table_) + " WHERE rowid = ?", kUndoFailed);
+        Prepared there(handleOf(*conn_), "SELECT 1 FROM " + quoteIdent(table_) + " WHERE rowid = ?", kUndoFailed);
         sqlite3_bind_int64(there.get(), 1, rowid_);
         armed_ = !there.step();
     } catch (...) {
@@ -147,7 +147,7 @@ int DeleteUndo::undo(Connection& conn) {
             marks += ", ?";
         }
         sql += ") VALUES (" + marks + ")";
-        Statement ins(db, sql, kUndoFailed);
+        Prepared ins(db, sql, kUndoFailed);
         sqlite3_bind_int64(ins.get(), 1, rowid_);
         for (std::size_t i = 0; i < values_.size(); ++i) {
             if (values_[i])
@@ -155,14 +155,14 @@ int DeleteUndo::undo(Connection& conn) {
         }
         (void)ins.step(); // a row of that rowid (the delete never happened) fails here
 
-        Statement count(db, "SELECT count(*) FROM " + quoted + " WHERE rowid < ?", kUndoFailed);
+        Prepared count(db, "SELECT count(*) FROM " + quoted + " WHERE rowid < ?", kUndoFailed);
         sqlite3_bind_int64(count.get(), 1, rowid_);
         (void)count.step();
         position = int(sqlite3_column_int64(count.get(), 0));
 
         if (renumbered_) {
-            Statement stamps(db, "SELECT rowid, " + quoteIdent(field::stamp) + " FROM " + quoted + " ORDER BY rowid", kUndoFailed);
-            Statement upd(db, "UPDATE " + quoted + " SET " + quoteIdent(field::stamp) + " = ? WHERE rowid = ?", kUndoFailed);
+            Prepared stamps(db, "SELECT rowid, " + quoteIdent(field::stamp) + " FROM " + quoted + " ORDER BY rowid", kUndoFailed);
+            Prepared upd(db, "UPDATE " + quoted + " SET " + quoteIdent(field::stamp) + " = ? WHERE rowid = ?", kUndoFailed);
             std::vector<std::pair<std::int64_t, std::string>> changes;
             long long k = 0;
             while (stamps.step()) {

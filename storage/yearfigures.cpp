@@ -59,7 +59,7 @@ const std::string kCannotRead = "统计时读不出帐本: ";
 BookFigures readBook(sqlite3* db, Movement m, MonthOfStamp& monthOf) {
     const TableDef* def = findTable(movementTable(m));
     const auto& fields = def->fields;
-    Statement q(db,
+    Prepared q(db,
                 "SELECT " + quoteIdent(fields[pos::stamp]) + ", " + quoteIdent(fields[pos::settleName]) + ", " +
                     quoteIdent(fields.back()) + " FROM " + quoteIdent(def->name) + " ORDER BY rowid",
                 kCannotRead);
@@ -139,7 +139,7 @@ YearFigures readYearFigures(sqlite3* db, const std::vector<std::string>& pattern
         throw Error("数据库没有连接");
     YearFigures f;
     {
-        Statement q(db, "SELECT count(*) FROM " + quoteIdent(table::customers), kCannotRead);
+        Prepared q(db, "SELECT count(*) FROM " + quoteIdent(table::customers), kCannotRead);
         q.step();
         f.customers = sqlite3_column_int64(q.get(), 0);
     }
