@@ -438,10 +438,7 @@ bool removeBackupAllLeftover(int parent, const std::string& name) {
     const int dir = openOwnFolder(parent, name);
     if (dir < 0)
         return false;
-    struct Close {
-        int fd;
-        ~Close() { ::close(fd); }
-    } closeDir{dir};
+    const FdCloser closeDir(dir);
     // A backup at work holds this lock on its folder.
     if (flock(dir, LOCK_EX | LOCK_NB) != 0)
         return false;
@@ -484,10 +481,7 @@ std::vector<std::string> tidyBackupAllLeftovers(const std::string& parent) noexc
         const int dir = ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (dir < 0)
             return removed;
-        struct Close {
-            int fd;
-            ~Close() { ::close(fd); }
-        } closeDir{dir};
+        const FdCloser closeDir(dir);
         for (const std::string& n : folderEntries(parent))
             if (isBackupAllTempName(n) && removeBackupAllLeftover(dir, n))
                 removed.push_back(n);
@@ -516,16 +510,11 @@ std::string backupAllTo(const std::string& parent, const std::string& indexFile,
     try {
         // Tells a tidy in another program that this folder is at work.
         const int lockFd = ::open(work.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        const FdCloser unlockWork(lockFd);
         if (lockFd < 0 || flock(lockFd, LOCK_EX | LOCK_NB) != 0) {
             const int err = errno;
-            if (lockFd >= 0)
-                ::close(lockFd);
             throw errnoError(err, work);
         }
-        struct Close {
-            int fd;
-            ~Close() { ::close(fd); }
-        } unlockWork{lockFd};
 
         std::set<std::string> seen;
         auto copyOne = [&](const std::string& from, const std::string& name) {

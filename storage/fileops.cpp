@@ -260,6 +260,11 @@ JournalState settleJournal(const std::string& db) {
     return gone ? JournalState::Settled : JournalState::InUse;
 }
 
+FdCloser::~FdCloser() {
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
 void setSyncObserver(SyncObserver observer) noexcept { syncObserver.store(observer); }
 
 std::string makeTempFile(const std::string& prefix) {

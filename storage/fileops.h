@@ -5,6 +5,18 @@
 
 namespace tsl {
 
+// Closes a file descriptor when it goes out of scope (-1: nothing to close).
+class FdCloser {
+public:
+    explicit FdCloser(int fd) noexcept : fd_(fd) {}
+    ~FdCloser();
+    FdCloser(const FdCloser&) = delete;
+    FdCloser& operator=(const FdCloser&) = delete;
+
+private:
+    int fd_;
+};
+
 // Renames a file; never replaces an existing target. Throws Error on failure
 // (target exists, source missing, ...), leaving both names as they were.
 void renameNoReplace(const std::string& from, const std::string& to);
