@@ -1,10 +1,10 @@
-#include "folderlock.h"
-#include "lb.h"
-#include "look.h"
-#include "prompter.h"
-#include "roster.h"
-#include "screendump.h"
-#include "stamp.h"
+#include "storage/folderlock.h"
+#include "forms/lb.h"
+#include "widgets/look.h"
+#include "widgets/prompter.h"
+#include "forms/roster.h"
+#include "widgets/screendump.h"
+#include "storage/stamp.h"
 
 #include <QApplication>
 #include <QPointer>

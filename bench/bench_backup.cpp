@@ -1,12 +1,12 @@
 // The safety net: a snapshot of a ledger, a restore, the undo of a delete that
 // renumbered the whole book, each beside the same work in raw SQLite.
-#include "benchutil.h"
+#include "bench/benchutil.h"
 
-#include "backup.h"
-#include "connection.h"
-#include "cursor.h"
-#include "schema.h"
-#include "undodelete.h"
+#include "storage/backup.h"
+#include "storage/connection.h"
+#include "storage/cursor.h"
+#include "storage/schema.h"
+#include "storage/undodelete.h"
 
 #include <fcntl.h>
 #include <unistd.h>

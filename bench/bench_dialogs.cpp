@@ -3,13 +3,13 @@
 // a customer picked, the row appended), the customer autofill on one
 // keystroke, and deleting the first row of the purchase book with the
 // renumbering of every stamp after it.
-#include "benchutil.h"
+#include "bench/benchutil.h"
 
-#include "Unit1.h"
-#include "amountspin.h"
-#include "fhbd.h"
-#include "intconv.h"
-#include "schema.h"
+#include "forms/Unit1.h"
+#include "widgets/amountspin.h"
+#include "forms/fhbd.h"
+#include "storage/intconv.h"
+#include "storage/schema.h"
 
 #include <QApplication>
 #include <QLineEdit>

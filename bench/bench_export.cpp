@@ -2,11 +2,11 @@
 // program: csv beside the sqlite3 shell's -csv output, xlsx beside
 // libxlsxwriter's constant-memory writer fed straight from SQLite. Under the
 // table goes the peak memory of exporting the largest book to xlsx.
-#include "benchutil.h"
+#include "bench/benchutil.h"
 
-#include "ledger.h"
-#include "schema.h"
-#include "table.h"
+#include "export/ledger.h"
+#include "storage/schema.h"
+#include "export/table.h"
 
 #include <xlsxwriter.h>
 

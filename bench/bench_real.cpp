@@ -2,11 +2,11 @@
 // its memory holds nothing of the other benchmarks: enter the ledger, switch to
 // the shipment book, settle one name, the overall report. Printed under the table
 // with the peak memory after entering and after the four steps.
-#include "benchutil.h"
+#include "bench/benchutil.h"
 
-#include "Unit1.h"
-#include "jg.h"
-#include "schema.h"
+#include "forms/Unit1.h"
+#include "forms/jg.h"
+#include "storage/schema.h"
 
 #include <QApplication>
 #include <QLineEdit>

@@ -2,12 +2,12 @@
 // shipment book (table "2") of the generated ledgers: open, open and sum,
 // append and post, delete the first row and renumber every stamp. Under the
 // table goes the peak memory of opening the largest book.
-#include "benchutil.h"
+#include "bench/benchutil.h"
 
-#include "connection.h"
-#include "cursor.h"
-#include "intconv.h"
-#include "schema.h"
+#include "storage/connection.h"
+#include "storage/cursor.h"
+#include "storage/intconv.h"
+#include "storage/schema.h"
 
 #include <sys/resource.h>
 

@@ -1,12 +1,12 @@
 // The workspace's own operations, each beside the raw SQLite statements doing
 // the same work: opening the shipment book (status summary and grid), a
 // settlement matching 1% of its rows, and the overall report over four books.
-#include "benchutil.h"
+#include "bench/benchutil.h"
 
-#include "Unit1.h"
-#include "intconv.h"
-#include "jg.h"
-#include "schema.h"
+#include "forms/Unit1.h"
+#include "storage/intconv.h"
+#include "forms/jg.h"
+#include "storage/schema.h"
 
 #include <QApplication>
 #include <QLabel>

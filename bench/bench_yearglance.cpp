@@ -1,13 +1,13 @@
 // 年度统计 at three sizes: the window opened from the grid's menu (figures, tables
 // and chart), and its figures alone, beside raw SQLite grouping the same rows
 // by month and by name with GROUP BY.
-#include "benchutil.h"
+#include "bench/benchutil.h"
 
-#include "Unit1.h"
-#include "connection.h"
-#include "ndtj.h"
-#include "schema.h"
-#include "yearfigures.h"
+#include "forms/Unit1.h"
+#include "storage/connection.h"
+#include "forms/ndtj.h"
+#include "storage/schema.h"
+#include "storage/yearfigures.h"
 
 #include <QAction>
 #include <QChartView>

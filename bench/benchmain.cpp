@@ -1,7 +1,7 @@
 // Runs every benchmark at each size, then prints one table of every operation
 // beside raw SQLite. Run in a scratch folder holding the empty index "run.dll"
 // (scripts/bench.sh does that); the generated ledgers are removed at the end.
-#include "benchutil.h"
+#include "bench/benchutil.h"
 
 #include <cstdio>
 #include <string>

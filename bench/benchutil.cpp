@@ -1,11 +1,11 @@
-#include "benchutil.h"
+#include "bench/benchutil.h"
 
-#include "Unit1.h"
-#include "fhbd.h"
-#include "jg.h"
-#include "jhbd.h"
-#include "look.h"
-#include "schema.h"
+#include "forms/Unit1.h"
+#include "forms/fhbd.h"
+#include "forms/jg.h"
+#include "forms/jhbd.h"
+#include "widgets/look.h"
+#include "storage/schema.h"
 
 #include <QApplication>
 #include <QKeyEvent>

@@ -2,9 +2,9 @@
 // application object, a workspace without the chooser, and the bookkeeping of
 // times that ends in one table of every operation beside raw SQLite.
 #pragma once
-#include "prompter.h"
-#include "roster.h"
-#include "stamp.h"
+#include "widgets/prompter.h"
+#include "forms/roster.h"
+#include "storage/stamp.h"
 
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>

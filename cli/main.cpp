@@ -1,8 +1,8 @@
 // tessolan-export: a ledger's book or one name's statement written to a PDF,
 // xlsx or csv file from a shell. The ledger is opened read-only.
-#include "ledger.h"
-#include "statement.h"
-#include "table.h"
+#include "export/ledger.h"
+#include "export/statement.h"
+#include "export/table.h"
 
 #include <QGuiApplication>
 

@@ -1,10 +1,10 @@
-#include "ledger.h"
+#include "export/ledger.h"
 
-#include "capital.h"
-#include "intconv.h"
-#include "outfile.h"
-#include "prepared.h"
-#include "schema.h"
+#include "export/capital.h"
+#include "storage/intconv.h"
+#include "export/outfile.h"
+#include "storage/prepared.h"
+#include "storage/schema.h"
 
 #include <sqlite3.h>
 

@@ -1,8 +1,8 @@
 #pragma once
 // Reading a ledger for export: the file opened read-only, the books with what
 // the exports need to know of them, and a book's rows streamed in stored order.
-#include "stmtowner.h"
-#include "table.h"
+#include "storage/stmtowner.h"
+#include "export/table.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,9 +1,9 @@
-#include "outfile.h"
+#include "export/outfile.h"
 
-#include "fileops.h"
-#include "ledgerfolder.h"
-#include "schema.h"
-#include "table.h"
+#include "storage/fileops.h"
+#include "storage/ledgerfolder.h"
+#include "storage/schema.h"
+#include "export/table.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,8 +1,8 @@
-#include "statement.h"
+#include "export/statement.h"
 
-#include "capital.h"
-#include "intconv.h"
-#include "outfile.h"
+#include "export/capital.h"
+#include "storage/intconv.h"
+#include "export/outfile.h"
 
 #include <QFontDatabase>
 #include <QFontMetricsF>

@@ -1,7 +1,7 @@
 #pragma once
 // The statement (对帐单) of a settlement painted on pages: the same painting
 // serves the PDF file and the printer.
-#include "ledger.h"
+#include "export/ledger.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
-#include "table.h"
+#include "export/table.h"
 
-#include "outfile.h"
+#include "export/outfile.h"
 
 #include <xlsxwriter.h>
 

@@ -2,7 +2,7 @@
 // A table of text cells written to a spreadsheet file (csv or xlsx). The rows
 // come from a source one at a time, so a book of a million rows is written in
 // bounded memory; a small table in memory is a source too.
-#include "error.h"
+#include "storage/error.h"
 
 #include <cstdint>
 #include <functional>

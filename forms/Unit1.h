@@ -1,7 +1,7 @@
 #pragma once
-#include "connection.h"
-#include "cursor.h"
-#include "undodelete.h"
+#include "storage/connection.h"
+#include "storage/cursor.h"
+#include "storage/undodelete.h"
 
 #include <QMainWindow>
 

@@ -1,18 +1,18 @@
 // Right-click commands of the workspace grid that put mistakes right: undo the
 // last delete, change the date of a row's serial stamp. And what leaving a
 // ledger sets off: the undo is dropped and the ledger is backed up.
-#include "Unit1.h"
-#include "look.h"
+#include "forms/Unit1.h"
+#include "widgets/look.h"
 
-#include "connection.h"
-#include "guard.h"
-#include "lb.h"
-#include "prompter.h"
-#include "roster.h"
-#include "scan.h"
-#include "schema.h"
-#include "stamp.h"
-#include "waitcursor.h"
+#include "storage/connection.h"
+#include "widgets/guard.h"
+#include "forms/lb.h"
+#include "widgets/prompter.h"
+#include "forms/roster.h"
+#include "storage/scan.h"
+#include "storage/schema.h"
+#include "storage/stamp.h"
+#include "widgets/waitcursor.h"
 
 #include <QAction>
 #include <QHeaderView>

@@ -2,12 +2,12 @@
 // one menu after 文件, with access keys and the keys a desktop user expects.
 // Each item is the very action of the grid's right-click menu, so both run the
 // same handler and are enabled together.
-#include "Unit1.h"
+#include "forms/Unit1.h"
 
-#include "guard.h"
-#include "help.h"
-#include "prompter.h"
-#include "roster.h"
+#include "widgets/guard.h"
+#include "forms/help.h"
+#include "widgets/prompter.h"
+#include "forms/roster.h"
 
 #include <QAction>
 #include <QKeyEvent>

@@ -1,12 +1,12 @@
 // 年度统计… on the workspace grid's right-click menu: the year of the open
 // ledger by month and by name (window ndtj), beside another ledger if wished.
-#include "Unit1.h"
-#include "look.h"
+#include "forms/Unit1.h"
+#include "widgets/look.h"
 
-#include "guard.h"
-#include "lb.h"
-#include "ndtj.h"
-#include "roster.h"
+#include "widgets/guard.h"
+#include "forms/lb.h"
+#include "forms/ndtj.h"
+#include "forms/roster.h"
 
 #include <QAction>
 #include <QListWidget>

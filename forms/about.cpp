@@ -1,8 +1,8 @@
-#include "about.h"
+#include "forms/about.h"
 
-#include "desktop.h"
-#include "look.h"
-#include "roster.h"
+#include "widgets/desktop.h"
+#include "widgets/look.h"
+#include "forms/roster.h"
 
 #include <QIcon>
 #include <QLabel>

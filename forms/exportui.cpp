@@ -1,14 +1,14 @@
-#include "exportui.h"
+#include "forms/exportui.h"
 #include <QPageSize>
 #include <QPdfWriter>
 #include <QPainter>
 #include <QAbstractItemModel>
 
-#include "outfile.h"
-#include "prompter.h"
-#include "stamp.h"
-#include "statement.h"
-#include "waitcursor.h"
+#include "export/outfile.h"
+#include "widgets/prompter.h"
+#include "storage/stamp.h"
+#include "export/statement.h"
+#include "widgets/waitcursor.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,8 +1,8 @@
 #pragma once
 // What the windows' export commands share: the save box, the progress box with
 // its cancel, the print preview. The exporting itself is the export layer's.
-#include "ledger.h"
-#include "table.h"
+#include "export/ledger.h"
+#include "export/table.h"
 
 #include <QString>
 

@@ -1,14 +1,14 @@
-#include "fhbd.h"
+#include "forms/fhbd.h"
 
-#include "Unit1.h"
-#include "amountspin.h"
-#include "guard.h"
-#include "look.h"
-#include "movement.h"
-#include "recorddialog.h"
-#include "roster.h"
-#include "scan.h"
-#include "schema.h"
+#include "forms/Unit1.h"
+#include "widgets/amountspin.h"
+#include "widgets/guard.h"
+#include "widgets/look.h"
+#include "widgets/movement.h"
+#include "widgets/recorddialog.h"
+#include "forms/roster.h"
+#include "storage/scan.h"
+#include "storage/schema.h"
 
 #include <QCloseEvent>
 #include <QLineEdit>

@@ -1,9 +1,9 @@
-#include "help.h"
+#include "forms/help.h"
 
-#include "Unit1.h"
-#include "jg.h"
-#include "lb.h"
-#include "roster.h"
+#include "forms/Unit1.h"
+#include "forms/jg.h"
+#include "forms/lb.h"
+#include "forms/roster.h"
 
 #include <QAction>
 #include <QKeySequence>

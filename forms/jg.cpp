@@ -1,11 +1,11 @@
-#include "jg.h"
+#include "forms/jg.h"
 
-#include "desktop.h"
-#include "guard.h"
-#include "look.h"
-#include "roster.h"
-#include "stamp.h"
-#include "statement.h"
+#include "widgets/desktop.h"
+#include "widgets/guard.h"
+#include "widgets/look.h"
+#include "forms/roster.h"
+#include "storage/stamp.h"
+#include "export/statement.h"
 
 #include <QAbstractTableModel>
 #include <QCloseEvent>

@@ -1,6 +1,6 @@
 #pragma once
-#include "exportui.h"
-#include "ledger.h"
+#include "forms/exportui.h"
+#include "export/ledger.h"
 
 #include <QTableView>
 #include <QWidget>

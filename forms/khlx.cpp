@@ -1,13 +1,13 @@
-#include "khlx.h"
+#include "forms/khlx.h"
 
-#include "Unit1.h"
-#include "gridmodel.h"
-#include "guard.h"
-#include "look.h"
-#include "recorddialog.h"
-#include "roster.h"
-#include "scan.h"
-#include "schema.h"
+#include "forms/Unit1.h"
+#include "widgets/gridmodel.h"
+#include "widgets/guard.h"
+#include "widgets/look.h"
+#include "widgets/recorddialog.h"
+#include "forms/roster.h"
+#include "storage/scan.h"
+#include "storage/schema.h"
 
 #include <QApplication>
 #include <QCloseEvent>

@@ -2,19 +2,19 @@
 // restore a ledger from one of its snapshots, copy every ledger to a folder of
 // the user's choice; and the automatic backup when a ledger is left and when
 // the program ends. The work itself is done in storage/backup.
-#include "lb.h"
-#include "look.h"
+#include "forms/lb.h"
+#include "widgets/look.h"
 
-#include "Unit1.h"
-#include "backup.h"
-#include "connection.h"
-#include "failure.h"
-#include "guard.h"
-#include "help.h"
-#include "prompter.h"
-#include "roster.h"
-#include "schema.h"
-#include "waitcursor.h"
+#include "forms/Unit1.h"
+#include "storage/backup.h"
+#include "storage/connection.h"
+#include "storage/failure.h"
+#include "widgets/guard.h"
+#include "forms/help.h"
+#include "widgets/prompter.h"
+#include "forms/roster.h"
+#include "storage/schema.h"
+#include "widgets/waitcursor.h"
 
 #include <QAction>
 #include <QKeySequence>

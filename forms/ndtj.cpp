@@ -1,11 +1,11 @@
-#include "ndtj.h"
+#include "forms/ndtj.h"
 
-#include "guard.h"
-#include "look.h"
-#include "roster.h"
-#include "schema.h"
-#include "stamp.h"
-#include "waitcursor.h"
+#include "widgets/guard.h"
+#include "widgets/look.h"
+#include "forms/roster.h"
+#include "storage/schema.h"
+#include "storage/stamp.h"
+#include "widgets/waitcursor.h"
 
 #include <QAction>
 #include <QApplication>

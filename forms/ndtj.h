@@ -1,9 +1,9 @@
 #pragma once
-#include "exportui.h"
+#include "forms/exportui.h"
 // 年度统计: the year of the open ledger by month and by name, as tables and a
 // chart, optionally beside another ledger. Opened from the workspace grid's
 // right-click menu; the figures come from storage (yearfigures).
-#include "yearfigures.h"
+#include "storage/yearfigures.h"
 
 #include <QAbstractTableModel>
 #include <QStringList>

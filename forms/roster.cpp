@@ -1,13 +1,13 @@
-#include "roster.h"
+#include "forms/roster.h"
 
-#include "Unit1.h"
-#include "about.h"
-#include "fhbd.h"
-#include "jg.h"
-#include "jhbd.h"
-#include "khlx.h"
-#include "lb.h"
-#include "zgjh.h"
+#include "forms/Unit1.h"
+#include "forms/about.h"
+#include "forms/fhbd.h"
+#include "forms/jg.h"
+#include "forms/jhbd.h"
+#include "forms/khlx.h"
+#include "forms/lb.h"
+#include "forms/zgjh.h"
 
 Roster::Roster(Prompter& p, const tsl::Clock& c) : prompter(p), clock(c) {}
 

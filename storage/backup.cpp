@@ -1,11 +1,11 @@
-#include "backup.h"
+#include "storage/backup.h"
 
-#include "error.h"
-#include "failure.h"
-#include "filelock.h"
-#include "fileops.h"
-#include "prepared.h"
-#include "schema.h"
+#include "storage/error.h"
+#include "storage/failure.h"
+#include "storage/filelock.h"
+#include "storage/fileops.h"
+#include "storage/prepared.h"
+#include "storage/schema.h"
 
 #include <sqlite3.h>
 

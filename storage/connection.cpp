@@ -1,10 +1,10 @@
-#include "connection.h"
+#include "storage/connection.h"
 
-#include "cursor.h"
-#include "error.h"
-#include "failure.h"
-#include "fileops.h"
-#include "prepared.h"
+#include "storage/cursor.h"
+#include "storage/error.h"
+#include "storage/failure.h"
+#include "storage/fileops.h"
+#include "storage/prepared.h"
 
 #include <sqlite3.h>
 

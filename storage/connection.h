@@ -1,5 +1,5 @@
 #pragma once
-#include "filelock.h"
+#include "storage/filelock.h"
 
 #include <string>
 #include <vector>

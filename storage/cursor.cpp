@@ -1,9 +1,9 @@
-#include "cursor.h"
+#include "storage/cursor.h"
 
-#include "connection.h"
-#include "error.h"
-#include "prepared.h"
-#include "schema.h"
+#include "storage/connection.h"
+#include "storage/error.h"
+#include "storage/prepared.h"
+#include "storage/schema.h"
 
 #include <sqlite3.h>
 

@@ -1,5 +1,5 @@
 #pragma once
-#include "stmtowner.h"
+#include "storage/stmtowner.h"
 
 #include <cstdint>
 #include <functional>

@@ -1,4 +1,4 @@
-#include "failure.h"
+#include "storage/failure.h"
 
 #include <sqlite3.h>
 

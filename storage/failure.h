@@ -2,7 +2,7 @@
 // Storage failures sorted by what the user can do about them, and the one place
 // that words each of them in Chinese. The box of an unexpected error, the
 // chooser and the exports all show these texts.
-#include "error.h"
+#include "storage/error.h"
 
 #include <exception>
 #include <string>

@@ -1,4 +1,4 @@
-#include "filelock.h"
+#include "storage/filelock.h"
 
 #include <cerrno>
 #include <fcntl.h>

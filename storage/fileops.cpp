@@ -1,8 +1,8 @@
-#include "fileops.h"
+#include "storage/fileops.h"
 
-#include "error.h"
-#include "failure.h"
-#include "prepared.h"
+#include "storage/error.h"
+#include "storage/failure.h"
+#include "storage/prepared.h"
 
 #include <sqlite3.h>
 

@@ -1,4 +1,4 @@
-#include "folderlock.h"
+#include "storage/folderlock.h"
 
 #include <cerrno>
 #include <fcntl.h>

@@ -1,8 +1,8 @@
-#include "indexfiles.h"
+#include "storage/indexfiles.h"
 
-#include "fileops.h"
-#include "prepared.h"
-#include "schema.h"
+#include "storage/fileops.h"
+#include "storage/prepared.h"
+#include "storage/schema.h"
 
 #include <sqlite3.h>
 

@@ -1,6 +1,6 @@
-#include "intconv.h"
+#include "storage/intconv.h"
 
-#include "error.h"
+#include "storage/error.h"
 
 #include <charconv>
 #include <cstddef>

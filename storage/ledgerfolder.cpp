@@ -1,8 +1,8 @@
-#include "ledgerfolder.h"
+#include "storage/ledgerfolder.h"
 
-#include "fileops.h"
-#include "prepared.h"
-#include "schema.h"
+#include "storage/fileops.h"
+#include "storage/prepared.h"
+#include "storage/schema.h"
 
 #include <sqlite3.h>
 

@@ -1,7 +1,7 @@
 #pragma once
-#include "error.h"
-#include "failure.h"
-#include "stmtowner.h"
+#include "storage/error.h"
+#include "storage/failure.h"
+#include "storage/stmtowner.h"
 
 #include <sqlite3.h>
 

@@ -1,10 +1,10 @@
-#include "scan.h"
+#include "storage/scan.h"
 
-#include "prepared.h"
+#include "storage/prepared.h"
 
-#include "error.h"
-#include "intconv.h"
-#include "schema.h"
+#include "storage/error.h"
+#include "storage/intconv.h"
+#include "storage/schema.h"
 
 #include <sqlite3.h>
 

@@ -1,6 +1,6 @@
 #pragma once
-#include "connection.h"
-#include "cursor.h"
+#include "storage/connection.h"
+#include "storage/cursor.h"
 
 #include <cstdint>
 #include <string_view>

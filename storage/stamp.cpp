@@ -1,4 +1,4 @@
-#include "stamp.h"
+#include "storage/stamp.h"
 
 #include <langinfo.h>
 #include <locale.h>

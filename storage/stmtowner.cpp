@@ -1,4 +1,4 @@
-#include "stmtowner.h"
+#include "storage/stmtowner.h"
 
 #include <sqlite3.h>
 

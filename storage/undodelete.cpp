@@ -1,10 +1,10 @@
-#include "undodelete.h"
+#include "storage/undodelete.h"
 
-#include "connection.h"
-#include "cursor.h"
-#include "error.h"
-#include "schema.h"
-#include "prepared.h"
+#include "storage/connection.h"
+#include "storage/cursor.h"
+#include "storage/error.h"
+#include "storage/schema.h"
+#include "storage/prepared.h"
 
 #include <sqlite3.h>
 

@@ -1,13 +1,13 @@
-#include "yearfigures.h"
+#include "storage/yearfigures.h"
 
-#include "prepared.h"
+#include "storage/prepared.h"
 
-#include "connection.h"
-#include "error.h"
-#include "failure.h"
-#include "intconv.h"
-#include "schema.h"
-#include "stamp.h"
+#include "storage/connection.h"
+#include "storage/error.h"
+#include "storage/failure.h"
+#include "storage/intconv.h"
+#include "storage/schema.h"
+#include "storage/stamp.h"
 
 #include <sqlite3.h>
 

@@ -1,6 +1,6 @@
 // Writes the empty ledger index (every table, no rows) to the file named on the
 // command line. The program itself never creates tables; this is the only place.
-#include "schema.h"
+#include "storage/schema.h"
 
 #include <sqlite3.h>
 

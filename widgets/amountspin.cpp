@@ -1,6 +1,6 @@
-#include "amountspin.h"
+#include "widgets/amountspin.h"
 
-#include "intconv.h"
+#include "storage/intconv.h"
 
 #include <QApplication>
 #include <QInputMethodEvent>

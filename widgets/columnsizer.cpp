@@ -1,4 +1,4 @@
-#include "columnsizer.h"
+#include "widgets/columnsizer.h"
 
 #include <QAbstractItemModel>
 #include <QEvent>

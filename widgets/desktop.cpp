@@ -1,4 +1,4 @@
-#include "desktop.h"
+#include "widgets/desktop.h"
 
 #include <QKeySequence>
 #include <QPoint>

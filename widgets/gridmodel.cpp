@@ -1,4 +1,4 @@
-#include "gridmodel.h"
+#include "widgets/gridmodel.h"
 
 #include <algorithm>
 

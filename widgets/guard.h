@@ -1,6 +1,6 @@
 #pragma once
-#include "failure.h"
-#include "prompter.h"
+#include "storage/failure.h"
+#include "widgets/prompter.h"
 
 #include <exception>
 #include <utility>

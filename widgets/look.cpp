@@ -1,6 +1,6 @@
-#include "look.h"
+#include "widgets/look.h"
 
-#include "stamp.h"
+#include "storage/stamp.h"
 
 #include <QApplication>
 #include <QFont>

@@ -1,12 +1,12 @@
-#include "movement.h"
+#include "widgets/movement.h"
 
-#include "amountspin.h"
-#include "intconv.h"
-#include "prompter.h"
-#include "recorddialog.h"
-#include "scan.h"
-#include "schema.h"
-#include "stamp.h"
+#include "widgets/amountspin.h"
+#include "storage/intconv.h"
+#include "widgets/prompter.h"
+#include "widgets/recorddialog.h"
+#include "storage/scan.h"
+#include "storage/schema.h"
+#include "storage/stamp.h"
 
 #include <QLineEdit>
 #include <QPushButton>

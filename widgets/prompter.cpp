@@ -1,7 +1,7 @@
-#include "prompter.h"
+#include "widgets/prompter.h"
 
-#include "look.h"
-#include "waitcursor.h"
+#include "widgets/look.h"
+#include "widgets/waitcursor.h"
 
 #include <algorithm>
 

@@ -1,9 +1,9 @@
-#include "recorddialog.h"
+#include "widgets/recorddialog.h"
 
-#include "amountspin.h"
-#include "desktop.h"
-#include "look.h"
-#include "prompter.h"
+#include "widgets/amountspin.h"
+#include "widgets/desktop.h"
+#include "widgets/look.h"
+#include "widgets/prompter.h"
 
 #include <QFrame>
 #include <QIcon>

@@ -1,5 +1,5 @@
 #pragma once
-#include "cursor.h"
+#include "storage/cursor.h"
 
 #include <QString>
 

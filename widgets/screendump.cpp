@@ -1,6 +1,6 @@
-#include "screendump.h"
+#include "widgets/screendump.h"
 
-#include "columnsizer.h"
+#include "widgets/columnsizer.h"
 
 #include <QApplication>
 #include <QFile>

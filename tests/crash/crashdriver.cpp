@@ -2,20 +2,20 @@
 // One command a line: "<seq>\t<command>\t<args...>"; after each finished
 // command it prints "ok\t<seq>". Boxes never wait: questions are answered Yes,
 // messages are printed ("msg\t..."), errors too ("err\t...").
-#include "Unit1.h"
-#include "amountspin.h"
-#include "backup.h"
-#include "fhbd.h"
-#include "folderlock.h"
-#include "jhbd.h"
-#include "khlx.h"
-#include "lb.h"
-#include "look.h"
-#include "powercutvfs.h"
-#include "prompter.h"
-#include "roster.h"
-#include "stamp.h"
-#include "zgjh.h"
+#include "forms/Unit1.h"
+#include "widgets/amountspin.h"
+#include "storage/backup.h"
+#include "forms/fhbd.h"
+#include "storage/folderlock.h"
+#include "forms/jhbd.h"
+#include "forms/khlx.h"
+#include "forms/lb.h"
+#include "widgets/look.h"
+#include "tests/support/powercutvfs.h"
+#include "widgets/prompter.h"
+#include "forms/roster.h"
+#include "storage/stamp.h"
+#include "forms/zgjh.h"
 
 #include <QApplication>
 #include <QAction>

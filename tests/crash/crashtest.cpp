@@ -8,8 +8,8 @@
 // shut-down (renames of run.dll). Exports and backups of everything go into a folder
 // beside the data folder (a USB stick); what a kill leaves there must be gone after
 // the next use of that folder.
-#include "backup.h"
-#include "outfile.h"
+#include "storage/backup.h"
+#include "export/outfile.h"
 
 #include <sqlite3.h>
 

@@ -1,8 +1,8 @@
 // The power-cut model's own check: a name the program's code makes (a temporary
 // file by open(O_CREAT), a folder by mkdir, a rename) is lost by some cuts while its
 // folder is not synced, and kept by every cut once it is.
-#include "fileops.h"
-#include "powercutvfs.h"
+#include "storage/fileops.h"
+#include "tests/support/powercutvfs.h"
 
 #include <sys/wait.h>
 #include <unistd.h>

@@ -1,6 +1,6 @@
-#include "exporttest.h"
+#include "tests/export/exporttest.h"
 
-#include "tempdir.h"
+#include "tests/support/tempdir.h"
 
 #include <cstdio>
 #include <regex>

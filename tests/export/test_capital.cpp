@@ -1,4 +1,4 @@
-#include "capital.h"
+#include "export/capital.h"
 
 #include <gtest/gtest.h>
 

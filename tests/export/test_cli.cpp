@@ -1,7 +1,7 @@
 // The command-line exporter run as a user runs it, from a shell.
-#include "exporttest.h"
-#include "filelock.h"
-#include "tempdir.h"
+#include "tests/export/exporttest.h"
+#include "storage/filelock.h"
+#include "tests/support/tempdir.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "exporttest.h"
-#include "ledger.h"
-#include "tempdir.h"
+#include "tests/export/exporttest.h"
+#include "export/ledger.h"
+#include "tests/support/tempdir.h"
 
 #include <gtest/gtest.h>
 

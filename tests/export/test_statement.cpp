@@ -1,8 +1,8 @@
-#include "capital.h"
-#include "exporttest.h"
-#include "ledger.h"
-#include "statement.h"
-#include "tempdir.h"
+#include "export/capital.h"
+#include "tests/export/exporttest.h"
+#include "export/ledger.h"
+#include "export/statement.h"
+#include "tests/support/tempdir.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-#include "exporttest.h"
-#include "outfile.h"
-#include "table.h"
-#include "tempdir.h"
+#include "tests/export/exporttest.h"
+#include "export/outfile.h"
+#include "export/table.h"
+#include "tests/support/tempdir.h"
 
 #include <gtest/gtest.h>
 

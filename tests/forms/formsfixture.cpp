@@ -1,7 +1,7 @@
-#include "formsfixture.h"
+#include "tests/forms/formsfixture.h"
 
-#include "lb.h"
-#include "look.h"
+#include "forms/lb.h"
+#include "widgets/look.h"
 
 #include <QApplication>
 #include <QTest>

@@ -1,8 +1,8 @@
 #pragma once
-#include "prompter.h"
-#include "roster.h"
-#include "stamp.h"
-#include "tempdir.h"
+#include "widgets/prompter.h"
+#include "forms/roster.h"
+#include "storage/stamp.h"
+#include "tests/support/tempdir.h"
 
 #include <QDate>
 #include <QString>

@@ -1,11 +1,11 @@
 #pragma once
 // A roster with one ledger entered in the workspace, the way the chooser enters
 // it, and raw SQL helpers to put rows into its books behind the program's back.
-#include "formsfixture.h"
+#include "tests/forms/formsfixture.h"
 
-#include "Unit1.h"
-#include "jg.h"
-#include "schema.h"
+#include "forms/Unit1.h"
+#include "forms/jg.h"
+#include "storage/schema.h"
 
 #include <QApplication>
 #include <QHeaderView>

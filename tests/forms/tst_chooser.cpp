@@ -1,12 +1,12 @@
 // The ledger chooser driven as a user would: start-up, create, enter, close.
-#include "formsfixture.h"
+#include "tests/forms/formsfixture.h"
 
-#include "Unit1.h"
-#include "faultyvfs.h"
-#include "fileops.h"
-#include "filelock.h"
-#include "lb.h"
-#include "schema.h"
+#include "forms/Unit1.h"
+#include "tests/support/faultyvfs.h"
+#include "storage/fileops.h"
+#include "storage/filelock.h"
+#include "forms/lb.h"
+#include "storage/schema.h"
 
 #include <QDir>
 #include <QLabel>

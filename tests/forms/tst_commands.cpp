@@ -1,12 +1,12 @@
 // The workspace's add, edit and delete commands, with a ledger open.
-#include "ledgerfixture.h"
+#include "tests/forms/ledgerfixture.h"
 
-#include "amountspin.h"
-#include "fhbd.h"
-#include "jhbd.h"
-#include "khlx.h"
-#include "faultyvfs.h"
-#include "zgjh.h"
+#include "widgets/amountspin.h"
+#include "forms/fhbd.h"
+#include "forms/jhbd.h"
+#include "forms/khlx.h"
+#include "tests/support/faultyvfs.h"
+#include "forms/zgjh.h"
 
 #include <QLineEdit>
 #include <QPushButton>

@@ -1,7 +1,7 @@
 // The export commands on the right-click menus of the report grid and the
 // workspace grid, with the files they write read back.
-#include "exporttest.h"
-#include "ledgerfixture.h"
+#include "tests/export/exporttest.h"
+#include "tests/forms/ledgerfixture.h"
 
 #include <QAction>
 #include <QContextMenuEvent>

@@ -1,12 +1,12 @@
 // The workspace grid as the bookkeeper reads it: on the first entry into a
 // ledger every text in sight is whole where its column has room, and a longer
 // text that comes into sight later widens its column, which never narrows.
-#include "ledgerfixture.h"
+#include "tests/forms/ledgerfixture.h"
 
-#include "amountspin.h"
-#include "columnsizer.h"
-#include "fhbd.h"
-#include "khlx.h"
+#include "widgets/amountspin.h"
+#include "widgets/columnsizer.h"
+#include "forms/fhbd.h"
+#include "forms/khlx.h"
 
 #include <QLineEdit>
 #include <QPushButton>

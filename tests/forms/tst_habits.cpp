@@ -1,16 +1,16 @@
 // What a user of a desktop program expects where the windows say nothing: a
 // grid that can be read, Escape, double-click, the focus on opening, the wait
 // cursor, hints as they are typed, limited boxes and the amount box.
-#include "ledgerfixture.h"
+#include "tests/forms/ledgerfixture.h"
 
-#include "about.h"
-#include "amountspin.h"
-#include "fhbd.h"
-#include "jhbd.h"
-#include "khlx.h"
-#include "lb.h"
-#include "ndtj.h"
-#include "zgjh.h"
+#include "forms/about.h"
+#include "widgets/amountspin.h"
+#include "forms/fhbd.h"
+#include "forms/jhbd.h"
+#include "forms/khlx.h"
+#include "forms/lb.h"
+#include "forms/ndtj.h"
+#include "forms/zgjh.h"
 
 #include <QClipboard>
 #include <QCursor>

@@ -1,7 +1,7 @@
 // The customer contact dialog, driven through its widgets with a ledger open.
-#include "ledgerfixture.h"
+#include "tests/forms/ledgerfixture.h"
 
-#include "khlx.h"
+#include "forms/khlx.h"
 
 #include <QLineEdit>
 #include <QPushButton>

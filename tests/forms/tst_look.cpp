@@ -1,7 +1,7 @@
 // The serial stamp's date on a real desktop: the locale's short format from Qt's
 // CLDR data, written by our own date formatter.
-#include "look.h"
-#include "stamp.h"
+#include "widgets/look.h"
+#include "storage/stamp.h"
 
 #include <QApplication>
 #include <QDate>

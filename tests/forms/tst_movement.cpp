@@ -1,12 +1,12 @@
 // The shipment, purchase and worker delivery dialogs, driven through their
 // widgets with a ledger open in the workspace; the amount box.
-#include "ledgerfixture.h"
+#include "tests/forms/ledgerfixture.h"
 
-#include "Unit1.h"
-#include "amountspin.h"
-#include "fhbd.h"
-#include "jhbd.h"
-#include "zgjh.h"
+#include "forms/Unit1.h"
+#include "widgets/amountspin.h"
+#include "forms/fhbd.h"
+#include "forms/jhbd.h"
+#include "forms/zgjh.h"
 
 #include <QClipboard>
 #include <QLineEdit>

@@ -1,6 +1,6 @@
 // The real boxes, answered by a timer that plays the user.
-#include "prompter.h"
-#include "waitcursor.h"
+#include "widgets/prompter.h"
+#include "widgets/waitcursor.h"
 
 #include <QAbstractButton>
 #include <QApplication>

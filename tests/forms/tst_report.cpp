@@ -1,5 +1,5 @@
 // The overall report (总体报表) over the four books.
-#include "ledgerfixture.h"
+#include "tests/forms/ledgerfixture.h"
 
 using namespace ledger;
 

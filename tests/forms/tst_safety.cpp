@@ -1,13 +1,13 @@
 // The safety net through the windows: undo of a delete and a row's date on the
 // workspace grid's right-click menu; backups when a ledger is left and when the
 // program ends; restore and a copy of everything from the chooser's right-click menu.
-#include "ledgerfixture.h"
+#include "tests/forms/ledgerfixture.h"
 
-#include "backup.h"
-#include "fileops.h"
-#include "faultyvfs.h"
-#include "khlx.h"
-#include "lb.h"
+#include "storage/backup.h"
+#include "storage/fileops.h"
+#include "tests/support/faultyvfs.h"
+#include "forms/khlx.h"
+#include "forms/lb.h"
 
 #include <QAction>
 #include <QDir>

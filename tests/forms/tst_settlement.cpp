@@ -1,5 +1,5 @@
 // Settlement from the workspace and the settlement report window.
-#include "ledgerfixture.h"
+#include "tests/forms/ledgerfixture.h"
 
 #include <QLabel>
 #include <QLineEdit>

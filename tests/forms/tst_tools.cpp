@@ -1,8 +1,8 @@
 // The 工具 menu of the workspace and the keys of the added commands (workspace,
 // chooser, report window), and the captions and kinds of the added commands' boxes.
-#include "ledgerfixture.h"
+#include "tests/forms/ledgerfixture.h"
 
-#include "lb.h"
+#include "forms/lb.h"
 
 #include <QAction>
 #include <QLineEdit>

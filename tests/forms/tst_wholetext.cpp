@@ -1,16 +1,16 @@
 // Texts shown whole where the window has room: the year window's titles, names
 // and chart, the drop-down lists of the movement dialogs, About; the chart's PDF
 // page filled; the report window's tab order.
-#include "exporttest.h"
-#include "ledgerfixture.h"
+#include "tests/export/exporttest.h"
+#include "tests/forms/ledgerfixture.h"
 
-#include "about.h"
-#include "amountspin.h"
-#include "fhbd.h"
-#include "jhbd.h"
-#include "lb.h"
-#include "ndtj.h"
-#include "zgjh.h"
+#include "forms/about.h"
+#include "widgets/amountspin.h"
+#include "forms/fhbd.h"
+#include "forms/jhbd.h"
+#include "forms/lb.h"
+#include "forms/ndtj.h"
+#include "forms/zgjh.h"
 
 #include <QAbstractItemView>
 #include <QAction>

@@ -1,10 +1,10 @@
 // The workspace window: books, status summaries, command enabling, the record
 // hint, the grid over table1, closing, About.
-#include "ledgerfixture.h"
+#include "tests/forms/ledgerfixture.h"
 
-#include "about.h"
-#include "gridmodel.h"
-#include "lb.h"
+#include "forms/about.h"
+#include "widgets/gridmodel.h"
+#include "forms/lb.h"
 
 #include <QAction>
 #include <QLabel>

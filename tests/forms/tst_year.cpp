@@ -3,17 +3,17 @@
 // (clicks, typing, answering the boxes), closed, started again. Every check
 // reads what the user sees: list lines, captions, grid cells, the status bar,
 // the report window and the texts of the boxes.
-#include "formsfixture.h"
+#include "tests/forms/formsfixture.h"
 
-#include "Unit1.h"
-#include "amountspin.h"
-#include "fhbd.h"
-#include "fileops.h"
-#include "jg.h"
-#include "jhbd.h"
-#include "khlx.h"
-#include "lb.h"
-#include "zgjh.h"
+#include "forms/Unit1.h"
+#include "widgets/amountspin.h"
+#include "forms/fhbd.h"
+#include "storage/fileops.h"
+#include "forms/jg.h"
+#include "forms/jhbd.h"
+#include "forms/khlx.h"
+#include "forms/lb.h"
+#include "forms/zgjh.h"
 
 #include <QAbstractItemView>
 #include <QAction>

@@ -1,9 +1,9 @@
 // 年度统计…: the year by month and by name from the workspace grid's menu.
-#include "exporttest.h"
-#include "ledgerfixture.h"
+#include "tests/export/exporttest.h"
+#include "tests/forms/ledgerfixture.h"
 
-#include "lb.h"
-#include "ndtj.h"
+#include "forms/lb.h"
+#include "forms/ndtj.h"
 
 #include <QAction>
 #include <QBarCategoryAxis>

@@ -1,7 +1,7 @@
-#include "backup.h"
-#include "error.h"
-#include "fileops.h"
-#include "tempdir.h"
+#include "storage/backup.h"
+#include "storage/error.h"
+#include "storage/fileops.h"
+#include "tests/support/tempdir.h"
 
 #include <gtest/gtest.h>
 

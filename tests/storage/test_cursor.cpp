@@ -1,9 +1,9 @@
-#include "connection.h"
-#include "cursor.h"
-#include "error.h"
-#include "fileops.h"
-#include "schema.h"
-#include "tempdir.h"
+#include "storage/connection.h"
+#include "storage/cursor.h"
+#include "storage/error.h"
+#include "storage/fileops.h"
+#include "storage/schema.h"
+#include "tests/support/tempdir.h"
 
 #include <gtest/gtest.h>
 

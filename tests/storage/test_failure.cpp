@@ -1,14 +1,14 @@
 // Storage failures met for real through the storage layer's own calls: each
 // sorted by what went wrong and worded in Chinese, naming the file.
-#include "connection.h"
-#include "cursor.h"
-#include "error.h"
-#include "failure.h"
-#include "fileops.h"
-#include "filelock.h"
-#include "intconv.h"
-#include "schema.h"
-#include "tempdir.h"
+#include "storage/connection.h"
+#include "storage/cursor.h"
+#include "storage/error.h"
+#include "storage/failure.h"
+#include "storage/fileops.h"
+#include "storage/filelock.h"
+#include "storage/intconv.h"
+#include "storage/schema.h"
+#include "tests/support/tempdir.h"
 
 #include <gtest/gtest.h>
 

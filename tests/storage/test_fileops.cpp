@@ -1,6 +1,6 @@
-#include "error.h"
-#include "fileops.h"
-#include "tempdir.h"
+#include "storage/error.h"
+#include "storage/fileops.h"
+#include "tests/support/tempdir.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>

@@ -1,5 +1,5 @@
-#include "folderlock.h"
-#include "tempdir.h"
+#include "storage/folderlock.h"
+#include "tests/support/tempdir.h"
 
 #include <gtest/gtest.h>
 

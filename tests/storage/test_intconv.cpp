@@ -1,5 +1,5 @@
-#include "error.h"
-#include "intconv.h"
+#include "storage/error.h"
+#include "storage/intconv.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Leftovers of a ledger creation cut short, and what may be removed of them.
-#include "ledgerfolder.h"
-#include "tempdir.h"
+#include "storage/ledgerfolder.h"
+#include "tests/support/tempdir.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>

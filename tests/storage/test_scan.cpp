@@ -1,12 +1,12 @@
 // The engine-side scans (matches, open pass, totals, reopen without reloading)
 // against what a plain walk of the cursor gives on the same rows.
-#include "connection.h"
-#include "cursor.h"
-#include "error.h"
-#include "intconv.h"
-#include "scan.h"
-#include "schema.h"
-#include "tempdir.h"
+#include "storage/connection.h"
+#include "storage/cursor.h"
+#include "storage/error.h"
+#include "storage/intconv.h"
+#include "storage/scan.h"
+#include "storage/schema.h"
+#include "tests/support/tempdir.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-#include "connection.h"
-#include "cursor.h"
-#include "schema.h"
-#include "tempdir.h"
+#include "storage/connection.h"
+#include "storage/cursor.h"
+#include "storage/schema.h"
+#include "tests/support/tempdir.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>

@@ -1,11 +1,11 @@
 // One program per ledger file, and what a second writer or a stale journal
 // could do to it: the lock on the file, the change counts, the journal check.
-#include "connection.h"
-#include "cursor.h"
-#include "error.h"
-#include "filelock.h"
-#include "schema.h"
-#include "tempdir.h"
+#include "storage/connection.h"
+#include "storage/cursor.h"
+#include "storage/error.h"
+#include "storage/filelock.h"
+#include "storage/schema.h"
+#include "tests/support/tempdir.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
-#include "connection.h"
-#include "cursor.h"
-#include "error.h"
-#include "schema.h"
-#include "tempdir.h"
-#include "undodelete.h"
+#include "storage/connection.h"
+#include "storage/cursor.h"
+#include "storage/error.h"
+#include "storage/schema.h"
+#include "tests/support/tempdir.h"
+#include "storage/undodelete.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,11 @@
 // The year's figures by month and by name, against ledgers made by hand.
-#include "yearfigures.h"
+#include "storage/yearfigures.h"
 
-#include "connection.h"
-#include "error.h"
-#include "schema.h"
-#include "stamp.h"
-#include "tempdir.h"
+#include "storage/connection.h"
+#include "storage/error.h"
+#include "storage/schema.h"
+#include "storage/stamp.h"
+#include "tests/support/tempdir.h"
 
 #include <gtest/gtest.h>
 

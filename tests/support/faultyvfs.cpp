@@ -1,4 +1,4 @@
-#include "faultyvfs.h"
+#include "tests/support/faultyvfs.h"
 
 #include <sqlite3.h>
 

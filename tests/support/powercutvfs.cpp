@@ -1,4 +1,4 @@
-#include "powercutvfs.h"
+#include "tests/support/powercutvfs.h"
 
 #include <sqlite3.h>
 
