@@ -1,5 +1,6 @@
 #include "storage/folderlock.h"
 #include "forms/lb.h"
+#include "widgets/datepattern.h"
 #include "widgets/look.h"
 #include "widgets/prompter.h"
 #include "forms/roster.h"

@@ -11,6 +11,8 @@
 #include "forms/jg.h"
 #include "forms/lb.h"
 #include "widgets/look.h"
+#include "widgets/menuitem.h"
+#include "widgets/windowsetup.h"
 #include "forms/ndtj.h"
 #include "forms/roster.h"
 #include "storage/scan.h"

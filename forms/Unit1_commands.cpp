@@ -10,7 +10,7 @@
 #include "forms/jg.h"
 #include "forms/jhbd.h"
 #include "forms/khlx.h"
-#include "widgets/look.h"
+#include "widgets/windowsetup.h"
 #include "widgets/recorddialog.h"
 #include "forms/roster.h"
 #include "storage/scan.h"

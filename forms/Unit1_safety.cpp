@@ -2,7 +2,7 @@
 // last delete, change the date of a row's serial stamp. And what leaving a
 // ledger sets off: the undo is dropped and the ledger is backed up.
 #include "forms/Unit1.h"
-#include "widgets/look.h"
+#include "widgets/menuitem.h"
 
 #include "storage/connection.h"
 #include "widgets/guard.h"

@@ -1,7 +1,7 @@
 // 年度统计… on the workspace grid's right-click menu: the year of the open
 // ledger by month and by name (window ndtj), beside another ledger if wished.
 #include "forms/Unit1.h"
-#include "widgets/look.h"
+#include "widgets/menuitem.h"
 
 #include "widgets/guard.h"
 #include "forms/lb.h"

@@ -2,6 +2,7 @@
 
 #include "widgets/desktop.h"
 #include "widgets/look.h"
+#include "widgets/windowsetup.h"
 #include "forms/roster.h"
 
 #include <QIcon>

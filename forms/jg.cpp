@@ -3,6 +3,7 @@
 #include "widgets/desktop.h"
 #include "widgets/guard.h"
 #include "widgets/look.h"
+#include "widgets/windowsetup.h"
 #include "forms/roster.h"
 #include "storage/stamp.h"
 #include "export/statement.h"

@@ -8,7 +8,7 @@
 #include "widgets/guard.h"
 #include "storage/indexfiles.h"
 #include "storage/ledgerfolder.h"
-#include "widgets/look.h"
+#include "widgets/windowsetup.h"
 #include "widgets/prompter.h"
 #include "forms/roster.h"
 #include "storage/scan.h"

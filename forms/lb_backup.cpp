@@ -3,7 +3,7 @@
 // the user's choice; and the automatic backup when a ledger is left and when
 // the program ends. The work itself is done in storage/backup.
 #include "forms/lb.h"
-#include "widgets/look.h"
+#include "widgets/menuitem.h"
 
 #include "forms/Unit1.h"
 #include "storage/backup.h"

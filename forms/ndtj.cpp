@@ -1,7 +1,8 @@
 #include "forms/ndtj.h"
 
 #include "widgets/guard.h"
-#include "widgets/look.h"
+#include "widgets/menuitem.h"
+#include "widgets/windowsetup.h"
 #include "forms/roster.h"
 #include "storage/schema.h"
 #include "storage/stamp.h"

@@ -1,17 +1,10 @@
 #include "widgets/look.h"
 
-#include "storage/stamp.h"
-
 #include <QApplication>
 #include <QFont>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QLibraryInfo>
-#include <QLocale>
-#include <QScreen>
 #include <QTranslator>
-#include <QWidget>
-#include <QWindow>
 
 void applyAppLook(QApplication& app) {
     const QStringList song{QStringLiteral("AR PL UMing CN"), QStringLiteral("Noto Serif CJK SC"),
@@ -30,86 +23,6 @@ void applyAppLook(QApplication& app) {
         app.installTranslator(&qtTexts);
 }
 
-void setupWindow(QWidget& w, const QString& caption, int clientWidth, int clientHeight, WindowButtons buttons,
-                 Stacking stacking) {
-    // Only a dialog-type window tells the window manager whose it is (WM_TRANSIENT_FOR).
-    const bool owned = stacking == Stacking::Owned || stacking == Stacking::OwnedOnTop;
-    Qt::WindowFlags f = (owned ? Qt::Dialog : Qt::Window) | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                        Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint;
-    if (buttons == WindowButtons::MinimiseMaximise)
-        f |= Qt::WindowMaximizeButtonHint;
-    else
-        f |= Qt::MSWindowsFixedSizeDialogHint;
-    if (stacking == Stacking::OnTop || stacking == Stacking::OwnedOnTop)
-        f |= Qt::WindowStaysOnTopHint;
-    w.setWindowFlags(f);
-    w.setWindowTitle(caption);
-    w.resize(clientWidth, clientHeight);
-    if (buttons != WindowButtons::MinimiseMaximise)
-        w.setFixedSize(clientWidth, clientHeight);
-}
-
-void centreOnScreen(QWidget& w) {
-    QScreen* s = w.screen() ? w.screen() : QGuiApplication::primaryScreen();
-    if (!s)
-        return;
-    QRect frame = w.frameGeometry();
-    frame.moveCenter(s->availableGeometry().center());
-    w.move(frame.topLeft());
-}
-
-namespace {
-
-// A transient window: the window manager keeps it above its owner (in the
-// owner's layer: above a window that stays on top, too) and minimises it with
-// it. Set before every show, as Qt may drop it on hide.
-void setOwner(QWidget& w, QWidget& owner) {
-    w.winId();
-    owner.winId();
-    QWindow* h = w.windowHandle();
-    if (!h || h->transientParent() == owner.windowHandle())
-        return;
-    if (w.isVisible()) {
-        // Shown under another owner: the window manager reads the owner when the window maps.
-        const QPoint at = w.pos();
-        w.hide();
-        w.move(at);
-    }
-    h->setTransientParent(owner.windowHandle());
-}
-
-} // namespace
-
-void handOverOwned(QWidget& leaving) {
-    QWindow* gone = leaving.windowHandle();
-    QWindow* next = gone ? gone->transientParent() : nullptr;
-    if (!gone)
-        return;
-    for (QWidget* top : QApplication::topLevelWidgets()) {
-        QWindow* h = top->windowHandle();
-        if (top == &leaving || !top->isVisible() || !h || h->transientParent() != gone)
-            continue;
-        QWidget* heir = nullptr;
-        for (QWidget* candidate : QApplication::topLevelWidgets())
-            if (next && candidate->windowHandle() == next)
-                heir = candidate;
-        if (heir)
-            present(*top, Placement::AsItStands, heir);
-        else
-            h->setTransientParent(nullptr);
-    }
-}
-
-void present(QWidget& w, Placement place, QWidget* owner) {
-    if (owner)
-        setOwner(w, *owner);
-    if (place == Placement::Centred)
-        centreOnScreen(w);
-    w.show();
-    w.raise();
-    w.activateWindow();
-}
-
 QLabel* textLabel(QWidget* parent, const char* name, const QString& text, const QRect& place) {
     auto* l = new QLabel(text, parent);
     l->setObjectName(QLatin1String(name));
@@ -121,11 +34,4 @@ QLabel* textLabel(QWidget* parent, const char* name, const QString& text, int x,
     QLabel* l = textLabel(parent, name, text, QRect(x, y, 0, 0));
     l->adjustSize();
     return l;
-}
-
-std::string desktopShortDatePattern() {
-    if (tsl::timeLocaleIsPosix())
-        return std::string(tsl::kFallbackDatePattern);
-    std::string p = tsl::patternFromQtDateFormat(QLocale::system().dateFormat(QLocale::ShortFormat).toStdString());
-    return p.empty() ? std::string(tsl::kFallbackDatePattern) : p;
 }

@@ -1,6 +1,6 @@
 #include "widgets/prompter.h"
 
-#include "widgets/look.h"
+#include "widgets/windowsetup.h"
 #include "widgets/waitcursor.h"
 
 #include <algorithm>

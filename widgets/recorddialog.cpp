@@ -2,7 +2,7 @@
 
 #include "widgets/amountspin.h"
 #include "widgets/desktop.h"
-#include "widgets/look.h"
+#include "widgets/windowsetup.h"
 #include "widgets/prompter.h"
 
 #include <QFrame>

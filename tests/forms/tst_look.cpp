@@ -1,5 +1,6 @@
 // The serial stamp's date on a real desktop: the locale's short format from Qt's
 // CLDR data, written by our own date formatter.
+#include "widgets/datepattern.h"
 #include "widgets/look.h"
 #include "storage/stamp.h"
 
