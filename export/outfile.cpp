@@ -452,8 +452,7 @@ void OutFile::commit() {
     if (::fstat(fd_, &mine) == 0 && ::stat(temp_.c_str(), &named) == 0 &&
         (mine.st_ino != named.st_ino || mine.st_dev != named.st_dev))
         syncFd = ::open(temp_.c_str(), O_RDONLY | O_CLOEXEC);
-    if (syncFd < 0 || ::fsync(syncFd) != 0) {
-        const int err = errno;
+    if (const int err = syncFd < 0 ? errno : syncFile(syncFd, temp_)) {
         if (syncFd >= 0 && syncFd != fd_)
             ::close(syncFd);
         throw ExportError(writeFailure(path_, err));

@@ -120,6 +120,8 @@ int syncPath(const std::string& path, int flags) noexcept {
     int fd = open(path.c_str(), flags | O_CLOEXEC);
     if (fd < 0)
         return errno;
+    if (SyncObserver observer = syncObserver.load())
+        observer((flags & O_DIRECTORY) ? Synced::Folder : Synced::File, path);
     int err = fsync(fd) == 0 ? 0 : errno;
     close(fd);
     return err;
@@ -213,10 +215,12 @@ std::size_t longestCopyTarget(const std::string& folder) noexcept {
     return std::size_t(limit) > extra ? std::size_t(limit) - extra : 0;
 }
 
-void syncFolder(const std::string& folder) noexcept {
+void syncFolder(const std::string& folder) noexcept { (void)syncPath(folder, O_RDONLY | O_DIRECTORY); }
+
+int syncFile(int fd, const std::string& path) noexcept {
     if (SyncObserver observer = syncObserver.load())
-        observer(folder);
-    (void)syncPath(folder, O_RDONLY | O_DIRECTORY);
+        observer(Synced::File, path);
+    return fsync(fd) == 0 ? 0 : errno;
 }
 
 namespace {

@@ -67,9 +67,14 @@ enum class JournalState { None, Settled, InUse };
 // Puts a folder's new and renamed names on disk; failures are ignored.
 void syncFolder(const std::string& folder) noexcept;
 
-// Called with the folder's name on every syncFolder, before the sync; null for
-// none. For tests that check a published name is put on disk.
-using SyncObserver = void (*)(const std::string& folder);
+// Puts an open file's contents on disk: 0, or the errno of the failure.
+[[nodiscard]] int syncFile(int fd, const std::string& path) noexcept;
+
+// Called before every sync of a file or a folder with its name; null for none.
+// For tests that check a published file is on disk before its name, and its
+// name after.
+enum class Synced { File, Folder };
+using SyncObserver = void (*)(Synced what, const std::string& path);
 void setSyncObserver(SyncObserver observer) noexcept;
 
 // Creates a new, empty file `prefix` + six random letters and digits, with the

@@ -1,6 +1,7 @@
 #include "tests/export/exporttest.h"
 #include "export/outfile.h"
 #include "export/table.h"
+#include "storage/fileops.h"
 #include "tests/support/tempdir.h"
 
 #include <gtest/gtest.h>
@@ -219,6 +220,43 @@ TEST(Writers, FailuresSayWhichFile) {
     const Table huge{{{"a"}, {}}, std::vector<std::vector<std::string>>(1048576), {}};
     EXPECT_THROW((void)writeXlsx("big.xlsx", "s", huge), ExportError);
     EXPECT_TRUE(dirEntries().empty());
+}
+
+namespace {
+struct SyncSeen {
+    tsl::Synced what;
+    std::string path;
+    std::string target; // the published file's contents at that moment, or "-" for none
+};
+std::vector<SyncSeen> syncs;
+std::string syncTarget;
+void recordSync(tsl::Synced what, const std::string& path) {
+    syncs.push_back({what, path, fs::exists(syncTarget) ? readFile(syncTarget) : "-"});
+}
+} // namespace
+
+// A published file is on disk before its name points at it, and its name is on
+// disk after: a crash never leaves the name on an empty or half file.
+TEST(Writers, FileSyncedBeforeItsRenameAndFolderAfter) {
+    TempDir dir;
+    const Table t = awkwardTable();
+    for (const std::string name : {"out.csv", "out.xlsx"}) {
+        SCOPED_TRACE(name);
+        tsltest::writeFile(name, "old");
+        syncs.clear();
+        syncTarget = name;
+        tsl::setSyncObserver(recordSync);
+        (void)(name == "out.csv" ? writeCsv(name, t) : writeXlsx(name, "s", t));
+        tsl::setSyncObserver(nullptr);
+        ASSERT_EQ(syncs.size(), 2u);
+        EXPECT_EQ(syncs[0].what, tsl::Synced::File);
+        EXPECT_NE(syncs[0].path, name) << "the temporary file, not the published one";
+        EXPECT_EQ(syncs[0].target, "old") << "synced before the rename";
+        EXPECT_EQ(syncs[1].what, tsl::Synced::Folder);
+        EXPECT_TRUE(fs::equivalent(syncs[1].path, ".")) << syncs[1].path;
+        EXPECT_EQ(syncs[1].target, readFile(name)) << "the folder after the rename";
+        EXPECT_NE(readFile(name), "old");
+    }
 }
 
 // What a killed export left (its hidden temporary file) goes at the next export

@@ -68,8 +68,8 @@ void addLedgerRows(const std::string& file, const QStringList& names) {
 
 // The index's name whenever the data folder is synced: what a power cut keeps.
 QStringList indexNamesSynced;
-void recordIndexName(const std::string& folder) {
-    if (folder == ".")
+void recordIndexName(tsl::Synced what, const std::string& folder) {
+    if (what == tsl::Synced::Folder && folder == ".")
         indexNamesSynced << (exists("tsl.mdb") ? "tsl.mdb" : exists("run.dll") ? "run.dll" : "none");
 }
 

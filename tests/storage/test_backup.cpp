@@ -542,7 +542,10 @@ TEST_F(Backups, FilesFollowTheUmask) {
 
 namespace {
 std::vector<std::string> synced;
-void recordSync(const std::string& folder) { synced.push_back(folder); }
+void recordSync(tsl::Synced what, const std::string& folder) {
+    if (what == tsl::Synced::Folder)
+        synced.push_back(folder);
+}
 } // namespace
 
 // Every name the program publishes is put on disk: the new snapshot, the

@@ -307,7 +307,10 @@ TEST(StaleJournal, LinksAreNotSetAside) {
     makeDatabase("new.mdb");
     fs::rename("new.mdb", "L.mdb");
     static std::vector<std::string> synced;
-    tsl::setSyncObserver([](const std::string& f) { synced.push_back(f); });
+    tsl::setSyncObserver([](tsl::Synced what, const std::string& f) {
+        if (what == tsl::Synced::Folder)
+            synced.push_back(f);
+    });
     EXPECT_EQ(tsl::setAsideStaleJournal("L.mdb"), "L.mdb-journal.stale");
     tsl::setSyncObserver(nullptr);
     EXPECT_EQ(synced, (Names{"."}));
