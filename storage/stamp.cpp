@@ -105,12 +105,12 @@ namespace {
 
 bool isLeap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
 
+} // namespace
+
 int daysInMonth(int y, int m) {
     static constexpr int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     return m == 2 && isLeap(y) ? 29 : days[m - 1];
 }
-
-} // namespace
 
 DateReader::DateReader(std::string_view pattern, int referenceYear)
     : referenceYear_(referenceYear), lowestYear_(referenceYear - 80),

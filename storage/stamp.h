@@ -1,4 +1,5 @@
 #pragma once
+#include <compare>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,7 +12,11 @@ struct Date {
     int year = 1970;
     int month = 1; // 1..12
     int day = 1;   // 1..31
+    friend auto operator<=>(const Date&, const Date&) = default;
 };
+
+// 28..31; month 1..12.
+[[nodiscard]] int daysInMonth(int year, int month);
 
 // Where the date of a serial stamp comes from; tests install a fixed one.
 class Clock {
