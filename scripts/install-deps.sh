@@ -11,6 +11,7 @@ pkgs=(
   libxlsxwriter-dev poppler-utils unzip
   fonts-arphic-uming qt6-translations-l10n
   xvfb xauth x11-utils imagemagick openbox xdotool wmctrl xclip locales
+  postgresql libpq-dev
 )
 
 missing=()
@@ -45,6 +46,10 @@ fi
 export DEBIAN_FRONTEND=noninteractive
 if [ ${#missing[@]} -gt 0 ]; then
   echo "install-deps: installing ${missing[*]}"
+  # The tests start servers of their own; the package need not make and start one.
+  mkdir -p /etc/postgresql-common/createcluster.d
+  [ -e /etc/postgresql-common/createcluster.d/tessolan.conf ] ||
+    echo "create_main_cluster = false" > /etc/postgresql-common/createcluster.d/tessolan.conf
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
