@@ -1,0 +1,55 @@
+#pragma once
+// Finding rows that hold a text in any field, as a bookkeeper types it: Latin
+// letters in either case and full-width or half-width letters and digits alike.
+#include "storage/cursor.h"
+#include "storage/prepared.h"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tsl {
+
+// A text folded for finding: ASCII letters lower-cased, the full-width forms of
+// ASCII (U+FF01..U+FF5E) as ASCII (and lower-cased), the ideographic space as a
+// space; everything else as it stands.
+[[nodiscard]] std::string foldForFind(std::string_view text);
+
+// The folded text of every row of a book, kept in a private temporary database
+// beside the ledger (never in the ledger file) so that each search is one scan
+// of one column. Made at the first search, kept up to date through the book's
+// cursor (adds, edits, deletes), made again after anything else changed the book.
+class FindCopy final : public CursorObserver {
+public:
+    explicit FindCopy(Cursor& book);
+    ~FindCopy() override;
+    FindCopy(const FindCopy&) = delete;
+    FindCopy& operator=(const FindCopy&) = delete;
+
+    // 0-based positions, in stored order, of the rows one of whose fields holds
+    // `needle` (folded); every row for a needle that folds to nothing.
+    [[nodiscard]] std::vector<int> rowsHolding(std::string_view needle);
+
+private:
+    void cursorReset() override { stale_ = true; }
+    void rowInserted(int row) override { put(row); }
+    void rowUpdated(int row) override { put(row); }
+    void rowRemoved(int row) override;
+
+    [[nodiscard]] long long bookVersion() const;
+    void build();
+    void put(int row);
+    void noteSeen();
+
+    Cursor& book_;
+    DbCloser copy_;
+    StmtOwner put_;
+    StmtOwner remove_;
+    StmtOwner find_;
+    mutable StmtOwner dataVersion_;
+    bool stale_ = true;
+    long long seenChanges_ = -1; // the ledger connection's changes the copy has taken in
+    long long seenVersion_ = -1; // its data version then (others' writes)
+};
+
+} // namespace tsl

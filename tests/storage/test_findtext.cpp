@@ -1,0 +1,87 @@
+#include "storage/connection.h"
+#include "storage/findtext.h"
+#include "storage/schema.h"
+#include "tests/support/tempdir.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using tsltest::sqlExec;
+using Rows = std::vector<int>;
+
+TEST(FoldForFind, LettersInEitherCaseAndWidthAlike) {
+    struct Case {
+        const char* text;
+        const char* folded;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"ABC xyz", "abc xyz"}, {"ＡＢＣ１２３", "abc123"}, {"ｘｌ－３", "xl-3"}, {"张三　李四", "张三 李四"},
+        {"毛衫ＸＬ", "毛衫xl"}, {"～！", "~!"},
+        {"\xEF\xBD\x9F", "\xEF\xBD\x9F"},   // U+FF5F: past the full-width forms of ASCII
+        {"\xEF\xBC", "\xEF\xBC"},           // cut short: left as it stands
+        {"Ä", "Ä"}, {"", ""},
+    };
+    // clang-format on
+    for (const Case& c : cases)
+        EXPECT_EQ(tsl::foldForFind(c.text), c.folded) << c.text;
+}
+
+class FindCopyTest : public ::testing::Test {
+protected:
+    tsltest::TempDir dir;
+    tsl::Connection conn;
+    std::unique_ptr<tsl::Cursor> book;
+
+    void SetUp() override {
+        dir.seedIndex("tsl.mdb");
+        sqlExec("tsl.mdb", "INSERT INTO \"2\" VALUES ('(1)12/1/26', '张三', 'ＸＬ毛衣', '5', '杭州', '310000', '500');"
+                           "INSERT INTO \"2\" VALUES ('(2)12/2/26', 'Zhang', '背心', '12', '宁波', '315000', '240');"
+                           "INSERT INTO \"2\" VALUES ('(3)12/3/26', '李四', 'xl裤', '1', NULL, '', '30');");
+        conn.setConnectionString(tsl::connectionString("tsl.mdb"));
+        conn.connect();
+        book = std::make_unique<tsl::Cursor>(conn);
+        book->setTableName("2");
+        book->open();
+    }
+};
+
+TEST_F(FindCopyTest, AnyFieldCaseAndWidthNeverAcrossFields) {
+    tsl::FindCopy find(*book);
+    EXPECT_EQ(find.rowsHolding("xl"), (Rows{0, 2}));
+    EXPECT_EQ(find.rowsHolding("ＸＬ"), (Rows{0, 2}));
+    EXPECT_EQ(find.rowsHolding("ZHANG"), (Rows{1}));
+    EXPECT_EQ(find.rowsHolding("１２／２"), (Rows{1}));
+    EXPECT_EQ(find.rowsHolding("１２"), (Rows{0, 1, 2}));
+    EXPECT_EQ(find.rowsHolding("315"), (Rows{1}));
+    EXPECT_EQ(find.rowsHolding("张三ＸＬ"), (Rows{})) << "the end of one field and the start of the next";
+    EXPECT_EQ(find.rowsHolding("杭州31"), (Rows{}));
+    EXPECT_EQ(find.rowsHolding(""), (Rows{0, 1, 2}));
+    EXPECT_EQ(find.rowsHolding("\x1f"), (Rows{0, 1, 2}));
+}
+
+TEST_F(FindCopyTest, FollowsAddsEditsDeletesAndOtherWrites) {
+    tsl::FindCopy find(*book);
+    EXPECT_EQ(find.rowsHolding("背心"), (Rows{1}));
+    book->append();
+    book->setField("客户姓名", "王五");
+    book->setField("毛衫种类", "背心");
+    book->post();
+    EXPECT_EQ(find.rowsHolding("背心"), (Rows{1, 3}));
+    book->moveTo(1);
+    book->edit();
+    book->setField("毛衫种类", "开衫");
+    book->post();
+    EXPECT_EQ(find.rowsHolding("背心"), (Rows{3}));
+    book->moveTo(0);
+    book->remove();
+    EXPECT_EQ(find.rowsHolding("背心"), (Rows{2})) << "positions move up after a delete";
+    EXPECT_EQ(find.rowsHolding("开衫"), (Rows{0}));
+    // Written past the cursor, on this connection and by another.
+    conn.exec("UPDATE \"2\" SET \"邮编\" = '999' WHERE \"客户姓名\" = '李四'");
+    EXPECT_EQ(find.rowsHolding("999"), (Rows{1}));
+    sqlExec("tsl.mdb", "UPDATE \"2\" SET \"发货地点\" = '温州' WHERE \"客户姓名\" = 'Zhang'");
+    EXPECT_EQ(find.rowsHolding("温州"), (Rows{0}));
+}
