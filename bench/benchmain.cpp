@@ -11,6 +11,7 @@ namespace tslbench {
 bool storageMemoryProbe();
 bool realProgramProbe();
 void registerStorage(int rows);
+void registerFind(int rows);
 void registerWorkspace(int rows);
 void registerDialogs(int rows);
 void registerExport(int rows);
@@ -61,6 +62,7 @@ int main(int argc, char** argv) {
         tslbench::registerBackup(rows);
         tslbench::registerReal(rows);
         tslbench::registerYearGlance(rows);
+        tslbench::registerFind(rows);
     }
     Progress progress;
     benchmark::RunSpecifiedBenchmarks(&progress);

@@ -67,6 +67,8 @@ constexpr const char* opName(Op op) {
     case Op::UndoDelete: return "undo delete of row 1";
     case Op::YearGlance: return "year at a glance";
     case Op::YearFigures: return "year at a glance (figures only)";
+    case Op::FindFirst: return "find: first search (makes its copy)";
+    case Op::FindKeystroke: return "find keystroke";
     case Op::Count: break;
     }
     return "?";

@@ -55,6 +55,8 @@ enum class Op {
     UndoDelete,
     YearGlance,
     YearFigures,
+    FindFirst,
+    FindKeystroke,
     Count
 };
 
