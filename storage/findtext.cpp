@@ -2,6 +2,7 @@
 
 #include "storage/connection.h"
 #include "storage/error.h"
+#include "storage/intconv.h"
 #include "storage/schema.h"
 
 #include <sqlite3.h>
@@ -85,7 +86,20 @@ void FindCopy::noteSeen() {
     seenVersion_ = bookVersion();
 }
 
-void FindCopy::build() {
+namespace {
+
+// The copy's amount: the whole number, or NULL when the text is none.
+void bindAmount(sqlite3_stmt* st, int i, std::string_view text) {
+    if (const auto v = tryStrToInt(text))
+        sqlite3_bind_int64(st, i, *v);
+    else
+        sqlite3_bind_null(st, i);
+}
+
+} // namespace
+
+void FindCopy::build(int amountPos) {
+    amountPos_ = amountPos;
     put_.reset();
     remove_.reset();
     find_.reset();
@@ -93,10 +107,10 @@ void FindCopy::build() {
     // "": a private temporary file, removed when closed; nothing of it needs to survive a crash.
     if (sqlite3_open_v2("", &copy_.db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK)
         throw Error(kFindFailed, sqliteError(copy_.db));
-    exec(copy_.db, "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; CREATE TABLE x(t TEXT); BEGIN");
-    put_.reset(prepareOn(copy_.db, "INSERT OR REPLACE INTO x(rowid, t) VALUES(?1, ?2)"));
+    exec(copy_.db, "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; CREATE TABLE x(t TEXT, a INTEGER); BEGIN");
+    put_.reset(prepareOn(copy_.db, "INSERT OR REPLACE INTO x(rowid, t, a) VALUES(?1, ?2, ?3)"));
     remove_.reset(prepareOn(copy_.db, "DELETE FROM x WHERE rowid = (SELECT rowid FROM x ORDER BY rowid LIMIT 1 OFFSET ?1)"));
-    find_.reset(prepareOn(copy_.db, "SELECT rowid FROM x WHERE instr(t, ?1) ORDER BY rowid"));
+    find_.reset(prepareOn(copy_.db, "SELECT rowid, a FROM x WHERE instr(t, ?1) ORDER BY rowid"));
 
     std::string sql = "SELECT rowid";
     for (int i = 0; i < book_.fieldCount(); ++i)
@@ -115,6 +129,7 @@ void FindCopy::build() {
         text = foldForFind(text);
         sqlite3_bind_int64(put_.get(), 1, sqlite3_column_int64(rows.get(), 0));
         sqlite3_bind_text(put_.get(), 2, text.data(), int(text.size()), SQLITE_STATIC);
+        bindAmount(put_.get(), 3, amountPos_ >= 0 ? columnView(rows.get(), amountPos_ + 1) : std::string_view());
         stepDone(copy_.db, put_.get());
     }
     exec(copy_.db, "COMMIT");
@@ -135,6 +150,8 @@ void FindCopy::put(int row) {
     text = foldForFind(text);
     sqlite3_bind_int64(put_.get(), 1, rowid);
     sqlite3_bind_text(put_.get(), 2, text.data(), int(text.size()), SQLITE_STATIC);
+    const std::string amount = amountPos_ >= 0 ? book_.rowText(row, amountPos_) : std::string();
+    bindAmount(put_.get(), 3, amount);
     try {
         stepDone(copy_.db, put_.get());
         noteSeen();
@@ -155,21 +172,20 @@ void FindCopy::rowRemoved(int row) {
     }
 }
 
-std::vector<int> FindCopy::rowsHolding(std::string_view needle) {
+std::vector<int> FindCopy::rowsHolding(std::string_view needle) { return find(needle, amountPos_).rows; }
+
+FindCopy::Found FindCopy::find(std::string_view needle, int amountPos) {
     std::string folded = foldForFind(needle);
     std::erase(folded, kFieldGap);
     const int n = book_.recordCount();
-    std::vector<int> rows;
-    if (folded.empty()) {
-        rows.resize(std::size_t(n));
-        for (int i = 0; i < n; ++i)
-            rows[std::size_t(i)] = i;
-        return rows;
-    }
-    if (stale_ || !copy_.db || seenChanges_ != sqlite3_total_changes64(book_.connection().handle()) ||
-        seenVersion_ != bookVersion())
-        build();
+    if (amountPos >= book_.fieldCount())
+        amountPos = -1;
+    if (stale_ || !copy_.db || amountPos != amountPos_ ||
+        seenChanges_ != sqlite3_total_changes64(book_.connection().handle()) || seenVersion_ != bookVersion())
+        build(amountPos);
+    Found found;
     const ResetOnExit reset(find_.get());
+    // Every row for an empty needle: instr('…', '') is 1.
     sqlite3_bind_text(find_.get(), 1, folded.data(), int(folded.size()), SQLITE_STATIC);
     // Both lists are in rowid order: one walk turns rowids into positions.
     int pos = 0;
@@ -178,12 +194,19 @@ std::vector<int> FindCopy::rowsHolding(std::string_view needle) {
         const std::int64_t rowid = sqlite3_column_int64(find_.get(), 0);
         while (pos < n && book_.rowidAt(pos) < rowid)
             ++pos;
-        if (pos < n && book_.rowidAt(pos) == rowid)
-            rows.push_back(pos);
+        if (pos >= n || book_.rowidAt(pos) != rowid)
+            continue;
+        found.rows.push_back(pos);
+        if (amountPos < 0)
+            continue;
+        if (sqlite3_column_type(find_.get(), 1) == SQLITE_NULL)
+            ++found.badAmounts;
+        else
+            found.total += sqlite3_column_int64(find_.get(), 1);
     }
     if (rc != SQLITE_DONE)
         throw Error(kFindFailed, sqliteError(copy_.db));
-    return rows;
+    return found;
 }
 
 } // namespace tsl

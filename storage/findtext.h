@@ -4,6 +4,7 @@
 #include "storage/cursor.h"
 #include "storage/prepared.h"
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,6 +31,15 @@ public:
     // `needle` (folded); every row for a needle that folds to nothing.
     [[nodiscard]] std::vector<int> rowsHolding(std::string_view needle);
 
+    // The same rows with the total of their amounts (the field at `amountPos`),
+    // added in 64 bits; amounts that are no whole number are counted apart.
+    struct Found {
+        std::vector<int> rows;
+        std::int64_t total = 0;
+        std::int64_t badAmounts = 0;
+    };
+    [[nodiscard]] Found find(std::string_view needle, int amountPos);
+
 private:
     void cursorReset() override { stale_ = true; }
     void rowInserted(int row) override { put(row); }
@@ -37,7 +47,7 @@ private:
     void rowRemoved(int row) override;
 
     [[nodiscard]] long long bookVersion() const;
-    void build();
+    void build(int amountPos);
     void put(int row);
     void noteSeen();
 
@@ -48,6 +58,7 @@ private:
     StmtOwner find_;
     mutable StmtOwner dataVersion_;
     bool stale_ = true;
+    int amountPos_ = -1; // the field whose whole numbers the copy holds beside the text
     long long seenChanges_ = -1; // the ledger connection's changes the copy has taken in
     long long seenVersion_ = -1; // its data version then (others' writes)
 };

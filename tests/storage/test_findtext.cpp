@@ -62,6 +62,29 @@ TEST_F(FindCopyTest, AnyFieldCaseAndWidthNeverAcrossFields) {
     EXPECT_EQ(find.rowsHolding("\x1f"), (Rows{0, 1, 2}));
 }
 
+TEST_F(FindCopyTest, TotalOfTheFoundRowsBadAmountsApart) {
+    sqlExec("tsl.mdb", "INSERT INTO \"2\" VALUES ('(4)12/4/26', '张三', '背心', '2', '', '', '十元');"
+                       "INSERT INTO \"2\" VALUES ('(5)12/5/26', '张三', '背心', '2', '', '', '2147483647');");
+    book->close();
+    book->open();
+    tsl::FindCopy find(*book);
+    const int amount = 6;
+    const tsl::FindCopy::Found zhang = find.find("张三", amount);
+    EXPECT_EQ(zhang.rows, (Rows{0, 3, 4}));
+    EXPECT_EQ(zhang.total, 500 + 2147483647LL) << "64 bits";
+    EXPECT_EQ(zhang.badAmounts, 1);
+    const tsl::FindCopy::Found all = find.find("", amount);
+    EXPECT_EQ(all.rows.size(), 5u);
+    EXPECT_EQ(all.total, 500 + 240 + 30 + 2147483647LL);
+    book->moveTo(3);
+    book->edit();
+    book->setField("总金额", "10");
+    book->post();
+    EXPECT_EQ(find.find("张三", amount).total, 510 + 2147483647LL);
+    EXPECT_EQ(find.find("张三", amount).badAmounts, 0);
+    EXPECT_EQ(find.find("张三", -1).total, 0) << "no amount field asked for";
+}
+
 TEST_F(FindCopyTest, FollowsAddsEditsDeletesAndOtherWrites) {
     tsl::FindCopy find(*book);
     EXPECT_EQ(find.rowsHolding("背心"), (Rows{1}));
