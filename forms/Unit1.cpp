@@ -1,5 +1,7 @@
 #include "forms/Unit1.h"
 
+#include "forms/findbar.h"
+
 #include "forms/about.h"
 #include "widgets/columnsizer.h"
 #include "widgets/desktop.h"
@@ -260,7 +262,10 @@ void TForm1::layoutClient() {
     const int h = client_->height();
     CoolBar1->setGeometry(0, 0, w, kStripHeight);
     Panel1->setGeometry(0, kStripHeight, kPanelWidth, h - kStripHeight - kBarHeight);
-    grid1->setGeometry(kPanelWidth, kStripHeight, w - kPanelWidth, h - kStripHeight - kBarHeight);
+    const int find = findBar && findBar->isVisible() ? FindBar::kHeight : 0;
+    grid1->setGeometry(kPanelWidth, kStripHeight, w - kPanelWidth, h - kStripHeight - kBarHeight - find);
+    if (find)
+        findBar->setGeometry(kPanelWidth, h - kBarHeight - find, w - kPanelWidth, find);
     bar->setGeometry(0, h - kBarHeight, w, kBarHeight);
     barPanel->setGeometry(0, 2, w, kBarHeight - 2);
 }

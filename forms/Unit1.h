@@ -9,6 +9,7 @@
 #include <memory>
 
 class ColumnSizer;
+class FindBar;
 class CursorModel;
 enum class ExportKind;
 class QAction;
@@ -84,6 +85,11 @@ public:
     // 工具, after 文件 (Unit1_tools.cpp): the grid's right-click commands and the help (F1).
     QMenu* T1 = nullptr;
     QAction* helpAction = nullptr;
+    // 查找 (Ctrl+F, F3, Shift+F3): the find bar under the grid (forms/findbar.h).
+    QAction* findAction = nullptr;
+    QAction* findNextAction = nullptr;
+    QAction* findPreviousAction = nullptr;
+    FindBar* findBar = nullptr;
 
     // The status summary (the panel's text).
     [[nodiscard]] QString statusSummary() const;

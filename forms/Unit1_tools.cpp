@@ -4,6 +4,9 @@
 // same handler and are enabled together.
 #include "forms/Unit1.h"
 
+#include "forms/findbar.h"
+#include "widgets/gridmodel.h"
+
 #include "widgets/guard.h"
 #include "forms/help.h"
 #include "widgets/prompter.h"
@@ -30,12 +33,33 @@ void TForm1::buildToolsMenu() {
     helpAction->setShortcut(QKeySequence(Qt::Key_F1));
     connect(helpAction, &QAction::triggered, this, [this] { helpActionClick(); });
 
+    findBar = new FindBar(client_, *data1, r_.prompter);
+    findBar->shownChanged = [this] { layoutClient(); };
+    findAction = new QAction(QStringLiteral("查找(&F)…"), this);
+    findAction->setObjectName(QStringLiteral("findAction"));
+    findAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+    connect(findAction, &QAction::triggered, this, [this] { findBar->open(); });
+    findNextAction = new QAction(QStringLiteral("查找下一个(&N)"), this);
+    findNextAction->setObjectName(QStringLiteral("findNextAction"));
+    findNextAction->setShortcut(QKeySequence(Qt::Key_F3));
+    connect(findNextAction, &QAction::triggered, this, [this] { findBar->isVisible() ? findBar->step(true) : findBar->open(); });
+    findPreviousAction = new QAction(QStringLiteral("查找上一个(&P)"), this);
+    findPreviousAction->setObjectName(QStringLiteral("findPreviousAction"));
+    findPreviousAction->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F3));
+    connect(findPreviousAction, &QAction::triggered, this,
+            [this] { findBar->isVisible() ? findBar->step(false) : findBar->open(); });
+
     // The keys work wherever the focus is in this window (not in another one).
-    for (QAction* a : {yearGlanceItem, exportXlsxAction, exportCsvAction, undoDeleteAction, changeDateAction, helpAction})
+    for (QAction* a : {yearGlanceItem, exportXlsxAction, exportCsvAction, undoDeleteAction, changeDateAction, helpAction,
+                       findAction, findNextAction, findPreviousAction})
         a->setShortcutContext(Qt::WindowShortcut);
 
     T1 = new QMenu(QStringLiteral("工具(&T)"), menuBar());
     T1->setObjectName(QStringLiteral("T1"));
+    T1->addAction(findAction);
+    T1->addAction(findNextAction);
+    T1->addAction(findPreviousAction);
+    T1->addSeparator();
     T1->addAction(yearGlanceItem);
     T1->addSeparator();
     T1->addAction(exportXlsxAction);

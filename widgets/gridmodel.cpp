@@ -16,7 +16,54 @@ CursorModel::~CursorModel() { cursor_.removeObserver(this); }
 int CursorModel::rowCount(const QModelIndex& parent) const {
     if (parent.isValid() || columns_ == 0)
         return 0;
+    if (mapped_)
+        return int(map_.size());
     return rows_ > 0 ? rows_ : 1; // the blank line of an empty table
+}
+
+int CursorModel::positionOf(int line) const {
+    if (!mapped_)
+        return line < rows_ ? line : -1;
+    return line >= 0 && line < int(map_.size()) ? map_[std::size_t(line)] : -1;
+}
+
+int CursorModel::lineOf(int position) const {
+    if (position < 0 || position >= rows_)
+        return -1;
+    return mapped_ ? inverse_[std::size_t(position)] : position;
+}
+
+void CursorModel::setRowMap(std::vector<int> positions) { setMap(true, std::move(positions)); }
+
+void CursorModel::clearRowMap() {
+    if (mapped_)
+        setMap(false, {});
+}
+
+void CursorModel::setMap(bool on, std::vector<int> positions) {
+    const bool was = syncing_;
+    syncing_ = true;
+    beginResetModel();
+    mapped_ = on;
+    map_ = std::move(positions);
+    inverse_.assign(on ? std::size_t(rows_) : 0, -1);
+    std::erase_if(map_, [this](int p) { return p < 0 || p >= rows_; });
+    for (std::size_t line = 0; line < map_.size(); ++line)
+        inverse_[std::size_t(map_[line])] = int(line);
+    marker_ = -1;
+    endResetModel();
+    syncing_ = was;
+    syncView();
+}
+
+// Positions from `position` on move by `by` (a row came or went there).
+void CursorModel::shiftMap(int position, int by) {
+    for (int& p : map_)
+        if (p >= position)
+            p += by;
+    inverse_.assign(std::size_t(rows_), -1);
+    for (std::size_t line = 0; line < map_.size(); ++line)
+        inverse_[std::size_t(map_[line])] = int(line);
 }
 
 int CursorModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : columns_; }
@@ -32,10 +79,11 @@ QVariant alignment(const QStringList& right, const QString& name) {
 QVariant CursorModel::data(const QModelIndex& index, int role) const {
     if (role == Qt::TextAlignmentRole && index.isValid() && index.column() < names_.size())
         return alignment(rightAligned_, names_[index.column()]);
-    if (role != Qt::DisplayRole || !index.isValid() || index.row() >= rows_)
+    const int position = index.isValid() ? positionOf(index.row()) : -1;
+    if (role != Qt::DisplayRole || position < 0)
         return {};
     try {
-        return QString::fromStdString(cursor_.rowText(index.row(), index.column()));
+        return QString::fromStdString(cursor_.rowText(position, index.column()));
     } catch (...) {
         return {}; // painting must not throw; the cursor reports its errors on its own actions
     }
@@ -69,6 +117,12 @@ void CursorModel::cursorReset() {
     const bool was = syncing_;
     syncing_ = true;
     beginResetModel();
+    if (mapped_) {
+        mapped_ = false;
+        map_.clear();
+        inverse_.clear();
+        emit mappedBookChanged();
+    }
     names_.clear();
     if (cursor_.isOpen()) {
         columns_ = cursor_.fieldCount();
@@ -89,6 +143,12 @@ void CursorModel::cursorReset() {
 }
 
 void CursorModel::rowInserted(int row) {
+    if (mapped_) {
+        ++rows_;
+        shiftMap(row, 1); // not shown until the owner maps again
+        emit mappedBookChanged();
+        return;
+    }
     if (rows_ == 0) {
         // the blank line becomes the first row
         rows_ = 1;
@@ -103,8 +163,9 @@ void CursorModel::rowInserted(int row) {
     syncing_ = was;
 }
 
-void CursorModel::rowUpdated(int row) {
-    if (row < 0 || row >= rows_)
+void CursorModel::rowUpdated(int position) {
+    const int row = lineOf(position);
+    if (row < 0)
         return;
     if (holds_ > 0) {
         updatedFirst_ = updatedFirst_ < 0 ? row : std::min(updatedFirst_, row);
@@ -114,7 +175,29 @@ void CursorModel::rowUpdated(int row) {
     emit dataChanged(index(row, 0), index(row, columns_ - 1));
 }
 
-void CursorModel::rowRemoved(int row) {
+void CursorModel::rowRemoved(int position) {
+    if (mapped_ && position >= 0 && position < rows_) {
+        const int line = inverse_[std::size_t(position)];
+        const bool was = syncing_;
+        syncing_ = true;
+        if (line >= 0) {
+            if (marker_ == line)
+                setMarker(-1);
+            beginRemoveRows({}, line, line);
+            map_.erase(map_.begin() + line);
+        }
+        --rows_;
+        shiftMap(position + 1, -1);
+        if (line >= 0) {
+            endRemoveRows();
+            if (marker_ > line)
+                --marker_;
+        }
+        syncing_ = was;
+        emit mappedBookChanged();
+        return;
+    }
+    const int row = position;
     if (row < 0 || row >= rows_)
         return;
     if (marker_ == row)
@@ -155,7 +238,7 @@ void CursorModel::setMarker(int row) {
 
 void CursorModel::syncView() {
     dirty_ = false;
-    const int row = cursor_.currentRow();
+    const int row = lineOf(cursor_.currentRow());
     setMarker(row);
     if (!view_)
         return;
@@ -174,9 +257,9 @@ void CursorModel::syncView() {
 }
 
 void CursorModel::viewMoved(const QModelIndex& current) {
-    if (syncing_ || !current.isValid() || current.row() >= rows_ || current.row() == cursor_.currentRow())
+    const int row = current.isValid() ? positionOf(current.row()) : -1;
+    if (syncing_ || row < 0 || row == cursor_.currentRow())
         return;
-    const int row = current.row();
     auto move = [this, row] { cursor_.moveTo(row); };
     syncing_ = true;
     try {
@@ -198,7 +281,7 @@ CursorModel::Hold::~Hold() {
         return;
     if (m_.updatedFirst_ >= 0) {
         // Rows may have gone meanwhile: the range is cut to what is left.
-        const int last = std::min(m_.updatedLast_, m_.rows_ - 1);
+        const int last = std::min(m_.updatedLast_, m_.rowCount() - 1);
         if (m_.updatedFirst_ <= last && m_.columns_ > 0)
             emit m_.dataChanged(m_.index(m_.updatedFirst_, 0), m_.index(last, m_.columns_ - 1));
         m_.updatedFirst_ = m_.updatedLast_ = -1;

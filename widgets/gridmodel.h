@@ -5,6 +5,7 @@
 #include <QPointer>
 
 #include <functional>
+#include <vector>
 
 class QTableView;
 
@@ -34,6 +35,18 @@ public:
     // Runs a move asked for by the view; the owner shows its errors.
     void setGuard(std::function<void(const std::function<void()>&)> g) { guard_ = std::move(g); }
 
+    // Shows only the rows at these positions of the book, in this order (what a
+    // find or a sort leaves); the book itself and the cursor's row are untouched,
+    // and the current row may be one not shown. A new or removed row keeps the
+    // others in place; reopening the book shows it whole again.
+    void setRowMap(std::vector<int> positions);
+    void clearRowMap();
+    [[nodiscard]] bool mapped() const { return mapped_; }
+    [[nodiscard]] const std::vector<int>& rowMap() const { return map_; }
+    // The book's position of a line of the view, and the line of a position (-1: not shown).
+    [[nodiscard]] int positionOf(int line) const;
+    [[nodiscard]] int lineOf(int position) const;
+
     // While held, cursor moves and row updates are not passed to the view; the
     // view catches up once when the last hold ends. Loops over every row use it.
     class Hold {
@@ -54,7 +67,14 @@ public:
     void rowRemoved(int row) override;
     void currentChanged(int row) override;
 
+signals:
+    // Rows came or went, or the book was opened again, while rows were mapped:
+    // the owner may work the map out anew.
+    void mappedBookChanged();
+
 private:
+    void setMap(bool on, std::vector<int> positions);
+    void shiftMap(int position, int by);
     void syncView();
     void viewMoved(const QModelIndex& current);
     void setMarker(int row);
@@ -72,4 +92,7 @@ private:
     int updatedFirst_ = -1; // rows updated while held
     int updatedLast_ = -1;
     bool syncing_ = false;
+    bool mapped_ = false;
+    std::vector<int> map_;     // line -> position
+    std::vector<int> inverse_; // position -> line, -1 when not shown
 };

@@ -1,0 +1,166 @@
+#include "forms/findbar.h"
+
+#include "storage/findtext.h"
+#include "storage/intconv.h"
+#include "storage/schema.h"
+#include "widgets/gridmodel.h"
+#include "widgets/guard.h"
+#include "widgets/waitcursor.h"
+
+#include <QCheckBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTimer>
+#include <QToolButton>
+
+#include <algorithm>
+
+namespace {
+
+// 3,204: the count and total as a bookkeeper reads them.
+QString grouped(std::int64_t v) {
+    QString digits = QString::number(v < 0 ? -v : v);
+    for (int i = int(digits.size()) - 3; i > 0; i -= 3)
+        digits.insert(i, QLatin1Char(','));
+    return v < 0 ? QStringLiteral("-") + digits : digits;
+}
+
+} // namespace
+
+FindBar::FindBar(QWidget* parent, CursorModel& model, Prompter& prompter)
+    : QWidget(parent), model_(model), prompter_(prompter) {
+    setObjectName(QStringLiteral("findBar"));
+    auto* title = new QLabel(QStringLiteral("查找:"), this);
+    title->setObjectName(QStringLiteral("lbFindTitle"));
+    title->setGeometry(6, 4, 40, 18);
+    edFind = new QLineEdit(this);
+    edFind->setObjectName(QStringLiteral("edFind"));
+    edFind->setGeometry(46, 3, 180, 20);
+    edFind->installEventFilter(this);
+    cbFindFilter = new QCheckBox(QStringLiteral("只显示找到的行"), this);
+    cbFindFilter->setObjectName(QStringLiteral("cbFindFilter"));
+    cbFindFilter->setChecked(true);
+    cbFindFilter->setGeometry(236, 4, 120, 18);
+    lbFind = new QLabel(this);
+    lbFind->setObjectName(QStringLiteral("lbFind"));
+    btnFindClose = new QToolButton(this);
+    btnFindClose->setObjectName(QStringLiteral("btnFindClose"));
+    btnFindClose->setText(QStringLiteral("×"));
+    btnFindClose->setToolTip(QStringLiteral("关闭查找(Esc)"));
+    btnFindClose->setAutoRaise(true);
+
+    connect(edFind, &QLineEdit::textChanged, this, [this] { refresh(); });
+    connect(cbFindFilter, &QCheckBox::toggled, this, [this] { refresh(); });
+    connect(btnFindClose, &QToolButton::clicked, this, [this] { close(); });
+    // Rows came or went under the map: found again once the command is over.
+    connect(&model_, &CursorModel::mappedBookChanged, this, [this] {
+        if (refreshQueued_)
+            return;
+        refreshQueued_ = true;
+        QTimer::singleShot(0, this, [this] {
+            refreshQueued_ = false;
+            if (isVisible())
+                refresh();
+        });
+    });
+    hide();
+}
+
+FindBar::~FindBar() = default;
+
+void FindBar::resizeEvent(QResizeEvent*) {
+    lbFind->setGeometry(364, 4, std::max(0, width() - 364 - 30), 18);
+    btnFindClose->setGeometry(width() - 26, 2, 22, 22);
+}
+
+void FindBar::open() {
+    const bool was = isVisible();
+    show();
+    raise();
+    edFind->setFocus(Qt::ShortcutFocusReason);
+    edFind->selectAll();
+    if (!was) {
+        if (shownChanged)
+            shownChanged();
+        refresh();
+    }
+}
+
+void FindBar::close() {
+    if (!isVisible())
+        return;
+    hide();
+    found_.clear();
+    copy_.reset();
+    model_.clearRowMap(); // the view goes back to the cursor's own row
+    if (shownChanged)
+        shownChanged();
+    if (auto* p = parentWidget())
+        p->setFocus();
+}
+
+void FindBar::refresh() {
+    guarded(prompter_, [this] {
+        tsl::Cursor& book = model_.cursor();
+        if (!book.isOpen()) {
+            model_.clearRowMap();
+            lbFind->clear();
+            return;
+        }
+        if (!copy_)
+            copy_ = std::make_unique<tsl::FindCopy>(book);
+        const int amountPos = tsl::amountPosition(std::atoi(book.tableName().c_str()));
+        const WaitCursor wait; // the first search of a big book makes its copy
+        const std::string needle = edFind->text().toStdString();
+        tsl::FindCopy::Found found = copy_->find(needle, amountPos);
+        const bool filter = cbFindFilter->isChecked() && !needle.empty();
+        QString text = (filter ? QStringLiteral("显示 ") : QStringLiteral("找到 ")) + grouped(std::int64_t(found.rows.size())) +
+                       QStringLiteral(" / ") + grouped(book.recordCount()) + QStringLiteral(" 行");
+        if (amountPos >= 0) {
+            text += QStringLiteral(",合计 ") + grouped(found.total) + QStringLiteral(" 元");
+            if (found.badAmounts > 0)
+                text += QStringLiteral("(") + grouped(found.badAmounts) + QStringLiteral(" 行的金额不是整数,未计入)");
+        }
+        lbFind->setText(text);
+        found_ = filter ? std::vector<int>{} : found.rows;
+        if (filter)
+            model_.setRowMap(std::move(found.rows));
+        else
+            model_.clearRowMap();
+    });
+}
+
+void FindBar::step(bool forward) {
+    guarded(prompter_, [this, forward] {
+        tsl::Cursor& book = model_.cursor();
+        const std::vector<int>& rows = model_.mapped() ? model_.rowMap() : found_;
+        if (!book.isOpen() || rows.empty() || edFind->text().isEmpty())
+            return;
+        const int at = book.currentRow();
+        int to;
+        if (forward) {
+            const auto it = std::upper_bound(rows.begin(), rows.end(), at);
+            to = it == rows.end() ? rows.front() : *it;
+        } else {
+            const auto it = std::lower_bound(rows.begin(), rows.end(), at);
+            to = it == rows.begin() ? rows.back() : *(it - 1);
+        }
+        book.moveTo(to);
+    });
+}
+
+bool FindBar::eventFilter(QObject* o, QEvent* e) {
+    if (o == edFind && e->type() == QEvent::KeyPress) {
+        auto* k = static_cast<QKeyEvent*>(e);
+        if (k->key() == Qt::Key_Escape) {
+            close();
+            return true;
+        }
+        if (k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter) {
+            step(!(k->modifiers() & Qt::ShiftModifier));
+            return true;
+        }
+    }
+    return QWidget::eventFilter(o, e);
+}
