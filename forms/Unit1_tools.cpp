@@ -24,6 +24,7 @@ void TForm1::buildToolsMenu() {
     undoDeleteAction->setText(QStringLiteral("撤销删除(&U)"));
     undoDeleteAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
     changeDateAction->setText(QStringLiteral("修改日期(&D)…"));
+    buildPrintItems();
 
     helpAction = new QAction(QStringLiteral("使用帮助(&H)"), this);
     helpAction->setObjectName(QStringLiteral("helpAction"));
@@ -31,7 +32,8 @@ void TForm1::buildToolsMenu() {
     connect(helpAction, &QAction::triggered, this, [this] { helpActionClick(); });
 
     // The keys work wherever the focus is in this window (not in another one).
-    for (QAction* a : {yearGlanceItem, exportXlsxAction, exportCsvAction, undoDeleteAction, changeDateAction, helpAction})
+    for (QAction* a : {yearGlanceItem, exportXlsxAction, exportCsvAction, printBookAction, pdfBookAction,
+                       undoDeleteAction, changeDateAction, helpAction})
         a->setShortcutContext(Qt::WindowShortcut);
 
     T1 = new QMenu(QStringLiteral("工具(&T)"), menuBar());
@@ -40,6 +42,9 @@ void TForm1::buildToolsMenu() {
     T1->addSeparator();
     T1->addAction(exportXlsxAction);
     T1->addAction(exportCsvAction);
+    T1->addSeparator();
+    T1->addAction(printBookAction);
+    T1->addAction(pdfBookAction);
     T1->addSeparator();
     T1->addAction(undoDeleteAction);
     T1->addAction(changeDateAction);
@@ -51,7 +56,7 @@ void TForm1::buildToolsMenu() {
 
 bool TForm1::isToolKey(const QKeyEvent* e) const {
     const QKeySequence pressed(e->keyCombination());
-    for (const QAction* a : {exportXlsxAction, exportCsvAction})
+    for (const QAction* a : {exportXlsxAction, exportCsvAction, printBookAction, pdfBookAction})
         if (a && a->shortcut() == pressed)
             return true;
     return false;

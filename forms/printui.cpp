@@ -1,0 +1,19 @@
+#include "forms/printui.h"
+
+#include "export/pages.h"
+
+#include <QPrintPreviewDialog>
+#include <QPrinter>
+
+void previewPages(QWidget* parent, const tsl::out::PageDoc& doc, QPageLayout::Orientation orientation,
+                  const QString& caption, const QString& objectName) {
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setPageLayout(tsl::out::pageLayout(orientation));
+    printer.setDocName(QString::fromStdString(doc.docName));
+    QPrintPreviewDialog preview(&printer, parent);
+    preview.setObjectName(objectName);
+    preview.setWindowTitle(caption);
+    QObject::connect(&preview, &QPrintPreviewDialog::paintRequested, &preview,
+                     [&doc](QPrinter* p) { tsl::out::paintPages(*p, doc); });
+    preview.exec();
+}
