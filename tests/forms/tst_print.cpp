@@ -9,7 +9,6 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
-#include <QPointer>
 #include <QPrintPreviewDialog>
 #include <QPrintPreviewWidget>
 #include <QPrinter>
@@ -33,7 +32,6 @@ std::string squeezed(const std::string& pdf) {
 // "print to file" does) and is closed. Its caption and page count are returned.
 struct Preview {
     QString caption;
-    QString name;
     int pages = -1;
     bool landscape = false;
 };
@@ -47,7 +45,6 @@ Preview printThroughPreview(const char* file, const std::function<void()>& start
             return;
         look.stop();
         seen.caption = dlg->windowTitle();
-        seen.name = dlg->objectName();
         auto* view = dlg->findChild<QPrintPreviewWidget*>();
         seen.pages = view->pageCount();
         QPrinter* printer = dlg->printer();
@@ -110,26 +107,13 @@ private slots:
         QVERIFY(customers.find("合计金额") == std::string::npos);
         // Printing read the book; the workspace is where it was.
         QCOMPARE(f.w->viewNumber(), "1");
-    }
 
-    void pdfOfTheShownBook() {
-        Fixture f;
-        for (int i = 0; i < 70; ++i)
-            deliver("小李" + std::to_string(i), std::to_string(i));
-        f.enter();
-        f.w->SpeedButton4->click();
-        f.prompter.boxes.clear();
-        f.prompter.saveAnswers = {here("d")};
+        // 导出本表为PDF…: the same pages in a file named as the other exports.
+        f.prompter.saveAnswers = {here("c")};
         f.w->pdfBookAction->trigger();
         QCOMPARE(f.prompter.boxes.size(), std::size_t(1));
-        QVERIFY2(f.prompter.boxes[0].text.endsWith("/x-职工交货-2004-05-12.pdf"), qPrintable(f.prompter.boxes[0].text));
-        const int pages = tsltest::pdfPages("d.pdf"); // ".pdf" added to the name typed
-        QVERIFY2(pages >= 2, qPrintable(QString::number(pages)));
-        const std::string text = squeezed("d.pdf");
-        for (int i = 0; i < 70; ++i)
-            QVERIFY(text.find("小李" + std::to_string(i) + " 套口") != std::string::npos);
-        QVERIFY(text.find("合计金额: 2415元") != std::string::npos);
-        QVERIFY(text.find("第 " + std::to_string(pages) + " 页 / 共 " + std::to_string(pages) + " 页") != std::string::npos);
+        QVERIFY2(f.prompter.boxes[0].text.endsWith("/x-客户-2004-05-12.pdf"), qPrintable(f.prompter.boxes[0].text));
+        QCOMPARE(squeezed("c.pdf"), customers); // ".pdf" added to the name typed
     }
 
     // The overall report's box is the plain message as before; it offers 打印…
