@@ -1,6 +1,7 @@
 #include "forms/printui.h"
 
 #include "export/pages.h"
+#include "widgets/waitcursor.h"
 
 #include <QPrintPreviewDialog>
 #include <QPrinter>
@@ -13,7 +14,11 @@ void previewPages(QWidget* parent, const tsl::out::PageDoc& doc, QPageLayout::Or
     QPrintPreviewDialog preview(&printer, parent);
     preview.setObjectName(objectName);
     preview.setWindowTitle(caption);
-    QObject::connect(&preview, &QPrintPreviewDialog::paintRequested, &preview,
-                     [&doc](QPrinter* p) { tsl::out::paintPages(*p, doc); });
+    // Above the report window, which stays on top of the others, as every box is.
+    preview.setWindowFlag(Qt::WindowStaysOnTopHint);
+    QObject::connect(&preview, &QPrintPreviewDialog::paintRequested, &preview, [&doc](QPrinter* p) {
+        const WaitCursor wait; // a long book takes a while to lay out
+        tsl::out::paintPages(*p, doc);
+    });
     preview.exec();
 }
