@@ -2,6 +2,7 @@
 // The statement (对帐单) of a settlement painted on pages: the same painting
 // serves the PDF file and the printer.
 #include "export/ledger.h"
+#include "export/pages.h"
 
 #include <QString>
 
@@ -9,11 +10,13 @@ class QPagedPaintDevice;
 
 namespace tsl::out {
 
-// The Song face of the statement; it is embedded in the PDF.
-inline constexpr char kStatementFace[] = "AR PL UMing CN";
-
 // The statement's title line: 对帐单 and who it is for.
 [[nodiscard]] QString statementTitle(const Statement& s);
+
+// The statement as pages: title, ledger, book and name, the date, the rows
+// under the book's field names, the total in figures and in capital numerals.
+// It refers to the statement's rows, so `s` must outlive it.
+[[nodiscard]] PageDoc statementPages(const Statement& s);
 
 // Paints the statement on the device's pages, starting on its current page:
 // title, ledger, book and name, the date, the rows under the book's field names

@@ -646,6 +646,6 @@ void TForm1::SpeedButton5Click() {
             verdict = QStringLiteral("今年是个丰收年,发了!");
         text += gap + QStringLiteral("★") + verdict + QStringLiteral("☆");
 
-        r_.prompter.message(text);
+        r_.prompter.messageWithCommands(text, reportCommands(text)); // the box as it is, printable by key and menu
     });
 }

@@ -3,11 +3,13 @@
 #include "storage/cursor.h"
 #include "storage/undodelete.h"
 
+#include <QList>
 #include <QMainWindow>
 
 #include <cstdint>
 #include <memory>
 
+struct BoxCommand;
 class ColumnSizer;
 class FindBar;
 class CursorModel;
@@ -109,6 +111,9 @@ public:
     void refreshSafetyMenu();
     // ---- 年度统计: right-click menu of grid1 (Unit1_yearglance.cpp) ----
     QAction* yearGlanceItem = nullptr; // "年度统计…"
+    // ---- printing (Unit1_print.cpp): the shown book on the grid's right-click menu ----
+    QAction* printBookAction = nullptr; // 打印本表… (Ctrl+P)
+    QAction* pdfBookAction = nullptr;   // 导出本表为PDF… (Ctrl+Shift+P)
     [[nodiscard]] Tndtj* yearGlance() const { return ndt_.get(); } // null until first opened
 
 protected:
@@ -175,6 +180,13 @@ private:
         TForm1& f_;
     };
     int statusBatch_ = 0;
+
+    // ---- printing ----
+    void buildPrintItems();
+    void printBookClick();
+    void pdfBookClick();
+    // What the overall report's box offers: 打印… (Ctrl+P) and 导出PDF… of its text.
+    [[nodiscard]] QList<BoxCommand> reportCommands(const QString& text);
 
     // ---- 年度统计 ----
     void buildYearGlanceItem();

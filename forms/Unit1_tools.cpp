@@ -17,6 +17,7 @@
 #include <QKeySequence>
 #include <QMenu>
 #include <QMenuBar>
+#include <QTableView>
 
 void TForm1::buildToolsMenu() {
     yearGlanceItem->setText(QStringLiteral("年度统计(&Y)…"));
@@ -27,6 +28,7 @@ void TForm1::buildToolsMenu() {
     undoDeleteAction->setText(QStringLiteral("撤销删除(&U)"));
     undoDeleteAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
     changeDateAction->setText(QStringLiteral("修改日期(&D)…"));
+    buildPrintItems();
 
     helpAction = new QAction(QStringLiteral("使用帮助(&H)"), this);
     helpAction->setObjectName(QStringLiteral("helpAction"));
@@ -35,7 +37,7 @@ void TForm1::buildToolsMenu() {
 
     findBar = new FindBar(client_, *data1, r_.prompter);
     findBar->shownChanged = [this] { layoutClient(); };
-    findAction = new QAction(QStringLiteral("查找(&F)…"), this);
+    findAction = new QAction(QStringLiteral("查找(&S)…"), this);
     findAction->setObjectName(QStringLiteral("findAction"));
     findAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
     connect(findAction, &QAction::triggered, this, [this] { findBar->open(); });
@@ -43,15 +45,18 @@ void TForm1::buildToolsMenu() {
     findNextAction->setObjectName(QStringLiteral("findNextAction"));
     findNextAction->setShortcut(QKeySequence(Qt::Key_F3));
     connect(findNextAction, &QAction::triggered, this, [this] { findBar->isVisible() ? findBar->step(true) : findBar->open(); });
-    findPreviousAction = new QAction(QStringLiteral("查找上一个(&P)"), this);
+    findPreviousAction = new QAction(QStringLiteral("查找上一个(&R)"), this);
     findPreviousAction->setObjectName(QStringLiteral("findPreviousAction"));
     findPreviousAction->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F3));
     connect(findPreviousAction, &QAction::triggered, this,
             [this] { findBar->isVisible() ? findBar->step(false) : findBar->open(); });
 
+    for (QAction* a : {findAction, findNextAction, findPreviousAction})
+        grid1->addAction(a);
+
     // The keys work wherever the focus is in this window (not in another one).
-    for (QAction* a : {yearGlanceItem, exportXlsxAction, exportCsvAction, undoDeleteAction, changeDateAction, helpAction,
-                       findAction, findNextAction, findPreviousAction})
+    for (QAction* a : {yearGlanceItem, exportXlsxAction, exportCsvAction, printBookAction, pdfBookAction,
+                       undoDeleteAction, changeDateAction, helpAction, findAction, findNextAction, findPreviousAction})
         a->setShortcutContext(Qt::WindowShortcut);
 
     T1 = new QMenu(QStringLiteral("工具(&T)"), menuBar());
@@ -65,6 +70,9 @@ void TForm1::buildToolsMenu() {
     T1->addAction(exportXlsxAction);
     T1->addAction(exportCsvAction);
     T1->addSeparator();
+    T1->addAction(printBookAction);
+    T1->addAction(pdfBookAction);
+    T1->addSeparator();
     T1->addAction(undoDeleteAction);
     T1->addAction(changeDateAction);
     T1->addSeparator();
@@ -75,7 +83,7 @@ void TForm1::buildToolsMenu() {
 
 bool TForm1::isToolKey(const QKeyEvent* e) const {
     const QKeySequence pressed(e->keyCombination());
-    for (const QAction* a : {exportXlsxAction, exportCsvAction})
+    for (const QAction* a : {exportXlsxAction, exportCsvAction, printBookAction, pdfBookAction})
         if (a && a->shortcut() == pressed)
             return true;
     return false;

@@ -1,4 +1,5 @@
 #include "forms/exportui.h"
+#include "forms/printui.h"
 #include <QPageSize>
 #include <QPdfWriter>
 #include <QPainter>
@@ -16,8 +17,6 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QPageLayout>
-#include <QPrintPreviewDialog>
-#include <QPrinter>
 #include <QProgressBar>
 #include <QProgressDialog>
 #include <QStandardPaths>
@@ -125,16 +124,8 @@ tsl::out::Outcome writeTableAs(ExportKind kind, const std::string& path, const s
 }
 
 void previewStatement(QWidget* parent, const tsl::out::Statement& s) {
-    QPrinter printer(QPrinter::HighResolution);
-    printer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF(15, 15, 15, 15),
-                                      QPageLayout::Millimeter));
-    printer.setDocName(tsl::out::statementTitle(s));
-    QPrintPreviewDialog preview(&printer, parent);
-    preview.setObjectName(QStringLiteral("statementPreview"));
-    preview.setWindowTitle(QStringLiteral("打印对帐单"));
-    QObject::connect(&preview, &QPrintPreviewDialog::paintRequested, &preview,
-                     [&s](QPrinter* p) { tsl::out::paintStatement(*p, s); });
-    preview.exec();
+    previewPages(parent, tsl::out::statementPages(s), QPageLayout::Portrait, QStringLiteral("打印对帐单"),
+                 QStringLiteral("statementPreview"));
 }
 
 tsl::out::Table tableOfModel(const QAbstractItemModel& m) {

@@ -45,7 +45,9 @@ QString helpText(const Roster& r) {
           << QStringLiteral("  \"工具\"菜单(Alt+T), 也在表格的右键菜单里:");
     if (r.Form1)
         items({r.Form1->yearGlanceItem, r.Form1->exportXlsxAction, r.Form1->exportCsvAction,
-               r.Form1->undoDeleteAction, r.Form1->changeDateAction});
+               r.Form1->printBookAction, r.Form1->pdfBookAction, r.Form1->undoDeleteAction,
+               r.Form1->changeDateAction});
+    lines << QStringLiteral("  总体报表: 在它的消息框上按 Ctrl+P 打印, 或右键选\"打印…\"\"导出PDF…\".");
     lines << QStringLiteral("结帐的报表窗口, 表格的右键菜单:");
     if (r.j)
         items({r.j->printAction, r.j->pdfAction, r.j->xlsxAction, r.j->csvAction});

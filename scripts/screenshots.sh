@@ -34,5 +34,6 @@ yearglance-names yearglance-names
 restore restore
 datepicker datepicker
 tools-menu tools-menu
+print-preview print-preview
 EOF2
 echo "screenshots: written to $out"

@@ -188,6 +188,16 @@ book 5
 box=$(find_win tessolan)
 need "$box" "the overall report shows"
 shot overall "总体报表"
+# The box prints what it says: its right-click menu, and Ctrl+P for the preview.
+right_click "$box" 60 40
+shot overall-menu "总体报表: the box's right-click menu, 打印… and 导出PDF…"
+xdotool key Escape; sleep 0.3
+xdotool key ctrl+p
+preview=$(find_win '打印总体报表')
+if need "$preview" "Ctrl+P on the overall report opens its print preview"; then
+  shot overall-preview "总体报表, Ctrl+P: the print preview"
+  xdotool key Escape; sleep 0.5
+fi
 answer_box
 
 # ---- the 工具 menu, 修改日期…, 年度统计, exports, help ----
@@ -225,6 +235,23 @@ xdotool key Return; sleep 1.5
 ls "$HOME"/Documents/*发货*.xlsx >/dev/null 2>&1 || need "" "the shipment book is written as .xlsx"
 ls "$HOME"/Documents/*发货*.csv >/dev/null 2>&1 || need "" "the shipment book is written as .csv"
 shot exported "after both exports"
+
+xdotool key ctrl+p
+preview=$(find_win '打印本表')
+if need "$preview" "Ctrl+P opens the print preview of the shown book"; then
+  shot print-preview "Ctrl+P: the shipment book in the print preview, on A4 turned for its seven fields"
+  xdotool key Escape; sleep 0.5
+fi
+xdotool key ctrl+shift+p
+save=$(find_win '导出PDF')
+need "$save" "Ctrl+Shift+P opens the save box of 导出本表为PDF…"
+xdotool key Return; sleep 2
+pdf=$(ls "$HOME"/Documents/*-发货-[0-9]*.pdf 2>/dev/null | head -1)
+if need "$pdf" "the shipment book is written as .pdf"; then
+  step=$((step + 1))
+  pdftoppm -r 90 -png -singlefile -f 1 -l 1 "$pdf" "$(printf '%s/%02d-book-pdf' "$out" "$step")"
+  printf 'tour: %02d %s\n' "$step" "the shipment book's PDF, first page ($(basename "$pdf"))"
+fi
 
 xdotool key F1
 help=$(find_other_win '帐本名称:2026年的帐本' "$ws")

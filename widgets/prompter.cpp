@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include <QAction>
 #include <QApplication>
 #include <QCalendarWidget>
 #include <QDialog>
@@ -123,6 +124,26 @@ void DialogPrompter::message(const QString& text) {
     QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(kAppTitle), text, QMessageBox::Ok, owner);
     box.setTextFormat(Qt::PlainText); // a name with "<" in it is not markup
     box.button(QMessageBox::Ok)->setText(QStringLiteral("OK"));
+    runBox(box, owner, true);
+}
+
+void DialogPrompter::messageWithCommands(const QString& text, const QList<BoxCommand>& commands) {
+    QWidget* owner = boxOwner();
+    QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(kAppTitle), text, QMessageBox::Ok, owner);
+    box.setTextFormat(Qt::PlainText);
+    box.button(QMessageBox::Ok)->setText(QStringLiteral("OK"));
+    // Nothing is added to what the box shows: the commands wait on its
+    // right-click menu and keys. The text's own menu gives way to the box's.
+    box.setContextMenuPolicy(Qt::ActionsContextMenu);
+    for (QLabel* label : box.findChildren<QLabel*>())
+        label->setContextMenuPolicy(Qt::NoContextMenu);
+    for (const BoxCommand& c : commands) {
+        auto* a = new QAction(c.text, &box);
+        a->setShortcut(c.key);
+        a->setShortcutContext(Qt::WindowShortcut);
+        QObject::connect(a, &QAction::triggered, &box, c.run);
+        box.addAction(a);
+    }
     runBox(box, owner, true);
 }
 

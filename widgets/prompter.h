@@ -1,10 +1,21 @@
 #pragma once
 #include <QDate>
+#include <QKeySequence>
 #include <QList>
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 class QWidget;
+
+// A command a box offers beside its buttons: an item of its right-click menu,
+// run also by its key (none when empty) while the box is up.
+struct BoxCommand {
+    QString text;
+    QKeySequence key;
+    std::function<void()> run;
+};
 
 // Every modal box goes through here, so tests can answer them.
 class Prompter {
@@ -12,6 +23,9 @@ public:
     virtual ~Prompter() = default;
     // Plain message: caption "tessolan", no icon, one button "OK"; waits.
     virtual void message(const QString& text) = 0;
+    // The same plain message, its look unchanged, with `commands` on its
+    // right-click menu and keys. A prompter that cannot offer them shows message().
+    virtual void messageWithCommands(const QString& text, const QList<BoxCommand>& /*commands*/) { message(text); }
     // Information box with Yes (default) and No; true only for Yes.
     virtual bool askYesNo(const QString& text) = 0;
     // Text input with OK and Cancel; Cancel, Escape and the close box give "".
@@ -47,6 +61,7 @@ class DialogPrompter final : public Prompter {
 public:
     DialogPrompter();
     void message(const QString& text) override;
+    void messageWithCommands(const QString& text, const QList<BoxCommand>& commands) override;
     bool askYesNo(const QString& text) override;
     QString inputText(const QString& caption, const QString& prompt, int maxLength) override;
     void error(const QString& message) override;

@@ -12,6 +12,11 @@ void ScriptedPrompter::message(const QString& text) {
         onMessage(text);
 }
 
+void ScriptedPrompter::messageWithCommands(const QString& text, const QList<BoxCommand>& commands) {
+    offered = commands;
+    message(text);
+}
+
 bool ScriptedPrompter::askYesNo(const QString& text) {
     boxes.push_back({Kind::Question, text, {}, 0});
     if (yesNoAnswers.empty())

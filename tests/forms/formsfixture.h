@@ -24,6 +24,8 @@ public:
     };
 
     void message(const QString& text) override;
+    // Recorded as a Message box; its commands are kept in `offered`, to be run by the test.
+    void messageWithCommands(const QString& text, const QList<BoxCommand>& commands) override;
     bool askYesNo(const QString& text) override;
     QString inputText(const QString& caption, const QString& prompt, int maxLength) override;
     void error(const QString& message) override;
@@ -48,6 +50,7 @@ public:
     std::deque<QString> inputAnswers; // default: "" (cancel)
     std::deque<QString> saveAnswers;  // default: "" (cancel); a save box's text is the suggested path
     std::vector<Box> boxes;
+    QList<BoxCommand> offered; // the commands of the last message that offered any
     // Runs while a plain message is up, to look at the windows behind it.
     std::function<void(const QString&)> onMessage;
 

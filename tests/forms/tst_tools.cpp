@@ -70,8 +70,8 @@ private slots:
 
         QCOMPARE(f.w->T1->objectName(), QStringLiteral("T1"));
         QCOMPARE(titles(f.w->T1->actions()),
-                 (QStringList{"年度统计(&Y)…", "-", "导出本表为Excel(&E)…", "导出本表为CSV(&C)…", "-", "撤销删除(&U)",
-                              "修改日期(&D)…", "-", "使用帮助(&H)"}));
+                 (QStringList{"查找(&S)…", "查找下一个(&N)", "查找上一个(&R)", "-", "年度统计(&Y)…", "-", "导出本表为Excel(&E)…", "导出本表为CSV(&C)…", "-", "打印本表(&P)…",
+                              "导出本表为PDF(&F)…", "-", "撤销删除(&U)", "修改日期(&D)…", "-", "使用帮助(&H)"}));
         const QList<QAction*> gridItems = f.w->grid1->actions();
         for (QAction* a : f.w->T1->actions())
             QVERIFY2(a->isSeparator() || a == f.w->helpAction || gridItems.contains(a), qPrintable(a->text()));
@@ -81,7 +81,12 @@ private slots:
 
         QCOMPARE(f.w->undoDeleteAction->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Z));
         QCOMPARE(f.w->exportXlsxAction->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_E));
+        QCOMPARE(f.w->printBookAction->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_P));
+        QCOMPARE(f.w->pdfBookAction->shortcut(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_P));
         QCOMPARE(f.w->helpAction->shortcut(), QKeySequence(Qt::Key_F1));
+        QCOMPARE(f.w->findAction->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_F));
+        QCOMPARE(f.w->findNextAction->shortcut(), QKeySequence(Qt::Key_F3));
+        QCOMPARE(f.w->findPreviousAction->shortcut(), QKeySequence(Qt::SHIFT | Qt::Key_F3));
         QCOMPARE(f.j->printAction->shortcut(), QKeySequence(QKeySequence::Print));
         QCOMPARE(f.j->xlsxAction->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_E));
     }
@@ -92,6 +97,7 @@ private slots:
         QTest::addColumn<QString>("shown"); // the first box: its caption for a save box, else its text's start
         QTest::newRow("Ctrl+E") << "exportXlsxAction" << "导出Excel|";
         QTest::newRow("Ctrl+Shift+E") << "exportCsvAction" << "导出CSV|";
+        QTest::newRow("Ctrl+Shift+P") << "pdfBookAction" << "导出PDF|";
         QTest::newRow("F1") << "helpAction" << "帐本选择窗口:";
     }
 
@@ -129,6 +135,7 @@ private slots:
             // The help names the keys the menus really have.
             QVERIFY(f.prompter.boxes[0].text.contains("\n    撤销删除(Ctrl+Z)\n"));
             QVERIFY(f.prompter.boxes[0].text.contains("打印对帐单…(Ctrl+P)"));
+            QVERIFY(f.prompter.boxes[0].text.contains("\n    打印本表…(Ctrl+P)\n    导出本表为PDF…(Ctrl+Shift+P)\n"));
             QVERIFY(f.prompter.boxes[0].text.contains("从备份恢复…(Ctrl+R)"));
         }
     }
