@@ -162,11 +162,11 @@ void Tl::newFromClick() {
             r_.prompter.notice(windowTitle(), kCannotOpen);
             return;
         }
-        const QString name = trimLedgerName(r_.prompter.inputText(
+        const QString name = trimLedgerName(r_.prompter.askText(
             QStringLiteral("新建帐本(从旧帐本带入)!"),
             QStringLiteral("在下面输下你要的帐本名称,如:\"2004年的帐本\"\n帐本") + quoted(source) +
                 QStringLiteral("的客户资料和下拉列表将带入新帐本."),
-            255));
+            {}, 255));
         if (name.isEmpty() || refuseNewName(name, false))
             return;
         try {
@@ -206,9 +206,9 @@ void Tl::renameClick() {
             r_.prompter.notice(windowTitle(), kCannotOpen);
             return;
         }
-        const QString to = trimLedgerName(r_.prompter.inputText(
+        const QString to = trimLedgerName(r_.prompter.askText(
             QStringLiteral("重命名帐本!"),
-            QStringLiteral("在下面输下帐本") + quoted(from) + QStringLiteral("的新名称:"), 255));
+            QStringLiteral("在下面输下帐本") + quoted(from) + QStringLiteral("的新名称:"), from, 255));
         if (to.isEmpty() || to == from)
             return;
         if (refuseNewName(to, false, QStringLiteral("这个名称不能用作帐本的文件名,请改名!")))
@@ -342,7 +342,7 @@ void Tl::restoreFolderClick() {
                      QStringList{isListed ? QStringLiteral("替换现有的帐本(先备份)") : QStringLiteral("加入帐本列表")});
         }
         const int pick = r_.prompter.chooseRow(
-            QStringLiteral("从备份文件夹恢复!"), QStringLiteral("备份文件夹") + folder + QStringLiteral("里的帐本:"),
+            QStringLiteral("从备份文件夹恢复!"), QStringLiteral("备份文件夹") + quoted(folder) + QStringLiteral("里的帐本:"),
             QStringList{QStringLiteral("帐本")} + kBookHeaders + QStringList{QStringLiteral("恢复后")}, rows);
         if (pick < 0 || pick > int(names.size()))
             return;

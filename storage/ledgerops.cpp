@@ -218,8 +218,13 @@ void renameLedger(Connection& index, const std::string& from, const std::string&
     (void)setAsideStaleJournal(newFile);
 
     // Both names, then the row, then only the new name.
-    if (::link(oldFile.c_str(), newFile.c_str()) != 0)
-        throw errnoError(errno, newFile);
+    if (::link(oldFile.c_str(), newFile.c_str()) != 0) {
+        const int err = errno;
+        // Without a second name for the file a kill could leave neither name.
+        if (err == EPERM || err == EOPNOTSUPP || err == EMLINK || err == EXDEV)
+            throw Error("帐本所在的磁盘不支持给文件建立第二个名字(硬链接),无法安全改名");
+        throw errnoError(err, newFile);
+    }
     syncFolder(".");
     step("linked");
     try {
