@@ -34,5 +34,9 @@ yearglance-names yearglance-names
 restore restore
 datepicker datepicker
 tools-menu tools-menu
+chooser-ledger-menu chooser-menu-ledger
+chooser-deleted deleted
+restore-deleted restore-deleted
+restore-folder restore-folder
 EOF2
 echo "screenshots: written to $out"

@@ -182,7 +182,7 @@ void createLedgerFrom(Connection& index, const std::string& indexFile, const std
             if (r != SQLITE_OK)
                 throw sqliteError(dst.db, file, r);
         };
-        exec("PRAGMA journal_mode=DELETE; PRAGMA synchronous=FULL;");
+        exec("PRAGMA journal_mode=DELETE; PRAGMA synchronous=EXTRA;");
         // One transaction over the source's read too: the lists and the book
         // come from one state of the old ledger.
         char* err = nullptr;

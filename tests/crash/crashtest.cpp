@@ -1057,15 +1057,16 @@ int main(int argc, char** argv) {
     }
 
     // Power cuts: the driver's writes, 新建帐本, leaves with a backup and restores,
-    // exports and backups of everything; and after the program's orderly end.
+    // exports and backups of everything, renamed and deleted ledgers; and after the program's orderly end.
     int cuts = 0, cutsMidWrite = 0, cutsAtExit = 0;
     if (o.powerCuts > 0) {
         power.on = true;
         finished.clear();
-        for (const char* kind : {"new", "write", "restore", "export", "backup-all"})
+        for (const char* kind : {"new", "write", "restore", "export", "backup-all", "rename", "delete"})
             for (int i = 0; i < 2; ++i)
                 driverRound(std::string("measuring events of ") + kind, kind, std::nullopt);
-        const char* const powerMix[] = {"write", "new", "export", "write", "restore", "backup-all", "quit"};
+        const char* const powerMix[] = {"write",      "new",    "export", "rename", "write",
+                                        "restore", "backup-all", "delete", "quit"};
         for (int round = 0; cuts < o.powerCuts; ++round) {
             if (round > 2 * o.powerCuts + 20)
                 fail("only " + std::to_string(cuts) + " of " + std::to_string(round) + " power cuts landed");
@@ -1085,9 +1086,11 @@ int main(int argc, char** argv) {
                     "program ended), 0 integrity failures, 0 lost rows (seed %u)\n",
                     cuts, cutsMidWrite, cutsAtExit, o.seed);
         std::printf("crashtest: acknowledged before a power cut: %d new ledgers, %d leaves with a backup, "
-                    "%d deletes, %d undos, %d restores, %d exports, %d backups of everything\n",
+                    "%d deletes, %d undos, %d restores, %d exports, %d backups of everything, %d renamed ledgers, "
+                    "%d deleted ledgers, %d brought back\n",
                     finished["new"], finished["leave"], finished["del"], finished["undo"], finished["restore"],
-                    finished["export"], finished["backupall"]);
+                    finished["export"], finished["backupall"], finished["rename"], finished["delete"],
+                    finished["undelete"]);
     }
     if (!o.keep) {
         fs::remove_all(dir);
