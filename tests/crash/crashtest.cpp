@@ -673,7 +673,9 @@ int main(int argc, char** argv) {
     // A new ledger with a few rows, 40 writes, or a few writes, a leave and a restore,
     // killed `killFraction` into one op of it (without one: run to the end and
     // measure). True when the kill landed mid-write.
-    auto driverRound = [&](const std::string& when, const std::string& kind, std::optional<double> killFraction) {
+    auto driverRound = [&](const std::string& when, const std::string& asked, std::optional<double> killFraction) {
+        // A delete cut short before its ledger came back may have left no ledger to work on.
+        const std::string kind = model.empty() ? std::string("new") : asked;
         std::vector<Op> ops;
         std::string ledger;
         if (kind == "new") {
