@@ -36,6 +36,12 @@ const QString kNameTooLong = QStringLiteral("帐本名称太长,请改短一些!
 
 QString fromStd(const std::string& s) { return QString::fromStdString(s); }
 
+// What went wrong, as far as the storage layer sorted it.
+tsl::Failure kindOf(const std::exception& e) {
+    const auto* error = dynamic_cast<const tsl::Error*>(&e);
+    return error ? error->kind() : tsl::Failure::Other;
+}
+
 QString quoted(const QString& name) { return QLatin1Char('"') + name + QLatin1Char('"'); }
 
 // A right-click on the list's empty part chooses no ledger, so that 从备份恢复…
@@ -173,11 +179,11 @@ void Tl::newFromClick() {
             WaitCursor wait;
             table1.close();
             tsl::createLedgerFrom(ado1, std::string(tsl::kIndexFile), name.toStdString(), source.toStdString());
-        } catch (const tsl::Error& e) {
+        } catch (const std::exception& e) {
             relist(source);
-            if (e.kind() == tsl::Failure::Exists)
+            if (kindOf(e) == tsl::Failure::Exists)
                 r_.prompter.notice(windowTitle(), kCopyFailed);
-            else if (e.kind() == tsl::Failure::NameTooLong)
+            else if (kindOf(e) == tsl::Failure::NameTooLong)
                 r_.prompter.notice(windowTitle(), kNameTooLong);
             else
                 r_.prompter.failure(windowTitle(), QStringLiteral("无法建立帐本,什么也没有改变!\n") +
@@ -219,11 +225,11 @@ void Tl::renameClick() {
             WaitCursor wait;
             table1.close();
             tsl::renameLedger(ado1, from.toStdString(), to.toStdString());
-        } catch (const tsl::Error& e) {
+        } catch (const std::exception& e) {
             relist(from);
-            if (e.kind() == tsl::Failure::Locked)
+            if (kindOf(e) == tsl::Failure::Locked)
                 r_.prompter.failure(windowTitle(), kInUse);
-            else if (e.kind() == tsl::Failure::Exists)
+            else if (kindOf(e) == tsl::Failure::Exists)
                 r_.prompter.notice(windowTitle(), QStringLiteral("文件") + quoted(fromStd(ledgerFile(to))) +
                                                       QStringLiteral("已经存在,请改名!"));
             else
@@ -257,9 +263,9 @@ void Tl::deleteClick() {
             WaitCursor wait;
             table1.close();
             kept = tsl::deleteLedger(ado1, name.toStdString(), std::time(nullptr));
-        } catch (const tsl::Error& e) {
+        } catch (const std::exception& e) {
             relist(name);
-            if (e.kind() == tsl::Failure::Locked)
+            if (kindOf(e) == tsl::Failure::Locked)
                 r_.prompter.failure(windowTitle(), kInUse);
             else
                 r_.prompter.failure(windowTitle(), QStringLiteral("删除失败,帐本没有改变!\n") +
@@ -307,7 +313,7 @@ void Tl::restoreDeletedClick() {
         WaitCursor wait;
         table1.close();
         tsl::restoreDeletedLedger(ado1, name, snapshot);
-    } catch (const tsl::Error& e) {
+    } catch (const std::exception& e) {
         relist({});
         r_.prompter.failure(windowTitle(), QStringLiteral("恢复失败,什么也没有改变!\n") + fromStd(tsl::errorText(e)));
         return;
@@ -373,9 +379,9 @@ void Tl::restoreFolderClick() {
                     if (!tsl::restoreLedgerFromFolder(ado1, folder.toStdString(), n, std::time(nullptr)).empty())
                         replaced = true;
                     done << qn;
-                } catch (const tsl::Error& e) {
+                } catch (const std::exception& e) {
                     failed << qn + QStringLiteral(": ") +
-                                  (e.kind() == tsl::Failure::Locked ? kInUse : fromStd(tsl::errorText(e)));
+                                  (kindOf(e) == tsl::Failure::Locked ? kInUse : fromStd(tsl::errorText(e)));
                 }
             }
         }
