@@ -37,7 +37,8 @@ QString helpText(const Roster& r) {
           << QStringLiteral("  选中一个帐本, 按\"进入帐本\"(或回车); \"新建帐本\"建一个新的帐本.")
           << QStringLiteral("  帐本列表的右键菜单:");
     if (r.l)
-        items({r.l->restoreAction, r.l->backupAllAction});
+        items({r.l->restoreAction, r.l->backupAllAction, r.l->restoreFolderAction, r.l->newFromAction,
+               r.l->renameAction, r.l->deleteAction});
     lines << QStringLiteral("帐本窗口:")
           << QStringLiteral("  左边: 客户联系, 发货表单, 进货表单, 职工交货四个表和总体报表.")
           << QStringLiteral("  上面: 添加, 删除, 修改资料, 更换帐本, 关于作者.")

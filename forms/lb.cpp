@@ -8,6 +8,7 @@
 #include "widgets/guard.h"
 #include "storage/indexfiles.h"
 #include "storage/ledgerfolder.h"
+#include "storage/ledgerops.h"
 #include "widgets/windowsetup.h"
 #include "widgets/prompter.h"
 #include "forms/roster.h"
@@ -91,21 +92,6 @@ QString copyFailureText(const std::exception& e) {
     }
 }
 
-// Invisible characters and those that turn text around: a name holding them
-// looks like another name, in the list and in the folder.
-bool hasInvisibleCharacters(const QString& name) {
-    for (char32_t c : name.toUcs4()) {
-        switch (QChar::category(c)) {
-        case QChar::Other_Format:       // U+00AD, U+200B-U+200F, U+202A-U+202E, U+2066-U+2069, U+FEFF...
-        case QChar::Separator_Line:     // U+2028
-        case QChar::Separator_Paragraph: // U+2029
-            return true;
-        default: break;
-        }
-    }
-    return false;
-}
-
 // Each line as one line of plain text: "&" is no mnemonic here.
 class LedgerLineDelegate final : public QStyledItemDelegate {
 public:
@@ -159,7 +145,21 @@ QPushButton* makeButton(QWidget* parent, const char* name, const QString& text, 
     return b;
 }
 
-// Codes up to the space (blanks and control characters) go from both ends.
+} // namespace
+
+bool hasInvisibleCharacters(const QString& name) {
+    for (char32_t c : name.toUcs4()) {
+        switch (QChar::category(c)) {
+        case QChar::Other_Format:       // U+00AD, U+200B-U+200F, U+202A-U+202E, U+2066-U+2069, U+FEFF...
+        case QChar::Separator_Line:     // U+2028
+        case QChar::Separator_Paragraph: // U+2029
+            return true;
+        default: break;
+        }
+    }
+    return false;
+}
+
 QString trimLedgerName(const QString& s) {
     qsizetype from = 0;
     qsizetype to = s.size();
@@ -169,8 +169,6 @@ QString trimLedgerName(const QString& s) {
         --to;
     return s.mid(from, to - from);
 }
-
-} // namespace
 
 std::string ledgerFile(const QString& name) { return name.toStdString() + std::string(tsl::kLedgerSuffix); }
 
@@ -296,8 +294,11 @@ void Tl::FormCreate() {
             std::vector<std::string> names;
             for (int i = 0; i < list1->count(); ++i)
                 names.push_back(list1->item(i)->text().toStdString());
+            // A rename, delete or new ledger a kill cut short is finished or undone first.
+            (void)tsl::settleLedgerFiles(names);
             (void)tsl::tidyLedgerFolder(names);
         }
+        updateLedgerActions();
     });
 }
 
@@ -425,22 +426,8 @@ void Tl::BitBtn2Click() {
         if (name.isEmpty())
             return;
         try {
-            for (int i = 0; i < list1->count(); ++i) {
-                if (list1->item(i)->text() == name) {
-                    r_.prompter.message(kNameTaken);
-                    return;
-                }
-            }
-            // A name that would leave this folder, or that the disk cannot
-            // hold, fails here as a copy would, before anything is written.
-            if (isLedgerNameTooLong(name)) {
-                r_.prompter.notice(windowTitle(), kNameTooLong);
+            if (refuseNewName(name, true))
                 return;
-            }
-            if (!isUsableLedgerName(name) || hasInvisibleCharacters(name)) {
-                r_.prompter.message(kCopyFailed);
-                return;
-            }
             try {
                 tsl::copyDatabase(std::string(tsl::kIndexFile), ledgerFile(name));
             } catch (const std::exception& e) {
@@ -470,6 +457,32 @@ void Tl::BitBtn2Click() {
             r_.prompter.message(kCannotCreate);
         }
     });
+}
+
+bool Tl::refuseNewName(const QString& name, bool plainBoxes, const QString& unusable) {
+    const auto say = [&](const QString& text) {
+        if (plainBoxes)
+            r_.prompter.message(text);
+        else
+            r_.prompter.notice(windowTitle(), text);
+    };
+    for (int i = 0; i < list1->count(); ++i) {
+        if (list1->item(i)->text() == name) {
+            say(kNameTaken);
+            return true;
+        }
+    }
+    // A name that would leave this folder, or that the disk cannot
+    // hold, fails here as a copy would, before anything is written.
+    if (isLedgerNameTooLong(name)) {
+        r_.prompter.notice(windowTitle(), kNameTooLong);
+        return true;
+    }
+    if (!isUsableLedgerName(name) || hasInvisibleCharacters(name)) {
+        say(unusable.isEmpty() ? kCopyFailed : unusable);
+        return true;
+    }
+    return false;
 }
 
 void Tl::FormCloseQuery() {

@@ -39,6 +39,11 @@ public:
     QAction* restoreAction = nullptr;   // 从备份恢复…
     QAction* backupAllAction = nullptr; // 备份全部帐本到…
     QAction* helpAction = nullptr;      // 使用帮助 (F1)
+    // Ledgers managed as a whole (lb_manage.cpp), on the same menu.
+    QAction* restoreFolderAction = nullptr; // 从备份文件夹恢复…
+    QAction* newFromAction = nullptr;       // 新建帐本(从旧帐本带入)…
+    QAction* renameAction = nullptr;        // 重命名帐本… (F2)
+    QAction* deleteAction = nullptr;        // 删除帐本… (Delete)
     // Snapshots of every file given that changed since its last one; a failure
     // is shown once, in a plain box, and never stops leaving or ending.
     void autoBackup(const std::vector<std::string>& files) noexcept;
@@ -72,6 +77,24 @@ private:
     void enterLedger(const QString& name);
 
     void installBackupMenu();
+    void installLedgerMenu();
+    void newFromClick();
+    void renameClick();
+    void deleteClick();
+    void restoreFolderClick();
+    // 从备份恢复… with no ledger chosen: a deleted ledger's snapshots.
+    void restoreDeletedClick();
+    // The box a new name gets when it cannot be a ledger's (as 新建帐本 words
+    // it), or none; `plainBoxes`: the old kind of box, as 新建帐本 shows them.
+    bool refuseNewName(const QString& name, bool plainBoxes, const QString& unusable = {});
+    // True (and says so) when the ledger is open in the workspace; a ledger
+    // left but still held by the workspace is let go.
+    bool refuseEntered(const QString& name, const QString& text);
+    // Reads the list again from the index and selects `name` (if listed).
+    void relist(const QString& name);
+    // Enables the items that need a chosen ledger (or, to restore, a deleted one).
+    void updateLedgerActions();
+    [[nodiscard]] std::vector<std::string> listedNames() const;
     void restoreClick();
     void backupAllClick();
     // Ledger files of every listed name the file system can hold.
@@ -92,6 +115,13 @@ private:
 // separators, control characters or ";" (it would end the connection string's
 // data source), and short enough for every file that creating the ledger makes.
 [[nodiscard]] bool isUsableLedgerName(const QString& name);
+
+// Invisible characters and those that turn text around: a name holding them
+// looks like another name, in the list and in the folder.
+[[nodiscard]] bool hasInvisibleCharacters(const QString& name);
+
+// Codes up to the space (blanks and control characters) go from both ends.
+[[nodiscard]] QString trimLedgerName(const QString& s);
 
 // True when name + ".mdb" is longer than the folder can hold while it is copied.
 [[nodiscard]] bool isLedgerNameTooLong(const QString& name);

@@ -34,21 +34,22 @@ void Tl::installBackupMenu() {
     backupAllAction =
         menuItem(list1, "backupAllAction", QStringLiteral("备份全部帐本到…"), this, [this] { backupAllClick(); });
     restoreAction->setEnabled(false);
-    connect(list1, &QListWidget::itemSelectionChanged, this,
-            [this] { restoreAction->setEnabled(!list1->selectedItems().isEmpty()); });
+    connect(list1, &QListWidget::itemSelectionChanged, this, [this] { updateLedgerActions(); });
 
     // Keys for them, and the help (F1): the chooser's layout has no room for a menu.
     restoreAction->setText(QStringLiteral("从备份恢复(&R)…"));
     restoreAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
     backupAllAction->setText(QStringLiteral("备份全部帐本到(&B)…"));
     backupAllAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_B));
+    installLedgerMenu();
     auto* gap = new QAction(list1);
     gap->setSeparator(true);
     list1->addAction(gap);
     helpAction = menuItem(list1, "helpAction", QStringLiteral("使用帮助(&H)"), this,
                           [this] { guarded(r_.prompter, [this] { r_.prompter.notice(windowTitle(), helpText(r_)); }); });
     helpAction->setShortcut(QKeySequence(Qt::Key_F1));
-    for (QAction* a : {restoreAction, backupAllAction, helpAction})
+    for (QAction* a : {restoreAction, backupAllAction, restoreFolderAction, newFromAction, renameAction, deleteAction,
+                       helpAction})
         a->setShortcutContext(Qt::WindowShortcut);
 }
 
@@ -96,7 +97,7 @@ void Tl::restoreClick() {
     guarded(r_.prompter, [this] {
         const QList<QListWidgetItem*> chosen = list1->selectedItems();
         if (chosen.isEmpty() || chosen.front()->text().isEmpty()) {
-            r_.prompter.notice(windowTitle(), QStringLiteral("请选择帐本!"));
+            restoreDeletedClick(); // the snapshots of a deleted ledger, if any
             return;
         }
         const QString name = chosen.front()->text();

@@ -35,5 +35,9 @@ restore restore
 datepicker datepicker
 tools-menu tools-menu
 print-preview print-preview
+chooser-ledger-menu chooser-menu-ledger
+chooser-deleted deleted
+restore-deleted restore-deleted
+restore-folder restore-folder
 EOF2
 echo "screenshots: written to $out"

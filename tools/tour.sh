@@ -276,6 +276,76 @@ ask=$(find_other_win '帐本选择!' "$chooser")
 need "$ask" "the restore asks before it replaces the ledger"
 shot restore-confirm "the restore's question, 是 and 否"
 xdotool key Escape; sleep 0.3 # 否: the ledger stays as it is
+
+# ---- the next year from this one, then rename, delete and bring back ----
+right_click "$chooser" 60 32
+xdotool key n # 新建帐本(从旧帐本带入)…
+box=$(find_win '新建帐本\(从旧帐本带入\)!')
+need "$box" "新建帐本(从旧帐本带入)… asks for the name"
+type_text '2027年的帐本'
+shot new-from-old "新建帐本(从旧帐本带入)…: the name typed"
+xdotool key Return
+box=$(find_win tessolan)
+need "$box" "帐本创建成功! is shown for the new year"
+answer_box
+ws=$(find_win '帐本名称:2027年的帐本')
+if need "$ws" "the new year opens in the workspace"; then
+  book 1
+  shot new-year-customers "the new year: the customers came along, the money books are empty"
+  wsclick 113 17 # 更换帐本
+fi
+chooser=$(find_win '帐本选择!')
+need "$chooser" "back to the chooser" || exit 1
+right_click "$chooser" 60 48
+shot chooser-menu-ledger "the right-click menu on the new ledger"
+xdotool key m # 重命名帐本…
+box=$(find_win '重命名帐本!')
+need "$box" "重命名帐本… asks for the new name"
+xdotool key ctrl+a # it starts with the old name
+type_text '2027年的帐本(草稿)'
+shot rename "重命名帐本…: the new name typed"
+xdotool key Return; sleep 0.5
+click "$chooser" 60 48
+shot renamed "the chooser with the renamed ledger"
+right_click "$chooser" 60 48
+xdotool key d # 删除帐本…
+ask=$(find_other_win '帐本选择!' "$chooser")
+need "$ask" "删除帐本… asks first"
+shot delete-confirm "删除帐本…: the question"
+xdotool key Return; sleep 0.8 # 是
+said=$(find_other_win '帐本选择!' "$chooser")
+need "$said" "the delete says where the backup is"
+shot deleted "删除帐本…: deleted, its backup named"
+answer_box
+right_click "$chooser" 120 200 # the list's empty part
+shot chooser-menu-empty "the right-click menu on the list's empty part"
+xdotool key r # 从备份恢复…
+list=$(find_win '从备份恢复!')
+need "$list" "从备份恢复… on no ledger lists the deleted ledgers' backups"
+shot restore-deleted "从备份恢复…: the backups of the deleted ledger"
+xdotool key Return; sleep 0.5 # 确定
+xdotool key Return; sleep 0.8 # 是
+answer_box
+shot brought-back "the deleted ledger is back under its name"
+
+# ---- 备份全部帐本到… and back from that folder ----
+xdotool key ctrl+b
+dlg=$(find_win '备份全部帐本到')
+if need "$dlg" "Ctrl+B opens the folder box"; then
+  type_text "$HOME/Documents"; sleep 0.3; xdotool key Return; sleep 2
+  answer_box
+fi
+backup=$(ls -d "$HOME"/Documents/tessolan-备份-* 2>/dev/null | head -1)
+need "$backup" "备份全部帐本到… writes a folder into the documents"
+xdotool key ctrl+shift+r
+dlg=$(find_win '从备份文件夹恢复')
+if need "$dlg" "Ctrl+Shift+R opens the folder box"; then
+  type_text "$backup"; sleep 0.3; xdotool key Return
+  list=$(find_win '从备份文件夹恢复!')
+  need "$list" "从备份文件夹恢复… lists the ledgers of the folder"
+  shot restore-folder "从备份文件夹恢复…: the ledgers of a backup folder"
+  xdotool key Escape; sleep 0.3
+fi
 click "$chooser" 208 284 # 退出程序
 for _ in $(seq 50); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done
 ended "$app" || need "" "退出程序 ends the program"

@@ -175,6 +175,25 @@ QString DialogPrompter::inputText(const QString& caption, const QString& prompt,
     return dlg.textValue();
 }
 
+QString DialogPrompter::askText(const QString& caption, const QString& prompt, const QString& initial,
+                                int maxLength) {
+    QWidget* owner = boxOwner();
+    QInputDialog dlg(owner);
+    dlg.setInputMode(QInputDialog::TextInput);
+    dlg.setWindowTitle(caption);
+    dlg.setLabelText(prompt);
+    dlg.setTextValue(initial);
+    dlg.setOkButtonText(QStringLiteral("确定"));
+    dlg.setCancelButtonText(QStringLiteral("取消"));
+    if (auto* edit = dlg.findChild<QLineEdit*>()) {
+        edit->setMaxLength(maxLength);
+        edit->selectAll();
+    }
+    if (runBox(dlg, owner, false) != QDialog::Accepted)
+        return QString();
+    return dlg.textValue();
+}
+
 void DialogPrompter::error(const QString& message) {
     QWidget* owner = boxOwner();
     QMessageBox box(QMessageBox::Critical, QString::fromLatin1(kAppTitle), errorBoxText(message),

@@ -44,6 +44,11 @@ public:
     virtual bool confirm(const QString& /*caption*/, const QString& text) { return askYesNo(text); }
     // A failure: error icon, 确定; gets the raw message.
     virtual void failure(const QString& /*caption*/, const QString& message) { error(message); }
+    // A line of text with 确定 and 取消, starting as `initial`; "" for 取消.
+    virtual QString askText(const QString& caption, const QString& prompt, const QString& /*initial*/,
+                            int maxLength) {
+        return inputText(caption, prompt, maxLength);
+    }
 
     // Lists, calendars and folders of those commands, with 确定 and 取消. A
     // prompter that cannot ask answers 取消.
@@ -69,6 +74,7 @@ public:
     void notice(const QString& caption, const QString& text) override;
     bool confirm(const QString& caption, const QString& text) override;
     void failure(const QString& caption, const QString& message) override;
+    QString askText(const QString& caption, const QString& prompt, const QString& initial, int maxLength) override;
     int chooseRow(const QString& caption, const QString& prompt, const QStringList& headers,
                   const QList<QStringList>& rows) override;
     QDate chooseDate(const QString& caption, const QDate& initial) override;

@@ -7,6 +7,7 @@
 #include "storage/backup.h"
 #include "forms/fhbd.h"
 #include "storage/folderlock.h"
+#include "storage/ledgerops.h"
 #include "forms/jhbd.h"
 #include "forms/khlx.h"
 #include "forms/lb.h"
@@ -179,6 +180,15 @@ private:
         ::_exit(3);
     }
 
+    void select(const QString& name) {
+        auto items = r_.l->list1->findItems(name, Qt::MatchExactly);
+        if (items.isEmpty()) {
+            say("err\tno ledger " + name);
+            ::_exit(3);
+        }
+        r_.l->list1->setCurrentItem(items.first());
+    }
+
     void run(const QStringList& f) {
         const QString& seq = f.value(0);
         const QString& cmd = f.value(1);
@@ -232,6 +242,35 @@ private:
             if (k < int(snapshots.size())) {
                 p_.rowChoice = k;
                 say("restoring\t" + QString::fromStdString(snapshots[snapshots.size() - 1 - std::size_t(k)].path));
+                r_.l->restoreAction->trigger();
+            }
+        } else if (cmd == "rename") {
+            // 重命名帐本… on a ledger of the list, the new name typed.
+            select(f.value(2));
+            p_.inputs.push_back(f.value(3));
+            r_.l->renameAction->trigger();
+        } else if (cmd == "delete") {
+            select(f.value(2)); // the question is answered 是
+            r_.l->deleteAction->trigger();
+        } else if (cmd == "undelete") {
+            // 从备份恢复… on the list's empty part: the deleted ledger's snapshot
+            // at this place of its own (newest first); says which it was.
+            std::vector<std::string> listed;
+            for (int i = 0; i < r_.l->list1->count(); ++i)
+                listed.push_back(r_.l->list1->item(i)->text().toStdString());
+            int row = 0, want = -1;
+            for (const std::string& n : tsl::deletedLedgers(listed)) {
+                const auto snapshots = tsl::listSnapshots(n + ".mdb");
+                for (std::size_t k = 0; k < snapshots.size(); ++k, ++row)
+                    if (n == f.value(2).toStdString() && int(k) == f.value(3).toInt()) {
+                        want = row;
+                        say("restoring\t" + QString::fromStdString(snapshots[snapshots.size() - 1 - k].path));
+                    }
+            }
+            if (want >= 0) {
+                r_.l->list1->clearSelection();
+                r_.l->list1->setCurrentItem(nullptr);
+                p_.rowChoice = want;
                 r_.l->restoreAction->trigger();
             }
         } else if (cmd == "quit") {

@@ -3,9 +3,11 @@
 // database must pass integrity_check, every write the driver reported done must
 // be there, no row may be half written, and the next start must find the index
 // (under either name) and list every ledger.
-// Seven kinds of round, each kill timed into its work: writes, 新建帐本, a leave (a backup)
-// with a restore, exports of a book, 备份全部帐本到…, the real tessolan's start-up and
-// shut-down (renames of run.dll). Exports and backups of everything go into a folder
+// Nine kinds of round, each kill timed into its work: writes, 新建帐本, a leave (a backup)
+// with a restore, exports of a book, 备份全部帐本到…, 重命名帐本…, 删除帐本… with the
+// deleted ledger brought back by 从备份恢复…, the real tessolan's start-up and shut-down
+// (renames of run.dll). A renamed ledger is found under one of its names, never both
+// or neither; a deleted one is listed with its file or gone with a snapshot holding it. Exports and backups of everything go into a folder
 // beside the data folder (a USB stick); what a kill leaves there must be gone after
 // the next use of that folder.
 #include "storage/backup.h"
@@ -90,10 +92,31 @@ struct Op {
     std::size_t at = 0; // undo: where the row goes back
 };
 
+std::map<int, Book> readSnapshotBooks(const std::string& path, const std::string& name);
+
 void applyOp(Model& m, const Op& op) {
     if (op.kind == "enter" || op.kind == "leave" || op.kind == "restore" || op.kind == "export" ||
         op.kind == "backupall" || op.kind == "quit")
         return; // a restore is read from the files when it is done
+    if (op.kind == "rename") {
+        Ledger l = m[op.ledger];
+        l.backedUp.reset(); // its snapshots move with it, or stay under the old name
+        m.erase(op.ledger);
+        m[op.tok] = l;
+        return;
+    }
+    if (op.kind == "delete") {
+        m.erase(op.ledger);
+        return;
+    }
+    if (op.kind == "undelete") { // tok: the snapshot it brings back, once known
+        m[op.ledger] = Ledger{};
+        for (int b = 1; b <= 4; ++b)
+            m[op.ledger].books[b];
+        if (!op.tok.empty())
+            m[op.ledger].books = readSnapshotBooks(op.tok, op.ledger);
+        return;
+    }
     if (op.kind == "new") {
         m[op.ledger];
         for (int b = 1; b <= 4; ++b)
@@ -195,6 +218,22 @@ Ledger readLedger(const std::string& file, const std::string& name) {
         l.books[b] = readBook(db, name, b);
     sqlite3_close(db);
     return l;
+}
+
+std::map<int, Book> readSnapshotBooks(const std::string& path, const std::string& name) {
+    return readLedger(path, name).books;
+}
+
+// The books some snapshot of the ledger holds must include these.
+bool snapshotHolds(const fs::path& dir, const std::string& name, const std::map<int, Book>& books) {
+    std::error_code ec;
+    for (const auto& snap : fs::directory_iterator(dir / "backups" / (name + ".mdb"), ec)) {
+        const std::string n = snap.path().filename().string();
+        if (n.ends_with(".mdb") && n.find(".tmp-") == std::string::npos &&
+            readLedger(snap.path().string(), name).books == books)
+            return true;
+    }
+    return false;
 }
 
 // --- the driver process ----------------------------------------------------
@@ -310,7 +349,8 @@ std::vector<std::string> splitTabs(const std::string& s) {
 }
 
 // The model matches the files, the one op in flight counted as done or not.
-void verify(const fs::path& dir, Model& model, const std::optional<Op>& inflight) {
+void verify(const fs::path& dir, Model& model, const std::optional<Op>& inflight,
+            const std::map<int, Book>& deletedBooks = {}) {
     for (const auto& e : fs::recursive_directory_iterator(dir)) { // backups/ too
         auto name = e.path().filename().string();
         if (e.is_regular_file() && (name.ends_with(".mdb") || name == "run.dll"))
@@ -323,7 +363,8 @@ void verify(const fs::path& dir, Model& model, const std::optional<Op>& inflight
     std::vector<std::string> sortedListed = listed;
     std::sort(sortedListed.begin(), sortedListed.end());
     if (sortedListed != expected) {
-        bool inflightNew = inflight && inflight->kind == "new";
+        bool inflightNew = inflight && (inflight->kind == "new" || inflight->kind == "rename" ||
+                                        inflight->kind == "delete" || inflight->kind == "undelete");
         Model with = model;
         if (inflightNew)
             applyOp(with, *inflight);
@@ -335,8 +376,19 @@ void verify(const fs::path& dir, Model& model, const std::optional<Op>& inflight
                  std::to_string(expected.size()));
         model = with;
     }
+    // A deleted ledger's contents are in a snapshot.
+    if (inflight && inflight->kind == "delete" && !model.contains(inflight->ledger) &&
+        !snapshotHolds(dir, inflight->ledger, deletedBooks))
+        fail("no snapshot holds the deleted ledger " + inflight->ledger);
     for (auto& [name, ledger] : model) {
         auto file = dir / (name + ".mdb");
+        // Listed, with its file set aside by a delete or a bring-back cut short:
+        // the next start puts it back (checked then).
+        const bool parkedByKill = inflight && inflight->ledger == name &&
+                                  (inflight->kind == "delete" || inflight->kind == "undelete") &&
+                                  !fs::exists(file) && fs::exists(dir / (name + ".mdb.parked"));
+        if (parkedByKill)
+            file = dir / (name + ".mdb.parked");
         if (!fs::exists(file))
             fail("ledger file missing: " + file.string());
         if (inflight && inflight->kind == "restore" && inflight->ledger == name) {
@@ -473,6 +525,8 @@ void checkNothingLeftBehind(const fs::path& dir, const Model& model, const std::
             fail(when + ": temporary file left behind: " + e.path().string());
         if (name.ends_with("-journal"))
             fail(when + ": journal without a writer left behind: " + e.path().string());
+        if (name.ends_with(".parked"))
+            fail(when + ": set-aside ledger file left behind: " + e.path().string());
         if (tsl::out::isExportLeftoverName(name))
             fail(when + ": unfinished export left behind: " + e.path().string());
         if (e.path().parent_path() == dir && name.ends_with(".mdb") && name != "tsl.mdb" &&
@@ -619,7 +673,9 @@ int main(int argc, char** argv) {
     // A new ledger with a few rows, 40 writes, or a few writes, a leave and a restore,
     // killed `killFraction` into one op of it (without one: run to the end and
     // measure). True when the kill landed mid-write.
-    auto driverRound = [&](const std::string& when, const std::string& kind, std::optional<double> killFraction) {
+    auto driverRound = [&](const std::string& when, const std::string& asked, std::optional<double> killFraction) {
+        // A delete cut short before its ledger came back may have left no ledger to work on.
+        const std::string kind = model.empty() ? std::string("new") : asked;
         std::vector<Op> ops;
         std::string ledger;
         if (kind == "new") {
@@ -637,8 +693,17 @@ int main(int argc, char** argv) {
             applyOp(shadow, ops[0]);
         const bool restoreRound = kind == "restore";
         // The kind of op a round is about, when it is not writes.
-        const std::string focus = kind == "export" ? "export" : kind == "backup-all" ? "backupall" : "";
-        for (int k = 0, n = kind == "new" ? 3 : restoreRound ? pick(2, 10) : !focus.empty() || kind == "quit" ? 2 : 40; k < n; ++k) {
+        const bool renameRound = kind == "rename", deleteRound = kind == "delete";
+        const std::set<std::string> focus = kind == "export"       ? std::set<std::string>{"export"}
+                                            : kind == "backup-all" ? std::set<std::string>{"backupall"}
+                                            : renameRound          ? std::set<std::string>{"rename"}
+                                            : deleteRound          ? std::set<std::string>{"delete", "undelete"}
+                                                                   : std::set<std::string>{};
+        const int writes = kind == "new"                                ? 3
+                           : restoreRound || renameRound || deleteRound ? pick(2, 8)
+                           : !focus.empty() || kind == "quit"           ? 2
+                                                                        : 40;
+        for (int k = 0, n = writes; k < n; ++k) {
             int book = pick(1, 4);
             Book& bk = shadow[ledger].books[book];
             int what = bk.empty() ? 0 : pick(0, 5);
@@ -682,6 +747,24 @@ int main(int argc, char** argv) {
             }
         }
 
+        // Renamed or deleted and brought back, then written to under the name it has.
+        if (renameRound || deleteRound) {
+            std::string now = ledger;
+            ops.push_back(Op{"leave", "leave", ledger, "", "", 0});
+            if (renameRound) {
+                now = "改名" + std::to_string(++ledgerCounter) + "_" + std::to_string(o.seed);
+                ops.push_back(Op{"rename\t" + ledger + "\t" + now, "rename", ledger, now, "", 0});
+            } else {
+                ops.push_back(Op{"delete\t" + ledger, "delete", ledger, "", "", 0});
+                ops.push_back(Op{"undelete\t" + ledger + "\t0", "undelete", ledger, "", "", 0});
+            }
+            ops.push_back(Op{"enter\t" + now, "enter", now, "", "", 0});
+            for (int k = 0; k < 4; ++k) {
+                const int book = pick(1, 4);
+                const std::string tok = std::to_string(++tokCounter);
+                ops.push_back(Op{"add\t" + std::to_string(book) + "\t" + tok, "add", now, tok, "", book});
+            }
+        }
         if (kind == "export") {
             for (int k = 0; k < 4; ++k) {
                 const std::string book = std::to_string(pick(1, 4));
@@ -701,7 +784,7 @@ int main(int argc, char** argv) {
         // The ops a kill may aim at: work, and in an export's or backup's round that work.
         std::vector<std::size_t> counted;
         for (std::size_t i = 0; i < ops.size(); ++i)
-            if (ops[i].kind != "enter" && (focus.empty() || ops[i].kind == focus))
+            if (ops[i].kind != "enter" && (focus.empty() || focus.contains(ops[i].kind)))
                 counted.push_back(i);
 
         // Under a power cut the driver counts its file events and the power goes
@@ -784,8 +867,14 @@ int main(int argc, char** argv) {
                 int s = std::stoi(parts.at(1));
                 if (s != firstSeq + int(done))
                     fail("acknowledgements out of order");
+                // A deleted ledger is in a snapshot once the delete is done.
+                std::optional<std::map<int, Book>> deleting;
+                if (ops[done].kind == "delete")
+                    deleting = model[ops[done].ledger].books;
                 applyOp(model, ops[done]);
                 ++finished[ops[done].kind];
+                if (deleting && !snapshotHolds(dir, ops[done].ledger, *deleting))
+                    fail(when + ": no snapshot holds the deleted ledger " + ops[done].ledger);
                 if (ops[done].kind == "restore" && !restoring.empty())
                     model[ops[done].ledger].books = readLedger((dir / restoring).string(), ops[done].ledger).books;
                 if (ops[done].kind == "leave")
@@ -814,8 +903,12 @@ int main(int argc, char** argv) {
                 power.startEvents = eventsBefore = std::stol(parts[1]);
             } else if (parts[0] == "restoring" && parts.size() > 1) {
                 restoring = parts[1];
-            } else if (parts[0] == "err" || (parts[0] == "msg" && !line.starts_with("msg\t帐本恢复成功!") &&
-                                             !line.starts_with("msg\t全部帐本已备份到:"))) {
+                if (done < ops.size() && ops[done].kind == "undelete")
+                    ops[done].tok = (dir / parts[1]).string();
+            } else if (parts[0] == "err" ||
+                       (parts[0] == "msg" && !line.starts_with("msg\t帐本恢复成功!") &&
+                        !line.starts_with("msg\t全部帐本已备份到:") &&
+                        !(line.starts_with("msg\t帐本\"") && line.find("\"已删除!") != std::string::npos))) {
                 fail(when + ": the program said: " + line);
             }
         };
@@ -861,7 +954,8 @@ int main(int argc, char** argv) {
         std::optional<Op> inflight;
         if (done < ops.size())
             inflight = ops[done];
-        verify(dir, model, inflight);
+        verify(dir, model, inflight,
+               inflight && model.contains(inflight->ledger) ? model[inflight->ledger].books : std::map<int, Book>{});
         checkFinishedBackups(outDir);
         // The index keeps the name the program gave it last, the power gone or not.
         if (power.on && (power.landed || cutAtExit)) {
@@ -918,14 +1012,15 @@ int main(int argc, char** argv) {
 
     // First the time each kind of work takes, measured without a kill.
     if (o.kills > 0)
-        for (const char* kind : {"new", "write", "restore", "export", "backup-all", "start-up", "shut-down"})
+        for (const char* kind :
+             {"new", "write", "restore", "export", "backup-all", "rename", "delete", "start-up", "shut-down"})
             for (int i = 0; i < 2; ++i)
                 runRound(std::string("measuring ") + kind, kind, std::nullopt);
 
     std::map<std::string, std::pair<int, int>> byKind; // kills mid-write, kills
     // A fixed mix, so that a short run meets every kind too.
-    const char* const mix[] = {"start-up", "write", "new",   "write", "restore", "export",
-                               "shut-down", "write", "new", "write", "restore", "backup-all"};
+    const char* const mix[] = {"start-up", "write", "new",   "rename", "write", "restore", "export",
+                               "shut-down", "write", "new", "delete", "write", "restore", "backup-all"};
     for (int round = 0; round < o.kills; ++round) {
         const std::string kind = mix[round % std::size(mix)];
         const bool mid = runRound("round " + std::to_string(round), kind, std::uniform_real_distribution(0.05, 0.95)(rng));
@@ -949,8 +1044,9 @@ int main(int argc, char** argv) {
             std::printf("%s%s %d/%d", kind == byKind.begin()->first ? "" : ", ", kind.c_str(), n.first, n.second);
         std::printf(")\n");
         std::printf("crashtest: acknowledged before a kill: %d leaves with a backup, %d undos, %d restores, "
-                    "%d exports, %d backups of everything\n",
-                    finished["leave"], finished["undo"], finished["restore"], finished["export"], finished["backupall"]);
+                    "%d exports, %d backups of everything, %d renames, %d deletes, %d deleted ledgers brought back\n",
+                    finished["leave"], finished["undo"], finished["restore"], finished["export"], finished["backupall"],
+                    finished["rename"], finished["delete"], finished["undelete"]);
         std::printf("crashtest: left by kills and cleared by the next use of the folder: %d unfinished exports, "
                     "%d unfinished backup folders\n",
                     int(std::count_if(leftByKills.begin(), leftByKills.end(),
@@ -963,15 +1059,16 @@ int main(int argc, char** argv) {
     }
 
     // Power cuts: the driver's writes, 新建帐本, leaves with a backup and restores,
-    // exports and backups of everything; and after the program's orderly end.
+    // exports and backups of everything, renamed and deleted ledgers; and after the program's orderly end.
     int cuts = 0, cutsMidWrite = 0, cutsAtExit = 0;
     if (o.powerCuts > 0) {
         power.on = true;
         finished.clear();
-        for (const char* kind : {"new", "write", "restore", "export", "backup-all"})
+        for (const char* kind : {"new", "write", "restore", "export", "backup-all", "rename", "delete"})
             for (int i = 0; i < 2; ++i)
                 driverRound(std::string("measuring events of ") + kind, kind, std::nullopt);
-        const char* const powerMix[] = {"write", "new", "export", "write", "restore", "backup-all", "quit"};
+        const char* const powerMix[] = {"write",      "new",    "export", "rename", "write",
+                                        "restore", "backup-all", "delete", "quit"};
         for (int round = 0; cuts < o.powerCuts; ++round) {
             if (round > 2 * o.powerCuts + 20)
                 fail("only " + std::to_string(cuts) + " of " + std::to_string(round) + " power cuts landed");
@@ -991,9 +1088,11 @@ int main(int argc, char** argv) {
                     "program ended), 0 integrity failures, 0 lost rows (seed %u)\n",
                     cuts, cutsMidWrite, cutsAtExit, o.seed);
         std::printf("crashtest: acknowledged before a power cut: %d new ledgers, %d leaves with a backup, "
-                    "%d deletes, %d undos, %d restores, %d exports, %d backups of everything\n",
+                    "%d deletes, %d undos, %d restores, %d exports, %d backups of everything, %d renamed ledgers, "
+                    "%d deleted ledgers, %d brought back\n",
                     finished["new"], finished["leave"], finished["del"], finished["undo"], finished["restore"],
-                    finished["export"], finished["backupall"]);
+                    finished["export"], finished["backupall"], finished["rename"], finished["delete"],
+                    finished["undelete"]);
     }
     if (!o.keep) {
         fs::remove_all(dir);

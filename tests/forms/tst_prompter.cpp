@@ -299,6 +299,21 @@ private slots:
         QCOMPARE(p.inputText(QStringLiteral("新建帐本!"), QStringLiteral("名称"), 255), QString());
     }
 
+    // The added text box starts with its text chosen, so typing replaces it.
+    void textBoxOfAdditions() {
+        DialogPrompter p;
+        whenModal([](QWidget* w) {
+            auto* edit = w->findChild<QLineEdit*>();
+            QVERIFY(edit);
+            QCOMPARE(edit->text(), QStringLiteral("2026年的帐本"));
+            QCOMPARE(edit->maxLength(), 255);
+            QTest::keyClicks(edit, "x");
+            QTest::keyClick(edit, Qt::Key_Return);
+        });
+        QCOMPARE(p.askText(QStringLiteral("重命名帐本!"), QStringLiteral("新名称:"), QStringLiteral("2026年的帐本"), 255),
+                 QStringLiteral("x"));
+    }
+
     // The boxes of the added commands speak Chinese and carry their window's
     // caption; the prescribed boxes above keep OK, Yes and No.
     void boxesOfAdditions_data() {
@@ -310,6 +325,7 @@ private slots:
         QTest::newRow("failure") << "failure" << QStringList{"确定"} << "报表!";
         QTest::newRow("list") << "row" << QStringList{"确定", "取消"} << "从备份恢复!";
         QTest::newRow("calendar") << "date" << QStringList{"确定", "取消"} << "修改日期!";
+        QTest::newRow("text") << "text" << QStringList{"确定", "取消"} << "重命名帐本!";
     }
 
     void boxesOfAdditions() {
@@ -346,6 +362,8 @@ private slots:
             p.failure(title, text);
         else if (kind == "row")
             QCOMPARE(p.chooseRow(title, text, {"备份时间"}, {{"2026-12-08"}}), -1);
+        else if (kind == "text")
+            QCOMPARE(p.askText(title, text, "2026", 255), QString());
         else
             QVERIFY(!p.chooseDate(title, QDate(2026, 12, 8)).isValid());
         QVERIFY(seen);

@@ -180,7 +180,9 @@ private slots:
         c.roster->Form1->close();
         c.prompter.boxes.clear();
         QVERIFY2(activate(l, l->list1), "the window does not become active");
-        QCOMPARE(titles(l->list1->actions()), (QStringList{"从备份恢复(&R)…", "备份全部帐本到(&B)…", "-", "使用帮助(&H)"}));
+        QCOMPARE(titles(l->list1->actions()),
+                 (QStringList{"从备份恢复(&R)…", "备份全部帐本到(&B)…", "从备份文件夹恢复(&F)…", "-",
+                              "新建帐本(从旧帐本带入)(&N)…", "重命名帐本(&M)…", "删除帐本(&D)…", "-", "使用帮助(&H)"}));
         QCOMPARE(l->findChildren<QPushButton*>().size(), 3);
 
         l->list1->clearSelection();
@@ -191,6 +193,14 @@ private slots:
         QCOMPARE(c.prompter.take(), QStringList{"从备份恢复!"});
         press(l->list1, QKeySequence(Qt::CTRL | Qt::Key_B));
         QCOMPARE(c.prompter.take(), QStringList{"备份全部帐本到"});
+        press(l->list1, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R));
+        QCOMPARE(c.prompter.take(), QStringList{"从备份文件夹恢复"});
+        press(l->list1, QKeySequence(Qt::Key_F2));
+        QCOMPARE(c.prompter.take(), QStringList{"在下面输下帐本\"甲\"的新名称:"});
+        press(l->list1, QKeySequence(Qt::Key_Delete)); // the question, answered 否
+        QCOMPARE(c.prompter.take(), QStringList{"要删除帐本\"甲\"吗!\n删除前会先备份,以后可以用\"从备份恢复\"找回."});
+        press(l->list1, QKeySequence(Qt::CTRL | Qt::Key_N));
+        QCOMPARE(c.prompter.take().size(), 1);
         press(l->list1, QKeySequence(Qt::Key_F1));
         QCOMPARE(c.prompter.boxes.size(), std::size_t(1));
         QCOMPARE(c.prompter.boxes[0].caption, QStringLiteral("帐本选择!"));
