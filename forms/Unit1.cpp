@@ -1,6 +1,7 @@
 #include "forms/Unit1.h"
 
 #include "forms/about.h"
+#include "books/settlement.h"
 #include "widgets/columnsizer.h"
 #include "widgets/desktop.h"
 #include "storage/error.h"
@@ -500,10 +501,10 @@ void TForm1::btnjzClick() {
     guarded(r_.prompter, [this] {
         const QString name = edjz->text();
         if (name.isEmpty()) {
-            r_.prompter.message(QStringLiteral("结帐条件必须是某个人的姓名或某个厂名!"));
+            r_.prompter.message(QString::fromUtf8(tsl::books::kNameMissing.data(), qsizetype(tsl::books::kNameMissing.size())));
             return;
         }
-        if (viewNumber() == QLatin1String("1"))
+        if (!tsl::books::isSettled(viewNumber().toStdString()))
             return;
 
         Tj& j = *r_.j;
@@ -526,6 +527,7 @@ void TForm1::btnjzClick() {
         g.setRowCount(2);
         g.setColCount(1);
         g.clearCells();
+        j.keepSettlement({});
         const int fields = table1.fieldCount();
         g.setColCount(fields);
         j.keepName(name);
@@ -535,30 +537,29 @@ void TForm1::btnjzClick() {
             g.setCell(p, 0, QString::fromStdString(table1.fieldName(p)));
         grid1->setEnabled(false);
 
-        std::int64_t total = 0; // 64 bits: a large account never wraps
+        tsl::books::Settlement settled;
         {
             WaitCursor wait;
             CursorModel::Hold hold(*data1);
             StringGrid::Batch batch(g);
-            // The engine picks the rows; a bad amount stops on its row, the earlier ones listed.
-            table1.forEachMatch(tsl::pos::settleName, kept, [&] {
-                total += tsl::strToInt(table1.fieldText(fields - 1));
+            // A bad amount stops on its row, the earlier ones listed.
+            settled = tsl::books::settle(table1, kept, [&](const std::vector<std::string>& row) {
                 const int r = g.rowCount() - 1;
                 for (int p = 0; p < fields; ++p)
-                    g.setCell(p, r, QString::fromStdString(table1.fieldText(p)));
+                    g.setCell(p, r, QString::fromStdString(row[std::size_t(p)]));
                 g.setRowCount(g.rowCount() + 1);
-                return true;
             });
         }
         grid1->setEnabled(true);
 
         if (g.rowCount() == 2) {
             j.hide(); // not left showing the rewritten header behind the message
-            r_.prompter.message(QStringLiteral("没有符合结帐条件的人或厂家!"));
+            r_.prompter.message(QString::fromUtf8(tsl::books::kNoMatch.data(), qsizetype(tsl::books::kNoMatch.size())));
             return;
         }
         g.setRowCount(g.rowCount() - 1);
-        j.laje->setText(num(total) + QStringLiteral("元"));
+        j.laje->setText(num(settled.total) + QStringLiteral("元"));
+        j.keepSettlement(std::move(settled));
         finish.reported = true;
         j.showReport(this);
     });
