@@ -1,4 +1,5 @@
 #pragma once
+#include "books/renumber.h"
 #include "storage/connection.h"
 #include "storage/cursor.h"
 #include "storage/undodelete.h"
@@ -9,6 +10,9 @@
 #include <memory>
 
 class ColumnSizer;
+namespace tsl::books {
+class OpenSum;
+}
 class CursorModel;
 enum class ExportKind;
 class QAction;
@@ -98,7 +102,7 @@ public:
     // change the date of a row's serial stamp.
     QAction* undoDeleteAction = nullptr; // 撤销删除
     QAction* changeDateAction = nullptr; // 修改日期…
-    tsl::DeleteUndo lastDelete;
+    tsl::DeleteUndo lastDelete{tsl::books::numberedStamp};
     // Brings their enabling up to date; done whenever the menu is about to show.
     void refreshSafetyMenu();
     // ---- 年度统计: right-click menu of grid1 (Unit1_yearglance.cpp) ----
@@ -179,9 +183,5 @@ private:
     QWidget* client_ = nullptr;
     ColumnSizer* sizer_ = nullptr; // sizes grid1's columns when a book opens
     // The status summary's total, summed while openBook loads the book's rows.
-    struct OpenTotal {
-        bool armed = false;
-        bool converted = true;
-        std::int64_t sum = 0;
-    } openTotal_;
+    tsl::books::OpenSum* openSum_ = nullptr;
 };
