@@ -87,6 +87,82 @@ std::optional<Summary> summaryAfterPost(const Cursor& book) {
     return s;
 }
 
+RunningSummary::RunningSummary(Cursor& book) : book_(book) { book_.addObserver(this); }
+
+RunningSummary::~RunningSummary() { book_.removeObserver(this); }
+
+RunningSummary::Still::~Still() {
+    if (--r_.still_ == 0)
+        r_.remember(r_.book_.currentRow());
+}
+
+std::optional<std::int32_t> RunningSummary::amountOf(int row) const noexcept {
+    try {
+        return tryStrToInt(book_.rowText(row, at_));
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
+void RunningSummary::remember(int row) noexcept {
+    row_ = row;
+    amount_ = row >= 0 && at_ >= 0 ? amountOf(row) : std::nullopt;
+}
+
+void RunningSummary::cursorReset() {
+    kept_.reset();
+    at_ = book_.isOpen() ? amountField(book_) : -1;
+    remember(book_.isOpen() ? book_.currentRow() : -1);
+}
+
+void RunningSummary::currentChanged(int row) {
+    if (still_ == 0)
+        remember(row);
+}
+
+void RunningSummary::rowInserted(int row) {
+    if (!kept_)
+        return;
+    ++kept_->rows;
+    if (at_ < 0)
+        return;
+    if (const auto v = amountOf(row))
+        kept_->total += *v;
+    else
+        kept_.reset();
+}
+
+void RunningSummary::rowUpdated(int row) {
+    if (still_ > 0 || !kept_ || at_ < 0)
+        return;
+    const auto now = amountOf(row);
+    if (row == row_ && amount_ && now)
+        kept_->total += std::int64_t(*now) - *amount_;
+    else
+        kept_.reset();
+    remember(row);
+}
+
+void RunningSummary::rowRemoved(int row) {
+    if (kept_) {
+        --kept_->rows;
+        if (at_ >= 0) {
+            if (row == row_ && amount_)
+                kept_->total -= *amount_;
+            else
+                kept_.reset();
+        }
+    }
+    row_ = -1; // the row that takes its place is told next
+    amount_.reset();
+}
+
+std::optional<Summary> RunningSummary::current() {
+    if (!kept_)
+        kept_ = summaryAfterPost(book_);
+    return kept_;
+}
+
 Summary summaryOf(Connection& conn, Cursor& scratch, std::string_view table) {
     try {
         const TableTotal t = totalOfLastField(conn, table);

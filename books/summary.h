@@ -5,6 +5,8 @@
 // convert is never quietly left out: opening a book (or the report) walks to its
 // row and stops there with the conversion's error; a refresh after a post leaves
 // the summary as it was.
+#include "storage/cursor.h"
+
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -13,7 +15,6 @@
 
 namespace tsl {
 class Connection;
-class Cursor;
 } // namespace tsl
 
 namespace tsl::books {
@@ -56,6 +57,57 @@ private:
 // After an add, edit or delete: read again in one pass of the engine, without
 // moving. nullopt when an amount does not convert (opening the book tells which).
 [[nodiscard]] std::optional<Summary> summaryAfterPost(const Cursor& book);
+
+// The summary of the book open in a cursor, kept up to date by each post from
+// the posted row alone: add on insert, old -> new on edit, subtract on delete.
+// So a confirm costs the same whatever the book's size. It starts from the
+// opening's summary; where a posted row's amount (before or after) is no whole
+// number, or nothing is kept, current() reads the book again as
+// summaryAfterPost does and keeps that.
+class RunningSummary final : public CursorObserver {
+public:
+    explicit RunningSummary(Cursor& book);
+    ~RunningSummary() override;
+    RunningSummary(const RunningSummary&) = delete;
+    RunningSummary& operator=(const RunningSummary&) = delete;
+
+    // The book was opened and its summary is this.
+    void opened(const Summary& s) { kept_ = s; }
+    // After a post: the summary; nullopt when an amount does not convert.
+    [[nodiscard]] std::optional<Summary> current();
+
+    // While it lives, the rows are walked and written without their amounts
+    // changing (a settlement, the renumbering after a delete): nothing is read.
+    class Still {
+    public:
+        explicit Still(RunningSummary& r) : r_(r) { ++r_.still_; }
+        ~Still();
+        Still(const Still&) = delete;
+        Still& operator=(const Still&) = delete;
+
+    private:
+        RunningSummary& r_;
+    };
+
+    void cursorReset() override;
+    void rowInserted(int row) override;
+    void rowUpdated(int row) override;
+    void rowRemoved(int row) override;
+    void currentChanged(int row) override;
+
+private:
+    [[nodiscard]] std::optional<std::int32_t> amountOf(int row) const noexcept;
+    void remember(int row) noexcept;
+
+    Cursor& book_;
+    int at_ = -1; // the amount field; -1: a book without amounts
+    std::optional<Summary> kept_;
+    int still_ = 0;
+    // The stored amount of the current row, read when it became current: what an
+    // edit or a delete of it takes away.
+    int row_ = -1;
+    std::optional<std::int32_t> amount_;
+};
 
 // A book not shown (the overall report): the engine counts and sums it without a
 // cursor; a book it cannot read, or an amount that does not convert, is opened in

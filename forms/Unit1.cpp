@@ -146,6 +146,7 @@ TForm1::TForm1(Roster& roster) : QMainWindow(nullptr), r_(roster) {
     resize(kClientWidth, kClientHeight + menuHeight);
     layoutClient();
 
+    running_ = std::make_unique<tsl::books::RunningSummary>(table1);
     table1.afterOpen = [this] { table1AfterOpen(); };
     table1.afterPost = [this] { table1AfterPost(); };
 }
@@ -155,6 +156,7 @@ TForm1::~TForm1() {
     table1.afterPost = nullptr;
     delete data1; // before the cursor it watches
     data1 = nullptr;
+    running_.reset();
 }
 
 void TForm1::buildToolStrip(QWidget* client) {
@@ -350,6 +352,7 @@ void TForm1::table1AfterOpen() {
         std::optional<CursorModel::Hold> hold;
         const tsl::books::Summary s =
             tsl::books::summaryAfterOpen(table1, openSum_, [&] { hold.emplace(*data1); });
+        running_->opened(s);
         barPanel->setText(summaryText(view, int(s.rows), s.total));
     });
 }
@@ -365,7 +368,7 @@ void TForm1::refreshStatus() noexcept {
     try {
         if (!table1.isOpen())
             return;
-        if (const auto s = tsl::books::summaryAfterPost(table1))
+        if (const auto s = running_->current())
             barPanel->setText(summaryText(tsl::strToInt(viewNumber().toStdString()), int(s->rows), s->total));
     } catch (...) {
         // The summary is only a summary: a read that fails leaves it as it was.
@@ -503,6 +506,7 @@ void TForm1::btnjzClick() {
             WaitCursor wait;
             CursorModel::Hold hold(*data1);
             StringGrid::Batch batch(g);
+            const tsl::books::RunningSummary::Still still(*running_); // a settlement changes no amount
             // A bad amount stops on its row, the earlier ones listed.
             settled = tsl::books::settle(table1, kept, [&](const std::vector<std::string>& row) {
                 const int r = g.rowCount() - 1;

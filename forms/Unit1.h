@@ -12,6 +12,7 @@
 class ColumnSizer;
 namespace tsl::books {
 class OpenSum;
+class RunningSummary;
 }
 class CursorModel;
 enum class ExportKind;
@@ -153,9 +154,10 @@ private:
     void undoDeleteClick();
     void changeDateClick();
     void ledgerLeft();
-    // The status summary again after an add, edit or delete, without moving the
-    // shown book's current row. An amount that does not convert leaves the text
-    // as it was: opening the book reports it.
+    // The status summary again after an add, edit or delete, moved by the posted
+    // row alone (books::RunningSummary), without moving the shown book's current
+    // row. An amount that does not convert leaves the text as it was: opening the
+    // book reports it.
     void refreshStatus() noexcept;
     // While a command writes many rows (a delete's renumbering), the posts do not
     // each refresh the summary; it is refreshed once when the command ends.
@@ -184,4 +186,6 @@ private:
     ColumnSizer* sizer_ = nullptr; // sizes grid1's columns when a book opens
     // The status summary's total, summed while openBook loads the book's rows.
     tsl::books::OpenSum* openSum_ = nullptr;
+    // The status summary kept from the open pass and moved by each post.
+    std::unique_ptr<tsl::books::RunningSummary> running_;
 };

@@ -2,6 +2,7 @@
 #include "forms/Unit1.h"
 
 #include "books/renumber.h"
+#include "books/summary.h"
 #include "widgets/amountspin.h"
 #include "widgets/desktop.h"
 #include "forms/fhbd.h"
@@ -178,9 +179,11 @@ void TForm1::btndelClick() {
         const StatusBatch refreshOnceAtTheEnd(*this);
         WaitCursor wait; // renumbering a big book takes a while
         std::optional<CursorModel::Hold> hold; // the grid follows once, to the row where the numbering stops
+        std::optional<tsl::books::RunningSummary::Still> still; // the numbering changes no amount
         tsl::books::deleteRow(table1, [&] {
             if (data1)
                 hold.emplace(*data1);
+            still.emplace(*running_);
         });
     });
     refreshSafetyMenu(); // the delete can now be undone, also by its key
