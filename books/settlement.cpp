@@ -5,6 +5,7 @@
 #include "storage/exactmatch.h"
 #include "storage/intconv.h"
 #include "storage/schema.h"
+#include "storage/undodelete.h"
 
 namespace tsl::books {
 
@@ -38,9 +39,8 @@ Settlement start(std::string_view table, std::string_view name) {
 
 } // namespace
 
-bool isSettled(std::string_view table) {
-    return table == table::shipments || table == table::purchases || table == table::deliveries;
-}
+// The money books, the same that are numbered.
+bool isSettled(std::string_view table) { return bookIsNumbered(table); }
 
 Settlement settle(Cursor& book, std::string_view name, const Listed& listed) {
     Settlement s = start(book.tableName(), name);
