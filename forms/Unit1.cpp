@@ -465,11 +465,12 @@ void TForm1::btnjzClick() {
     guarded(r_.prompter, [this] {
         const QString name = edjz->text();
         if (name.isEmpty()) {
-            r_.prompter.message(QString::fromUtf8(tsl::books::kNameMissing.data(), qsizetype(tsl::books::kNameMissing.size())));
+            r_.prompter.message(QString::fromUtf8(tsl::books::kNameMissing.data(),
+                                                  qsizetype(tsl::books::kNameMissing.size())));
             return;
         }
-        if (!tsl::books::isSettled(viewNumber().toStdString()))
-            return;
+        if (viewNumber() == QLatin1String("1"))
+            return; // the customer book is not settled
 
         Tj& j = *r_.j;
         StringGrid& g = *j.grid1;
