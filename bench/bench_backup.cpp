@@ -2,6 +2,7 @@
 // renumbered the whole book, each beside the same work in raw SQLite.
 #include "bench/benchutil.h"
 
+#include "books/renumber.h"
 #include "storage/backup.h"
 #include "storage/connection.h"
 #include "storage/cursor.h"
@@ -106,7 +107,7 @@ void undoProgram(benchmark::State& state, int rows) {
         tsl::Cursor c(conn);
         c.setTableName(kBook);
         c.open();
-        tsl::DeleteUndo undo;
+        tsl::DeleteUndo undo{tsl::books::numberedStamp};
         double seconds = timed([&] { undo.capture(c); });
         {
             tsl::Connection::Transaction t(conn);

@@ -1,6 +1,8 @@
 #include "export/ledger.h"
 
+#include "books/settlement.h"
 #include "export/capital.h"
+#include "storage/exactmatch.h"
 #include "storage/intconv.h"
 #include "export/outfile.h"
 #include "storage/prepared.h"
@@ -9,6 +11,7 @@
 #include <sqlite3.h>
 
 #include <cctype>
+#include <cstdlib>
 #include <ctime>
 #include <sys/stat.h>
 
@@ -137,7 +140,9 @@ BookRows::BookRows(sqlite3* db, const Book& book, std::optional<std::string> nam
     for (auto f : book.fields)
         cols += (cols.empty() ? "" : ", ") + quoteIdent(f);
     const std::string from = " FROM " + quoteIdent(book.table());
-    const std::string where = name ? " WHERE " + quoteIdent(book.fields[std::size_t(pos::settleName)]) + " = ?1" : "";
+    // The settlement's own match, so a named export lists the rows a settlement lists.
+    const std::string where =
+        name ? " WHERE " + exactMatchCondition(quoteIdent(book.fields[std::size_t(pos::settleName)])) : "";
     if (!name) {
         sqlite3_stmt* raw = nullptr;
         const std::string sql = "SELECT count(*)" + from;
@@ -196,15 +201,23 @@ Statement makeStatement(std::string ledger, const Book& book, std::string name, 
     return s;
 }
 
+Statement statementOf(std::string ledger, books::Settlement settlement, std::string date) {
+    const Book* book = settlement.empty() ? nullptr : findBook(std::atoi(settlement.table.c_str()));
+    if (!book || book->party.empty())
+        throw ExportError("报表里没有结帐的结果.");
+    Statement s{std::move(ledger), book->number, std::move(settlement.name), std::move(date), {}, settlement.total};
+    s.table.columns = book->columns();
+    s.table.rows = std::move(settlement.rows);
+    s.table.total = totalRow(book->fields.size(), book->amountPos, s.total);
+    return s;
+}
+
 Statement readStatement(sqlite3* db, std::string ledger, const Book& book, const std::string& name,
                         std::string date) {
-    BookRows src(db, book, name, true);
-    std::vector<std::vector<std::string>> rows;
-    for (std::vector<std::string> r; src.next(r);)
-        rows.push_back(r);
-    if (rows.empty())
-        throw ExportError("没有符合结帐条件的人或厂家!");
-    return makeStatement(std::move(ledger), book, name, std::move(date), std::move(rows));
+    books::Settlement s = books::settle(db, book.table(), name, "不能读取帐本: ");
+    if (s.empty())
+        throw ExportError(std::string(books::kNoMatch));
+    return statementOf(std::move(ledger), std::move(s), std::move(date));
 }
 
 std::string todayText() {

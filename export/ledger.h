@@ -15,6 +15,10 @@
 struct sqlite3;
 struct sqlite3_stmt;
 
+namespace tsl::books {
+struct Settlement;
+}
+
 namespace tsl::out {
 
 class ProtectedSource;
@@ -110,8 +114,12 @@ struct Statement {
 [[nodiscard]] Statement makeStatement(std::string ledger, const Book& book, std::string name, std::string date,
                                       std::vector<std::vector<std::string>> rows);
 
-// Reads a name's rows of a book. A name with no rows is refused, as the
-// settlement refuses it.
+// The statement of a settlement (its rows and total as the settlement took
+// them); one without rows is refused.
+[[nodiscard]] Statement statementOf(std::string ledger, books::Settlement settlement, std::string date);
+
+// Reads a name's rows of a book through the settlement. A name with no rows is
+// refused, as the settlement refuses it.
 [[nodiscard]] Statement readStatement(sqlite3* db, std::string ledger, const Book& book, const std::string& name,
                                       std::string date);
 

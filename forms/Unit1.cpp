@@ -3,6 +3,9 @@
 #include "forms/findbar.h"
 
 #include "forms/about.h"
+#include "books/income.h"
+#include "books/settlement.h"
+#include "books/summary.h"
 #include "widgets/columnsizer.h"
 #include "widgets/desktop.h"
 #include "storage/error.h"
@@ -37,6 +40,7 @@
 #include <QToolButton>
 
 #include <cstdint>
+#include <optional>
 
 static void initWorkspaceResources() {
     // The pictures live in a static library; nothing pulls their registration
@@ -146,6 +150,7 @@ TForm1::TForm1(Roster& roster) : QMainWindow(nullptr), r_(roster) {
     resize(kClientWidth, kClientHeight + menuHeight);
     layoutClient();
 
+    running_ = std::make_unique<tsl::books::RunningSummary>(table1);
     table1.afterOpen = [this] { table1AfterOpen(); };
     table1.afterPost = [this] { table1AfterPost(); };
 }
@@ -155,6 +160,7 @@ TForm1::~TForm1() {
     table1.afterPost = nullptr;
     delete data1; // before the cursor it watches
     data1 = nullptr;
+    running_.reset();
 }
 
 void TForm1::buildToolStrip(QWidget* client) {
@@ -294,25 +300,11 @@ QString TForm1::statusSummary() const { return barPanel->text(); }
 
 // The amounts of the status summary are read in the same pass as the rows.
 void TForm1::openSummed(std::string_view book) {
-    openTotal_ = OpenTotal{};
-    const int at = tsl::amountPosition(tsl::strToInt(book));
-    if (at >= 0) {
-        openTotal_.armed = true;
-        table1.setOpenPass(at, [this](int, std::string_view text) {
-            if (!openTotal_.converted)
-                return;
-            if (const auto v = tsl::tryStrToInt(text))
-                openTotal_.sum += *v;
-            else
-                openTotal_.converted = false;
-        });
-    }
+    tsl::books::OpenSum pass(table1, book);
+    openSum_ = &pass;
     struct Disarm {
         TForm1& f;
-        ~Disarm() {
-            f.table1.setOpenPass(-1, nullptr);
-            f.openTotal_.armed = false;
-        }
+        ~Disarm() { f.openSum_ = nullptr; }
     } disarm{*this};
     tsl::reopen(table1, book);
 }
@@ -362,27 +354,13 @@ void TForm1::table1AfterOpen() {
     guarded(r_.prompter, [this] {
         enableCommands();
         const int view = tsl::strToInt(viewNumber().toStdString());
-        const int count = table1.recordCount();
-        if (view == 1) {
-            barPanel->setText(summaryText(view, count, 0));
-            return;
-        }
-        // Summed in 64 bits: a book's total never wraps, whatever its size.
-        const int at = tsl::amountPosition(view);
-        std::int64_t sum = 0;
-        if (openTotal_.armed && openTotal_.converted && at < table1.fieldCount()) {
-            sum = openTotal_.sum; // read while opening; the cursor is on the first row already
-        } else {
-            // A value that does not convert: the walk stops on its row with its message.
-            CursorModel::Hold hold(*data1); // the grid catches up once, on the row where we stop
-            table1.first();
-            for (int i = 0, n = table1.recordCount(); i < n; ++i) {
-                sum += tsl::strToInt(table1.fieldText(at));
-                table1.next();
-            }
-            table1.first();
-        }
-        barPanel->setText(summaryText(view, count, sum));
+        // A value that does not convert: the walk stops on its row with its message,
+        // the grid catching up once, on the row where it stops.
+        std::optional<CursorModel::Hold> hold;
+        const tsl::books::Summary s =
+            tsl::books::summaryAfterOpen(table1, openSum_, [&] { hold.emplace(*data1); });
+        running_->opened(s);
+        barPanel->setText(summaryText(view, int(s.rows), s.total));
     });
 }
 
@@ -397,21 +375,8 @@ void TForm1::refreshStatus() noexcept {
     try {
         if (!table1.isOpen())
             return;
-        const int view = tsl::strToInt(viewNumber().toStdString());
-        const int count = table1.recordCount();
-        std::int64_t sum = 0;
-        if (view != 1) {
-            bool converted = true;
-            table1.scanField(tsl::amountPosition(view), [&](int, std::string_view text) {
-                const auto amount = tsl::tryStrToInt(text);
-                converted = amount.has_value();
-                sum += amount.value_or(0);
-                return converted;
-            });
-            if (!converted)
-                return;
-        }
-        barPanel->setText(summaryText(view, count, sum));
+        if (const auto s = running_->current())
+            barPanel->setText(summaryText(tsl::strToInt(viewNumber().toStdString()), int(s->rows), s->total));
     } catch (...) {
         // The summary is only a summary: a read that fails leaves it as it was.
     }
@@ -507,11 +472,12 @@ void TForm1::btnjzClick() {
     guarded(r_.prompter, [this] {
         const QString name = edjz->text();
         if (name.isEmpty()) {
-            r_.prompter.message(QStringLiteral("结帐条件必须是某个人的姓名或某个厂名!"));
+            r_.prompter.message(QString::fromUtf8(tsl::books::kNameMissing.data(),
+                                                  qsizetype(tsl::books::kNameMissing.size())));
             return;
         }
         if (viewNumber() == QLatin1String("1"))
-            return;
+            return; // the customer book is not settled
 
         Tj& j = *r_.j;
         StringGrid& g = *j.grid1;
@@ -533,6 +499,7 @@ void TForm1::btnjzClick() {
         g.setRowCount(2);
         g.setColCount(1);
         g.clearCells();
+        j.keepSettlement({});
         const int fields = table1.fieldCount();
         g.setColCount(fields);
         j.keepName(name);
@@ -542,30 +509,30 @@ void TForm1::btnjzClick() {
             g.setCell(p, 0, QString::fromStdString(table1.fieldName(p)));
         grid1->setEnabled(false);
 
-        std::int64_t total = 0; // 64 bits: a large account never wraps
+        tsl::books::Settlement settled;
         {
             WaitCursor wait;
             CursorModel::Hold hold(*data1);
             StringGrid::Batch batch(g);
-            // The engine picks the rows; a bad amount stops on its row, the earlier ones listed.
-            table1.forEachMatch(tsl::pos::settleName, kept, [&] {
-                total += tsl::strToInt(table1.fieldText(fields - 1));
+            const tsl::books::RunningSummary::Still still(*running_); // a settlement changes no amount
+            // A bad amount stops on its row, the earlier ones listed.
+            settled = tsl::books::settle(table1, kept, [&](const std::vector<std::string>& row) {
                 const int r = g.rowCount() - 1;
                 for (int p = 0; p < fields; ++p)
-                    g.setCell(p, r, QString::fromStdString(table1.fieldText(p)));
+                    g.setCell(p, r, QString::fromStdString(row[std::size_t(p)]));
                 g.setRowCount(g.rowCount() + 1);
-                return true;
             });
         }
         grid1->setEnabled(true);
 
         if (g.rowCount() == 2) {
             j.hide(); // not left showing the rewritten header behind the message
-            r_.prompter.message(QStringLiteral("没有符合结帐条件的人或厂家!"));
+            r_.prompter.message(QString::fromUtf8(tsl::books::kNoMatch.data(), qsizetype(tsl::books::kNoMatch.size())));
             return;
         }
         g.setRowCount(g.rowCount() - 1);
-        j.laje->setText(num(total) + QStringLiteral("元"));
+        j.laje->setText(num(settled.total) + QStringLiteral("元"));
+        j.keepSettlement(std::move(settled));
         finish.reported = true;
         j.showReport(this);
     });
@@ -577,45 +544,16 @@ void TForm1::btnjzClick() {
 // stops on the failing row with its message.
 void TForm1::SpeedButton5Click() {
     guarded(r_.prompter, [this] {
-        struct Book {
-            std::int64_t rows = 0;
-            std::int64_t total = 0; // 64 bits: totals and the income never wrap
-        };
-        auto countOf = [this](std::string_view table) -> std::int64_t {
-            try {
-                return tsl::rowCount(ado1, table);
-            } catch (const tsl::Error&) {
-            }
-            tsl::reopen(table2, table);
-            return table2.recordCount();
-        };
-        auto bookOf = [this](std::string_view table) -> Book {
-            try {
-                const tsl::TableTotal t = tsl::totalOfLastField(ado1, table);
-                if (t.converted)
-                    return {t.rows, t.sum};
-            } catch (const tsl::Error&) {
-            }
-            tsl::reopen(table2, table);
-            Book b{table2.recordCount(), 0};
-            table2.first();
-            const int last = table2.fieldCount() - 1;
-            for (std::int64_t i = 0; i < b.rows; ++i) {
-                b.total += tsl::strToInt(table2.fieldText(last));
-                table2.next();
-            }
-            return b;
-        };
         const QString gap = QStringLiteral("\n\n");
 
         std::int64_t customers = 0;
-        Book shipments, purchases, deliveries;
+        tsl::books::Summary shipments, purchases, deliveries;
         {
             WaitCursor wait;
-            customers = countOf(tsl::table::customers);
-            shipments = bookOf(tsl::table::shipments);
-            purchases = bookOf(tsl::table::purchases);
-            deliveries = bookOf(tsl::table::deliveries);
+            customers = tsl::books::rowCountOf(ado1, table2, tsl::table::customers);
+            shipments = tsl::books::summaryOf(ado1, table2, tsl::table::shipments);
+            purchases = tsl::books::summaryOf(ado1, table2, tsl::table::purchases);
+            deliveries = tsl::books::summaryOf(ado1, table2, tsl::table::deliveries);
         }
         QString text = QString(9, QLatin1Char(' ')) + QStringLiteral("总体报表");
         text += gap + QStringLiteral("现在总有客户:") + num(customers) + QStringLiteral("个");
@@ -632,7 +570,7 @@ void TForm1::SpeedButton5Click() {
         const std::int64_t owed = deliveries.total;
         text += gap + QStringLiteral("应付职工的钱为:") + num(owed) + QStringLiteral("元");
 
-        const std::int64_t income = shipped - bought - owed;
+        const std::int64_t income = tsl::books::income(shipped, bought, owed);
         text += gap + QStringLiteral("今年的总收入为:") + num(income) + QStringLiteral("元");
 
         QString verdict;

@@ -1,4 +1,5 @@
 #pragma once
+#include "books/renumber.h"
 #include "storage/connection.h"
 #include "storage/cursor.h"
 #include "storage/undodelete.h"
@@ -12,6 +13,10 @@
 struct BoxCommand;
 class ColumnSizer;
 class FindBar;
+namespace tsl::books {
+class OpenSum;
+class RunningSummary;
+}
 class CursorModel;
 enum class ExportKind;
 class QAction;
@@ -106,7 +111,7 @@ public:
     // change the date of a row's serial stamp.
     QAction* undoDeleteAction = nullptr; // 撤销删除
     QAction* changeDateAction = nullptr; // 修改日期…
-    tsl::DeleteUndo lastDelete;
+    tsl::DeleteUndo lastDelete{tsl::books::numberedStamp};
     // Brings their enabling up to date; done whenever the menu is about to show.
     void refreshSafetyMenu();
     // ---- 年度统计: right-click menu of grid1 (Unit1_yearglance.cpp) ----
@@ -160,9 +165,10 @@ private:
     void undoDeleteClick();
     void changeDateClick();
     void ledgerLeft();
-    // The status summary again after an add, edit or delete, without moving the
-    // shown book's current row. An amount that does not convert leaves the text
-    // as it was: opening the book reports it.
+    // The status summary again after an add, edit or delete, moved by the posted
+    // row alone (books::RunningSummary), without moving the shown book's current
+    // row. An amount that does not convert leaves the text as it was: opening the
+    // book reports it.
     void refreshStatus() noexcept;
     // While a command writes many rows (a delete's renumbering), the posts do not
     // each refresh the summary; it is refreshed once when the command ends.
@@ -197,9 +203,7 @@ private:
     QWidget* client_ = nullptr;
     ColumnSizer* sizer_ = nullptr; // sizes grid1's columns when a book opens
     // The status summary's total, summed while openBook loads the book's rows.
-    struct OpenTotal {
-        bool armed = false;
-        bool converted = true;
-        std::int64_t sum = 0;
-    } openTotal_;
+    tsl::books::OpenSum* openSum_ = nullptr;
+    // The status summary kept from the open pass and moved by each post.
+    std::unique_ptr<tsl::books::RunningSummary> running_;
 };

@@ -1,6 +1,8 @@
 // Record commands of the workspace: add, edit and delete on the shown book.
 #include "forms/Unit1.h"
 
+#include "books/renumber.h"
+#include "books/summary.h"
 #include "widgets/amountspin.h"
 #include "widgets/desktop.h"
 #include "forms/fhbd.h"
@@ -175,52 +177,14 @@ void TForm1::btndelClick() {
         lastDelete.capture(table1);
         const tsl::DeleteUndo::ArmWhenDone undoable(lastDelete); // right-click can put the row back
         const StatusBatch refreshOnceAtTheEnd(*this);
-        // The removal and the renumbering go to disk together: a crash between
-        // them would leave a gap in the serial numbers. One transaction also
-        // saves a disk sync per row. A post that fails keeps what was done before it.
-        const bool renumber = viewNumber() != QLatin1String("1");
         WaitCursor wait; // renumbering a big book takes a while
-        std::optional<tsl::Connection::Transaction> tx;
-        if (renumber)
-            tx.emplace(ado1);
-        try {
-            table1.remove();
-        } catch (...) {
-            // A failed removal goes unreported; the renumbering below then rewrites the same numbers.
-            // A full disk or an I/O error makes SQLite end the transaction itself.
-            if (tx)
-                tx->renew();
-        }
-        if (!renumber)
-            return;
-
-        std::optional<CursorModel::Hold> hold; // the grid follows once, to the row where the loop stops
-        if (data1)
-            hold.emplace(*data1);
-        try {
-            table1.first();
-            const int n = table1.recordCount();
-            for (int k = 1; k <= n; ++k) {
-                const std::string s = table1.fieldText(tsl::pos::stamp);
-                const auto p = s.find(')');
-                // Rows before the deleted one mostly keep their number: nothing to write.
-                if (p != std::string::npos && s.compare(0, p + 1, "(" + std::to_string(k) + ")") != 0) {
-                    table1.edit();
-                    table1.setField(tsl::field::stamp, "(" + std::to_string(k) + s.substr(p));
-                    table1.post();
-                }
-                table1.next();
-            }
-        } catch (...) {
-            table1.cancel();
-            try {
-                tx->commit();
-            } catch (...) {
-                // The engine may have ended the transaction itself; the first error is the one to show.
-            }
-            throw;
-        }
-        tx->commit();
+        std::optional<CursorModel::Hold> hold; // the grid follows once, to the row where the numbering stops
+        std::optional<tsl::books::RunningSummary::Still> still; // the numbering changes no amount
+        tsl::books::deleteRow(table1, [&] {
+            if (data1)
+                hold.emplace(*data1);
+            still.emplace(*running_);
+        });
     });
     refreshSafetyMenu(); // the delete can now be undone, also by its key
 }

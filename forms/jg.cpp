@@ -260,21 +260,8 @@ void Tj::buildGrid1Menu() {
 }
 
 tsl::out::Statement Tj::statement() const {
-    std::vector<std::string> header;
-    for (int c = 0; c < grid1->colCount(); ++c)
-        header.push_back(grid1->cell(c, 0).toStdString());
-    const tsl::out::Book* book = tsl::out::bookOfHeader(header);
-    if (!book || book->party.empty())
-        throw tsl::Error("报表里没有结帐的结果.");
-    std::vector<std::vector<std::string>> rows;
-    for (int r = 1; r < grid1->rowCount(); ++r) {
-        std::vector<std::string>& row = rows.emplace_back();
-        for (int c = 0; c < grid1->colCount(); ++c)
-            row.push_back(grid1->cell(c, r).toStdString());
-    }
     const tsl::Date d = r_.clock.today();
-    return tsl::out::makeStatement(ledger_.toStdString(), *book, keptName().toStdString(),
-                                   tsl::out::dateText(d.year, d.month, d.day), std::move(rows));
+    return tsl::out::statementOf(ledger_.toStdString(), settlement_, tsl::out::dateText(d.year, d.month, d.day));
 }
 
 void Tj::printClick() {
@@ -336,6 +323,7 @@ void Tj::FormCloseQuery() {
     guarded(r_.prompter, [this] {
         grid1->setRowCount(2);
         grid1->setColCount(1);
+        settlement_ = {};
     });
 }
 

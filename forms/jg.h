@@ -1,5 +1,6 @@
 #pragma once
 #include "forms/exportui.h"
+#include "books/settlement.h"
 #include "export/ledger.h"
 
 #include <QTableView>
@@ -77,8 +78,10 @@ public:
 
     // The ledger a settlement was made in, kept for its statement.
     void keepLedger(const QString& name) { ledger_ = name; }
-    // The statement of the report shown: its rows under the book's field names,
-    // their total, the ledger, the name and today's date.
+    // The settlement the report shows, kept for its statement.
+    void keepSettlement(tsl::books::Settlement s) { settlement_ = std::move(s); }
+    // The statement of the report shown: the settlement's rows under the book's
+    // field names, their total, the ledger, the name and today's date.
     [[nodiscard]] tsl::out::Statement statement() const;
 
     // Right-click menu of the report grid: print, PDF, Excel, CSV (Ctrl+P prints).
@@ -104,4 +107,5 @@ private:
 
     Roster& r_;
     QString ledger_;
+    tsl::books::Settlement settlement_;
 };

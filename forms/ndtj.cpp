@@ -115,7 +115,7 @@ void fitColumns(QTableView* v) {
 
 // ---- TextTableModel -------------------------------------------------------------------------
 
-void TextTableModel::setTable(tsl::TextTable t, bool boldLastRow) {
+void TextTableModel::setTable(tsl::books::TextTable t, bool boldLastRow) {
     beginResetModel();
     t_ = std::move(t);
     boldLastRow_ = boldLastRow;
@@ -412,19 +412,19 @@ void Tndtj::cbcompareChange(int index) {
 void Tndtj::fill() {
     laname->setText(QStringLiteral("帐本:") + name_ + QStringLiteral("    客户:") +
                     QString::number(mine_.customers) + QStringLiteral("个"));
-    monthModel.setTable(tsl::monthTable(mine_), true);
+    monthModel.setTable(tsl::books::monthTable(mine_), true);
     for (int m = 0; m < tsl::kMovements; ++m) {
-        nameModels[m].setTable(tsl::nameTable(mine_, tsl::Movement(m)));
+        nameModels[m].setTable(tsl::books::nameTable(mine_, tsl::Movement(m)));
         gridnames[m]->horizontalHeader()->setSortIndicator(2, Qt::DescendingOrder);
     }
     if (other_)
         compareModel.setTable(
-            tsl::comparisonTable(mine_, name_.toStdString(), *other_, otherName_.toStdString()), true);
+            tsl::books::comparisonTable(mine_, name_.toStdString(), *other_, otherName_.toStdString()), true);
     else
         compareModel.setTable({});
     tabs->setTabEnabled(tabs->indexOf(tabcompare), other_.has_value());
 
-    const std::string notice = tsl::badAmountNotice(mine_);
+    const std::string notice = tsl::books::badAmountNotice(mine_);
     labad->setText(qs(notice));
     labad->setVisible(!notice.empty());
 
@@ -493,7 +493,7 @@ QChart* Tndtj::makeChart() const {
         line->setPen(pen);
         line->setPointsVisible(true);
         for (int l = 0; l < lines; ++l) {
-            const double v = double(f.income(l));
+            const double v = double(tsl::books::income(f, l));
             line->append(l, v);
             track(v);
         }

@@ -2,7 +2,9 @@
 #include "forms/exportui.h"
 // 年度统计: the year of the open ledger by month and by name, as tables and a
 // chart, optionally beside another ledger. Opened from the workspace grid's
-// right-click menu; the figures come from storage (yearfigures).
+// right-click menu; the figures are read by storage (yearfigures), made tables by books.
+#include "books/income.h"
+#include "books/yeartables.h"
 #include "storage/yearfigures.h"
 
 #include <QAbstractTableModel>
@@ -25,15 +27,15 @@ namespace tsl {
 class Connection;
 }
 
-// A table of text over tsl::TextTable. Sorting (when the view allows it) goes by
+// A table of text over tsl::books::TextTable. Sorting (when the view allows it) goes by
 // number in the numeric columns and in percentages, by text elsewhere.
 class TextTableModel final : public QAbstractTableModel {
     Q_OBJECT
 public:
     explicit TextTableModel(QObject* parent = nullptr) : QAbstractTableModel(parent) {}
 
-    void setTable(tsl::TextTable t, bool boldLastRow = false);
-    [[nodiscard]] const tsl::TextTable& table() const { return t_; }
+    void setTable(tsl::books::TextTable t, bool boldLastRow = false);
+    [[nodiscard]] const tsl::books::TextTable& table() const { return t_; }
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -42,7 +44,7 @@ public:
     void sort(int column, Qt::SortOrder order) override;
 
 private:
-    tsl::TextTable t_;
+    tsl::books::TextTable t_;
     bool boldLastRow_ = false;
 };
 

@@ -14,15 +14,6 @@ namespace {
 
 const std::string kUndoFailed = "撤销删除失败: ";
 
-// The stamp a renumbering gives the row at a 1-based position; the stamp as it
-// stands when it has no ")" (a renumbering leaves it alone).
-std::string plainStamp(const std::string& stamp, long long position) {
-    const auto p = stamp.find(')');
-    if (p == std::string::npos)
-        return stamp;
-    return "(" + std::to_string(position) + stamp.substr(p);
-}
-
 sqlite3* handleOf(const Connection& conn) {
     if (!conn.connected())
         throw Error("撤销删除失败: 帐本没有打开");
@@ -76,7 +67,7 @@ void DeleteUndo::read(const Cursor& book) {
         while (stamps.step()) {
             ++position;
             const std::string s = stamps.text(1);
-            if (plainStamp(s, position) != s)
+            if (numbering_(s, position) != s)
                 odd.emplace(sqlite3_column_int64(stamps.get(), 0), s);
         }
     }
@@ -170,7 +161,7 @@ int DeleteUndo::undo(Connection& conn) {
                 const std::int64_t id = sqlite3_column_int64(stamps.get(), 0);
                 const std::string now = stamps.text(1);
                 const auto odd = oddStamps_.find(id);
-                std::string want = odd != oddStamps_.end() ? odd->second : plainStamp(now, k);
+                std::string want = odd != oddStamps_.end() ? odd->second : numbering_(now, k);
                 // A stamp without ")" was left as it was by the renumbering.
                 if (now.find(')') == std::string::npos)
                     want = now;

@@ -17,6 +17,11 @@ class Cursor;
 // until the book changes again.
 class DeleteUndo {
 public:
+    // The stamp a renumbering gives the row at a 1-based position: the books' rule
+    // (books::numberedStamp), handed in from above.
+    using Numbering = std::string (*)(std::string_view stamp, long long position);
+    explicit DeleteUndo(Numbering numbering) : numbering_(numbering) {}
+
     // Before a delete: reads the cursor's current row and the stamps of its book.
     // Nothing is offered when that fails; the delete goes on regardless.
     void capture(const Cursor& book) noexcept;
@@ -49,6 +54,7 @@ public:
 private:
     void read(const Cursor& book);
 
+    Numbering numbering_;
     bool armed_ = false;
     Connection* conn_ = nullptr;
     std::string source_; // the connection's file
@@ -56,7 +62,7 @@ private:
     std::int64_t rowid_ = -1;
     std::vector<std::string> columns_;
     std::vector<std::optional<std::string>> values_;
-    // Stamps that the plain numbering "(" + position + ")" + date would not give back.
+    // Stamps that the numbering would not give back.
     std::unordered_map<std::int64_t, std::string> oddStamps_;
     bool renumbered_ = false;
 };

@@ -262,3 +262,37 @@ TEST(Cli, FailuresInWordsAndNoLeftovers) {
     for (const auto& e : fs::directory_iterator("."))
         EXPECT_EQ(e.path().filename().string().find(".part"), std::string::npos) << e.path();
 }
+
+// A name column declared without letter case: the statement lists the rows the
+// workspace's settlement lists, exactly the bytes typed.
+TEST(Cli, StatementMatchesTheNameByteForByteOnANocaseColumn) {
+    TempDir dir;
+    tsltest::makeLedger("a.mdb", {});
+    tsltest::sqlExec("a.mdb", "DROP TABLE \"2\"; CREATE TABLE \"2\" (\"日期\" TEXT, \"客户姓名\" TEXT COLLATE NOCASE,"
+                              " \"毛衫种类\" TEXT, \"数量\" TEXT, \"发货地点\" TEXT, \"邮编\" TEXT, \"总金额\" TEXT);"
+                              "INSERT INTO \"2\" VALUES ('(1)2026-5-1','abc','开衫','1','桐乡','314500','10'),"
+                              "('(2)2026-5-2','ABC','开衫','1','桐乡','314500','20'),"
+                              "('(3)2026-5-3','Abc','开衫','1','桐乡','314500','oops'),"
+                              "('(4)2026-5-4','abc','套衫','1','桐乡','314500','40');");
+    for (const char* format : {"csv", "xlsx"}) {
+        SCOPED_TRACE(format);
+        const auto r = exporter(std::string("a.mdb --book 2 --name abc --") + format + " abc." + format);
+        EXPECT_EQ(r.status, 0) << r.out;
+    }
+    const auto csv = csvOf("abc.csv");
+    ASSERT_EQ(csv.size(), 4u); // header, two rows, total
+    EXPECT_EQ(csv[1][0], "(1)2026-5-1");
+    EXPECT_EQ(csv[2][0], "(4)2026-5-4");
+    EXPECT_EQ(csv[3][6], "50");
+    EXPECT_EQ(tsltest::readXlsx("abc.xlsx").cells.at("G4").text, "50");
+
+    const auto upper = exporter("a.mdb --book 2 --name ABC --csv upper.csv");
+    EXPECT_EQ(upper.status, 0) << upper.out;
+    ASSERT_EQ(csvOf("upper.csv").size(), 3u);
+    EXPECT_EQ(csvOf("upper.csv")[2][6], "20");
+    // Its one row has an amount that is no whole number: refused as the window refuses it.
+    const auto bad = exporter("a.mdb --book 2 --name Abc --csv bad.csv");
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_EQ(bad.out, "tessolan-export: 'oops' is not a valid integer value\n");
+    EXPECT_FALSE(fs::exists("bad.csv"));
+}

@@ -1,6 +1,8 @@
 // Settlement from the workspace and the settlement report window.
 #include "tests/forms/ledgerfixture.h"
 
+#include "export/ledger.h"
+
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -294,6 +296,54 @@ private slots:
         f.j->close();
         settle(f, "ＡＢＣ");
         QCOMPARE(f.j->laje->text(), "1元");
+    }
+
+    // A name column declared without letter case: the report, its statement and
+    // the export's reading of the file list the same rows, exactly the bytes typed.
+    void nocaseColumnSettlesByBytesInTheReportItsStatementAndTheExport() {
+        Fixture f;
+        execSql("DROP TABLE \"2\"; CREATE TABLE \"2\" (\"日期\" TEXT, \"客户姓名\" TEXT COLLATE NOCASE,"
+                " \"毛衫种类\" TEXT, \"数量\" TEXT, \"发货地点\" TEXT, \"邮编\" TEXT, \"总金额\" TEXT);");
+        ship("abc", "10", "开衫");
+        ship("ABC", "20");
+        ship("Abc", "40");
+        ship("abc", "80", "套衫");
+        f.enter();
+        f.w->SpeedButton2->click();
+        settle(f, "abc");
+        QVERIFY(f.prompter.boxes.empty());
+        const QStringList shown = reportRows(*f.j->grid1);
+        QCOMPARE(shown, QStringList({"(1)2004-5-12|abc|开衫|10|桐乡|314500|10",
+                                     "(1)2004-5-12|abc|套衫|10|桐乡|314500|80"}));
+        QCOMPARE(f.j->laje->text(), "90元");
+
+        const tsl::out::Statement s = f.j->statement();
+        QCOMPARE(s.book, 2);
+        QCOMPARE(s.total, 90);
+        QStringList stated;
+        for (const auto& r : s.table.rows) {
+            QStringList cells;
+            for (const auto& c : r)
+                cells << QString::fromStdString(c);
+            stated << cells.join(QLatin1Char('|'));
+        }
+        QCOMPARE(stated, shown);
+
+        tsl::out::LedgerFile file(kFile);
+        const tsl::out::Statement read =
+            tsl::out::readStatement(file.handle(), file.name(), *tsl::out::findBook(2), "abc", "d");
+        QCOMPARE(read.total, 90);
+        QVERIFY(read.table.rows == s.table.rows);
+
+        // Closed, the report keeps no statement.
+        f.j->close();
+        bool refused = false;
+        try {
+            (void)f.j->statement();
+        } catch (const std::exception& e) {
+            refused = QString::fromUtf8(e.what()) == "报表里没有结帐的结果.";
+        }
+        QVERIFY(refused);
     }
 };
 

@@ -1,3 +1,4 @@
+#include "books/renumber.h"
 #include "storage/connection.h"
 #include "storage/cursor.h"
 #include "storage/error.h"
@@ -30,31 +31,19 @@ protected:
         book.open();
     }
 
-    // The delete as the workspace does it: remove, then number every stamped row by its position.
+    // The delete as the workspace does it, through the books layer (renumbering books 2..4).
     void deleteRow(int row, bool renumber) {
         book.moveTo(row);
         undo.capture(book);
-        {
-            tsl::Connection::Transaction tx(conn);
-            book.remove();
-            for (int k = 1, n = book.recordCount(); renumber && k <= n; ++k) {
-                book.moveTo(k - 1);
-                const std::string s = book.fieldText(tsl::pos::stamp);
-                if (const auto p = s.find(')'); p != std::string::npos) {
-                    book.edit();
-                    book.setField(tsl::field::stamp, "(" + std::to_string(k) + s.substr(p));
-                    book.post();
-                }
-            }
-            tx.commit();
-        }
+        ASSERT_EQ(renumber, tsl::bookIsNumbered(book.tableName()));
+        tsl::books::deleteRow(book);
         undo.arm();
     }
 
     tsltest::TempDir dir;
     tsl::Connection conn;
     tsl::Cursor book{conn};
-    tsl::DeleteUndo undo;
+    tsl::DeleteUndo undo{tsl::books::numberedStamp};
 };
 
 } // namespace

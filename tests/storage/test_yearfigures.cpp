@@ -1,4 +1,6 @@
 // The year's figures by month and by name, against ledgers made by hand.
+#include "books/income.h"
+#include "books/yeartables.h"
 #include "storage/yearfigures.h"
 
 #include "storage/connection.h"
@@ -84,9 +86,9 @@ TEST(YearFigures, MonthsFromStampsInEveryPatternUnreadableApart) {
     EXPECT_EQ(f.book(Movement::Purchases).months[11], tally(1, 30));
     EXPECT_EQ(f.book(Movement::Deliveries).months[0], tally(2, 11));
     EXPECT_EQ(f.book(Movement::Deliveries).months[1], tally(1, 8));
-    EXPECT_EQ(f.income(2), 152);
-    EXPECT_EQ(f.income(11), 7 - 30);
-    EXPECT_EQ(f.income(), 1144 - 30 - 19);
+    EXPECT_EQ(tsl::books::income(f, 2), 152);
+    EXPECT_EQ(tsl::books::income(f, 11), 7 - 30);
+    EXPECT_EQ(tsl::books::income(f), 1144 - 30 - 19);
 
     // Without the older patterns, the older stamps fall to 日期不明.
     const YearFigures only = l.read({"yyyy/m/d"});
@@ -127,11 +129,11 @@ TEST(YearFigures, BadAmountsCountedApartAndNamed) {
     for (const auto& name : ship.names)
         EXPECT_NE(name.name, "乙") << "乙 has only a bad amount";
 
-    const std::string notice = tsl::badAmountNotice(f, 2);
+    const std::string notice = tsl::books::badAmountNotice(f, 2);
     for (const char* part : {"有5行", "发货4行", "进货1行", "发货第2行 (2)2026/3/5 乙 金额\"12.5\"", "发货第3行", "…"})
         EXPECT_NE(notice.find(part), std::string::npos) << part << " in " << notice;
     EXPECT_EQ(notice.find("发货第6行"), std::string::npos) << "only two are named: " << notice;
-    EXPECT_EQ(tsl::badAmountNotice(YearFigures{}), "");
+    EXPECT_EQ(tsl::books::badAmountNotice(YearFigures{}), "");
 }
 
 TEST(YearFigures, ManyBadAmountsAndTotalsPastThirtyTwoBits) {
@@ -146,12 +148,12 @@ TEST(YearFigures, ManyBadAmountsAndTotalsPastThirtyTwoBits) {
     ASSERT_EQ(b.bad.size(), tsl::kNamedBadAmounts);
     EXPECT_EQ(b.bad.back().amount, "bad" + std::to_string(tsl::kNamedBadAmounts));
     EXPECT_EQ(f.book(Movement::Shipments).months[6].total, 3LL * 2147483647LL);
-    EXPECT_EQ(tsl::monthTable(f).rows.back()[2], "6442450941");
+    EXPECT_EQ(tsl::books::monthTable(f).rows.back()[2], "6442450941");
 }
 
 TEST(YearFigures, EmptyLedgerAndEmptyBook) {
     Ledger l;
-    const auto t = tsl::monthTable(l.read());
+    const auto t = tsl::books::monthTable(l.read());
     ASSERT_EQ(t.rows.size(), 13u) << "twelve months and 合计, no 日期不明 line";
     EXPECT_EQ(t.rows.back(), (Texts{"合计", "0", "0", "0", "0", "0"}));
 
@@ -161,8 +163,8 @@ TEST(YearFigures, EmptyLedgerAndEmptyBook) {
     const YearFigures f = l.read();
     EXPECT_EQ(f.customers, 2);
     EXPECT_EQ(f.book(Movement::Shipments).all, tally(0, 0));
-    EXPECT_EQ(f.income(5), -300);
-    EXPECT_TRUE(tsl::nameTable(f, Movement::Shipments).rows.empty());
+    EXPECT_EQ(tsl::books::income(f, 5), -300);
+    EXPECT_TRUE(tsl::books::nameTable(f, Movement::Shipments).rows.empty());
 }
 
 TEST(YearFigures, NamesByTotalWithCountAndShare) {
@@ -184,16 +186,16 @@ TEST(YearFigures, NamesByTotalWithCountAndShare) {
         {"丙", tally(1, 100)}, {"甲 ", tally(1, 1)},  {"", tally(1, -1)}};
     EXPECT_EQ(got, expected);
 
-    const auto t = tsl::nameTable(f, Movement::Shipments);
+    const auto t = tsl::books::nameTable(f, Movement::Shipments);
     EXPECT_EQ(t.header, (Texts{"客户", "次数", "金额", "占比"}));
     ASSERT_EQ(t.rows.size(), 6u);
     EXPECT_EQ(t.rows[1], (Texts{"乙", "2", "600", "33.3%"})); // of 1800
-    EXPECT_EQ(tsl::nameTable(f, Movement::Deliveries).header[0], "职工");
+    EXPECT_EQ(tsl::books::nameTable(f, Movement::Deliveries).header[0], "职工");
 
     const std::tuple<int, int, const char*> shares[] = {
         {1, 3, "33.3%"}, {2, 3, "66.7%"}, {5, 5, "100.0%"}, {-5, 100, "-5.0%"}, {5, 0, "-"}, {5, -10, "-"}};
     for (const auto& [part, whole, text] : shares)
-        EXPECT_EQ(tsl::shareText(part, whole), text) << part << "/" << whole;
+        EXPECT_EQ(tsl::books::shareText(part, whole), text) << part << "/" << whole;
 }
 
 TEST(YearFigures, ComparisonSideBySideWithDifferences) {
@@ -202,7 +204,7 @@ TEST(YearFigures, ComparisonSideBySideWithDifferences) {
     a.books[1].months[0] = a.books[1].all = tally(1, 300);
     b.books[0].months[0] = b.books[0].all = tally(1, 400);
     b.books[2].months[tsl::kUndated] = b.books[2].all = tally(1, 50);
-    const auto t = tsl::comparisonTable(a, "2026", b, "2025");
+    const auto t = tsl::books::comparisonTable(a, "2026", b, "2025");
     ASSERT_EQ(t.header.size(), 13u);
     EXPECT_EQ(Texts(t.header.begin() + 1, t.header.begin() + 4), (Texts{"发货(2026)", "发货(2025)", "发货差额"}));
     EXPECT_EQ(t.header[12], "收入差额");
