@@ -53,9 +53,10 @@ FindBar::FindBar(QWidget* parent, CursorModel& model, Prompter& prompter)
     connect(edFind, &QLineEdit::textChanged, this, [this] { refresh(); });
     connect(cbFindFilter, &QCheckBox::toggled, this, [this] { refresh(); });
     connect(btnFindClose, &QToolButton::clicked, this, [this] { close(); });
-    // Rows came or went under the map: found again once the command is over.
-    connect(&model_, &CursorModel::mappedBookChanged, this, [this] {
-        if (refreshQueued_)
+    // Rows came, went or changed: found again once the command is over (a
+    // renumbering changes every row: once).
+    auto later = [this] {
+        if (refreshQueued_ || refreshing_ || !isVisible())
             return;
         refreshQueued_ = true;
         QTimer::singleShot(0, this, [this] {
@@ -63,7 +64,11 @@ FindBar::FindBar(QWidget* parent, CursorModel& model, Prompter& prompter)
             if (isVisible())
                 refresh();
         });
-    });
+    };
+    connect(&model_, &CursorModel::mappedBookChanged, this, later);
+    connect(&model_, &QAbstractItemModel::dataChanged, this, later);
+    connect(&model_, &QAbstractItemModel::rowsInserted, this, later);
+    connect(&model_, &QAbstractItemModel::rowsRemoved, this, later);
     hide();
 }
 
@@ -101,6 +106,7 @@ void FindBar::close() {
 }
 
 void FindBar::refresh() {
+    refreshing_ = true;
     guarded(prompter_, [this] {
         tsl::Cursor& book = model_.cursor();
         if (!book.isOpen()) {
@@ -129,6 +135,7 @@ void FindBar::refresh() {
         else
             model_.clearRowMap();
     });
+    refreshing_ = false;
 }
 
 void FindBar::step(bool forward) {

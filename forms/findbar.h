@@ -54,4 +54,5 @@ private:
     std::unique_ptr<tsl::FindCopy> copy_;
     std::vector<int> found_; // the rows found, in stored order
     bool refreshQueued_ = false;
+    bool refreshing_ = false; // the map it sets is no change of the book
 };

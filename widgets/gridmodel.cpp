@@ -164,6 +164,8 @@ void CursorModel::rowInserted(int row) {
 }
 
 void CursorModel::rowUpdated(int position) {
+    if (mapped_)
+        emit mappedBookChanged(); // the row may now belong in the map, or no more
     const int row = lineOf(position);
     if (row < 0)
         return;

@@ -68,8 +68,8 @@ public:
     void currentChanged(int row) override;
 
 signals:
-    // Rows came or went, or the book was opened again, while rows were mapped:
-    // the owner may work the map out anew.
+    // Rows came, went or changed, or the book was opened again, while rows were
+    // mapped: the owner may work the map out anew.
     void mappedBookChanged();
 
 private:
