@@ -5,7 +5,8 @@ namespace tsltest {
 
 // A PostgreSQL server of a test program's own: a new cluster in a temporary
 // folder, listening on a Unix socket there and on a free loopback port, with a
-// user "tessolan" that needs no password. Run as the postgres user when the
+// user "tessolan" that needs no password (a user "guarded", once made, needs
+// one over loopback). Run as the postgres user when the
 // tests run as root (the server refuses root). Stopped and removed with the
 // object. Throws std::runtime_error saying why when it cannot start.
 class PgServer {

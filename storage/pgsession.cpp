@@ -1,0 +1,213 @@
+#include "storage/pgsession.h"
+
+#include "storage/schema.h"
+
+#include <libpq-fe.h>
+
+#include <cstdlib>
+
+namespace tsl::pg {
+namespace {
+
+const char kSchema[] = "tessolan"; // the index and the layout's version
+
+[[noreturn]] void fail(const std::string& text) { throw Error(text); }
+
+std::string serverText(pg_conn* c) {
+    std::string m = PQerrorMessage(c);
+    while (!m.empty() && (m.back() == '\n' || m.back() == ' '))
+        m.pop_back();
+    return m;
+}
+
+} // namespace
+
+Result::Result(pg_result* r) : r_(r, [](pg_result* p) { PQclear(p); }) {}
+int Result::rows() const { return r_ ? PQntuples(r_.get()) : 0; }
+std::string Result::text(int row, int col) const {
+    const char* v = PQgetvalue(r_.get(), row, col);
+    return v ? std::string(v, std::size_t(PQgetlength(r_.get(), row, col))) : std::string();
+}
+bool Result::isNull(int row, int col) const { return PQgetisnull(r_.get(), row, col) != 0; }
+
+std::string connectionFailureText(const std::string& m) {
+    auto has = [&m](const char* s) { return m.find(s) != std::string::npos; };
+    if (has("password authentication failed") || has("no password supplied") || has("password must be"))
+        return "服务器拒绝了登录:用户名或密码不对!";
+    if (has("could not translate host name") || has("Name or service not known"))
+        return "找不到服务器:主机名不对,或网络不通!";
+    if (has("database \"") && has("does not exist"))
+        return "服务器上没有这个数据库!";
+    if (has("role \"") && has("does not exist"))
+        return "服务器上没有这个用户!";
+    if (has("Connection refused") || has("No such file or directory") || has("timeout expired") ||
+        has("is the server running"))
+        return "连接不上服务器:服务器没有运行,或不接受连接!";
+    if (has("server closed the connection") || has("terminating connection") || has("no connection to the server") ||
+        has("connection to server") || has("SSL SYSCALL"))
+        return "与服务器的连接已断开!";
+    return "服务器出错:" + m;
+}
+
+std::string quoteIdent(const std::string& name) {
+    std::string q = "\"";
+    for (char c : name)
+        q += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return q + "\"";
+}
+
+Session::Session(const std::string& address) {
+    conn_ = PQconnectdb(address.c_str());
+    if (!conn_)
+        fail("连接不上服务器:内存不足!");
+    if (PQstatus(conn_) != CONNECTION_OK) {
+        const std::string m = serverText(conn_);
+        PQfinish(conn_);
+        conn_ = nullptr;
+        fail(connectionFailureText(m));
+    }
+    // Texts go both ways in UTF-8, whatever the server's own setting.
+    PQsetClientEncoding(conn_, "UTF8");
+    exec("SET client_min_messages = warning");
+}
+
+Session::~Session() {
+    if (conn_)
+        PQfinish(conn_);
+}
+
+Result Session::exec(const std::string& sql, const std::vector<std::optional<std::string>>& params) {
+    std::vector<const char*> values;
+    values.reserve(params.size());
+    for (const auto& p : params)
+        values.push_back(p ? p->c_str() : nullptr);
+    pg_result* raw = PQexecParams(conn_, sql.c_str(), int(values.size()), nullptr, values.data(), nullptr, nullptr, 0);
+    const ExecStatusType st = raw ? PQresultStatus(raw) : PGRES_FATAL_ERROR;
+    if (st == PGRES_COMMAND_OK || st == PGRES_TUPLES_OK)
+        return Result(raw);
+    std::string m = raw ? PQresultErrorMessage(raw) : serverText(conn_);
+    PQclear(raw);
+    while (!m.empty() && (m.back() == '\n' || m.back() == ' '))
+        m.pop_back();
+    if (PQstatus(conn_) != CONNECTION_OK)
+        fail("与服务器的连接已断开!");
+    fail("服务器出错:" + m);
+}
+
+std::string Session::hostLabel() const {
+    const char* h = PQhost(conn_);
+    if (!h || !*h || *h == '/')
+        return "本机";
+    return h;
+}
+
+Session::Transaction::Transaction(Session& s) : s_(s) { s_.exec("BEGIN"); }
+Session::Transaction::~Transaction() {
+    if (!done_) {
+        try {
+            s_.exec("ROLLBACK");
+        } catch (...) {
+        }
+    }
+}
+void Session::Transaction::commit() {
+    s_.exec("COMMIT");
+    done_ = true;
+}
+
+namespace {
+
+bool hasLayoutTables(Session& s) {
+    return s.exec("SELECT 1 FROM pg_catalog.pg_tables WHERE schemaname = $1 AND tablename = 'meta'", {kSchema}).rows() > 0;
+}
+
+// The books of a ledger: every table of a ledger file but the index's own.
+std::vector<std::string> ledgerTablesSql(const std::string& schema) {
+    std::vector<std::string> out;
+    for (const TableDef& t : tsl::schema()) {
+        if (t.name == table::ledgers)
+            continue;
+        std::string sql = "CREATE TABLE " + quoteIdent(schema) + "." + quoteIdent(std::string(t.name)) +
+               " (rowid bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY";
+        for (std::string_view f : t.fields)
+            sql += ", " + quoteIdent(std::string(f)) + " text";
+        out.push_back(sql + ")");
+    }
+    return out;
+}
+
+} // namespace
+
+int layoutVersion(Session& s) {
+    if (!hasLayoutTables(s))
+        return 0;
+    const Result r = s.exec("SELECT value FROM tessolan.meta WHERE key = 'layout'");
+    return r.rows() ? std::atoi(r.text(0, 0).c_str()) : 0;
+}
+
+void ensureLayout(Session& s) {
+    Session::Transaction t(s);
+    // One program at a time makes or upgrades the layout; the others wait and find it made.
+    s.exec("SELECT pg_advisory_xact_lock(hashtext('tessolan layout'))");
+    const int have = layoutVersion(s);
+    if (have > kLayoutVersion)
+        fail("服务器上的帐本由较新版本的程序建立,请先升级本程序!");
+    if (have == kLayoutVersion)
+        return;
+    if (have == 0) {
+        s.exec("CREATE SCHEMA IF NOT EXISTS tessolan");
+        s.exec("CREATE TABLE tessolan.meta (key text PRIMARY KEY, value text NOT NULL)");
+        s.exec("CREATE TABLE tessolan.ledgers (id bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY,"
+               " name text NOT NULL UNIQUE, schema_name text NOT NULL UNIQUE)");
+        s.exec("INSERT INTO tessolan.meta VALUES ('layout', $1)", {std::to_string(kLayoutVersion)});
+    }
+    // Later versions upgrade here, step by step, in this same transaction.
+    s.exec("UPDATE tessolan.meta SET value = $1 WHERE key = 'layout'", {std::to_string(kLayoutVersion)});
+    t.commit();
+}
+
+std::vector<std::string> listLedgers(Session& s) {
+    const Result r = s.exec("SELECT name FROM tessolan.ledgers ORDER BY id");
+    std::vector<std::string> names;
+    for (int i = 0; i < r.rows(); ++i)
+        names.push_back(r.text(i, 0));
+    return names;
+}
+
+std::optional<std::string> schemaOf(Session& s, const std::string& name) {
+    const Result r = s.exec("SELECT schema_name FROM tessolan.ledgers WHERE name = $1", {name});
+    if (!r.rows())
+        return std::nullopt;
+    return r.text(0, 0);
+}
+
+std::string createLedger(Session& s, const std::string& name) {
+    Session::Transaction t(s);
+    s.exec("LOCK TABLE tessolan.ledgers IN SHARE ROW EXCLUSIVE MODE");
+    if (schemaOf(s, name))
+        fail("帐本已存在!");
+    const Result id = s.exec("INSERT INTO tessolan.ledgers (name, schema_name) VALUES ($1, '') RETURNING id", {name});
+    // The schema's name is the program's own, never the ledger's name.
+    const std::string schema = "ledger_" + id.text(0, 0);
+    s.exec("UPDATE tessolan.ledgers SET schema_name = $1 WHERE id = $2", {schema, id.text(0, 0)});
+    s.exec("CREATE SCHEMA " + quoteIdent(schema));
+    for (const std::string& sql : ledgerTablesSql(schema))
+        s.exec(sql);
+    t.commit();
+    return schema;
+}
+
+void dropLedger(Session& s, const std::string& name) {
+    Session::Transaction t(s);
+    const Result r = s.exec("DELETE FROM tessolan.ledgers WHERE name = $1 RETURNING schema_name", {name});
+    if (!r.rows())
+        fail("帐本不存在!");
+    const std::string schema = r.text(0, 0);
+    // Only a schema of the program's own making: a crafted index row names nothing else.
+    if (schema.rfind("ledger_", 0) != 0 || schema.find_first_not_of("0123456789", 7) != std::string::npos)
+        fail("服务器上的帐本目录已损坏!");
+    s.exec("DROP SCHEMA " + quoteIdent(schema) + " CASCADE");
+    t.commit();
+}
+
+} // namespace tsl::pg
