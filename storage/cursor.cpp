@@ -51,6 +51,10 @@ QueryPtr Cursor::prepare(const std::string& sql) const { return engine_->prepare
 void Cursor::open() {
     if (isOpen())
         return;
+    openWith(openPass_ ? openPassPos_ : -1, [this](int row, std::string_view text) { openPass_(row, text); });
+}
+
+QueryPtr Cursor::beginOpen(int pos) {
     if (!conn_.connected())
         throw Error("数据库没有连接");
     if (table_.empty())
@@ -64,13 +68,17 @@ void Cursor::open() {
         for (int i = 0, n = head->columnCount(); i < n; ++i)
             fields_.push_back(head->columnName(i));
     } catch (const Error& e) {
+        abandonOpen();
         // A damaged or locked file says so; anything else here is a missing table.
         if (e.kind() != Failure::Other && e.kind() != Failure::MissingTable)
             throw;
         throw Error(Failure::MissingTable, e.file(), table_);
+    } catch (...) {
+        abandonOpen();
+        throw;
     }
     if (fields_.size() > std::size_t(kMaxFieldSetFields)) {
-        fields_.clear();
+        abandonOpen();
         throw Error("表\"" + table_ + "\"的字段太多");
     }
 
@@ -88,20 +96,30 @@ void Cursor::open() {
     }
 
     try {
-        loadRowids(true);
         selField_ = std::vector<QueryPtr>(fields_.size());
         pointBlock_.assign(fields_.size(), -1);
         pointReads_.assign(fields_.size(), 0);
         delStmt_ = prepare("DELETE FROM " + quotedTable_ + " WHERE rowid = ?");
         insStmt_ = prepare("INSERT INTO " + quotedTable_ + " (" + fieldList_ + ") VALUES (" + marks + ")");
         updates_.reset(*engine_, quotedTable_, std::move(quoted));
+        return rowidQuery(pos);
     } catch (...) {
-        finalizeStatements();
-        rowids_.clear();
-        fields_.clear();
+        abandonOpen();
         throw;
     }
+}
 
+void Cursor::abandonOpen() noexcept {
+    finalizeStatements();
+    rowids_.clear();
+    fields_.clear();
+    engine_ = nullptr;
+}
+
+void Cursor::finishOpen() {
+#ifndef NDEBUG
+    assert(std::adjacent_find(rowids_.begin(), rowids_.end(), std::greater_equal<>()) == rowids_.end());
+#endif
     cache_.assign(fields_.size(), FieldCache{});
     seenChanges_ = engine_->totalChanges();
     startAtFirst();
@@ -145,7 +163,7 @@ void Cursor::reloadAfterRollback() noexcept {
         return;
     cancel();
     try {
-        loadRowids(false);
+        loadRowids();
     } catch (...) {
         close();
         return;

@@ -120,6 +120,25 @@ public:
 
     [[nodiscard]] Connection& connection() const { return conn_; }
 
+    // Opens as open() does, handing every row's text of the field at `pos` to
+    // `each(row, text)` in the pass that loads the rowids, like an open pass
+    // with the work per row compiled into the loop (the one set by setOpenPass
+    // is not run). pos -1, or a field the table lacks, reads only the rowids.
+    template <class Each>
+    void openWith(int pos, Each&& each) {
+        if (isOpen())
+            return;
+        const QueryPtr q = beginOpen(pos);
+        try {
+            collectRowids(*q, q->columnCount() > 1, rowids_,
+                          [&](std::size_t row, std::string_view text) { each(int(row), text); });
+        } catch (...) {
+            abandonOpen();
+            throw;
+        }
+        finishOpen();
+    }
+
     // Like scanField, with the work per row compiled into the pass: `each(row,
     // text)` returns false to stop.
     template <class Each>
@@ -133,7 +152,11 @@ private:
     friend class Connection;
     void connectionClosing() noexcept;
     void reloadAfterRollback() noexcept;
-    void loadRowids(bool withPass);
+    [[nodiscard]] QueryPtr beginOpen(int pos);
+    void finishOpen();
+    void abandonOpen() noexcept;
+    [[nodiscard]] QueryPtr rowidQuery(int pos);
+    void loadRowids();
     void startAtFirst();
     [[nodiscard]] int positionOf(std::int64_t rowid, int from) const;
     [[nodiscard]] QueryPtr columnQuery(int pos) const;

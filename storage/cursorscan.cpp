@@ -19,7 +19,7 @@ constexpr std::size_t kMinHeadroom = 1024;
 
 } // namespace
 
-void Cursor::loadRowids(bool withPass) {
+QueryPtr Cursor::rowidQuery(int pos) {
     rowids_.clear();
     // Taken before reading: a write in between costs at most a needless reload.
     loadedVersion_ = engine_->fileVersion();
@@ -43,12 +43,15 @@ void Cursor::loadRowids(bool withPass) {
     if (rowids_.capacity() < expected + room)
         rowids_.reserve(expected + room);
 
-    const bool pass = withPass && openPass_ && openPassPos_ < int(fields_.size());
     std::string sql = "SELECT rowid";
-    if (pass)
-        sql += ", " + quoteIdent(fields_[std::size_t(openPassPos_)]);
-    const QueryPtr ids = prepare(sql + " FROM " + quotedTable_ + " ORDER BY rowid");
-    collectRowids(*ids, pass, rowids_, [this](std::size_t row, std::string_view text) { openPass_(int(row), text); });
+    if (pos >= 0 && pos < int(fields_.size()))
+        sql += ", " + quoteIdent(fields_[std::size_t(pos)]);
+    return prepare(sql + " FROM " + quotedTable_ + " ORDER BY rowid");
+}
+
+void Cursor::loadRowids() {
+    const QueryPtr q = rowidQuery(-1);
+    collectRowids(*q, false, rowids_, [](std::size_t, std::string_view) {});
 #ifndef NDEBUG
     assert(std::adjacent_find(rowids_.begin(), rowids_.end(), std::greater_equal<>()) == rowids_.end());
 #endif

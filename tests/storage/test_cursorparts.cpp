@@ -192,6 +192,31 @@ TEST_F(PartsTest, AppendsAfterOpeningKeepEveryPlace) {
     EXPECT_EQ(c.fieldText(0), "n704");
 }
 
+// The templated open pass sees what the open pass set by setOpenPass sees; one
+// that throws leaves the cursor closed, and it opens again afterwards.
+TEST_F(PartsTest, OpenWithHandsEveryRowOnceAndFailsClosed) {
+    sqlExec(kFile, "INSERT INTO t VALUES ('1', 'x', NULL), ('2', 'y', '30'), ('3', 'z', '')");
+    sqlExec(kFile, "DELETE FROM t WHERE rowid = 2");
+    Cursor c(conn);
+    c.setTableName("t");
+    Texts byPass, byTemplate;
+    c.setOpenPass(2, [&](int row, std::string_view t) { byPass.push_back(std::to_string(row) + "=" + std::string(t)); });
+    c.open();
+    c.close();
+    c.setOpenPass(-1, nullptr);
+    c.openWith(2, [&](int row, std::string_view t) { byTemplate.push_back(std::to_string(row) + "=" + std::string(t)); });
+    EXPECT_EQ(byTemplate, (Texts{"0=", "1="}));
+    EXPECT_EQ(byTemplate, byPass);
+    EXPECT_EQ(c.recordCount(), 2);
+    c.close();
+
+    EXPECT_THROW(c.openWith(0, [](int, std::string_view) { throw tsl::Error("停"); }), tsl::Error);
+    EXPECT_FALSE(c.isOpen());
+    c.openWith(-1, [](int, std::string_view) { FAIL() << "no field asked for"; });
+    EXPECT_EQ(c.recordCount(), 2);
+    EXPECT_EQ(c.fieldText(0), "1");
+}
+
 TEST_F(PartsTest, EngineCountsChangesAndSeesOthersWrites) {
     tsl::Engine& e = conn.engine();
     const auto before = e.fileVersion();
