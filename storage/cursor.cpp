@@ -234,6 +234,7 @@ void Cursor::first() {
     finishPending();
     eof_ = rowids_.empty();
     setCurrent(rowids_.empty() ? -1 : 0);
+    checkInvariants();
 }
 
 void Cursor::next() {
@@ -245,6 +246,7 @@ void Cursor::next() {
     } else {
         eof_ = true;
     }
+    checkInvariants();
 }
 
 void Cursor::moveTo(int row) {
@@ -260,6 +262,7 @@ void Cursor::moveTo(int row) {
     eof_ = false;
     if (row != cur_)
         setCurrent(row);
+    checkInvariants();
 }
 
 int Cursor::recordCount() const {
