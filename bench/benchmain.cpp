@@ -18,6 +18,7 @@ bool exportMemoryProbe();
 void registerBackup(int rows);
 void registerReal(int rows);
 void registerYearGlance(int rows);
+void registerConfirm(int rows);
 } // namespace tslbench
 
 namespace {
@@ -61,6 +62,7 @@ int main(int argc, char** argv) {
         tslbench::registerBackup(rows);
         tslbench::registerReal(rows);
         tslbench::registerYearGlance(rows);
+        tslbench::registerConfirm(rows);
     }
     Progress progress;
     benchmark::RunSpecifiedBenchmarks(&progress);

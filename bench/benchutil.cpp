@@ -67,6 +67,7 @@ constexpr const char* opName(Op op) {
     case Op::UndoDelete: return "undo delete of row 1";
     case Op::YearGlance: return "year at a glance";
     case Op::YearFigures: return "year at a glance (figures only)";
+    case Op::ConfirmInsert: return "confirm vs durable insert";
     case Op::Count: break;
     }
     return "?";

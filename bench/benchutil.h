@@ -55,6 +55,7 @@ enum class Op {
     UndoDelete,
     YearGlance,
     YearFigures,
+    ConfirmInsert,
     Count
 };
 
