@@ -19,6 +19,7 @@ bool exportMemoryProbe();
 void registerBackup(int rows);
 void registerReal(int rows);
 void registerYearGlance(int rows);
+void registerConfirm(int rows);
 } // namespace tslbench
 
 namespace {
@@ -63,6 +64,7 @@ int main(int argc, char** argv) {
         tslbench::registerReal(rows);
         tslbench::registerYearGlance(rows);
         tslbench::registerFind(rows);
+        tslbench::registerConfirm(rows);
     }
     Progress progress;
     benchmark::RunSpecifiedBenchmarks(&progress);

@@ -4,9 +4,7 @@
 #include "storage/error.h"
 #include "storage/failure.h"
 #include "storage/fileops.h"
-#include "storage/prepared.h"
-
-#include <sqlite3.h>
+#include "storage/sqliteengine.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -22,6 +20,8 @@ bool iequalsAscii(char a, char b) {
 }
 
 } // namespace
+
+Connection::Connection() = default;
 
 Connection::~Connection() { disconnect(); }
 
@@ -79,27 +79,8 @@ void Connection::connect() {
         }
     } unlockOnFailure{lock_};
     (void)setAsideStaleJournal(file);
-    DbCloser opened; // until the connection is set up
-    // One thread at a time uses a connection, so SQLite's own per-call locking
-    // is only cost (it shows in every column read of a scan).
-    int rc = sqlite3_open_v2(file.c_str(), &opened.db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
-    if (rc != SQLITE_OK)
-        throw sqliteError(opened.db, file, rc);
-    sqlite3* const db = opened.db;
-    // A misspelt name must be an error, not a string literal.
-    sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DML, 0, nullptr);
-    sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DDL, 0, nullptr);
-    sqlite3_busy_timeout(db, 5000);
-    // Reading the schema here makes a file that is no database fail now, not later.
-    // EXTRA, not FULL: a commit is the journal's removal, and only EXTRA syncs the
-    // folder after it; under FULL a power cut can bring the journal back and roll
-    // back a row the user was told is saved.
-    char* err = nullptr;
-    rc = sqlite3_exec(db, "PRAGMA journal_mode=DELETE; PRAGMA synchronous=EXTRA;", nullptr, nullptr, &err);
-    sqlite3_free(err);
-    if (rc != SQLITE_OK)
-        throw sqliteError(db, file, rc);
-    db_ = opened.release();
+    engine_ = SqliteEngine::open(file);
+    db_ = engine_->handle();
     unlockOnFailure.keep = true;
 }
 
@@ -109,19 +90,13 @@ void Connection::disconnect() noexcept {
     auto cursors = cursors_;
     for (Cursor* c : cursors)
         c->connectionClosing();
-    sqlite3_close_v2(db_);
+    engine_.reset();
     db_ = nullptr;
     lock_.unlock(); // after SQLite let go of the file
 }
 
 void Connection::exec(const char* sql) {
-    if (!db_)
-        throw Error("数据库没有连接");
-    char* err = nullptr;
-    if (sqlite3_exec(db_, sql, nullptr, nullptr, &err) != SQLITE_OK) {
-        sqlite3_free(err);
-        throw sqliteError(db_, dataSource(connStr_));
-    }
+    engine().exec(sql);
 }
 
 void Connection::attach(Cursor* c) { cursors_.push_back(c); }
@@ -130,7 +105,13 @@ void Connection::detach(Cursor* c) noexcept {
     cursors_.erase(std::remove(cursors_.begin(), cursors_.end(), c), cursors_.end());
 }
 
-Connection::Transaction::Transaction(Connection& c) : conn_(c) { conn_.exec("BEGIN IMMEDIATE"); }
+Engine& Connection::engine() const {
+    if (!engine_)
+        throw Error("数据库没有连接");
+    return *engine_;
+}
+
+Connection::Transaction::Transaction(Connection& c) : conn_(c) { conn_.engine().begin(); }
 
 void Connection::rolledBack() noexcept {
     auto cursors = cursors_;
@@ -142,22 +123,22 @@ Connection::Transaction::~Transaction() {
     if (!done_ && conn_.db_) {
         // Even when ROLLBACK itself fails (SQLite may have rolled back already after
         // an I/O error), the cursors must drop what they hold of the undone work.
-        sqlite3_exec(conn_.db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        conn_.engine_->rollback();
         conn_.rolledBack();
     }
 }
 
-bool Connection::Transaction::active() const { return conn_.db_ && !sqlite3_get_autocommit(conn_.db_); }
+bool Connection::Transaction::active() const { return conn_.engine_ && conn_.engine_->inTransaction(); }
 
 void Connection::Transaction::renew() {
     if (done_ || active())
         return;
     conn_.rolledBack();
-    conn_.exec("BEGIN IMMEDIATE");
+    conn_.engine().begin();
 }
 
 void Connection::Transaction::commit() {
-    conn_.exec("COMMIT");
+    conn_.engine().commit();
     done_ = true;
 }
 

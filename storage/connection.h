@@ -1,6 +1,7 @@
 #pragma once
 #include "storage/filelock.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -9,13 +10,15 @@ struct sqlite3;
 namespace tsl {
 
 class Cursor;
+class Engine;
+class SqliteEngine;
 
 // One database file, named by the "Data Source=" part of its connection string
 // (relative to the current directory). A missing file is an error; connecting
 // never creates a database. Used from one thread at a time.
 class Connection {
 public:
-    Connection() = default;
+    Connection();
     ~Connection();
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
@@ -36,6 +39,8 @@ public:
     [[nodiscard]] bool connected() const { return db_ != nullptr; }
 
     [[nodiscard]] sqlite3* handle() const { return db_; }
+    // The engine behind it; throws while disconnected.
+    [[nodiscard]] Engine& engine() const;
 
     // Runs SQL without results (used for transactions and tools).
     void exec(const char* sql);
@@ -68,7 +73,8 @@ private:
     void rolledBack() noexcept;
 
     std::string connStr_;
-    sqlite3* db_ = nullptr;
+    std::unique_ptr<SqliteEngine> engine_;
+    sqlite3* db_ = nullptr; // engine_'s
     std::vector<Cursor*> cursors_;
     bool exclusive_ = false;
     FileLock lock_;

@@ -2,12 +2,10 @@
 
 #include "storage/connection.h"
 #include "storage/error.h"
-#include "storage/prepared.h"
 #include "storage/schema.h"
 
-#include <sqlite3.h>
-
 #include <algorithm>
+#include <cassert>
 
 namespace tsl {
 
@@ -33,8 +31,6 @@ bool sameNameIgnoringCase(std::string_view a, std::string_view b) {
     return true;
 }
 
-std::string columnText(sqlite3_stmt* st, int col) { return std::string(columnView(st, col)); }
-
 } // namespace
 
 Cursor::Cursor(Connection& conn) : conn_(conn) { conn_.attach(this); }
@@ -50,75 +46,96 @@ void Cursor::setTableName(std::string name) {
     table_ = std::move(name);
 }
 
-sqlite3_stmt* Cursor::prepare(const std::string& sql) const {
-    sqlite3_stmt* raw = nullptr;
-    const int rc =
-        sqlite3_prepare_v3(conn_.handle(), sql.c_str(), int(sql.size()), SQLITE_PREPARE_PERSISTENT, &raw, nullptr);
-    StmtOwner st(raw);
-    if (rc != SQLITE_OK)
-        throw sqliteError(conn_.handle());
-    return st.release();
-}
+QueryPtr Cursor::prepare(const std::string& sql) const { return engine_->prepare(sql, true); }
 
 void Cursor::open() {
     if (isOpen())
         return;
+    openWith(openPass_ ? openPassPos_ : -1, [this](int row, std::string_view text) { openPass_(row, text); });
+}
+
+QueryPtr Cursor::beginOpen(int pos) {
     if (!conn_.connected())
         throw Error("数据库没有连接");
     if (table_.empty())
         throw Error("没有指定表名");
+    engine_ = &conn_.engine();
     quotedTable_ = quoteIdent(table_);
 
-    StmtOwner head;
+    fields_.clear();
     try {
-        head.reset(prepare("SELECT * FROM " + quotedTable_ + " LIMIT 0"));
+        const QueryPtr head = prepare("SELECT * FROM " + quotedTable_ + " LIMIT 0");
+        for (int i = 0, n = head->columnCount(); i < n; ++i)
+            fields_.push_back(head->columnName(i));
     } catch (const Error& e) {
+        abandonOpen();
         // A damaged or locked file says so; anything else here is a missing table.
         if (e.kind() != Failure::Other && e.kind() != Failure::MissingTable)
             throw;
         throw Error(Failure::MissingTable, e.file(), table_);
+    } catch (...) {
+        abandonOpen();
+        throw;
     }
-    fields_.clear();
-    for (int i = 0, n = sqlite3_column_count(head.get()); i < n; ++i)
-        fields_.emplace_back(sqlite3_column_name(head.get(), i));
-    head.reset();
+    if (fields_.size() > std::size_t(kMaxFieldSetFields)) {
+        abandonOpen();
+        throw Error("表\"" + table_ + "\"的字段太多");
+    }
 
     fieldList_.clear();
     std::string marks;
+    std::vector<std::string> quoted;
     for (std::size_t i = 0; i < fields_.size(); ++i) {
         if (i) {
             fieldList_ += ", ";
             marks += ", ";
         }
-        fieldList_ += quoteIdent(fields_[i]);
+        quoted.push_back(quoteIdent(fields_[i]));
+        fieldList_ += quoted.back();
         marks += "?";
     }
 
     try {
-        loadRowids(true);
-        selField_ = std::vector<StmtOwner>(fields_.size());
+        selField_ = std::vector<QueryPtr>(fields_.size());
         pointBlock_.assign(fields_.size(), -1);
         pointReads_.assign(fields_.size(), 0);
-        delStmt_.reset(prepare("DELETE FROM " + quotedTable_ + " WHERE rowid = ?"));
-        insStmt_.reset(prepare("INSERT INTO " + quotedTable_ + " (" + fieldList_ + ") VALUES (" + marks + ")"));
+        delStmt_ = prepare("DELETE FROM " + quotedTable_ + " WHERE rowid = ?");
+        insStmt_ = prepare("INSERT INTO " + quotedTable_ + " (" + fieldList_ + ") VALUES (" + marks + ")");
+        updates_.reset(*engine_, quotedTable_, std::move(quoted));
+        return rowidQuery(pos);
     } catch (...) {
-        finalizeStatements();
-        rowids_.clear();
+        abandonOpen();
         throw;
     }
+}
 
+void Cursor::abandonOpen() noexcept {
+    finalizeStatements();
+    rowids_.clear();
+    fields_.clear();
+    engine_ = nullptr;
+}
+
+void Cursor::finishOpen() {
+#ifndef NDEBUG
+    assert(std::adjacent_find(rowids_.begin(), rowids_.end(), std::greater_equal<>()) == rowids_.end());
+#endif
     cache_.assign(fields_.size(), FieldCache{});
-    seenChanges_ = sqlite3_total_changes64(conn_.handle());
+    seenChanges_ = engine_->totalChanges();
     startAtFirst();
 }
 
-void Cursor::startAtFirst() {
+void Cursor::clearPending() noexcept {
     buf_.clear();
-    set_.clear();
-    bufTouched_ = false;
+    set_ = 0;
+}
+
+void Cursor::startAtFirst() {
+    clearPending();
     state_ = State::Browse;
     cur_ = rowids_.empty() ? -1 : 0;
     eof_ = rowids_.empty();
+    checkInvariants();
     for (auto* o : observers_)
         o->cursorReset();
     if (afterOpen)
@@ -130,80 +147,33 @@ void Cursor::setOpenPass(int pos, std::function<void(int, std::string_view)> eac
     openPass_ = openPassPos_ >= 0 ? std::move(each) : nullptr;
 }
 
-std::pair<long long, long long> Cursor::fileVersion() const {
-    if (!versionStmt_)
-        versionStmt_.reset(prepare("SELECT (SELECT data_version FROM pragma_data_version), "
-                                   "(SELECT schema_version FROM pragma_schema_version)"));
-    sqlite3_stmt* const st = versionStmt_.get();
-    const ResetOnExit guard(st);
-    if (sqlite3_step(st) != SQLITE_ROW)
-        throw sqliteError(conn_.handle());
-    return {sqlite3_column_int64(st, 0), sqlite3_column_int64(st, 1)};
-}
-
-void Cursor::loadRowids(bool withPass) {
-    rowids_.clear();
-    sqlite3* db = conn_.handle();
-    // Taken before reading: a write in between costs at most a needless reload.
-    loadedVersion_ = fileVersion();
-    loadedChanges_ = sqlite3_total_changes64(db);
-
-    // Rowids are mostly dense: one allocation of the right size spares the
-    // doubling's copies and its peak of a list and a half.
-    {
-        // Two subqueries: min and max together in one would scan the whole table.
-        sqlite3_stmt* span = prepare("SELECT (SELECT min(rowid) FROM " + quotedTable_ + "), (SELECT max(rowid) FROM " +
-                                     quotedTable_ + ")");
-        const StmtOwner done(span);
-        if (sqlite3_step(span) == SQLITE_ROW && sqlite3_column_type(span, 0) != SQLITE_NULL) {
-            const auto lo = sqlite3_column_int64(span, 0), hi = sqlite3_column_int64(span, 1);
-            if (hi >= lo && hi - lo < (std::int64_t(1) << 24))
-                rowids_.reserve(std::size_t(hi - lo + 1));
-        }
-    }
-
-    const bool pass = withPass && openPass_ && openPassPos_ < int(fields_.size());
-    std::string sql = "SELECT rowid";
-    if (pass)
-        sql += ", " + quoteIdent(fields_[std::size_t(openPassPos_)]);
-    sqlite3_stmt* ids = prepare(sql + " FROM " + quotedTable_ + " ORDER BY rowid");
-    const StmtOwner done(ids);
-    int rc;
-    while ((rc = sqlite3_step(ids)) == SQLITE_ROW) {
-        rowids_.push_back(sqlite3_column_int64(ids, 0));
-        if (pass)
-            openPass_(int(rowids_.size()) - 1, columnView(ids, 1));
-    }
-    if (rc != SQLITE_DONE)
-        throw sqliteError(db);
-}
-
 bool Cursor::restart() {
     if (!isOpen() || openPass_)
         return false;
-    if (sqlite3_total_changes64(conn_.handle()) != loadedChanges_ || fileVersion() != loadedVersion_)
+    if (engine_->totalChanges() != loadedChanges_ || engine_->fileVersion() != loadedVersion_)
         return false;
     startAtFirst();
     return true;
 }
 
-// A rollback undoes writes that total_changes still counts as done, so the rows
-// and values held here may be ones the file no longer has: read them again.
+// A rollback undoes writes that the change count still counts as done, so the
+// rows and values held here may be ones the file no longer has: read them again.
 void Cursor::reloadAfterRollback() noexcept {
     if (!isOpen())
         return;
     cancel();
     try {
-        loadRowids(false);
+        loadRowids();
     } catch (...) {
         close();
         return;
     }
     clearCache();
-    seenChanges_ = sqlite3_total_changes64(conn_.handle());
+    seenChanges_ = engine_->totalChanges();
     const int n = int(rowids_.size());
     cur_ = n == 0 ? -1 : std::clamp(cur_, 0, n - 1);
     eof_ = n == 0;
+    checkInvariants();
     for (auto* o : observers_)
         o->cursorReset();
     for (auto* o : observers_)
@@ -211,10 +181,10 @@ void Cursor::reloadAfterRollback() noexcept {
 }
 
 void Cursor::finalizeStatements() noexcept {
-    for (StmtOwner* st : {&delStmt_, &insStmt_, &selRow_, &findStmt_, &versionStmt_})
+    for (QueryPtr* st : {&delStmt_, &insStmt_, &selRow_, &findStmt_})
         st->reset();
     selField_.clear();
-    updStmts_.clear();
+    updates_.clear();
     findPos_ = -1;
 }
 
@@ -223,15 +193,16 @@ void Cursor::close() noexcept {
         return;
     finalizeStatements();
     state_ = State::Closed;
+    engine_ = nullptr;
     rowids_.clear();
     rowids_.shrink_to_fit();
     cache_.clear();
     rowCache_.row = -1;
-    buf_.clear();
-    set_.clear();
+    clearPending();
     fields_.clear();
     cur_ = -1;
     eof_ = false;
+    checkInvariants();
     for (auto* o : observers_)
         o->cursorReset();
 }
@@ -246,7 +217,7 @@ void Cursor::requireOpen() const {
 void Cursor::finishPending() {
     if (!pending())
         return;
-    if (bufTouched_)
+    if (set_ != 0)
         post();
     else
         cancel();
@@ -263,6 +234,7 @@ void Cursor::first() {
     finishPending();
     eof_ = rowids_.empty();
     setCurrent(rowids_.empty() ? -1 : 0);
+    checkInvariants();
 }
 
 void Cursor::next() {
@@ -274,6 +246,7 @@ void Cursor::next() {
     } else {
         eof_ = true;
     }
+    checkInvariants();
 }
 
 void Cursor::moveTo(int row) {
@@ -289,6 +262,7 @@ void Cursor::moveTo(int row) {
     eof_ = false;
     if (row != cur_)
         setCurrent(row);
+    checkInvariants();
 }
 
 int Cursor::recordCount() const {
@@ -327,7 +301,7 @@ std::string Cursor::fieldText(int pos) const {
     (void)fieldName(pos); // bounds and open check
     if (pending()) {
         const auto i = std::size_t(pos);
-        if (state_ == State::Edit && !set_[i])
+        if (state_ == State::Edit && !(set_ & fieldBit(pos)))
             return value(cur_, pos);
         return buf_[i].value_or(std::string());
     }
@@ -360,84 +334,6 @@ int Cursor::positionOf(std::int64_t rowid, int from) const {
     return it != rowids_.end() && *it == rowid ? int(it - rowids_.begin()) : -1;
 }
 
-bool Cursor::forEachMatch(int pos, std::string_view text, const std::function<bool()>& visit) {
-    (void)fieldName(pos);
-    first();
-    const int n = int(rowids_.size());
-    // A NULL, and a row gone since the rowids were read, read as "" but are never
-    // equal in SQL: for "" only a walk gives the same rows.
-    if (text.empty()) {
-        for (int i = 0; i < n; ++i) {
-            if (fieldText(pos).empty() && !visit())
-                return true;
-            next();
-        }
-        return false;
-    }
-    if (!findStmt_ || findPos_ != pos) {
-        findStmt_.reset();
-        // As text and in binary order whatever the column declares, as fieldText compares.
-        findStmt_.reset(prepare("SELECT rowid, " + fieldList_ + " FROM " + quotedTable_ + " WHERE CAST(" +
-                                quoteIdent(fields_[std::size_t(pos)]) +
-                                " AS TEXT) COLLATE BINARY = ?1 ORDER BY rowid"));
-        findPos_ = pos;
-    }
-    sqlite3_stmt* st = findStmt_.get();
-    const ResetOnExit guard(st);
-    sqlite3_bind_text(st, 1, text.data(), int(text.size()), SQLITE_STATIC);
-    int from = 0;
-    int rc;
-    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
-        const int row = positionOf(sqlite3_column_int64(st, 0), from);
-        if (row < 0)
-            continue; // added since this cursor read its rows: a walk would not see it either
-        from = row + 1;
-        dropCacheIfStale();
-        rowCache_.row = -1;
-        rowCache_.values.resize(fields_.size());
-        for (std::size_t f = 0; f < fields_.size(); ++f)
-            rowCache_.values[f] = columnText(st, int(f) + 1);
-        rowCache_.row = row;
-        eof_ = false;
-        if (row != cur_)
-            setCurrent(row);
-        if (!visit())
-            return true;
-    }
-    if (rc != SQLITE_DONE)
-        throw sqliteError(conn_.handle());
-    eof_ = true;
-    if (n > 0 && cur_ != n - 1)
-        setCurrent(n - 1);
-    return false;
-}
-
-void Cursor::scanField(int pos, const std::function<bool(int, std::string_view)>& each) const {
-    (void)fieldName(pos);
-    sqlite3_stmt* st = prepare("SELECT rowid, " + quoteIdent(fields_[std::size_t(pos)]) + " FROM " + quotedTable_ +
-                               " ORDER BY rowid");
-    const StmtOwner done(st);
-    const int n = int(rowids_.size());
-    int row = 0;
-    int rc = SQLITE_DONE;
-    while (row < n && (rc = sqlite3_step(st)) == SQLITE_ROW) {
-        const std::int64_t id = sqlite3_column_int64(st, 0);
-        for (; row < n && rowids_[std::size_t(row)] < id; ++row)
-            if (!each(row, {}))
-                return;
-        if (row < n && rowids_[std::size_t(row)] == id) {
-            if (!each(row, columnView(st, 1)))
-                return;
-            ++row;
-        }
-    }
-    if (rc != SQLITE_DONE && rc != SQLITE_ROW)
-        throw sqliteError(conn_.handle());
-    for (; row < n; ++row)
-        if (!each(row, {}))
-            return;
-}
-
 void Cursor::clearCache() const noexcept {
     rowCache_.row = -1;
     for (auto& fc : cache_)
@@ -445,7 +341,7 @@ void Cursor::clearCache() const noexcept {
 }
 
 void Cursor::dropCacheIfStale() const {
-    long long now = sqlite3_total_changes64(conn_.handle());
+    const std::int64_t now = engine_->totalChanges();
     if (now != seenChanges_) {
         clearCache();
         seenChanges_ = now;
@@ -455,32 +351,26 @@ void Cursor::dropCacheIfStale() const {
 std::vector<std::string>::iterator Cursor::readBlock(int block, int field) const {
     const int start = block * kBlockRows;
     const int count = std::min(kBlockRows, int(rowids_.size()) - start);
+    assert(start >= 0 && count > 0);
     Block b;
     b.index = block;
     b.values.resize(std::size_t(count));
 
-    StmtOwner& owned = selField_[std::size_t(field)];
-    if (!owned)
-        owned.reset(prepare("SELECT rowid, " + quoteIdent(fields_[std::size_t(field)]) + " FROM " + quotedTable_ +
-                            " WHERE rowid >= ? ORDER BY rowid LIMIT ?"));
-    sqlite3_stmt* const st = owned.get();
-    const ResetOnExit guard(st);
-    sqlite3_bind_int64(st, 1, rowids_[std::size_t(start)]);
-    sqlite3_bind_int(st, 2, count);
-    int k = 0;
-    int rc = SQLITE_DONE;
-    while (k < count && (rc = sqlite3_step(st)) == SQLITE_ROW) {
-        std::int64_t id = sqlite3_column_int64(st, 0);
+    QueryPtr& q = selField_[std::size_t(field)];
+    if (!q)
+        q = prepare("SELECT rowid, " + quoteIdent(fields_[std::size_t(field)]) + " FROM " + quotedTable_ +
+                    " WHERE rowid >= ? ORDER BY rowid LIMIT ?");
+    {
+        const ResetQuery guard(*q);
+        q->bindInt(1, rowids_[std::size_t(start)]);
+        q->bindInt(2, count);
         // Rows that vanished behind our back read as empty.
-        while (k < count && rowids_[std::size_t(start + k)] < id)
-            ++k;
-        if (k < count && rowids_[std::size_t(start + k)] == id) {
-            b.values[std::size_t(k)] = columnText(st, 1);
-            ++k;
-        }
+        alignRows(*q, std::span<const std::int64_t>(rowids_).subspan(std::size_t(start), std::size_t(count)),
+                  [&](std::size_t k, std::string_view text) {
+                      b.values[k].assign(text);
+                      return true;
+                  });
     }
-    if (rc != SQLITE_DONE && rc != SQLITE_ROW)
-        throw sqliteError(conn_.handle());
 
     b.lastUse = ++useClock_;
     auto& fc = cache_[std::size_t(field)];
@@ -497,6 +387,7 @@ std::vector<std::string>::iterator Cursor::readBlock(int block, int field) const
 }
 
 const std::string& Cursor::value(int row, int field) const {
+    assert(row >= 0 && row < int(rowids_.size()));
     dropCacheIfStale();
     const int block = row / kBlockRows;
     const auto offset = std::size_t(row - block * kBlockRows);
@@ -539,19 +430,15 @@ const std::string& Cursor::value(int row, int field) const {
 
 const std::string* Cursor::readRow(int row, int field) const {
     if (!selRow_)
-        selRow_.reset(prepare("SELECT * FROM " + quotedTable_ + " WHERE rowid = ?"));
-    sqlite3_stmt* const st = selRow_.get();
-    const ResetOnExit guard(st);
-    sqlite3_bind_int64(st, 1, rowids_[std::size_t(row)]);
+        selRow_ = prepare("SELECT * FROM " + quotedTable_ + " WHERE rowid = ?");
+    Query& q = *selRow_;
+    const ResetQuery guard(q);
+    q.bindInt(1, rowids_[std::size_t(row)]);
     rowCache_.row = -1;
     rowCache_.values.assign(fields_.size(), std::string());
-    int rc = sqlite3_step(st);
-    if (rc == SQLITE_ROW) {
+    if (q.step())
         for (std::size_t f = 0; f < fields_.size(); ++f)
-            rowCache_.values[f] = columnText(st, int(f));
-    } else if (rc != SQLITE_DONE) {
-        throw sqliteError(conn_.handle());
-    }
+            rowCache_.values[f] = q.text(int(f));
     rowCache_.row = row;
     return &rowCache_.values[std::size_t(field)];
 }
@@ -564,8 +451,8 @@ void Cursor::setField(std::string_view name, std::string_view text) {
     if (!pending())
         throw Error("表\"" + table_ + "\"不在编辑状态");
     buf_[std::size_t(i)] = std::string(text);
-    set_[std::size_t(i)] = 1;
-    bufTouched_ = true;
+    set_ |= fieldBit(i);
+    checkInvariants();
 }
 
 void Cursor::edit() {
@@ -577,44 +464,26 @@ void Cursor::edit() {
         return;
     }
     buf_.assign(fields_.size(), std::nullopt);
-    set_.assign(fields_.size(), 0);
-    bufTouched_ = false;
+    set_ = 0;
     state_ = State::Edit;
+    checkInvariants();
 }
 
 void Cursor::append() {
     requireOpen();
     finishPending();
     buf_.assign(fields_.size(), std::nullopt);
-    set_.assign(fields_.size(), 0);
-    bufTouched_ = false;
+    set_ = 0;
     state_ = State::Insert;
+    checkInvariants();
 }
 
 void Cursor::cancel() noexcept {
     if (!pending())
         return;
-    buf_.clear();
-    set_.clear();
-    bufTouched_ = false;
+    clearPending();
     state_ = State::Browse;
-}
-
-sqlite3_stmt* Cursor::updateFor(const std::vector<char>& fields) {
-    std::string key;
-    for (char f : fields)
-        key += f ? '1' : '0';
-    for (const auto& [k, st] : updStmts_)
-        if (k == key)
-            return st.get();
-    std::string assigns;
-    for (std::size_t i = 0; i < fields.size(); ++i)
-        if (fields[i])
-            assigns += (assigns.empty() ? "" : ", ") + quoteIdent(fields_[i]) + " = ?";
-    StmtOwner owned(prepare("UPDATE " + quotedTable_ + " SET " + assigns + " WHERE rowid = ?"));
-    sqlite3_stmt* const st = owned.get();
-    updStmts_.emplace_back(std::move(key), std::move(owned));
-    return st;
+    checkInvariants();
 }
 
 // Own writes keep the cache valid; only a change made elsewhere on the
@@ -623,55 +492,59 @@ void Cursor::post() {
     requireOpen();
     if (!pending())
         throw Error("表\"" + table_ + "\"没有要保存的记录");
-    sqlite3* db = conn_.handle();
-    const bool cacheFresh = sqlite3_total_changes64(db) == seenChanges_;
+    const bool cacheFresh = engine_->totalChanges() == seenChanges_;
     const bool inserted = state_ == State::Insert;
+    const FieldSet all = fields_.size() == std::size_t(kMaxFieldSetFields) ? ~FieldSet(0)
+                                                                          : fieldBit(int(fields_.size())) - 1;
     // An edit writes only the fields it set; an explicit post of an edit that set
     // none writes the row back whole, as it reads.
-    if (!inserted && std::find(set_.begin(), set_.end(), 1) == set_.end()) {
+    if (!inserted && set_ == 0) {
         for (std::size_t f = 0; f < fields_.size(); ++f)
             buf_[f] = value(cur_, int(f));
-        set_.assign(fields_.size(), 1);
+        set_ = all;
     }
-    auto written = [&](std::size_t f) { return inserted || set_[f]; };
+    const FieldSet written = inserted ? all : set_;
 
-    sqlite3_stmt* st = inserted ? insStmt_.get() : updateFor(set_);
-    const long long before = sqlite3_total_changes64(db);
+    Query& q = inserted ? *insStmt_ : updates_.forFields(written);
+    const std::int64_t before = engine_->totalChanges();
     {
-        const ResetOnExit guard(st);
+        const ResetQuery guard(q);
         int k = 0;
         for (std::size_t i = 0; i < buf_.size(); ++i) {
-            if (!written(i))
+            if (!(written & fieldBit(int(i))))
                 continue;
             if (buf_[i])
-                sqlite3_bind_text(st, ++k, buf_[i]->data(), int(buf_[i]->size()), SQLITE_STATIC);
+                q.bindText(++k, *buf_[i]);
             else
-                sqlite3_bind_null(st, ++k);
+                q.bindNull(++k);
         }
         if (!inserted)
-            sqlite3_bind_int64(st, k + 1, rowids_[std::size_t(cur_)]);
-        if (sqlite3_step(st) != SQLITE_DONE)
-            throw sqliteError(db);
+            q.bindInt(k + 1, rowids_[std::size_t(cur_)]);
+        (void)q.step();
         // The row is gone from the file (someone else removed it): nothing was saved.
-        if (state_ == State::Edit && sqlite3_changes(db) == 0)
+        if (state_ == State::Edit && engine_->changes() == 0)
             throw Error(kRowGone);
     }
 
     if (!cacheFresh)
         clearCache();
-    seenChanges_ = sqlite3_total_changes64(db);
+    seenChanges_ = engine_->totalChanges();
     if (loadedChanges_ == before) // our own write: the rowids below stay in step with the file
         loadedChanges_ = seenChanges_;
     rowCache_.row = -1;
 
-    if (inserted)
-        rowids_.push_back(sqlite3_last_insert_rowid(db));
+    if (inserted) {
+        const std::int64_t id = engine_->lastRowid();
+        // A new row goes last: an engine that reused a lower rowid would break the order.
+        assert(rowids_.empty() || rowids_.back() < id);
+        rowids_.push_back(id);
+    }
     const int row = inserted ? int(rowids_.size()) - 1 : cur_;
     const int block = row / kBlockRows;
     const auto offset = std::size_t(row - block * kBlockRows);
     // The pending values go into the cached blocks; buf_ is cleared below anyway.
     for (std::size_t f = 0; f < cache_.size(); ++f) {
-        if (!written(f))
+        if (!(written & fieldBit(int(f))))
             continue;
         auto& blocks = cache_[f].blocks;
         for (auto& b : blocks) {
@@ -688,15 +561,14 @@ void Cursor::post() {
             std::erase_if(blocks, [&](const Block& b) { return b.index == block && b.values.size() != offset + 1; });
     }
 
-    buf_.clear();
-    set_.clear();
-    bufTouched_ = false;
+    clearPending();
     state_ = State::Browse;
     eof_ = false;
     for (auto* o : observers_)
         inserted ? o->rowInserted(row) : o->rowUpdated(row);
     if (row != cur_)
         setCurrent(row);
+    checkInvariants();
     if (afterPost)
         afterPost();
 }
@@ -710,16 +582,14 @@ void Cursor::remove() {
     cancel();
     if (cur_ < 0)
         throw Error("表\"" + table_ + "\"中没有记录可删除");
-    sqlite3* db = conn_.handle();
-    const bool cacheFresh = sqlite3_total_changes64(db) == seenChanges_;
-    const long long before = sqlite3_total_changes64(db);
+    const bool cacheFresh = engine_->totalChanges() == seenChanges_;
+    const std::int64_t before = engine_->totalChanges();
     {
-        sqlite3_stmt* const st = delStmt_.get();
-        const ResetOnExit guard(st);
-        sqlite3_bind_int64(st, 1, rowids_[std::size_t(cur_)]);
-        if (sqlite3_step(st) != SQLITE_DONE)
-            throw sqliteError(db);
-        if (sqlite3_changes(db) == 0)
+        Query& q = *delStmt_;
+        const ResetQuery guard(q);
+        q.bindInt(1, rowids_[std::size_t(cur_)]);
+        (void)q.step();
+        if (engine_->changes() == 0)
             throw Error(kRowGone);
     }
     const int row = cur_;
@@ -732,7 +602,7 @@ void Cursor::remove() {
     } else {
         clearCache();
     }
-    seenChanges_ = sqlite3_total_changes64(db);
+    seenChanges_ = engine_->totalChanges();
     if (loadedChanges_ == before)
         loadedChanges_ = seenChanges_;
     for (auto* o : observers_)
@@ -740,6 +610,7 @@ void Cursor::remove() {
     const int n = int(rowids_.size());
     eof_ = n == 0;
     setCurrent(n == 0 ? -1 : std::min(row, n - 1));
+    checkInvariants();
 }
 
 void Cursor::addObserver(CursorObserver* o) {
@@ -749,6 +620,46 @@ void Cursor::addObserver(CursorObserver* o) {
 
 void Cursor::removeObserver(CursorObserver* o) noexcept {
     observers_.erase(std::remove(observers_.begin(), observers_.end(), o), observers_.end());
+}
+
+void Cursor::checkInvariants() const {
+#ifndef NDEBUG
+    if (!isOpen()) {
+        assert(rowids_.empty() && cur_ == -1 && !eof_);
+        assert(buf_.empty() && set_ == 0 && cache_.empty() && engine_ == nullptr);
+        return;
+    }
+    const int n = int(rowids_.size());
+    assert(engine_ != nullptr);
+    // The rowids ascend (checked whole on loading, here at the ends where they change).
+    assert(n < 2 || rowids_[std::size_t(n - 2)] < rowids_[std::size_t(n - 1)]);
+    assert(n < 2 || cur_ < 1 || cur_ >= n || rowids_[std::size_t(cur_ - 1)] < rowids_[std::size_t(cur_)]);
+    // The current row is a stored one, none only in an empty table; eof is on the last row.
+    assert(cur_ >= -1 && cur_ < n);
+    assert((cur_ == -1) == (n == 0));
+    assert(n > 0 || eof_);
+    assert(!eof_ || n == 0 || cur_ == n - 1);
+    // A pending row has a value slot per field, and a value only where a field was set.
+    if (pending()) {
+        assert(buf_.size() == fields_.size());
+        assert(state_ == State::Insert || cur_ >= 0);
+        for (std::size_t f = 0; f < buf_.size(); ++f)
+            assert(!buf_[f] || (set_ & fieldBit(int(f))));
+    } else {
+        assert(buf_.empty() && set_ == 0);
+    }
+    assert(fields_.size() == std::size_t(kMaxFieldSetFields) || set_ >> fields_.size() == 0);
+    // Every cached block lies within the rowids.
+    assert(cache_.size() == fields_.size() && selField_.size() == fields_.size());
+    for (const auto& fc : cache_) {
+        assert(fc.blocks.size() <= kCacheBlocksPerField);
+        for (const auto& b : fc.blocks) {
+            assert(b.index >= 0 && !b.values.empty() && b.values.size() <= std::size_t(kBlockRows));
+            assert(std::size_t(b.index) * kBlockRows + b.values.size() <= std::size_t(n));
+        }
+    }
+    assert(rowCache_.row < n);
+#endif
 }
 
 } // namespace tsl

@@ -1,16 +1,17 @@
 #pragma once
-#include "storage/stmtowner.h"
+#include "storage/engine.h"
+#include "storage/rowscan.h"
+#include "storage/updatecache.h"
 
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
-
-struct sqlite3_stmt;
 
 namespace tsl {
 
@@ -119,36 +120,72 @@ public:
 
     [[nodiscard]] Connection& connection() const { return conn_; }
 
+    // Opens as open() does, handing every row's text of the field at `pos` to
+    // `each(row, text)` in the pass that loads the rowids, like an open pass
+    // with the work per row compiled into the loop (the one set by setOpenPass
+    // is not run). pos -1, or a field the table lacks, reads only the rowids.
+    template <class Each>
+    void openWith(int pos, Each&& each) {
+        if (isOpen())
+            return;
+        const QueryPtr q = beginOpen(pos);
+        try {
+            collectRowids(*q, q->columnCount() > 1, rowids_,
+                          [&](std::size_t row, std::string_view text) { each(int(row), text); });
+        } catch (...) {
+            abandonOpen();
+            throw;
+        }
+        finishOpen();
+    }
+
+    // Like scanField, with the work per row compiled into the pass: `each(row,
+    // text)` returns false to stop.
+    template <class Each>
+    void scanColumn(int pos, Each&& each) const {
+        const QueryPtr q = columnQuery(pos);
+        alignRows(*q, std::span<const std::int64_t>(rowids_),
+                  [&](std::size_t row, std::string_view text) { return each(int(row), text); });
+    }
+
 private:
     friend class Connection;
     void connectionClosing() noexcept;
     void reloadAfterRollback() noexcept;
-    void loadRowids(bool withPass);
+    [[nodiscard]] QueryPtr beginOpen(int pos);
+    void finishOpen();
+    void abandonOpen() noexcept;
+    [[nodiscard]] QueryPtr rowidQuery(int pos);
+    void loadRowids();
     void startAtFirst();
-    [[nodiscard]] std::pair<long long, long long> fileVersion() const;
     [[nodiscard]] int positionOf(std::int64_t rowid, int from) const;
-    sqlite3_stmt* updateFor(const std::vector<char>& fields);
+    [[nodiscard]] QueryPtr columnQuery(int pos) const;
     void requireOpen() const;
     void finishPending();
     void setCurrent(int row);
+    void clearPending() noexcept;
     const std::string& value(int row, int field) const;
     std::vector<std::string>::iterator readBlock(int block, int field) const;
     void dropCacheIfStale() const;
     void clearCache() const noexcept;
     void finalizeStatements() noexcept;
-    sqlite3_stmt* prepare(const std::string& sql) const;
+    [[nodiscard]] QueryPtr prepare(const std::string& sql) const;
+    // What always holds between calls; checked where the state changes, in builds with assertions.
+    void checkInvariants() const;
 
     Connection& conn_;
+    Engine* engine_ = nullptr; // the connection's, while open
     std::string table_;
     State state_ = State::Closed;
     std::vector<std::string> fields_;
     std::string quotedTable_;
     std::string fieldList_; // every field, quoted, in stored order
+    // Ascending. Reserved with room to grow, so appends after opening do not copy it.
     std::vector<std::int64_t> rowids_;
-    // What the rows were loaded from: total_changes of the connection, and the
+    // What the rows were loaded from: total changes of the connection, and the
     // file's data and schema versions (others' writes, any schema change).
-    long long loadedChanges_ = -1;
-    std::pair<long long, long long> loadedVersion_{-1, -1};
+    std::int64_t loadedChanges_ = -1;
+    std::pair<std::int64_t, std::int64_t> loadedVersion_{-1, -1};
     int openPassPos_ = -1;
     std::function<void(int, std::string_view)> openPass_;
     int cur_ = -1;
@@ -157,11 +194,10 @@ private:
     // pending row: the values set so far; an edited row's other fields are read
     // from the row itself, and only the set ones are written back
     std::vector<std::optional<std::string>> buf_;
-    std::vector<char> set_; // per field: given by setField
-    bool bufTouched_ = false;
+    FieldSet set_ = 0; // the fields given by setField
 
     // Cache of blocks of consecutive rows, one field each: a scan that reads one
-    // field makes SQLite decode only that column.
+    // field makes the engine decode only that column.
     struct Block {
         int index = -1; // its first row is index * kBlockRows
         std::vector<std::string> values;
@@ -173,7 +209,7 @@ private:
     };
     mutable std::vector<FieldCache> cache_; // by field
     mutable std::uint64_t useClock_ = 0;
-    mutable long long seenChanges_ = -1;
+    mutable std::int64_t seenChanges_ = -1;
 
     // The last row read whole. Reading every field of rows scattered through the
     // table (a settlement's matches) would otherwise load a block of every field;
@@ -187,15 +223,13 @@ private:
     mutable std::vector<int> pointReads_; // per field: how many in that block
     const std::string* readRow(int row, int field) const;
 
-    mutable std::vector<StmtOwner> selField_; // per field, prepared on first read
-    mutable StmtOwner selRow_;
-    StmtOwner delStmt_;
-    StmtOwner insStmt_;
-    // UPDATEs by the set of fields they write ('1' per written field)
-    std::vector<std::pair<std::string, StmtOwner>> updStmts_;
-    StmtOwner findStmt_; // forEachMatch's, for field findPos_
+    mutable std::vector<QueryPtr> selField_; // per field, prepared on first read
+    mutable QueryPtr selRow_;
+    QueryPtr delStmt_;
+    QueryPtr insStmt_;
+    UpdateCache updates_;
+    QueryPtr findStmt_; // forEachMatch's, for field findPos_
     int findPos_ = -1;
-    mutable StmtOwner versionStmt_;
 
     std::vector<CursorObserver*> observers_;
 };

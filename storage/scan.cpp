@@ -1,12 +1,9 @@
 #include "storage/scan.h"
 
-#include "storage/prepared.h"
-
+#include "storage/engine.h"
 #include "storage/error.h"
 #include "storage/intconv.h"
 #include "storage/schema.h"
-
-#include <sqlite3.h>
 
 #include <string>
 
@@ -27,20 +24,21 @@ bool findExact(Cursor& cursor, int pos, std::string_view text) {
 TableTotal totalOfLastField(Connection& conn, std::string_view table) {
     const std::string from = " FROM " + quoteIdent(table);
     std::string last;
+    Engine& engine = conn.engine();
     {
-        Prepared head(conn.handle(), "SELECT *" + from + " LIMIT 0");
-        const int n = sqlite3_column_count(head.get());
+        const QueryPtr head = engine.prepare("SELECT *" + from + " LIMIT 0");
+        const int n = head->columnCount();
         if (n == 0)
             throw Error("表\"" + std::string(table) + "\"没有字段");
-        last = quoteIdent(sqlite3_column_name(head.get(), n - 1));
+        last = quoteIdent(head->columnName(n - 1));
     }
     TableTotal t;
-    Prepared q(conn.handle(), "SELECT " + last + from);
-    while (q.step()) {
+    const QueryPtr q = engine.prepare("SELECT " + last + from);
+    while (q->step()) {
         ++t.rows;
         if (!t.converted)
             continue;
-        if (const auto v = tryStrToInt(columnView(q.get(), 0)))
+        if (const auto v = tryStrToInt(q->text(0)))
             t.sum += *v;
         else
             t.converted = false;
@@ -49,8 +47,8 @@ TableTotal totalOfLastField(Connection& conn, std::string_view table) {
 }
 
 std::int64_t rowCount(Connection& conn, std::string_view table) {
-    Prepared q(conn.handle(), "SELECT count(*) FROM " + quoteIdent(table));
-    return q.step() ? sqlite3_column_int64(q.get(), 0) : 0;
+    const QueryPtr q = conn.engine().prepare("SELECT count(*) FROM " + quoteIdent(table));
+    return q->step() ? q->integer(0) : 0;
 }
 
 } // namespace tsl
