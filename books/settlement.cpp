@@ -59,7 +59,7 @@ Settlement settle(Cursor& book, std::string_view name, const Listed& listed) {
     return s;
 }
 
-Settlement settle(sqlite3* db, std::string_view table, std::string_view name, const std::string& context) {
+Settlement settle(Engine& db, std::string_view table, std::string_view name, const std::string& context) {
     Settlement s = start(table, name);
     for (auto f : findTable(table)->fields)
         s.fields.emplace_back(f);

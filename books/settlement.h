@@ -9,10 +9,10 @@
 #include <string_view>
 #include <vector>
 
-struct sqlite3;
 
 namespace tsl {
 class Cursor;
+class Engine;
 }
 
 namespace tsl::books {
@@ -43,7 +43,7 @@ using Listed = std::function<void(const std::vector<std::string>& row)>;
 
 // The same from a ledger's handle (opened read-only by an export), table "2".."4";
 // engine failures throw Error after `context`.
-[[nodiscard]] Settlement settle(sqlite3* db, std::string_view table, std::string_view name,
+[[nodiscard]] Settlement settle(Engine& db, std::string_view table, std::string_view name,
                                 const std::string& context = {});
 
 } // namespace tsl::books

@@ -1,5 +1,7 @@
 #include "export/ledger.h"
 
+#include "storage/sqliteengine.h"
+
 #include "books/settlement.h"
 #include "export/capital.h"
 #include "storage/exactmatch.h"
@@ -214,7 +216,8 @@ Statement statementOf(std::string ledger, books::Settlement settlement, std::str
 
 Statement readStatement(sqlite3* db, std::string ledger, const Book& book, const std::string& name,
                         std::string date) {
-    books::Settlement s = books::settle(db, book.table(), name, "不能读取帐本: ");
+    const auto engine = SqliteEngine::borrow(db);
+    books::Settlement s = books::settle(*engine, book.table(), name, "不能读取帐本: ");
     if (s.empty())
         throw ExportError(std::string(books::kNoMatch));
     return statementOf(std::move(ledger), std::move(s), std::move(date));

@@ -2,6 +2,8 @@
 // pass), a column lined up with them, and the rows matching a text.
 #include "storage/cursor.h"
 
+#include "storage/exactmatch.h"
+
 #include "storage/error.h"
 #include "storage/schema.h"
 
@@ -83,8 +85,8 @@ bool Cursor::forEachMatch(int pos, std::string_view text, const std::function<bo
     if (!findStmt_ || findPos_ != pos) {
         findStmt_.reset();
         // As text and in binary order whatever the column declares, as fieldText compares.
-        findStmt_ = prepare("SELECT rowid, " + fieldList_ + " FROM " + quotedTable_ + " WHERE CAST(" +
-                            quoteIdent(fields_[std::size_t(pos)]) + " AS TEXT) COLLATE BINARY = ?1 ORDER BY rowid");
+        findStmt_ = prepare("SELECT rowid, " + fieldList_ + " FROM " + quotedTable_ + " WHERE " +
+                            exactMatchCondition(quoteIdent(fields_[std::size_t(pos)])) + " ORDER BY rowid");
         findPos_ = pos;
     }
     Query& q = *findStmt_;

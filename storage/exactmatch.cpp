@@ -1,6 +1,7 @@
 #include "storage/exactmatch.h"
 
-#include "storage/prepared.h"
+#include "storage/engine.h"
+#include "storage/error.h"
 #include "storage/schema.h"
 
 #include <vector>
@@ -12,7 +13,7 @@ std::string exactMatchCondition(std::string_view quotedField) {
     return "CAST(" + std::string(quotedField) + " AS TEXT) COLLATE BINARY = ?1";
 }
 
-void forEachExact(sqlite3* db, std::string_view table, int pos, std::string_view text,
+void forEachExact(Engine& db, std::string_view table, int pos, std::string_view text,
                   const std::function<bool(std::span<const std::string_view>)>& each, const std::string& context) {
     const TableDef* def = findTable(table);
     if (!def || pos < 0 || std::size_t(pos) >= def->fields.size())
@@ -24,15 +25,22 @@ void forEachExact(sqlite3* db, std::string_view table, int pos, std::string_view
     // NULL reads as "" but never equals it in SQL.
     const std::string where =
         text.empty() ? "coalesce(CAST(" + field + " AS TEXT), '') = ''" : exactMatchCondition(field);
-    Prepared q(db, "SELECT " + cols + " FROM " + quoteIdent(table) + " WHERE " + where + " ORDER BY rowid", context);
-    if (!text.empty())
-        q.bindText(1, std::string(text));
     std::vector<std::string_view> row(def->fields.size());
-    while (q.step()) {
-        for (std::size_t i = 0; i < row.size(); ++i)
-            row[i] = columnView(q.get(), int(i));
-        if (!each(row))
-            return;
+    try {
+        QueryPtr q = db.prepare("SELECT " + cols + " FROM " + quoteIdent(table) + " WHERE " + where + " ORDER BY rowid");
+        const ResetQuery reset(*q);
+        if (!text.empty())
+            q->bindText(1, text);
+        while (q->step()) {
+            for (std::size_t i = 0; i < row.size(); ++i)
+                row[i] = q->text(int(i));
+            if (!each(row))
+                return;
+        }
+    } catch (const ConvertError&) {
+        throw; // a row's own fault, said by whoever read it
+    } catch (const Error& e) {
+        throw Error(context, e);
     }
 }
 

@@ -8,9 +8,9 @@
 #include <string>
 #include <string_view>
 
-struct sqlite3;
-
 namespace tsl {
+
+class Engine;
 
 // The WHERE condition on a quoted field against parameter ?1.
 [[nodiscard]] std::string exactMatchCondition(std::string_view quotedField);
@@ -20,7 +20,7 @@ namespace tsl {
 // returns false. The views are valid during the call only. An empty `text`
 // matches the empty and the NULL values. Engine failures throw Error after
 // `context`.
-void forEachExact(sqlite3* db, std::string_view table, int pos, std::string_view text,
+void forEachExact(Engine& db, std::string_view table, int pos, std::string_view text,
                   const std::function<bool(std::span<const std::string_view> row)>& each,
                   const std::string& context = {});
 

@@ -30,9 +30,14 @@ std::unique_ptr<SqliteEngine> SqliteEngine::open(const std::string& file) {
     return std::unique_ptr<SqliteEngine>(new SqliteEngine(opened.release(), file));
 }
 
+std::unique_ptr<SqliteEngine> SqliteEngine::borrow(sqlite3* db, std::string file) {
+    return std::unique_ptr<SqliteEngine>(new SqliteEngine(db, std::move(file), false));
+}
+
 SqliteEngine::~SqliteEngine() {
     version_.reset();
-    sqlite3_close_v2(db_);
+    if (owned_)
+        sqlite3_close_v2(db_);
 }
 
 QueryPtr SqliteEngine::prepare(std::string_view sql, bool kept) {

@@ -65,6 +65,9 @@ public:
     // Opens an existing file for reading and writing (never creates one), with
     // the durability the program keeps its books with. `file` names it in messages.
     [[nodiscard]] static std::unique_ptr<SqliteEngine> open(const std::string& file);
+    // An engine over a handle opened elsewhere (a ledger opened read-only for an
+    // export), which stays open when the engine goes.
+    [[nodiscard]] static std::unique_ptr<SqliteEngine> borrow(sqlite3* db, std::string file = {});
     ~SqliteEngine() override;
 
     [[nodiscard]] QueryPtr prepare(std::string_view sql, bool kept = false) override;
@@ -82,9 +85,10 @@ public:
     [[nodiscard]] sqlite3* handle() const { return db_; }
 
 private:
-    SqliteEngine(sqlite3* db, std::string file) : db_(db), file_(std::move(file)) {}
+    SqliteEngine(sqlite3* db, std::string file, bool owned = true) : db_(db), file_(std::move(file)), owned_(owned) {}
 
     sqlite3* db_;
+    bool owned_ = true;
     std::string file_;
     QueryPtr version_; // fileVersion's, prepared on first use
 };

@@ -1,3 +1,4 @@
+#include "storage/sqliteengine.h"
 // The settlement through the books layer: the cursor the workspace holds and the
 // read-only handle of an export pick the same rows and stop the same way.
 #include "books/settlement.h"
@@ -53,7 +54,7 @@ protected:
         sqlite3* db = nullptr;
         EXPECT_EQ(sqlite3_open_v2(kFile.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
         try {
-            b.file = tsl::books::settle(db, "2", name);
+            b.file = tsl::books::settle(*tsl::SqliteEngine::borrow(db), "2", name);
         } catch (...) {
             sqlite3_close(db);
             throw;
@@ -125,7 +126,7 @@ TEST_F(Settle, ABadAmountStopsOnItsRowAfterListingTheRowsBefore) {
 
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open_v2(kFile.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
-    EXPECT_THROW((void)tsl::books::settle(db, "2", "Abc"), tsl::ConvertError);
+    EXPECT_THROW((void)tsl::books::settle(*tsl::SqliteEngine::borrow(db), "2", "Abc"), tsl::ConvertError);
     sqlite3_close(db);
 }
 
