@@ -1,7 +1,7 @@
 #pragma once
 // Names and other texts in the order a Chinese reader looks them up: by pinyin
-// (the zh_CN collation), Latin letters among them by the same rules, digits
-// inside a text by their value ("客户2" before "客户10").
+// (the zh_CN collation): Chinese texts first, then Latin ones alphabetically in
+// either case; digits inside a text by their value ("客户2" before "客户10").
 #include "storage/cursor.h"
 
 #include <string>
