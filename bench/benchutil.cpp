@@ -69,6 +69,7 @@ constexpr const char* opName(Op op) {
     case Op::YearFigures: return "year at a glance (figures only)";
     case Op::FindFirst: return "find: first search (makes its copy)";
     case Op::FindKeystroke: return "find keystroke";
+    case Op::SortAmount: return "sort by amount";
     case Op::Count: break;
     }
     return "?";

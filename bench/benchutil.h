@@ -57,6 +57,7 @@ enum class Op {
     YearFigures,
     FindFirst,
     FindKeystroke,
+    SortAmount,
     Count
 };
 

@@ -81,26 +81,41 @@ std::vector<int> sortedRows(Cursor& book, int pos, SortKind kind, bool descendin
     addFunctions(db);
     const std::string key = std::string(kind == SortKind::Serial ? "tsl_serial(" : "tsl_number(") +
                             quoteIdent(book.fieldName(pos)) + ")";
+    // NULLS LAST: texts that read as no key after the others, both ways; rowid
+    // keeps equal keys in stored order (the engine's sort is not stable).
     Prepared st(db,
-                "SELECT rowid FROM (SELECT rowid, " + key + " AS k FROM " + quoteIdent(book.tableName()) +
-                    ") ORDER BY k IS NULL, k" + (descending ? " DESC" : "") + ", rowid",
+                "SELECT rowid FROM " + quoteIdent(book.tableName()) + " ORDER BY " + key +
+                    (descending ? " DESC" : "") + " NULLS LAST, rowid",
                 kSortFailed);
 
-    // Stored order is rowid order: a position is where its rowid stands among them.
+    // Stored order is rowid order: a position is where its rowid stands among
+    // them. Rowids without many gaps (the usual case) are looked up directly.
     std::vector<std::int64_t> ids(static_cast<std::size_t>(n));
     for (int i = 0; i < n; ++i)
         ids[std::size_t(i)] = book.rowidAt(i);
+    const std::int64_t low = n ? ids.front() : 0;
+    const std::int64_t span = n ? ids.back() - low + 1 : 0;
+    std::vector<int> direct;
+    if (n && span <= 4 * std::int64_t(n)) {
+        direct.assign(std::size_t(span), -1);
+        for (int i = 0; i < n; ++i)
+            direct[std::size_t(ids[std::size_t(i)] - low)] = i;
+    }
+    auto positionOf = [&](std::int64_t id) -> int {
+        if (!direct.empty())
+            return id >= low && id - low < span ? direct[std::size_t(id - low)] : -1;
+        const auto it = std::lower_bound(ids.begin(), ids.end(), id);
+        return it == ids.end() || *it != id ? -1 : int(it - ids.begin());
+    };
     std::vector<int> rows;
     rows.reserve(std::size_t(n));
     std::vector<char> seen(static_cast<std::size_t>(n), 0);
     while (st.step()) {
-        const std::int64_t id = sqlite3_column_int64(st.get(), 0);
-        const auto it = std::lower_bound(ids.begin(), ids.end(), id);
-        if (it == ids.end() || *it != id)
+        const int p = positionOf(sqlite3_column_int64(st.get(), 0));
+        if (p < 0)
             continue; // written by another program since the book was read
-        const auto p = std::size_t(it - ids.begin());
-        seen[p] = 1;
-        rows.push_back(int(p));
+        seen[std::size_t(p)] = 1;
+        rows.push_back(p);
     }
     // Rows gone from the file since stay shown, last, as the grid still has them.
     for (std::size_t p = 0; p < seen.size(); ++p)

@@ -109,3 +109,12 @@ TEST_F(SortRowsBook, AFieldTheBookLacksIsRefused) {
     EXPECT_THROW((void)tsl::sortedRows(*book, 7, SortKind::Number, false), tsl::Error);
     EXPECT_THROW((void)tsl::sortedRows(*book, -1, SortKind::Number, false), tsl::Error);
 }
+
+TEST_F(SortRowsBook, RowidsFarApart) {
+    sqlExec("tsl.mdb", "UPDATE \"2\" SET rowid = rowid * 1000 + 7");
+    tsl::Cursor sparse(conn);
+    sparse.setTableName("2");
+    sparse.open();
+    EXPECT_EQ(tsl::sortedRows(sparse, 6, SortKind::Number, false), (Rows{1, 2, 6, 4, 0, 3, 5}));
+    EXPECT_EQ(tsl::sortedRows(sparse, 0, SortKind::Serial, true), (Rows{6, 0, 4, 1, 5, 3, 2}));
+}
