@@ -134,6 +134,17 @@ private slots:
         QCOMPARE(shown(d, 0), (QStringList{"阿明", "陈七", "张三", "赵六"})); // sorted again
         QCOMPARE(d.viewRow(), 1);
 
+        d.w->table1.moveTo(1); // 阿明
+        d.w->table1.edit();
+        d.w->table1.setField(tsl::field::custName, "赵二");
+        d.w->table1.post();
+        QCOMPARE(shown(d, 0), (QStringList{"陈七", "张三", "赵二", "赵六"}));
+        QCOMPARE(d.viewRow(), 2);
+        d.w->table1.edit();
+        d.w->table1.setField(tsl::field::custName, "阿明");
+        d.w->table1.post();
+        QCOMPARE(shown(d, 0), (QStringList{"阿明", "陈七", "张三", "赵六"}));
+
         d.clickCell(2, 0); // 张三, stored first
         d.prompter.yesNoAnswers = {true};
         d.w->btndelClick();
@@ -162,17 +173,20 @@ private slots:
         QCOMPARE(shown(d, kAmount), (QStringList{"$10", "500"}));
         d.w->findBar->edFind->setText(QStringLiteral("2004"));
         QCOMPARE(shown(d, kAmount), (QStringList{"-3", "12", "$10", "500", "abc"}));
-        d.w->findBar->edFind->setText(QStringLiteral("5-"));
         d.w->findBar->cbFindFilter->setChecked(false); // step through the rows found instead
-        d.w->findBar->edFind->setText(QStringLiteral("张三"));
+        d.w->findBar->edFind->setText(QStringLiteral("2004"));
+        QCOMPARE(shown(d, kAmount), (QStringList{"-3", "12", "$10", "500", "abc"}));
         d.clickCell(0, kAmount); // -3
         d.w->findBar->step(true);
-        QCOMPARE(d.w->table1.fieldText(kAmount), std::string("$10"));
+        QCOMPARE(d.w->table1.fieldText(kAmount), std::string("12")); // the next line, not the next stored row
         d.w->findBar->step(true);
-        QCOMPARE(d.w->table1.fieldText(kAmount), std::string("500"));
-        d.w->findBar->step(false);
         QCOMPARE(d.w->table1.fieldText(kAmount), std::string("$10"));
-
+        d.w->findBar->step(false);
+        QCOMPARE(d.w->table1.fieldText(kAmount), std::string("12"));
+        d.w->findBar->step(false);
+        d.w->findBar->step(false);
+        QCOMPARE(d.w->table1.fieldText(kAmount), std::string("abc")); // round the end
+        d.w->findBar->edFind->setText(QStringLiteral("张三"));
         d.w->findBar->cbFindFilter->setChecked(true);
         QCOMPARE(shown(d, kAmount), (QStringList{"$10", "500"}));
         d.clickCell(1, kAmount);
