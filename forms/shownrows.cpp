@@ -124,8 +124,8 @@ void ShownRows::apply() {
             field_ = -1;
         }
         showOrder();
-        if (!book.isOpen()) {
-            model_.clearRowMap();
+        if (!book.isOpen() || book.recordCount() == 0) {
+            model_.clearRowMap(); // an empty book keeps its blank line to click on
             return;
         }
         if (order_ == Order::Stored) {

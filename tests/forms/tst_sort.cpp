@@ -109,6 +109,10 @@ private slots:
         QCOMPARE(arrow(d), QStringLiteral("-1"));
         d.w->SpeedButton2->click();
         QCOMPARE(shown(d, kAmount), (QStringList{"500", "-3", "abc", "12", "$10"}));
+        d.w->SpeedButton3->click(); // empty: its blank line stays, sorted or not
+        clickTitle(d, 4);
+        QCOMPARE(arrow(d), QStringLiteral("4up"));
+        QCOMPARE(shown(d, 0), QStringList{QString()});
     }
 
     // The row clicked in a sorted grid is the one edited and deleted; an added
