@@ -56,6 +56,9 @@ FindBar::FindBar(QWidget* parent, ShownRows& shown, Prompter& prompter)
     connect(edFind, &QLineEdit::textChanged, this, [this] { refresh(); });
     connect(cbFindFilter, &QCheckBox::toggled, this, [this] { refresh(); });
     connect(btnFindClose, &QToolButton::clicked, this, [this] { close(); });
+    // The window deletes its grid model before the cursor, and both before its
+    // children: the copy stops watching the cursor while there is one.
+    connect(&model_, &QObject::destroyed, this, [this] { copy_.reset(); });
     // Rows came or went while found: found again (the command is over by then).
     connect(&shown_, &ShownRows::rowsChanged, this, [this] {
         if (isVisible())

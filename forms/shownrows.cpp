@@ -10,13 +10,22 @@
 #include <QTimer>
 
 ShownRows::ShownRows(CursorModel& model, Prompter& prompter, QObject* parent)
-    : QObject(parent), model_(model), prompter_(prompter) {
+    : QObject(parent), model_(&model), cursor_(&model.cursor()), prompter_(prompter) {
     setObjectName(QStringLiteral("shownRows"));
-    model_.cursor().addObserver(this);
-    connect(&model_, &CursorModel::mappedBookChanged, this, [this] { bookChanged(); });
+    cursor_->addObserver(this);
+    connect(&model, &CursorModel::mappedBookChanged, this, [this] { bookChanged(); });
+    connect(&model, &QObject::destroyed, this, [this] {
+        if (cursor_)
+            cursor_->removeObserver(this);
+        cursor_ = nullptr;
+        model_ = nullptr;
+    });
 }
 
-ShownRows::~ShownRows() { model_.cursor().removeObserver(this); }
+ShownRows::~ShownRows() {
+    if (cursor_)
+        cursor_->removeObserver(this);
+}
 
 void ShownRows::attachHeader(QHeaderView* header) {
     header_ = header;
@@ -42,7 +51,7 @@ void ShownRows::sortBy(int field, Order order) {
         sortedValid_ = false;
     field_ = field;
     order_ = order;
-    book_ = model_.cursor().tableName();
+    book_ = model_->cursor().tableName();
     apply();
 }
 
@@ -59,7 +68,7 @@ void ShownRows::cursorReset() {
     sortedValid_ = false;
     // Another book (or none) is shown whole and in its own order; the same book
     // read again (after an undo, say) keeps its order.
-    const tsl::Cursor& c = model_.cursor();
+    const tsl::Cursor& c = model_->cursor();
     if (!c.isOpen() || c.tableName() != book_) {
         order_ = Order::Stored;
         field_ = -1;
@@ -97,7 +106,7 @@ void ShownRows::queueAgain() {
 const std::vector<int>& ShownRows::sorted() {
     if (sortedValid_)
         return sorted_;
-    tsl::Cursor& book = model_.cursor();
+    tsl::Cursor& book = model_->cursor();
     const bool down = order_ == Order::Down;
     const WaitCursor wait;
     switch (tsl::sortKindOf(book.fieldName(field_))) {
@@ -117,27 +126,29 @@ const std::vector<int>& ShownRows::sorted() {
 
 void ShownRows::apply() {
     applied_ = true;
+    if (!model_)
+        return;
     guarded(prompter_, [this] {
-        tsl::Cursor& book = model_.cursor();
+        tsl::Cursor& book = model_->cursor();
         if (!book.isOpen() || field_ >= book.fieldCount()) {
             order_ = Order::Stored;
             field_ = -1;
         }
         showOrder();
         if (!book.isOpen() || book.recordCount() == 0) {
-            model_.clearRowMap(); // an empty book keeps its blank line to click on
+            model_->clearRowMap(); // an empty book keeps its blank line to click on
             return;
         }
         if (order_ == Order::Stored) {
             if (found_)
-                model_.setRowMap(*found_);
+                model_->setRowMap(*found_);
             else
-                model_.clearRowMap();
+                model_->clearRowMap();
             return;
         }
         const std::vector<int>& all = sorted();
         if (!found_) {
-            model_.setRowMap(all);
+            model_->setRowMap(all);
             return;
         }
         std::vector<char> keep(std::size_t(book.recordCount()), 0);
@@ -149,7 +160,7 @@ void ShownRows::apply() {
         for (int p : all)
             if (p < int(keep.size()) && keep[std::size_t(p)])
                 rows.push_back(p);
-        model_.setRowMap(std::move(rows));
+        model_->setRowMap(std::move(rows));
     });
 }
 

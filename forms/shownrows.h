@@ -26,7 +26,7 @@ public:
 
     enum class Order { Stored, Up, Down };
 
-    [[nodiscard]] CursorModel& model() const { return model_; }
+    [[nodiscard]] CursorModel& model() const { return *model_; }
 
     // The column titles of `header` sort when clicked and show the order.
     void attachHeader(QHeaderView* header);
@@ -55,7 +55,10 @@ private:
     void showOrder();
     [[nodiscard]] const std::vector<int>& sorted();
 
-    CursorModel& model_;
+    // The window deletes the model before its cursor, and both before its
+    // children: the model's end is the moment to stop watching the cursor.
+    CursorModel* model_;
+    tsl::Cursor* cursor_;
     Prompter& prompter_;
     QPointer<QHeaderView> header_;
     std::optional<std::vector<int>> found_;

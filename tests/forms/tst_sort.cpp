@@ -202,6 +202,18 @@ private slots:
         QCOMPARE(shown(d, kAmount), (QStringList{"-3", "12", "$10", "abc"}));
         QCOMPARE(arrow(d), QStringLiteral("6up"));
     }
+
+    // The workspace closed with the bar open and the grid sorted: its cursor goes
+    // before its children, and nothing of theirs may still watch it.
+    void closedWhileFoundAndSorted() {
+        for (int round = 0; round < 2; ++round) {
+            Shipments d;
+            d.w->findBar->open();
+            d.w->findBar->edFind->setText(QStringLiteral("张三"));
+            clickTitle(d, kAmount);
+            QCOMPARE(shown(d, kAmount), (QStringList{"$10", "500"}));
+        }
+    }
 };
 
 QTEST_MAIN(TestSort)
