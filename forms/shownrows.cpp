@@ -42,6 +42,8 @@ void ShownRows::setFound(std::vector<int> rows) {
 }
 
 void ShownRows::clearFound() {
+    if (!found_)
+        return; // every row is shown already: no keystroke re-maps a big book
     found_.reset();
     apply();
 }
