@@ -12,6 +12,7 @@ bool storageMemoryProbe();
 bool realProgramProbe();
 void registerStorage(int rows);
 void registerFind(int rows);
+void registerSort(int rows);
 void registerWorkspace(int rows);
 void registerDialogs(int rows);
 void registerExport(int rows);
@@ -65,6 +66,7 @@ int main(int argc, char** argv) {
         tslbench::registerYearGlance(rows);
         tslbench::registerFind(rows);
         tslbench::registerConfirm(rows);
+        tslbench::registerSort(rows);
     }
     Progress progress;
     benchmark::RunSpecifiedBenchmarks(&progress);

@@ -70,6 +70,7 @@ constexpr const char* opName(Op op) {
     case Op::FindFirst: return "find: first search (makes its copy)";
     case Op::FindKeystroke: return "find keystroke";
     case Op::ConfirmInsert: return "confirm vs durable insert";
+    case Op::SortAmount: return "sort by amount";
     case Op::Count: break;
     }
     return "?";

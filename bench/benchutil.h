@@ -58,6 +58,7 @@ enum class Op {
     FindFirst,
     FindKeystroke,
     ConfirmInsert,
+    SortAmount,
     Count
 };
 

@@ -5,6 +5,7 @@
 #include "forms/Unit1.h"
 
 #include "forms/findbar.h"
+#include "forms/shownrows.h"
 #include "widgets/gridmodel.h"
 
 #include "widgets/guard.h"
@@ -35,7 +36,10 @@ void TForm1::buildToolsMenu() {
     helpAction->setShortcut(QKeySequence(Qt::Key_F1));
     connect(helpAction, &QAction::triggered, this, [this] { helpActionClick(); });
 
-    findBar = new FindBar(client_, *data1, r_.prompter);
+    // The column titles sort the grid; the find bar filters it: one owner of both.
+    auto* shown = new ShownRows(*data1, r_.prompter, this);
+    shown->attachHeader(grid1->horizontalHeader());
+    findBar = new FindBar(client_, *shown, r_.prompter);
     findBar->shownChanged = [this] { layoutClient(); };
     findAction = new QAction(QStringLiteral("查找(&S)…"), this);
     findAction->setObjectName(QStringLiteral("findAction"));

@@ -3,6 +3,7 @@
 #include "storage/findtext.h"
 #include "storage/intconv.h"
 #include "storage/schema.h"
+#include "forms/shownrows.h"
 #include "widgets/gridmodel.h"
 #include "widgets/guard.h"
 #include "widgets/waitcursor.h"
@@ -15,6 +16,8 @@
 #include <QToolButton>
 
 #include <algorithm>
+#include <climits>
+#include <utility>
 
 namespace {
 
@@ -28,8 +31,8 @@ QString grouped(std::int64_t v) {
 
 } // namespace
 
-FindBar::FindBar(QWidget* parent, CursorModel& model, Prompter& prompter)
-    : QWidget(parent), model_(model), prompter_(prompter) {
+FindBar::FindBar(QWidget* parent, ShownRows& shown, Prompter& prompter)
+    : QWidget(parent), shown_(shown), model_(shown.model()), prompter_(prompter) {
     setObjectName(QStringLiteral("findBar"));
     auto* title = new QLabel(QStringLiteral("查找:"), this);
     title->setObjectName(QStringLiteral("lbFindTitle"));
@@ -53,10 +56,18 @@ FindBar::FindBar(QWidget* parent, CursorModel& model, Prompter& prompter)
     connect(edFind, &QLineEdit::textChanged, this, [this] { refresh(); });
     connect(cbFindFilter, &QCheckBox::toggled, this, [this] { refresh(); });
     connect(btnFindClose, &QToolButton::clicked, this, [this] { close(); });
-    // Rows came, went or changed: found again once the command is over (a
-    // renumbering changes every row: once).
+    // The window deletes its grid model before the cursor, and both before its
+    // children: the copy stops watching the cursor while there is one.
+    connect(&model_, &QObject::destroyed, this, [this] { copy_.reset(); });
+    // Rows came or went while found: found again (the command is over by then).
+    connect(&shown_, &ShownRows::rowsChanged, this, [this] {
+        if (isVisible())
+            refresh();
+    });
+    // With the whole book shown, an add, edit or delete changes what was found
+    // too: found again once the command is over (a renumbering: once).
     auto later = [this] {
-        if (refreshQueued_ || refreshing_ || !isVisible())
+        if (refreshQueued_ || refreshing_ || !isVisible() || shown_.filtered())
             return;
         refreshQueued_ = true;
         QTimer::singleShot(0, this, [this] {
@@ -65,7 +76,6 @@ FindBar::FindBar(QWidget* parent, CursorModel& model, Prompter& prompter)
                 refresh();
         });
     };
-    connect(&model_, &CursorModel::mappedBookChanged, this, later);
     connect(&model_, &QAbstractItemModel::dataChanged, this, later);
     connect(&model_, &QAbstractItemModel::rowsInserted, this, later);
     connect(&model_, &QAbstractItemModel::rowsRemoved, this, later);
@@ -98,7 +108,7 @@ void FindBar::close() {
     hide();
     found_.clear();
     copy_.reset();
-    model_.clearRowMap(); // the view goes back to the cursor's own row
+    shown_.clearFound(); // every row again, in the order chosen, on the same current row
     if (shownChanged)
         shownChanged();
     if (auto* p = parentWidget())
@@ -110,7 +120,7 @@ void FindBar::refresh() {
     guarded(prompter_, [this] {
         tsl::Cursor& book = model_.cursor();
         if (!book.isOpen()) {
-            model_.clearRowMap();
+            shown_.clearFound();
             lbFind->clear();
             return;
         }
@@ -129,11 +139,11 @@ void FindBar::refresh() {
                 text += QStringLiteral("(") + grouped(found.badAmounts) + QStringLiteral(" 行的金额不是整数,未计入)");
         }
         lbFind->setText(text);
-        found_ = filter ? std::vector<int>{} : found.rows;
+        found_ = found.rows;
         if (filter)
-            model_.setRowMap(std::move(found.rows));
+            shown_.setFound(std::move(found.rows));
         else
-            model_.clearRowMap();
+            shown_.clearFound();
     });
     refreshing_ = false;
 }
@@ -141,17 +151,25 @@ void FindBar::refresh() {
 void FindBar::step(bool forward) {
     guarded(prompter_, [this, forward] {
         tsl::Cursor& book = model_.cursor();
-        const std::vector<int>& rows = model_.mapped() ? model_.rowMap() : found_;
-        if (!book.isOpen() || rows.empty() || edFind->text().isEmpty())
+        if (!book.isOpen() || found_.empty() || edFind->text().isEmpty())
             return;
-        const int at = book.currentRow();
+        // The rows found by the line they stand on (the grid may be sorted).
+        std::vector<std::pair<int, int>> lines; // line, position
+        lines.reserve(found_.size());
+        for (int p : found_)
+            if (const int line = model_.lineOf(p); line >= 0)
+                lines.emplace_back(line, p);
+        if (lines.empty())
+            return;
+        std::sort(lines.begin(), lines.end());
+        const int at = model_.lineOf(book.currentRow());
         int to;
         if (forward) {
-            const auto it = std::upper_bound(rows.begin(), rows.end(), at);
-            to = it == rows.end() ? rows.front() : *it;
+            const auto it = std::upper_bound(lines.begin(), lines.end(), std::pair{at, INT_MAX});
+            to = it == lines.end() ? lines.front().second : it->second;
         } else {
-            const auto it = std::lower_bound(rows.begin(), rows.end(), at);
-            to = it == rows.begin() ? rows.back() : *(it - 1);
+            const auto it = std::lower_bound(lines.begin(), lines.end(), std::pair{at, INT_MIN});
+            to = (at < 0 || it == lines.begin()) ? lines.back().second : (it - 1)->second;
         }
         book.moveTo(to);
     });

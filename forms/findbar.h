@@ -5,6 +5,7 @@
 
 class CursorModel;
 class Prompter;
+class ShownRows;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -22,7 +23,7 @@ class FindCopy;
 class FindBar final : public QWidget {
     Q_OBJECT
 public:
-    FindBar(QWidget* parent, CursorModel& model, Prompter& prompter);
+    FindBar(QWidget* parent, ShownRows& shown, Prompter& prompter);
     ~FindBar() override;
 
     static constexpr int kHeight = 26;
@@ -36,7 +37,8 @@ public:
     void open();
     // Closes it; the whole book again.
     void close();
-    // Moves to the next (or previous) row found after the current one, round the end.
+    // Moves to the next (or previous) row found after the current one as the grid
+    // shows them (sorted or not), round the end.
     void step(bool forward);
 
     // Called when the bar shows or hides, for the window to lay itself out.
@@ -49,6 +51,7 @@ protected:
 private:
     void refresh();
 
+    ShownRows& shown_;
     CursorModel& model_;
     Prompter& prompter_;
     std::unique_ptr<tsl::FindCopy> copy_;

@@ -12,6 +12,7 @@ pkgs=(
   fonts-arphic-uming qt6-translations-l10n
   xvfb xauth x11-utils imagemagick openbox xdotool wmctrl xclip locales
   postgresql libpq-dev
+  valgrind
 )
 
 missing=()

@@ -129,6 +129,17 @@ shot shipments-added "发货表单 right after the adds, before the book is open
 book 2
 shot shipments "发货表单: three shipments and the status bar's total"
 
+# ---- sorted by a column title, then found ----
+wsclick 655 46 # the title 总金额
+sleep 0.6
+shot sorted "发货表单 sorted by 总金额: a click on its title (again: the other way; a third time: the book's order)"
+xdotool key ctrl+f; sleep 0.5
+type_text '王丽'
+shot find "查找 (Ctrl+F): the rows holding 王丽, still in the order of 总金额"
+xdotool key Escape; sleep 0.5
+wsclick 655 46; sleep 0.6
+wsclick 655 46; sleep 0.6 # down, then the book's own order again
+
 small() { # caption name kind quantity amount [shot-name what]
   add
   local d
