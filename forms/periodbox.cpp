@@ -37,7 +37,7 @@ QDateEdit* dateEdit(QWidget* parent, const char* name) {
 PeriodBox::PeriodBox(QWidget* parent, tsl::Date today, const tsl::Period& initial) : QDialog(parent) {
     setObjectName(QStringLiteral("periodBox"));
     setWindowTitle(QStringLiteral("对帐单的期间"));
-    setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
 
     fromEdit = dateEdit(this, "fromEdit");
     toEdit = dateEdit(this, "toEdit");
@@ -80,7 +80,9 @@ PeriodBox::PeriodBox(QWidget* parent, tsl::Date today, const tsl::Period& initia
     buttons->addWidget(okButton);
     buttons->addWidget(cancel);
 
+    grid->setColumnStretch(1, 1);
     auto* all = new QVBoxLayout(this);
+    all->setSizeConstraint(QLayout::SetFixedSize); // as small as its contents, never resized
     all->addLayout(grid);
     all->addLayout(picks);
     all->addWidget(problem);
