@@ -195,7 +195,10 @@ bool layOut(Layout& L, const QPaintDevice& dev, const PageDoc& doc, const Progre
         // The heading brings its own column titles under it.
         const double h = L.items[i] ? rowHeight(*L.items[i], std::ptrdiff_t(i)) : L.headingLine + L.headerRow;
         L.rowH.push_back(h);
-        if (y + h > bottom && i > L.pageStart.back()) {
+        // A heading stays with the first row under it.
+        const double keep =
+            !L.items[i] && i + 1 < L.items.size() ? rowHeight(*L.items[i + 1], std::ptrdiff_t(i + 1)) : 0;
+        if (y + h + keep > bottom && i > L.pageStart.back()) {
             L.pageStart.push_back(i);
             y = L.runningHead + L.headerRow;
         }
