@@ -289,7 +289,7 @@ int paintPages(QPagedPaintDevice& device, const PageDoc& doc, const Progress& pr
             const std::size_t to = std::size_t(page) + 1 < L.pageStart.size() ? L.pageStart[std::size_t(page) + 1]
                                                                               : L.items.size();
             p.setFont(L.cell);
-            if (from < to && L.items[from]) {
+            if (from >= to || L.items[from]) { // a heading brings its own titles
                 paintHeaderRow(p, L, t.columns.header, y);
                 y += L.headerRow;
             }
