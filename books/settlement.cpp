@@ -75,4 +75,27 @@ Settlement settle(Engine& db, std::string_view table, std::string_view name, con
     return s;
 }
 
+Settlement inPeriod(Settlement whole, const Period& period, const StampDateReader& dates) {
+    whole.period = period;
+    if (period.whole())
+        return whole;
+    std::vector<std::vector<std::string>> inside;
+    whole.total = 0;
+    for (auto& row : whole.rows) {
+        switch (placeInPeriod(period, dates, row[std::size_t(pos::stamp)])) {
+        case InPeriod::Inside:
+            whole.total += strToInt(row.back());
+            inside.push_back(std::move(row));
+            break;
+        case InPeriod::Undated:
+            whole.undated.push_back(std::move(row));
+            break;
+        case InPeriod::Outside:
+            break;
+        }
+    }
+    whole.rows = std::move(inside);
+    return whole;
+}
+
 } // namespace tsl::books

@@ -3,8 +3,11 @@
 #include "export/ledger.h"
 #include "export/statement.h"
 #include "export/table.h"
+#include "storage/period.h"
+#include "storage/stamp.h"
 
 #include <QGuiApplication>
+#include <QLocale>
 
 #include <cstdio>
 #include <cstdlib>
@@ -18,9 +21,12 @@
 namespace {
 
 constexpr const char* kUsage =
-    "用法: tessolan-export 帐本.mdb --book 2|3|4|1 [--name 名字] --pdf|--xlsx|--csv 输出文件\n"
+    "用法: tessolan-export 帐本.mdb --book 2|3|4|1 [--name 名字 [--from 年-月-日] [--to 年-月-日]]\n"
+    "                       --pdf|--xlsx|--csv 输出文件\n"
     "  --book   1 客户, 2 发货, 3 进货, 4 职工交货\n"
-    "  --name   只导出这个客户, 供货单位或职工的行 (对帐单), 带合计; PDF 必须给出\n";
+    "  --name   只导出这个客户, 供货单位或职工的行 (对帐单), 带合计; PDF 必须给出\n"
+    "  --from, --to  对帐单的期间, 如 --from 2026-12-01 --to 2026-12-31 (含这两天);\n"
+    "           可只给一头, 都不给是整个帐本\n";
 
 // Where our messages go: the standard error the shell gave us. The libraries'
 // own chatter (in English, about temporary files) goes nowhere.
@@ -62,7 +68,24 @@ struct Args {
     std::optional<std::string> name;
     std::string format; // pdf, xlsx, csv
     std::string out;
+    tsl::Period period;
 };
+
+tsl::Date dateArg(const std::string& option, const std::string& text) {
+    const auto d = tsl::readIsoDate(text);
+    if (!d)
+        throw Usage{option + " 的日期 \"" + text + "\" 不对: 要写成 年-月-日, 如 2026-12-01."};
+    return *d;
+}
+
+// The desktop's short date pattern, as the program's clock gives it to the
+// stamps: the first a stamp's date is read with.
+std::string shortDatePattern() {
+    if (tsl::timeLocaleIsPosix())
+        return std::string(tsl::kFallbackDatePattern);
+    std::string p = tsl::patternFromQtDateFormat(QLocale::system().dateFormat(QLocale::ShortFormat).toStdString());
+    return p.empty() ? std::string(tsl::kFallbackDatePattern) : p;
+}
 
 Args parse(int argc, char** argv) {
     Args a;
@@ -77,6 +100,10 @@ Args parse(int argc, char** argv) {
             a.book = value();
         else if (arg == "--name")
             a.name = value();
+        else if (arg == "--from")
+            a.period.from = dateArg(arg, value());
+        else if (arg == "--to")
+            a.period.to = dateArg(arg, value());
         else if (arg == "--pdf" || arg == "--xlsx" || arg == "--csv") {
             if (!a.format.empty())
                 throw Usage{"只能给出 --pdf, --xlsx, --csv 之一."};
@@ -95,6 +122,10 @@ Args parse(int argc, char** argv) {
         throw Usage{"缺少 --book."};
     if (a.format.empty())
         throw Usage{"缺少 --pdf, --xlsx 或 --csv 输出文件."};
+    if (!a.period.whole() && !a.name)
+        throw Usage{"--from 和 --to 只用于对帐单: 要同时给出 --name."};
+    if (a.period.from && a.period.to && *a.period.to < *a.period.from)
+        throw Usage{"--from 的日期晚于 --to 的日期."};
     return a;
 }
 
@@ -112,8 +143,10 @@ int run(int argc, char** argv) {
 
     tsl::out::LedgerFile ledger(a.ledger);
     if (a.name) {
-        const tsl::out::Statement s =
-            tsl::out::readStatement(ledger.handle(), ledger.name(), *book, *a.name, tsl::out::todayText());
+        const tsl::SystemClock clock(shortDatePattern());
+        const tsl::StampDateReader dates(tsl::stampDatePatterns(clock.shortDatePattern()), clock.today().year);
+        const tsl::out::Statement s = tsl::out::readStatement(ledger.handle(), ledger.name(), *book, *a.name,
+                                                              tsl::out::todayText(), a.period, &dates);
         if (a.format == "pdf") {
             // Painting text needs the font database; no window is ever shown.
             if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
@@ -121,9 +154,9 @@ int run(int argc, char** argv) {
             QGuiApplication app(argc, argv);
             tsl::out::writeStatementPdf(a.out, s);
         } else if (a.format == "xlsx") {
-            tsl::out::writeXlsx(a.out, s.name, s.table);
+            tsl::out::writeXlsx(a.out, s.name, tsl::out::sheetOf(s));
         } else {
-            tsl::out::writeCsv(a.out, s.table);
+            tsl::out::writeCsv(a.out, tsl::out::sheetOf(s));
         }
         return tell(tsl::out::takeExportNotes());
     }

@@ -6,6 +6,7 @@
 #include "export/capital.h"
 #include "storage/exactmatch.h"
 #include "storage/intconv.h"
+#include "storage/period.h"
 #include "export/outfile.h"
 #include "storage/prepared.h"
 #include "storage/schema.h"
@@ -193,7 +194,7 @@ std::vector<std::string> BookRows::totalRow() const {
 
 Statement makeStatement(std::string ledger, const Book& book, std::string name, std::string date,
                         std::vector<std::vector<std::string>> rows) {
-    Statement s{std::move(ledger), book.number, std::move(name), std::move(date), {}, 0};
+    Statement s{std::move(ledger), book.number, std::move(name), std::move(date), {}, 0, {}, {}};
     for (const auto& r : rows)
         if (book.amountPos >= 0 && std::size_t(book.amountPos) < r.size())
             s.total += strToInt(r[std::size_t(book.amountPos)]);
@@ -207,20 +208,58 @@ Statement statementOf(std::string ledger, books::Settlement settlement, std::str
     const Book* book = settlement.empty() ? nullptr : findBook(std::atoi(settlement.table.c_str()));
     if (!book || book->party.empty())
         throw ExportError("报表里没有结帐的结果.");
-    Statement s{std::move(ledger), book->number, std::move(settlement.name), std::move(date), {}, settlement.total};
+    Statement s{std::move(ledger), book->number, std::move(settlement.name), std::move(date), {}, settlement.total,
+                periodText(settlement.period), std::move(settlement.undated)};
     s.table.columns = book->columns();
     s.table.rows = std::move(settlement.rows);
     s.table.total = totalRow(book->fields.size(), book->amountPos, s.total);
+    if (!s.period.empty() && s.table.total.size() > 2 && s.table.total[2].empty())
+        s.table.total[2] = "期间: " + s.period;
     return s;
 }
 
 Statement readStatement(sqlite3* db, std::string ledger, const Book& book, const std::string& name,
                         std::string date) {
+    return readStatement(db, std::move(ledger), book, name, std::move(date), Period{}, nullptr);
+}
+
+Statement readStatement(sqlite3* db, std::string ledger, const Book& book, const std::string& name,
+                        std::string date, const Period& period, const StampDateReader* dates) {
     const auto engine = SqliteEngine::borrow(db);
     books::Settlement s = books::settle(*engine, book.table(), name, "不能读取帐本: ");
     if (s.empty())
         throw ExportError(std::string(books::kNoMatch));
+    if (!period.whole()) {
+        if (!dates)
+            throw ExportError("没有读取日期的方法."); // a caller's fault, never the user's
+        s = books::inPeriod(std::move(s), period, *dates);
+        if (s.empty())
+            throw ExportError(std::string(books::kNothingInPeriod));
+    }
     return statementOf(std::move(ledger), std::move(s), std::move(date));
+}
+
+std::string periodText(const Period& period) {
+    auto text = [](const Date& d) { return dateText(d.year, d.month, d.day); };
+    if (period.from && period.to)
+        return text(*period.from) + " 至 " + text(*period.to);
+    if (period.from)
+        return text(*period.from) + " 起";
+    if (period.to)
+        return "至 " + text(*period.to);
+    return {};
+}
+
+Table sheetOf(const Statement& s) {
+    Table t = s.table;
+    if (s.undated.empty())
+        return t;
+    std::vector<std::string> heading(t.columns.header.size());
+    if (!heading.empty())
+        heading[0] = std::string(kUndatedHeading);
+    t.rows.push_back(std::move(heading));
+    t.rows.insert(t.rows.end(), s.undated.begin(), s.undated.end());
+    return t;
 }
 
 std::string todayText() {

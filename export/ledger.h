@@ -15,6 +15,11 @@
 struct sqlite3;
 struct sqlite3_stmt;
 
+namespace tsl {
+struct Period;
+class StampDateReader;
+} // namespace tsl
+
 namespace tsl::books {
 struct Settlement;
 }
@@ -107,7 +112,20 @@ struct Statement {
     std::string date;    // the day it is printed, e.g. 2026年12月8日
     Table table;         // the book's field names, the matching rows, the total row
     std::int64_t total = 0;
+    std::string period;  // e.g. 2026年12月1日 至 2026年12月31日; empty for the whole ledger
+    // Rows of the period whose date cannot be read, listed apart and left out of the total.
+    std::vector<std::vector<std::string>> undated;
 };
+
+// The heading of the rows whose date cannot be read.
+inline constexpr std::string_view kUndatedHeading = "日期无法识别的记录(未计入合计)";
+
+// A period as a statement says it; empty for the whole ledger.
+[[nodiscard]] std::string periodText(const Period& period);
+
+// The statement as one sheet (csv, xlsx): its rows, the undated rows under their
+// heading, then the total row, which names the period. The whole ledger's is its table.
+[[nodiscard]] Table sheetOf(const Statement& s);
 
 // From a settlement's rows (as the report window lists them): the total is
 // worked out again from their amounts, which must all be whole numbers.
@@ -115,13 +133,17 @@ struct Statement {
                                       std::vector<std::vector<std::string>> rows);
 
 // The statement of a settlement (its rows and total as the settlement took
-// them); one without rows is refused.
+// them, cut to its period); one without rows is refused.
 [[nodiscard]] Statement statementOf(std::string ledger, books::Settlement settlement, std::string date);
 
-// Reads a name's rows of a book through the settlement. A name with no rows is
-// refused, as the settlement refuses it.
+// Reads a name's rows of a book through the settlement, cut to the period with
+// the dates read by `dates` (needed unless the period is the whole ledger). A
+// name with no rows is refused, as the settlement refuses it, and so is a
+// period that holds none of them.
 [[nodiscard]] Statement readStatement(sqlite3* db, std::string ledger, const Book& book, const std::string& name,
                                       std::string date);
+[[nodiscard]] Statement readStatement(sqlite3* db, std::string ledger, const Book& book, const std::string& name,
+                                      std::string date, const Period& period, const StampDateReader* dates);
 
 // A date as a statement shows it: 2026年12月8日; todayText() for today's.
 [[nodiscard]] std::string dateText(int year, int month, int day);

@@ -42,8 +42,12 @@ struct Layout {
     double headerRow = 0;
     double closingBlock = 0;
     std::vector<double> colX; // left edge of each column, and the right edge of the last
-    std::vector<double> rowH;
-    std::vector<std::size_t> pageStart; // first row of every page
+    double headingLine = 0; // the heading of the rows kept apart, with room above it
+    // The rows in the order painted: the table's, then (after the heading, an
+    // entry without a row) those kept apart. A row's number counts through both.
+    std::vector<const std::vector<std::string>*> items;
+    std::vector<double> rowH;            // by item
+    std::vector<std::size_t> pageStart; // first item of every page
     bool closingOwnPage = false;
     // Cells too long for kMaxCellLines lines, by row (the header as row -1) and column: their cut text.
     std::map<std::pair<std::ptrdiff_t, std::size_t>, QString> cut;
@@ -107,6 +111,11 @@ const Table& tableOf(const PageDoc& doc) {
     return doc.table ? *doc.table : none;
 }
 
+const std::vector<std::vector<std::string>>& apartOf(const PageDoc& doc) {
+    static const std::vector<std::vector<std::string>> none;
+    return doc.apart ? *doc.apart : none;
+}
+
 bool layOut(Layout& L, const QPaintDevice& dev, const PageDoc& doc, const Progress& progress) {
     const Table& t = tableOf(doc);
     L.mm = dev.logicalDpiX() / 25.4;
@@ -122,6 +131,17 @@ bool layOut(Layout& L, const QPaintDevice& dev, const PageDoc& doc, const Progre
     L.runningHead = foot.lineSpacing() + 2 * L.mm;
     L.footer = foot.lineSpacing() + 4 * L.mm;
     L.closingBlock = doc.closing.empty() ? 0 : 4 * L.mm + double(doc.closing.size()) * info.lineSpacing();
+    L.headingLine = 4 * L.mm + info.lineSpacing();
+    const auto& apart = apartOf(doc);
+    L.items.clear();
+    L.items.reserve(t.rows.size() + apart.size() + 1);
+    for (const auto& r : t.rows)
+        L.items.push_back(&r);
+    if (!apart.empty()) {
+        L.items.push_back(nullptr);
+        for (const auto& r : apart)
+            L.items.push_back(&r);
+    }
     const double maxCell = cell.height() + (kMaxCellLines - 1) * cell.lineSpacing() + 0.5;
 
     const auto& header = t.columns.header;
@@ -131,7 +151,10 @@ bool layOut(Layout& L, const QPaintDevice& dev, const PageDoc& doc, const Progre
     auto tick = [&] { return ++done % 1024 != 0 || !progress || progress(done / 2, std::int64_t(t.rows.size())); };
     for (std::size_t c = 0; c < cols; ++c)
         natural[c] = cell.horizontalAdvance(q(header[c]));
-    for (const auto& r : t.rows) {
+    for (const auto* item : L.items) {
+        if (!item)
+            continue;
+        const auto& r = *item;
         for (std::size_t c = 0; c < cols && c < r.size(); ++c)
             natural[c] = std::max(natural[c], cell.horizontalAdvance(q(r[c])));
         if (!tick())
@@ -167,11 +190,15 @@ bool layOut(Layout& L, const QPaintDevice& dev, const PageDoc& doc, const Progre
     double y = L.titleBlock + L.headerRow;
     L.pageStart.assign(1, 0);
     L.rowH.clear();
-    L.rowH.reserve(t.rows.size());
-    for (std::size_t i = 0; i < t.rows.size(); ++i) {
-        const double h = rowHeight(t.rows[i], std::ptrdiff_t(i));
+    L.rowH.reserve(L.items.size());
+    for (std::size_t i = 0; i < L.items.size(); ++i) {
+        // The heading brings its own column titles under it.
+        const double h = L.items[i] ? rowHeight(*L.items[i], std::ptrdiff_t(i)) : L.headingLine + L.headerRow;
         L.rowH.push_back(h);
-        if (y + h > bottom && i > L.pageStart.back()) {
+        // A heading stays with the first row under it.
+        const double keep =
+            !L.items[i] && i + 1 < L.items.size() ? rowHeight(*L.items[i + 1], std::ptrdiff_t(i + 1)) : 0;
+        if (y + h + keep > bottom && i > L.pageStart.back()) {
             L.pageStart.push_back(i);
             y = L.runningHead + L.headerRow;
         }
@@ -233,7 +260,7 @@ int paintPages(QPagedPaintDevice& device, const PageDoc& doc, const Progress& pr
     p.setPen(QPen(Qt::black, 0.2 * L.mm));
     const QFontMetricsF info(L.info, &device);
     std::int64_t done = 0;
-    const std::int64_t all = std::int64_t(t.rows.size());
+    const std::int64_t all = std::int64_t(L.items.size());
 
     for (int page = 0; page < pages; ++page) {
         if (page > 0)
@@ -260,12 +287,23 @@ int paintPages(QPagedPaintDevice& device, const PageDoc& doc, const Progress& pr
         if (std::size_t(page) < L.pageStart.size()) {
             const std::size_t from = L.pageStart[std::size_t(page)];
             const std::size_t to = std::size_t(page) + 1 < L.pageStart.size() ? L.pageStart[std::size_t(page) + 1]
-                                                                              : t.rows.size();
+                                                                              : L.items.size();
             p.setFont(L.cell);
-            paintHeaderRow(p, L, t.columns.header, y);
-            y += L.headerRow;
+            if (from >= to || L.items[from]) { // a heading brings its own titles
+                paintHeaderRow(p, L, t.columns.header, y);
+                y += L.headerRow;
+            }
             for (std::size_t i = from; i < to; ++i) {
-                paintRow(p, L, t.columns, t.rows[i], i, y, L.rowH[i]);
+                if (L.items[i]) {
+                    paintRow(p, L, t.columns, *L.items[i], i, y, L.rowH[i]);
+                } else {
+                    p.setFont(L.info);
+                    const double top = i == from ? y : y + 4 * L.mm;
+                    p.drawText(QRectF(0, top, L.width, info.lineSpacing()), Qt::AlignLeft | Qt::TextSingleLine,
+                               q(doc.apartHeading));
+                    p.setFont(L.cell);
+                    paintHeaderRow(p, L, t.columns.header, y + L.headingLine);
+                }
                 y += L.rowH[i];
                 if (++done % 1024 == 0 && progress && !progress(all / 2 + done / 2, all)) {
                     p.end();

@@ -28,6 +28,10 @@ struct PageDoc {
     std::vector<std::string> lines; // under the title, page 1
     std::string continued;          // the small line heading pages 2 on
     const Table* table = nullptr;   // its header and rows; numeric columns stand at the right
+    // A second lot of rows under the same columns, after the table's rows under
+    // its own heading (rows kept apart); none when null or empty.
+    std::string apartHeading;
+    const std::vector<std::vector<std::string>>* apart = nullptr;
     std::vector<std::string> closing; // under the last row, on the last page
     std::string docName;            // the PDF's title, the print job's name
 };

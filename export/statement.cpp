@@ -24,8 +24,14 @@ PageDoc statementPages(const Statement& s) {
     d.title = "对帐单";
     d.lines = {"帐本: " + s.ledger + "      帐簿: " + label + "      " + party + ": " + s.name,
                "打印日期: " + s.date};
+    if (!s.period.empty())
+        d.lines.push_back("期间: " + s.period);
     d.continued = "对帐单 (续)   " + s.ledger + "   " + label + "   " + party + ": " + s.name;
     d.table = &s.table;
+    if (!s.undated.empty()) {
+        d.apartHeading = std::string(kUndatedHeading);
+        d.apart = &s.undated;
+    }
     d.closing = {"合计金额: " + intToStr(s.total) + "元", "大写金额: " + capitalYuan(s.total)};
     d.docName = statementTitle(s).toStdString();
     return d;

@@ -13,8 +13,10 @@ namespace tsl::out {
 // The statement's title line: 对帐单 and who it is for.
 [[nodiscard]] QString statementTitle(const Statement& s);
 
-// The statement as pages: title, ledger, book and name, the date, the rows
-// under the book's field names, the total in figures and in capital numerals.
+// The statement as pages: title, ledger, book and name, the date, its period
+// (when not the whole ledger), the rows under the book's field names, the rows
+// whose date cannot be read under their own heading, the total in figures and
+// in capital numerals.
 // It refers to the statement's rows, so `s` must outlive it.
 [[nodiscard]] PageDoc statementPages(const Statement& s);
 

@@ -7,6 +7,7 @@
 #include "forms/roster.h"
 #include "storage/stamp.h"
 #include "export/statement.h"
+#include "forms/periodbox.h"
 
 #include <QAbstractTableModel>
 #include <QCloseEvent>
@@ -254,6 +255,16 @@ void Tj::buildGrid1Menu() {
     xlsxAction->setShortcutContext(Qt::WindowShortcut);
     addAction(xlsxAction);
     csvAction = grid1Menu->addAction(QStringLiteral("导出CSV…"), this, [this] { exportClick(ExportKind::Csv); });
+    // A period is asked only here, so the commands above stay as they were: the
+    // whole settlement, no box in between.
+    grid1Menu->addSeparator();
+    periodPrintAction = grid1Menu->addAction(QStringLiteral("按期间打印对帐单…"), this, [this] { periodPrintClick(); });
+    periodExportMenu = grid1Menu->addMenu(QStringLiteral("按期间导出对帐单"));
+    periodExportMenu->setObjectName(QStringLiteral("periodExportMenu"));
+    periodPdfAction = periodExportMenu->addAction(QStringLiteral("PDF…"), this, [this] { periodExportClick(ExportKind::Pdf); });
+    periodXlsxAction =
+        periodExportMenu->addAction(QStringLiteral("Excel…"), this, [this] { periodExportClick(ExportKind::Xlsx); });
+    periodCsvAction = periodExportMenu->addAction(QStringLiteral("CSV…"), this, [this] { periodExportClick(ExportKind::Csv); });
     grid1->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(grid1, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& at) { grid1Menu->popup(grid1->viewport()->mapToGlobal(at)); });
@@ -271,21 +282,62 @@ void Tj::printClick() {
     });
 }
 
-void Tj::exportClick(ExportKind kind) {
-    guarded(r_.prompter, [this, kind] {
-        const tsl::out::Statement s = statement();
-        const std::string label(tsl::out::findBook(s.book)->label);
-        const QString path =
-            askExportPath(r_.prompter, kind, {s.ledger, label, s.name, "对帐单", isoDate(r_.clock.today())});
-        if (path.isEmpty())
+tsl::out::Statement Tj::statement(const tsl::Period& period) const {
+    if (period.whole())
+        return statement();
+    const tsl::Date d = r_.clock.today();
+    const tsl::StampDateReader dates(tsl::stampDatePatterns(r_.clock.shortDatePattern()), d.year);
+    tsl::books::Settlement cut = tsl::books::inPeriod(settlement_, period, dates);
+    if (!settlement_.empty() && cut.empty())
+        throw tsl::Error(std::string(tsl::books::kNothingInPeriod));
+    return tsl::out::statementOf(ledger_.toStdString(), std::move(cut), tsl::out::dateText(d.year, d.month, d.day));
+}
+
+std::optional<tsl::Period> Tj::askPeriod() {
+    const tsl::Date today = r_.clock.today();
+    PeriodBox box(this, today, lastPeriod_.value_or(tsl::quickPeriod(tsl::QuickPeriod::ThisMonth, today)));
+    if (box.exec() != QDialog::Accepted)
+        return std::nullopt;
+    lastPeriod_ = box.period();
+    return lastPeriod_;
+}
+
+void Tj::periodPrintClick() {
+    guarded(r_.prompter, [this] {
+        if (!isVisible())
             return;
-        const std::string file = path.toStdString();
-        runWithProgress(this, r_.prompter, [&](const tsl::out::Progress& progress) {
-            if (kind == ExportKind::Pdf)
-                return tsl::out::writeStatementPdf(file, s, progress);
-            tsl::out::TableSource rows(s.table);
-            return writeTableAs(kind, file, s.name, s.table.columns, rows, progress);
-        });
+        if (const auto period = askPeriod())
+            previewStatement(this, statement(*period));
+    });
+}
+
+void Tj::periodExportClick(ExportKind kind) {
+    guarded(r_.prompter, [this, kind] {
+        if (const auto period = askPeriod())
+            exportStatement(kind, statement(*period));
+    });
+}
+
+void Tj::exportClick(ExportKind kind) {
+    guarded(r_.prompter, [this, kind] { exportStatement(kind, statement()); });
+}
+
+void Tj::exportStatement(ExportKind kind, const tsl::out::Statement& s) {
+    const std::string label(tsl::out::findBook(s.book)->label);
+    std::vector<std::string> parts{s.ledger, label, s.name, "对帐单"};
+    if (!s.period.empty())
+        parts.push_back(s.period);
+    parts.push_back(isoDate(r_.clock.today()));
+    const QString path = askExportPath(r_.prompter, kind, parts);
+    if (path.isEmpty())
+        return;
+    const std::string file = path.toStdString();
+    runWithProgress(this, r_.prompter, [&](const tsl::out::Progress& progress) {
+        if (kind == ExportKind::Pdf)
+            return tsl::out::writeStatementPdf(file, s, progress);
+        const tsl::out::Table sheet = tsl::out::sheetOf(s);
+        tsl::out::TableSource rows(sheet);
+        return writeTableAs(kind, file, s.name, sheet.columns, rows, progress);
     });
 }
 

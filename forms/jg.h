@@ -2,6 +2,9 @@
 #include "forms/exportui.h"
 #include "books/settlement.h"
 #include "export/ledger.h"
+#include "storage/period.h"
+
+#include <optional>
 
 #include <QTableView>
 #include <QWidget>
@@ -83,6 +86,9 @@ public:
     // The statement of the report shown: the settlement's rows under the book's
     // field names, their total, the ledger, the name and today's date.
     [[nodiscard]] tsl::out::Statement statement() const;
+    // The same cut to a period, the rows placed by their stamp's date as 年度统计
+    // reads it. A period holding none of the rows is refused.
+    [[nodiscard]] tsl::out::Statement statement(const tsl::Period& period) const;
 
     // Right-click menu of the report grid: print, PDF, Excel, CSV (Ctrl+P prints).
     QMenu* grid1Menu = nullptr;
@@ -90,6 +96,12 @@ public:
     QAction* pdfAction = nullptr;
     QAction* xlsxAction = nullptr;
     QAction* csvAction = nullptr;
+    // The same for a period asked in a small box (PeriodBox) first.
+    QAction* periodPrintAction = nullptr;
+    QMenu* periodExportMenu = nullptr;
+    QAction* periodPdfAction = nullptr;
+    QAction* periodXlsxAction = nullptr;
+    QAction* periodCsvAction = nullptr;
 
 protected:
     void closeEvent(QCloseEvent* e) override;
@@ -104,8 +116,14 @@ private:
     void buildGrid1Menu();
     void printClick();
     void exportClick(ExportKind kind);
+    void periodPrintClick();
+    void periodExportClick(ExportKind kind);
+    // The period the user picks; none when the box is cancelled.
+    std::optional<tsl::Period> askPeriod();
+    void exportStatement(ExportKind kind, const tsl::out::Statement& s);
 
     Roster& r_;
     QString ledger_;
     tsl::books::Settlement settlement_;
+    std::optional<tsl::Period> lastPeriod_; // offered again the next time
 };

@@ -29,6 +29,7 @@ workspace shipments
 settlement settlement
 report overall
 statement statement
+period-box period-box
 yearglance yearglance
 yearglance-names yearglance-names
 restore restore

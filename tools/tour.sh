@@ -191,6 +191,27 @@ if need "$pdf" "the statement is written into the documents folder"; then
   pdftoppm -r 90 -png -singlefile -f 1 -l 1 "$pdf" "$(printf '%s/%02d-statement' "$out" "$step")"
   printf 'tour: %02d %s\n' "$step" "the statement's first page ($(basename "$pdf"))"
 fi
+# The same for a period: 按期间导出对帐单 → PDF…, the period box with 本月 offered.
+right_click "$report" 200 60
+xdotool key Down Down Down Down Down Down Right
+sleep 0.3
+shot report-period-menu "the report's right-click menu: 按期间导出对帐单"
+xdotool key Return # PDF…
+period=$(find_win '对帐单的期间')
+if need "$period" "the period box opens"; then
+  shot period-box "对帐单的期间: 起, 止 and the quick picks, 本月 offered"
+  xdotool key Return
+  save=$(find_win '导出PDF')
+  need "$save" "the 导出PDF save box opens for the period statement"
+  xdotool key Return
+  sleep 2
+  pdf=$(ls "$HOME"/Documents/*至*.pdf 2>/dev/null | head -1)
+  if need "$pdf" "the period statement is written into the documents folder"; then
+    step=$((step + 1))
+    pdftoppm -r 90 -png -singlefile -f 1 -l 1 "$pdf" "$(printf '%s/%02d-period-statement' "$out" "$step")"
+    printf 'tour: %02d %s\n' "$step" "the period statement's first page ($(basename "$pdf"))"
+  fi
+fi
 click "$report" 396 204 # 关闭
 sleep 0.3
 

@@ -296,3 +296,74 @@ TEST(Cli, StatementMatchesTheNameByteForByteOnANocaseColumn) {
     EXPECT_EQ(bad.out, "tessolan-export: 'oops' is not a valid integer value\n");
     EXPECT_FALSE(fs::exists("bad.csv"));
 }
+
+// A statement for a period: only its rows and their total, the rows whose date
+// cannot be read apart; bad dates and a backwards period are refused as wrong use.
+TEST(Cli, StatementForAPeriod) {
+    TempDir dir;
+    const std::vector<std::vector<std::string>> rows = {
+        {"(1)2026-4-30", "小王", "套口", "1", "1"},    {"(2)2026-5-1", "小王", "套口", "1", "2"},
+        {"(3)2026-5-31", "小王", "横机", "1", "4"},    {"(4)五月", "小王", "烫衣", "1", "8"},
+        {"(5)2026-6-1", "小王", "套口", "1", "16"},    {"(6)2026-5-9", "小李", "套口", "1", "32"},
+    };
+    tsltest::makeLedger("车间.mdb", {{4, rows}});
+    struct Case {
+        const char* period;
+        std::vector<int> listed; // the rows listed, the undated one included
+        const char* total;
+    };
+    const Case cases[] = {
+        {"--from 2026-05-01 --to 2026-05-31", {1, 2, 3}, "6"},
+        {"--from 2026-5-1", {1, 2, 3, 4}, "22"},
+        {"--to 2026-04-30", {0, 3}, "1"},
+        {"", {0, 1, 2, 3, 4}, "31"}, // the whole ledger, as before
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.period);
+        fs::remove("p.csv");
+        const auto r = exporter(std::string("车间.mdb --book 4 --name 小王 ") + c.period + " --csv p.csv");
+        ASSERT_EQ(r.status, 0) << r.out;
+        auto csv = csvOf("p.csv");
+        ASSERT_FALSE(csv.empty());
+        // The header, the period's rows, then the undated one under its heading.
+        std::vector<std::vector<std::string>> want = {csv[0]};
+        for (int i : c.listed)
+            if (i != 3 || !*c.period)
+                want.push_back(rows[std::size_t(i)]);
+        if (*c.period) {
+            want.push_back({"日期无法识别的记录(未计入合计)", "", "", "", ""});
+            want.push_back(rows[3]);
+        }
+        ASSERT_EQ(csv.size(), want.size() + 1);
+        EXPECT_EQ(csv.back().back(), c.total);
+        EXPECT_EQ(csv.back()[2].empty(), !*c.period); // the total row names the period
+        csv.pop_back();
+        EXPECT_EQ(csv, want);
+    }
+    ASSERT_EQ(exporter("车间.mdb --book 4 --name 小王 --from 2026-05-01 --to 2026-05-31 --pdf p.pdf").status, 0);
+    const std::string pdf = tsltest::pdfText("p.pdf");
+    for (const char* want : {"期间: 2026年5月1日 至 2026年5月31日", "日期无法识别的记录(未计入合计)", "合计金额: 6元"})
+        EXPECT_NE(pdf.find(want), std::string::npos) << want << "\n" << pdf;
+    EXPECT_EQ(pdf.find("2026-4-30"), std::string::npos);
+
+    const std::pair<std::string, std::string> refused[] = {
+        {"--from 2026-13-01", "--from 的日期 \"2026-13-01\" 不对: 要写成 年-月-日, 如 2026-12-01."},
+        {"--to 2026-2-30", "--to 的日期 \"2026-2-30\" 不对: 要写成 年-月-日, 如 2026-12-01."},
+        {"--from 5/1/26", "--from 的日期 \"5/1/26\" 不对: 要写成 年-月-日, 如 2026-12-01."},
+        {"--from 2026-06-01 --to 2026-05-01", "--from 的日期晚于 --to 的日期."},
+    };
+    for (const auto& [period, message] : refused) {
+        SCOPED_TRACE(period);
+        const auto r = exporter("车间.mdb --book 4 --name 小王 " + period + " --csv o.csv");
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.out.substr(0, r.out.find('\n') + 1), "tessolan-export: " + message + "\n");
+        EXPECT_NE(r.out.find("用法: tessolan-export"), std::string::npos);
+    }
+    const auto book = exporter("车间.mdb --book 4 --from 2026-05-01 --csv o.csv");
+    EXPECT_EQ(book.status, 2);
+    EXPECT_NE(book.out.find("--from 和 --to 只用于对帐单: 要同时给出 --name."), std::string::npos) << book.out;
+    const auto none = exporter("车间.mdb --book 4 --name 小李 --from 2026-06-01 --csv o.csv");
+    EXPECT_EQ(none.status, 1);
+    EXPECT_EQ(none.out, "tessolan-export: 所选期间内没有这个人或厂家的记录!\n");
+    EXPECT_FALSE(fs::exists("o.csv"));
+}

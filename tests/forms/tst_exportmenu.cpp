@@ -62,7 +62,8 @@ private slots:
         QStringList items;
         for (const QAction* a : f.j->grid1Menu->actions())
             items << a->text();
-        QCOMPARE(items, (QStringList{"打印对帐单…", "导出PDF…", "导出Excel…", "导出CSV…"}));
+        QCOMPARE(items, (QStringList{"打印对帐单…", "导出PDF…", "导出Excel…", "导出CSV…", "", "按期间打印对帐单…",
+                                     "按期间导出对帐单"}));
         f.j->grid1Menu->close();
 
         // The save box suggests a name; cancelling it writes nothing.
