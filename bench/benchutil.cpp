@@ -7,6 +7,7 @@
 #include "widgets/look.h"
 #include "storage/schema.h"
 
+#include <cstdlib>
 #include <QApplication>
 #include <QKeyEvent>
 
@@ -182,8 +183,10 @@ bool printTable() {
                     "raw SQLite does not do; it dominates the ratio on small books.\n",
                     kListCap);
     }
-    for (const auto& note : notes())
-        note();
+    // TSLBENCH_NO_NOTES skips the notes (a profile of one line needs none of them).
+    if (!std::getenv("TSLBENCH_NO_NOTES"))
+        for (const auto& note : notes())
+            note();
     for (const auto& name : failures())
         std::printf("FAILED: %s (its row in the table, if any, is not to be trusted)\n", name.c_str());
     std::printf("machine: %u cores; load average (1, 5, 15 min) at start %s, at end %s\n",
