@@ -14,6 +14,7 @@ void registerStorage(int rows);
 void registerFind(int rows);
 void registerWorkspace(int rows);
 void registerDialogs(int rows);
+void registerConfirm(int rows);
 void registerExport(int rows);
 bool exportMemoryProbe();
 void registerBackup(int rows);
@@ -58,6 +59,7 @@ int main(int argc, char** argv) {
         tslbench::registerStorage(rows);
         tslbench::registerWorkspace(rows);
         tslbench::registerDialogs(rows);
+        tslbench::registerConfirm(rows);
         tslbench::registerExport(rows);
         tslbench::registerBackup(rows);
         tslbench::registerReal(rows);

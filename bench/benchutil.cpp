@@ -60,6 +60,7 @@ constexpr const char* opName(Op op) {
     case Op::OverallReport: return "overall report (4 books of N/4)";
     case Op::ShipmentAdd: return "shipment dialog add";
     case Op::Autofill: return "autofill keystroke";
+    case Op::ConfirmInsert: return "confirm vs durable insert";
     case Op::DeleteRenumberDialog: return "delete+renumber (workspace)";
     case Op::ExportCsv: return "export csv (raw: sqlite3 -csv)";
     case Op::ExportXlsx: return "export xlsx (raw: lxw const-mem)";

@@ -47,6 +47,7 @@ enum class Op {
     OverallReport,
     ShipmentAdd,
     Autofill,
+    ConfirmInsert,
     DeleteRenumberDialog,
     ExportCsv,
     ExportXlsx,
