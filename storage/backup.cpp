@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <future>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -364,18 +365,35 @@ std::string restoreSnapshot(const std::string& file, const Snapshot& snapshot, s
                 (void)unlink(path.c_str());
         }
     } cleanup{temp};
-    if (!passesCheck(temp))
-        throw Error(Failure::Damaged, snapshot.path);
-
+    // The check reads every page of the copy; meanwhile the file's present state
+    // is kept (other files, the other core). Declared after `cleanup`, the check
+    // ends before its copy goes, however this ends.
+    auto check = std::async(std::launch::async, [&temp] { return passesCheck(temp); });
+    std::optional<bool> sound;
+    const auto passed = [&] {
+        if (!sound)
+            sound = check.get();
+        return *sound;
+    };
     std::string kept;
-    if (!fileExists(file))
-        (void)setAsideStaleJournal(file); // the deleted file's, not the restored one's
-    if (fileExists(file)) {
+    bool keptNow = false;
+    // A crash's journal is played back into the file: only once the snapshot is known sound.
+    if (fileExists(file) && (!fileExists(file + "-journal") || passed())) {
         if (settleJournal(file) == JournalState::InUse) // a crash's journal goes; a writer's blocks
             throw InUseError(file);
         const auto holding = snapshotHolding(file);
+        keptNow = !holding;
         kept = holding ? holding->path : takeSnapshot(file, now).path;
     }
+    if (!passed()) {
+        if (keptNow) { // a damaged snapshot changes nothing, not even the list of snapshots
+            (void)unlink(kept.c_str());
+            syncFolder(folder);
+        }
+        throw Error(Failure::Damaged, snapshot.path);
+    }
+    if (!fileExists(file))
+        (void)setAsideStaleJournal(file); // the deleted file's, not the restored one's
     // The restored file carries the snapshot's time: it is that snapshot's state,
     // and leaving it unchanged needs no new one.
     struct stat from;
