@@ -357,6 +357,10 @@ std::string restoreSnapshot(const std::string& file, const Snapshot& snapshot, s
         throw InUseError(file);
 
     // The snapshot is copied and checked before anything of the file changes.
+    // The check reads every page of the snapshot; meanwhile, on the other core,
+    // it is copied (page for page, so the copy is as sound as what was checked)
+    // and the file's present state is kept. However this ends, the check ends first.
+    auto check = std::async(std::launch::async, [&snapshot] { return passesCheck(snapshot.path); });
     const std::string temp = copyDatabaseToTemp(snapshot.path, folder + "/restore");
     struct Remove {
         std::string path;
@@ -365,10 +369,6 @@ std::string restoreSnapshot(const std::string& file, const Snapshot& snapshot, s
                 (void)unlink(path.c_str());
         }
     } cleanup{temp};
-    // The check reads every page of the copy; meanwhile the file's present state
-    // is kept (other files, the other core). Declared after `cleanup`, the check
-    // ends before its copy goes, however this ends.
-    auto check = std::async(std::launch::async, [&temp] { return passesCheck(temp); });
     std::optional<bool> sound;
     const auto passed = [&] {
         if (!sound)
