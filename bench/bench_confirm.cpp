@@ -1,11 +1,11 @@
-// The shipment dialog's confirm alone (the dialog already filled in, as the user
-// leaves it before pressing 确定) beside one INSERT of the same row with the same
-// sync: what the program adds to the write the user waits for anyway.
+// The shipment dialog's 确定 with the workspace showing the book, beside the
+// least any durable add costs: one INSERT on a raw connection with the same
+// journal and sync settings. The dialog is opened and filled outside the timing.
 #include "bench/benchutil.h"
 
 #include "forms/Unit1.h"
-#include "forms/fhbd.h"
 #include "widgets/amountspin.h"
+#include "forms/fhbd.h"
 #include "storage/schema.h"
 
 #include <QApplication>
@@ -26,7 +26,7 @@ void confirmProgram(benchmark::State& state, int rows) {
     int count = d.w->table1.recordCount();
     for (auto _ : state) {
         d.w->btnaddClick();
-        key(s.edname, Qt::Key_Down); // the second customer, address filled in
+        key(s.edname, Qt::Key_Down); // a known customer: nothing new for the lists
         s.edzl->setText(kind);
         s.edje->setText(QStringLiteral("120"));
         QApplication::processEvents();
@@ -35,29 +35,35 @@ void confirmProgram(benchmark::State& state, int rows) {
                    QApplication::processEvents();
                }));
         ++count;
-        if (!d.clean() || d.w->table1.recordCount() != count || s.isVisible())
+        if (!d.clean() || d.w->table1.recordCount() != count || s.isVisible() ||
+            d.w->table1.fieldText(tsl::pos::stamp) != stampOf(count))
             state.SkipWithError("the confirm went wrong");
     }
 }
 
 void confirmRaw(benchmark::State& state, int rows) {
     RawDb db(workCopy(ledger(rows), "confirm-raw.mdb"));
-    sqlite3_stmt* ins = db.prepare("INSERT INTO \"2\" VALUES (?, ?, ?, ?, ?, ?, ?)");
-    long long k = rows;
+    int n = db.count(tsl::table::shipments);
+    const std::string name = customerName(2), kind = kindName(listRows(rows));
+    const std::string address = customerAddress(2);
     for (auto _ : state) {
-        const std::vector<std::string> r = shipmentRow(++k);
+        const std::string stamp = stampOf(n + 1);
         record(state, Op::ConfirmInsert, rows, false, timed([&] {
-                   for (int i = 0; i < 7; ++i)
-                       sqlite3_bind_text(ins, i + 1, r[std::size_t(i)].data(), int(r[std::size_t(i)].size()),
-                                         SQLITE_STATIC);
-                   db.step(ins);
+                   sqlite3_stmt* st = db.prepare("INSERT INTO \"2\" VALUES (?, ?, ?, '0', ?, '', '120')");
+                   int i = 1;
+                   for (const std::string* v : {&stamp, &name, &kind, &address})
+                       sqlite3_bind_text(st, i++, v->data(), int(v->size()), SQLITE_STATIC);
+                   db.step(st);
+                   sqlite3_finalize(st);
                }));
+        ++n;
     }
-    sqlite3_finalize(ins);
+    if (db.count(tsl::table::shipments) != n)
+        state.SkipWithError("raw insert went wrong");
 }
 
 } // namespace
 
-void registerConfirm(int rows) { addPair("dialogs", "confirm-insert", "program", confirmProgram, confirmRaw, rows, 20); }
+void registerConfirm(int rows) { addPair("dialogs", "confirm", "program", confirmProgram, confirmRaw, rows, 20); }
 
 } // namespace tslbench

@@ -15,12 +15,12 @@ void registerFind(int rows);
 void registerSort(int rows);
 void registerWorkspace(int rows);
 void registerDialogs(int rows);
+void registerConfirm(int rows);
 void registerExport(int rows);
 bool exportMemoryProbe();
 void registerBackup(int rows);
 void registerReal(int rows);
 void registerYearGlance(int rows);
-void registerConfirm(int rows);
 } // namespace tslbench
 
 namespace {
@@ -60,12 +60,12 @@ int main(int argc, char** argv) {
         tslbench::registerStorage(rows);
         tslbench::registerWorkspace(rows);
         tslbench::registerDialogs(rows);
+        tslbench::registerConfirm(rows);
         tslbench::registerExport(rows);
         tslbench::registerBackup(rows);
         tslbench::registerReal(rows);
         tslbench::registerYearGlance(rows);
         tslbench::registerFind(rows);
-        tslbench::registerConfirm(rows);
         tslbench::registerSort(rows);
     }
     Progress progress;

@@ -7,6 +7,7 @@
 #include "widgets/look.h"
 #include "storage/schema.h"
 
+#include <cstdlib>
 #include <QApplication>
 #include <QKeyEvent>
 
@@ -59,6 +60,7 @@ constexpr const char* opName(Op op) {
     case Op::OverallReport: return "overall report (4 books of N/4)";
     case Op::ShipmentAdd: return "shipment dialog add";
     case Op::Autofill: return "autofill keystroke";
+    case Op::ConfirmInsert: return "confirm vs durable insert";
     case Op::DeleteRenumberDialog: return "delete+renumber (workspace)";
     case Op::ExportCsv: return "export csv (raw: sqlite3 -csv)";
     case Op::ExportXlsx: return "export xlsx (raw: lxw const-mem)";
@@ -69,7 +71,6 @@ constexpr const char* opName(Op op) {
     case Op::YearFigures: return "year at a glance (figures only)";
     case Op::FindFirst: return "find: first search (makes its copy)";
     case Op::FindKeystroke: return "find keystroke";
-    case Op::ConfirmInsert: return "confirm vs durable insert";
     case Op::SortAmount: return "sort by amount";
     case Op::Count: break;
     }
@@ -184,8 +185,10 @@ bool printTable() {
                     "raw SQLite does not do; it dominates the ratio on small books.\n",
                     kListCap);
     }
-    for (const auto& note : notes())
-        note();
+    // TSLBENCH_NO_NOTES skips the notes (a profile of one line needs none of them).
+    if (!std::getenv("TSLBENCH_NO_NOTES"))
+        for (const auto& note : notes())
+            note();
     for (const auto& name : failures())
         std::printf("FAILED: %s (its row in the table, if any, is not to be trusted)\n", name.c_str());
     std::printf("machine: %u cores; load average (1, 5, 15 min) at start %s, at end %s\n",

@@ -47,6 +47,7 @@ enum class Op {
     OverallReport,
     ShipmentAdd,
     Autofill,
+    ConfirmInsert,
     DeleteRenumberDialog,
     ExportCsv,
     ExportXlsx,
@@ -57,7 +58,6 @@ enum class Op {
     YearFigures,
     FindFirst,
     FindKeystroke,
-    ConfirmInsert,
     SortAmount,
     Count
 };

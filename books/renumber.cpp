@@ -5,6 +5,7 @@
 #include "storage/schema.h"
 #include "storage/undodelete.h"
 
+#include <charconv>
 #include <optional>
 
 namespace tsl::books {
@@ -16,7 +17,26 @@ std::string numberedStamp(std::string_view stamp, long long position) {
     return "(" + std::to_string(position) + std::string(stamp.substr(p));
 }
 
-void deleteRow(Cursor& book, const std::function<void()>& beforeRenumber) {
+bool followsNumbering(std::string_view stamp, long long position) {
+    const auto p = stamp.find(')');
+    if (p == std::string_view::npos)
+        return true;
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, position).ptr;
+    const std::string_view number(digits, std::size_t(end - digits));
+    return p == number.size() + 1 && stamp[0] == '(' && stamp.substr(1, number.size()) == number;
+}
+
+std::string numberedStampSql(const std::string& stamp, const std::string& position) {
+    // instr and substr count in the same units, so the tail is the same bytes as in numberedStamp.
+    return "CASE WHEN instr(" + stamp + ", ')') > 0 THEN '(' || (" + position + ") || substr(" + stamp + ", instr(" +
+           stamp + ", ')')) ELSE " + stamp + " END";
+}
+
+void deleteRow(Cursor& book, const std::function<void()>& beforeRenumber, DeleteUndo* undo) {
+    if (undo)
+        undo->captureRow(book);
+    const std::int64_t removed = undo ? book.rowidAt(book.currentRow()) : -1;
     // The removal and the renumbering go to disk together: a crash between
     // them would leave a gap in the serial numbers. One transaction also
     // saves a disk sync per row.
@@ -40,16 +60,25 @@ void deleteRow(Cursor& book, const std::function<void()>& beforeRenumber) {
         const int n = book.recordCount();
         for (int k = 1; k <= n; ++k) {
             const std::string s = book.fieldText(pos::stamp);
-            std::string numbered = numberedStamp(s, k);
+            // Its place before the delete: one further on after the removed row.
+            if (undo) {
+                const long long before = book.rowidAt(k - 1) > removed ? k + 1 : k;
+                if (!followsNumbering(s, before))
+                    undo->keepStamp(book.rowidAt(k - 1), s);
+            }
             // Rows before the deleted one mostly keep their number: nothing to write.
-            if (numbered != s) {
+            if (!followsNumbering(s, k)) {
                 book.edit();
-                book.setField(field::stamp, numbered);
+                book.setField(field::stamp, numberedStamp(s, k));
                 book.post();
             }
             book.next();
         }
+        if (undo)
+            undo->stampsKept();
     } catch (...) {
+        if (undo)
+            undo->clear(); // the stamps it would need are not all known
         book.cancel();
         try {
             tx->commit();

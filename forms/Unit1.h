@@ -111,7 +111,7 @@ public:
     // change the date of a row's serial stamp.
     QAction* undoDeleteAction = nullptr; // 撤销删除
     QAction* changeDateAction = nullptr; // 修改日期…
-    tsl::DeleteUndo lastDelete{tsl::books::numberedStamp};
+    tsl::DeleteUndo lastDelete{tsl::books::numberedStamp, tsl::books::numberedStampSql};
     // Brings their enabling up to date; done whenever the menu is about to show.
     void refreshSafetyMenu();
     // ---- 年度统计: right-click menu of grid1 (Unit1_yearglance.cpp) ----

@@ -174,7 +174,6 @@ void TForm1::btndelClick() {
         }
         if (!r_.prompter.askYesNo(QStringLiteral("真的要删除该资料吗!")))
             return;
-        lastDelete.capture(table1);
         const tsl::DeleteUndo::ArmWhenDone undoable(lastDelete); // right-click can put the row back
         const StatusBatch refreshOnceAtTheEnd(*this);
         WaitCursor wait; // renumbering a big book takes a while
@@ -184,7 +183,7 @@ void TForm1::btndelClick() {
             if (data1)
                 hold.emplace(*data1);
             still.emplace(*running_);
-        });
+        }, &lastDelete);
     });
     refreshSafetyMenu(); // the delete can now be undone, also by its key
 }

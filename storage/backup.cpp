@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <future>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -356,6 +357,10 @@ std::string restoreSnapshot(const std::string& file, const Snapshot& snapshot, s
         throw InUseError(file);
 
     // The snapshot is copied and checked before anything of the file changes.
+    // The check reads every page of the snapshot; meanwhile, on the other core,
+    // it is copied (page for page, so the copy is as sound as what was checked)
+    // and the file's present state is kept. However this ends, the check ends first.
+    auto check = std::async(std::launch::async, [&snapshot] { return passesCheck(snapshot.path); });
     const std::string temp = copyDatabaseToTemp(snapshot.path, folder + "/restore");
     struct Remove {
         std::string path;
@@ -364,18 +369,31 @@ std::string restoreSnapshot(const std::string& file, const Snapshot& snapshot, s
                 (void)unlink(path.c_str());
         }
     } cleanup{temp};
-    if (!passesCheck(temp))
-        throw Error(Failure::Damaged, snapshot.path);
-
+    std::optional<bool> sound;
+    const auto passed = [&] {
+        if (!sound)
+            sound = check.get();
+        return *sound;
+    };
     std::string kept;
-    if (!fileExists(file))
-        (void)setAsideStaleJournal(file); // the deleted file's, not the restored one's
-    if (fileExists(file)) {
+    bool keptNow = false;
+    // A crash's journal is played back into the file: only once the snapshot is known sound.
+    if (fileExists(file) && (!fileExists(file + "-journal") || passed())) {
         if (settleJournal(file) == JournalState::InUse) // a crash's journal goes; a writer's blocks
             throw InUseError(file);
         const auto holding = snapshotHolding(file);
+        keptNow = !holding;
         kept = holding ? holding->path : takeSnapshot(file, now).path;
     }
+    if (!passed()) {
+        if (keptNow) { // a damaged snapshot changes nothing, not even the list of snapshots
+            (void)unlink(kept.c_str());
+            syncFolder(folder);
+        }
+        throw Error(Failure::Damaged, snapshot.path);
+    }
+    if (!fileExists(file))
+        (void)setAsideStaleJournal(file); // the deleted file's, not the restored one's
     // The restored file carries the snapshot's time: it is that snapshot's state,
     // and leaving it unchanged needs no new one.
     struct stat from;

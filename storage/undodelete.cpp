@@ -8,6 +8,8 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+
 namespace tsl {
 
 namespace {
@@ -30,9 +32,37 @@ void DeleteUndo::capture(const Cursor& book) noexcept {
     clear();
     try {
         read(book);
+        if (rowid_ < 0 || !renumbered_)
+            return;
+        // The stamps from the book itself, for a delete that does not hand them over.
+        Prepared stamps(handleOf(*conn_), "SELECT rowid, " + quoteIdent(field::stamp) + " FROM " + quoteIdent(table_) +
+                                              " ORDER BY rowid",
+                        kUndoFailed);
+        long long position = 0;
+        while (stamps.step()) {
+            ++position;
+            const std::string s = stamps.text(1);
+            if (numbering_(s, position) != s)
+                oddStamps_.emplace(sqlite3_column_int64(stamps.get(), 0), s);
+        }
+        stampsPending_ = false;
     } catch (...) {
         clear();
     }
+}
+
+void DeleteUndo::captureRow(const Cursor& book) noexcept {
+    clear();
+    try {
+        read(book);
+    } catch (...) {
+        clear();
+    }
+}
+
+void DeleteUndo::keepStamp(std::int64_t rowid, std::string_view stamp) {
+    if (rowid_ >= 0)
+        oddStamps_.emplace(rowid, std::string(stamp));
 }
 
 void DeleteUndo::read(const Cursor& book) {
@@ -59,16 +89,15 @@ void DeleteUndo::read(const Cursor& book) {
             values.emplace_back(whole.text(c));
     }
 
-    std::unordered_map<std::int64_t, std::string> odd;
     const bool numbered = bookIsNumbered(table);
+    std::vector<Run> runs;
     if (numbered) {
-        Prepared stamps(db, "SELECT rowid, " + quoteIdent(field::stamp) + " FROM " + quoted + " ORDER BY rowid", kUndoFailed);
-        long long position = 0;
-        while (stamps.step()) {
-            ++position;
-            const std::string s = stamps.text(1);
-            if (numbering_(s, position) != s)
-                odd.emplace(sqlite3_column_int64(stamps.get(), 0), s);
+        for (int i = 0, n = book.recordCount(); i < n; ++i) {
+            const std::int64_t id = book.rowidAt(i);
+            if (!runs.empty() && id == runs.back().to + 1)
+                runs.back().to = id;
+            else
+                runs.push_back({id, id, i + 1});
         }
     }
 
@@ -78,13 +107,14 @@ void DeleteUndo::read(const Cursor& book) {
     rowid_ = rowid;
     columns_ = std::move(columns);
     values_ = std::move(values);
-    oddStamps_ = std::move(odd);
     renumbered_ = numbered;
+    stampsPending_ = numbered;
+    runs_ = std::move(runs);
 }
 
 void DeleteUndo::arm() noexcept {
     armed_ = false;
-    if (rowid_ < 0)
+    if (rowid_ < 0 || stampsPending_)
         return;
     // Offered only when the delete went through; a failed removal left the row.
     try {
@@ -106,6 +136,8 @@ void DeleteUndo::clear() noexcept {
     values_.clear();
     oddStamps_.clear();
     renumbered_ = false;
+    stampsPending_ = false;
+    runs_.clear();
 }
 
 void DeleteUndo::bookChanged(std::string_view table) noexcept {
@@ -151,34 +183,74 @@ int DeleteUndo::undo(Connection& conn) {
         (void)count.step();
         position = int(sqlite3_column_int64(count.get(), 0));
 
-        if (renumbered_) {
-            Prepared stamps(db, "SELECT rowid, " + quoteIdent(field::stamp) + " FROM " + quoted + " ORDER BY rowid", kUndoFailed);
-            Prepared upd(db, "UPDATE " + quoted + " SET " + quoteIdent(field::stamp) + " = ? WHERE rowid = ?", kUndoFailed);
-            std::vector<std::pair<std::int64_t, std::string>> changes;
-            long long k = 0;
-            while (stamps.step()) {
-                ++k;
-                const std::int64_t id = sqlite3_column_int64(stamps.get(), 0);
-                const std::string now = stamps.text(1);
-                const auto odd = oddStamps_.find(id);
-                std::string want = odd != oddStamps_.end() ? odd->second : numbering_(now, k);
-                // A stamp without ")" was left as it was by the renumbering.
-                if (now.find(')') == std::string::npos)
-                    want = now;
-                if (want != now)
-                    changes.emplace_back(id, std::move(want));
-            }
-            for (const auto& [id, stamp] : changes) {
-                upd.reset();
-                upd.bindText(1, stamp);
-                sqlite3_bind_int64(upd.get(), 2, id);
-                (void)upd.step();
-            }
-        }
+        if (renumbered_ && !renumberByRuns(db, quoted))
+            renumberRowByRow(db, quoted);
         tx.commit();
     }
     clear();
     return position;
+}
+
+// Every stamp read and compared: for a book whose rowids the capture did not see.
+void DeleteUndo::renumberRowByRow(sqlite3* db, const std::string& quoted) {
+    Prepared stamps(db, "SELECT rowid, " + quoteIdent(field::stamp) + " FROM " + quoted + " ORDER BY rowid", kUndoFailed);
+    Prepared upd(db, "UPDATE " + quoted + " SET " + quoteIdent(field::stamp) + " = ? WHERE rowid = ?", kUndoFailed);
+    std::vector<std::pair<std::int64_t, std::string>> changes;
+    long long k = 0;
+    while (stamps.step()) {
+        ++k;
+        const std::int64_t id = sqlite3_column_int64(stamps.get(), 0);
+        const std::string now = stamps.text(1);
+        const auto odd = oddStamps_.find(id);
+        std::string want = odd != oddStamps_.end() ? odd->second : numbering_(now, k);
+        // A stamp without ")" was left as it was by the renumbering.
+        if (now.find(')') == std::string::npos)
+            want = now;
+        if (want != now)
+            changes.emplace_back(id, std::move(want));
+    }
+    for (const auto& [id, stamp] : changes) {
+        upd.reset();
+        upd.bindText(1, stamp);
+        sqlite3_bind_int64(upd.get(), 2, id);
+        (void)upd.step();
+    }
+}
+
+// The plain numbers in one UPDATE per run of consecutive rowids after the
+// restored row, then the few stamps that did not follow them, each by its
+// rowid. False (nothing written) when the book is not the one captured.
+bool DeleteUndo::renumberByRuns(sqlite3* db, const std::string& quoted) {
+    if (!numberingSql_ || runs_.empty())
+        return false;
+    // A row added since (another program on the file) would shift the places.
+    Prepared top(db, "SELECT max(rowid) FROM " + quoted, kUndoFailed);
+    (void)top.step();
+    if (sqlite3_column_int64(top.get(), 0) != runs_.back().to)
+        return false;
+    const std::string stamp = quoteIdent(field::stamp);
+    Prepared run(db, "UPDATE " + quoted + " SET " + stamp + " = " + numberingSql_(stamp, "rowid - ?1") +
+                         " WHERE rowid BETWEEN ?2 AND ?3 AND instr(" + stamp + ", ')') > 0",
+                 kUndoFailed);
+    for (const Run& r : runs_) {
+        if (r.to <= rowid_)
+            continue;
+        run.reset();
+        sqlite3_bind_int64(run.get(), 1, r.from - r.first);
+        sqlite3_bind_int64(run.get(), 2, std::max(r.from, rowid_ + 1));
+        sqlite3_bind_int64(run.get(), 3, r.to);
+        (void)run.step();
+    }
+    Prepared upd(db, "UPDATE " + quoted + " SET " + stamp + " = ? WHERE rowid = ?", kUndoFailed);
+    for (const auto& [id, odd] : oddStamps_) {
+        if (id == rowid_)
+            continue; // the restored row carries its own stamp
+        upd.reset();
+        upd.bindText(1, odd);
+        sqlite3_bind_int64(upd.get(), 2, id);
+        (void)upd.step();
+    }
+    return true;
 }
 
 } // namespace tsl

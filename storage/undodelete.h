@@ -6,6 +6,8 @@
 #include <unordered_map>
 #include <vector>
 
+struct sqlite3;
+
 namespace tsl {
 
 class Connection;
@@ -20,11 +22,23 @@ public:
     // The stamp a renumbering gives the row at a 1-based position: the books' rule
     // (books::numberedStamp), handed in from above.
     using Numbering = std::string (*)(std::string_view stamp, long long position);
-    explicit DeleteUndo(Numbering numbering) : numbering_(numbering) {}
+    // The same rule as an SQL expression over a stamp and a position
+    // (books::numberedStampSql): with it the undo numbers the rows after the
+    // restored one in a statement per run of consecutive rowids, not a write per row.
+    using NumberingSql = std::string (*)(const std::string& stamp, const std::string& position);
+    explicit DeleteUndo(Numbering numbering, NumberingSql numberingSql = nullptr)
+        : numbering_(numbering), numberingSql_(numberingSql) {}
 
     // Before a delete: reads the cursor's current row and the stamps of its book.
     // Nothing is offered when that fails; the delete goes on regardless.
     void capture(const Cursor& book) noexcept;
+    // Before a delete that hands over the stamps in its own pass over the book
+    // (books::deleteRow): reads only the current row. The cursor holds the whole book.
+    void captureRow(const Cursor& book) noexcept;
+    // From that pass: a stamp the numbering would not give back at its place before the delete.
+    void keepStamp(std::int64_t rowid, std::string_view stamp);
+    // The pass is over: every such stamp was handed over.
+    void stampsKept() noexcept { stampsPending_ = false; }
     // After the delete: offered from now on if the row is really gone.
     void arm() noexcept;
     void clear() noexcept;
@@ -53,8 +67,11 @@ public:
 
 private:
     void read(const Cursor& book);
+    void renumberRowByRow(sqlite3* db, const std::string& quoted);
+    bool renumberByRuns(sqlite3* db, const std::string& quoted);
 
     Numbering numbering_;
+    NumberingSql numberingSql_;
     bool armed_ = false;
     Connection* conn_ = nullptr;
     std::string source_; // the connection's file
@@ -65,6 +82,14 @@ private:
     // Stamps that the numbering would not give back.
     std::unordered_map<std::int64_t, std::string> oddStamps_;
     bool renumbered_ = false;
+    bool stampsPending_ = false;
+    // The book's rowids before the delete as runs of consecutive ones: a row's
+    // place is then first + (rowid - from).
+    struct Run {
+        std::int64_t from, to;
+        long long first; // 1-based place of `from`
+    };
+    std::vector<Run> runs_;
 };
 
 // Whether a delete from this book renumbers the serial stamps (books 2 to 4).

@@ -63,3 +63,30 @@ TEST(Renumber, ADeleteNumbersTheRowsAfterItAndWritesOnlyThoseThatChange) {
     EXPECT_EQ(told, 1);
     EXPECT_EQ(tsltest::sqlColumn("r.mdb", "SELECT \"姓名\" FROM \"1\" ORDER BY rowid"), (Rows{"(2)y"}));
 }
+
+// The quick check and the SQL form must agree with the rule itself, or a
+// delete would skip a stamp it should write, or an undo would write another.
+TEST(Renumber, TheCheckAndTheSqlFormAgreeWithTheRule) {
+    const std::pair<const char*, long long> cases[] = {
+        {"(3)2026-5-12", 3},  {"(3)2026-5-12", 4}, {"(03)x", 3},    {"(-1)x", -1}, {"((3)x", 3},
+        {"(3x", 3},           {"x(3)", 3},         {"()", 0},       {")", 7},      {"(12)", 1},
+        {"(1)", 12},          {"", 1},             {"(7)(7)x", 7},  {"(10)x", 1},  {"(1)x", 10},
+        {"(5)二〇二六)", 5},  {"(5)二〇二六)", 6}, {"号)x", 2},     {"(99999999999)d", 99999999999},
+    };
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(":memory:", &db), SQLITE_OK);
+    sqlite3_stmt* st = nullptr;
+    const std::string sql = "SELECT " + tsl::books::numberedStampSql("?1", "?2");
+    ASSERT_EQ(sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr), SQLITE_OK) << sql;
+    for (const auto& [stamp, position] : cases) {
+        const std::string want = tsl::books::numberedStamp(stamp, position);
+        EXPECT_EQ(tsl::books::followsNumbering(stamp, position), want == stamp) << stamp << " at " << position;
+        sqlite3_reset(st);
+        sqlite3_bind_text(st, 1, stamp, -1, SQLITE_STATIC);
+        sqlite3_bind_int64(st, 2, position);
+        ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
+        EXPECT_EQ(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)), want) << stamp << " at " << position;
+    }
+    sqlite3_finalize(st);
+    sqlite3_close(db);
+}

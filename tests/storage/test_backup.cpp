@@ -267,6 +267,36 @@ TEST_F(Backups, RestoreBringsBackADeletedFileAndPlaysBackACrashedWrite) {
     EXPECT_EQ(sqlColumn(kLedger, "PRAGMA integrity_check"), Names{"ok"});
 }
 
+// The copy is checked while the file's state is kept; a crash's journal waits
+// for the check, so a damaged snapshot leaves the file, its journal and the
+// list of snapshots exactly as they were.
+TEST_F(Backups, ADamagedSnapshotLeavesACrashedWriteAndTheListAlone) {
+    const tsl::Snapshot s = tsl::takeSnapshot(kLedger, at(2026, 12, 1));
+    std::string bytes = tsltest::readFile(s.path);
+    for (std::size_t i = 1024; i < bytes.size(); i += 7)
+        bytes[i] = char(0x5a);
+    tsltest::writeFile(s.path, bytes);
+    addCustomer("李四");
+    tsltest::inChild([] {
+        sqlite3* db = nullptr;
+        sqlite3_open_v2(kLedger.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+        return sqlite3_exec(db,
+                            "PRAGMA cache_size=1; BEGIN; WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM c"
+                            " WHERE i<5000) INSERT INTO \"1\" SELECT hex(randomblob(100)),'','','','' FROM c;",
+                            nullptr, nullptr, nullptr);
+    });
+    ASSERT_TRUE(fs::exists(kLedger + "-journal"));
+    const std::string journal = tsltest::readFile(kLedger + "-journal");
+    const std::string file = tsltest::readFile(kLedger);
+
+    EXPECT_THROW((void)tsl::restoreSnapshot(kLedger, s, at(2026, 12, 2)), tsl::Error);
+    EXPECT_EQ(tsltest::readFile(kLedger + "-journal"), journal);
+    EXPECT_EQ(tsltest::readFile(kLedger), file);
+    EXPECT_EQ(tsl::listSnapshots(kLedger).size(), 1u);
+    for (const auto& n : entries("backups/" + kLedger))
+        EXPECT_EQ(n.find(".tmp-"), std::string::npos) << n;
+}
+
 TEST_F(Backups, BackupAllWritesACompleteNewFolderAndNeverOverwrites) {
     dir.seedIndex("tsl.mdb");
     dir.seedIndex("b.mdb");
