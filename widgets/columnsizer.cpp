@@ -1,9 +1,12 @@
 #include "widgets/columnsizer.h"
 
+#include "widgets/gridmodel.h"
+
 #include <QAbstractItemModel>
 #include <QEvent>
 #include <QHeaderView>
 #include <QScrollBar>
+#include <QTimer>
 #include <QTableView>
 
 #include <algorithm>
@@ -11,10 +14,34 @@
 ColumnSizer::ColumnSizer(QTableView* view, std::function<QString()> table)
     : QObject(view), view_(view), table_(std::move(table)) {
     QAbstractItemModel* m = view_->model();
-    connect(m, &QAbstractItemModel::modelAboutToBeReset, this, [this] { ours_ = true; });
+    // A find or a sort shows other lines of the same book: the widths stay, and
+    // only grow for longer texts in sight, as when rows are added.
+    auto* cursorModel = qobject_cast<CursorModel*>(m);
+    connect(m, &QAbstractItemModel::modelAboutToBeReset, this, [this, cursorModel] {
+        ours_ = true;
+        kept_.clear();
+        if (cursorModel && cursorModel->remapping())
+            for (int c = 0; c < view_->horizontalHeader()->count(); ++c)
+                kept_.push_back(view_->horizontalHeader()->sectionSize(c));
+    });
     connect(m, &QAbstractItemModel::modelReset, this, [this] {
+        if (kept_.empty() || int(kept_.size()) != view_->horizontalHeader()->count()) {
+            ours_ = false;
+            sizeColumns();
+            return;
+        }
+        // Put back once the view is through with the reset.
+        QTimer::singleShot(0, this, [this, kept = std::move(kept_)] {
+            if (int(kept.size()) != view_->horizontalHeader()->count())
+                return;
+            ours_ = true;
+            for (int c = 0; c < int(kept.size()); ++c)
+                view_->horizontalHeader()->resizeSection(c, kept[std::size_t(c)]);
+            ours_ = false;
+            growColumns();
+        });
+        kept_.clear();
         ours_ = false;
-        sizeColumns();
     });
     // The model tells of a change while the cursor is still at work: measure once it is done.
     connect(m, &QAbstractItemModel::rowsInserted, this, &ColumnSizer::growLater);

@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <functional>
+#include <vector>
 
 class QTableView;
 
@@ -17,7 +18,8 @@ class QTableView;
 // A table opened while the grid is hidden is sized when the grid shows, laid
 // out at its real size. Afterwards a column only grows, when a longer text
 // comes into sight: a row added, changed or renumbered, a scroll, a bigger
-// window. It never narrows under the reader's eyes.
+// window, a find or a sort showing other rows. It never narrows under the
+// reader's eyes.
 class ColumnSizer final : public QObject {
     Q_OBJECT
 public:
@@ -46,4 +48,5 @@ private:
     bool ours_ = false;      // the sizing or the model's reset is resizing, not the user
     bool pending_ = false;   // a table opened while the grid was hidden
     bool growQueued_ = false;
+    std::vector<int> kept_; // the widths before a find or a sort reset the model
 };

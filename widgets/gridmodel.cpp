@@ -43,6 +43,7 @@ void CursorModel::clearRowMap() {
 void CursorModel::setMap(bool on, std::vector<int> positions) {
     const bool was = syncing_;
     syncing_ = true;
+    remapping_ = true;
     beginResetModel();
     mapped_ = on;
     map_ = std::move(positions);
@@ -52,6 +53,7 @@ void CursorModel::setMap(bool on, std::vector<int> positions) {
         inverse_[std::size_t(map_[line])] = int(line);
     marker_ = -1;
     endResetModel();
+    remapping_ = false;
     syncing_ = was;
     syncView();
 }

@@ -42,6 +42,8 @@ public:
     void setRowMap(std::vector<int> positions);
     void clearRowMap();
     [[nodiscard]] bool mapped() const { return mapped_; }
+    // True while a new map resets the model: the same book, only other lines.
+    [[nodiscard]] bool remapping() const { return remapping_; }
     [[nodiscard]] const std::vector<int>& rowMap() const { return map_; }
     // The book's position of a line of the view, and the line of a position (-1: not shown).
     [[nodiscard]] int positionOf(int line) const;
@@ -93,6 +95,7 @@ private:
     int updatedLast_ = -1;
     bool syncing_ = false;
     bool mapped_ = false;
+    bool remapping_ = false;
     std::vector<int> map_;     // line -> position
     std::vector<int> inverse_; // position -> line, -1 when not shown
 };

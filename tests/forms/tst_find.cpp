@@ -25,7 +25,7 @@ QStringList shownNames(TForm1* w) {
 
 void seed() {
     ship("张三", "10");
-    ship("李四", "200");
+    addRow("2", {"(1)2004-5-12", "李四", "开衫", "10", "浙江省嘉兴市桐乡市濮院镇毛衫城二期88号", "314500", "200"});
     ship("ＺＨＡＮＧ", "5"); // full-width letters
     ship("王五张", "20");
 }
@@ -42,6 +42,10 @@ private slots:
         f.enter();
         f.w->SpeedButton2->click();
         f.w->table1.moveTo(1); // 李四
+        QHeaderView* titles = f.w->grid1->horizontalHeader();
+        QList<int> widths;
+        for (int c = 0; c < titles->count(); ++c)
+            widths << titles->sectionSize(c);
         f.w->findAction->trigger();
         QVERIFY(f.w->findBar->isVisible());
         QVERIFY(f.w->findBar->geometry().top() > f.w->grid1->geometry().bottom()); // under the grid, not over it
@@ -49,6 +53,9 @@ private slots:
         QCOMPARE(shownNames(f.w), (QStringList{"张三", "王五张"}));
         QCOMPARE(f.w->findBar->lbFind->text(), QStringLiteral("显示 2 / 4 行,合计 30 元"));
         QCOMPARE(f.w->table1.currentRow(), 1); // finding moves no row
+        QCoreApplication::processEvents();
+        for (int c = 0; c < titles->count(); ++c)
+            QVERIFY2(titles->sectionSize(c) >= widths[c], "a column narrowed under the reader's eyes");
         f.w->findBar->edFind->setText(QStringLiteral("zhang"));
         QCOMPARE(shownNames(f.w), (QStringList{"ＺＨＡＮＧ"}));
         QTest::keyClick(f.w->findBar->edFind, Qt::Key_Escape);
