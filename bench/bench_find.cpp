@@ -41,19 +41,8 @@ std::size_t rawCount(int rows) {
     return counts[rows];
 }
 
-struct Book {
-    tsl::Connection conn;
-    tsl::Cursor cur{conn};
-    explicit Book(int rows) {
-        conn.setConnectionString(tsl::connectionString(ledger(rows)));
-        conn.connect();
-        cur.setTableName(std::string(tsl::table::shipments));
-        cur.open();
-    }
-};
-
 void firstProgram(benchmark::State& state, int rows) {
-    Book book(rows);
+    CursorOn book(ledger(rows));
     for (auto _ : state) {
         std::vector<int> found;
         tsl::FindCopy find(book.cur);
@@ -64,7 +53,7 @@ void firstProgram(benchmark::State& state, int rows) {
 }
 
 void keystrokeProgram(benchmark::State& state, int rows) {
-    Book book(rows);
+    CursorOn book(ledger(rows));
     tsl::FindCopy find(book.cur);
     (void)find.rowsHolding("客");
     for (auto _ : state) {

@@ -18,19 +18,8 @@ namespace {
 
 constexpr int kAmountPos = 6;
 
-struct Book {
-    tsl::Connection conn;
-    tsl::Cursor cur{conn};
-    explicit Book(int rows) {
-        conn.setConnectionString(tsl::connectionString(ledger(rows)));
-        conn.connect();
-        cur.setTableName(std::string(tsl::table::shipments));
-        cur.open();
-    }
-};
-
 void program(benchmark::State& state, int rows) {
-    Book book(rows);
+    CursorOn book(ledger(rows));
     for (auto _ : state) {
         std::vector<int> sorted;
         record(state, Op::SortAmount, rows, true,

@@ -25,18 +25,6 @@ namespace {
 
 const std::string kTable = "\"2\"";
 
-struct CursorOn {
-    tsl::Connection conn;
-    tsl::Cursor cur{conn};
-    explicit CursorOn(const std::string& file, bool open = true) {
-        conn.setConnectionString(tsl::connectionString(file));
-        conn.connect();
-        cur.setTableName(std::string(tsl::table::shipments));
-        if (open)
-            cur.open();
-    }
-};
-
 // ---- open -------------------------------------------------------------------------
 
 void openCursor(benchmark::State& state, int rows) {

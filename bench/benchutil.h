@@ -4,6 +4,9 @@
 #pragma once
 #include "widgets/prompter.h"
 #include "forms/roster.h"
+#include "storage/connection.h"
+#include "storage/cursor.h"
+#include "storage/schema.h"
 #include "storage/stamp.h"
 
 #include <benchmark/benchmark.h>
@@ -132,6 +135,19 @@ private:
 
 // Appends `rows` rows made by `row(k)`, k = 1..rows, to `table` (all its fields, in order).
 void fill(RawDb& db, std::string_view table, int rows, const std::function<std::vector<std::string>(long long)>& row);
+
+// The shipment book of a ledger file on a cursor of its own, opened unless asked not to.
+struct CursorOn {
+    tsl::Connection conn;
+    tsl::Cursor cur{conn};
+    explicit CursorOn(const std::string& file, bool open = true) {
+        conn.setConnectionString(tsl::connectionString(file));
+        conn.connect();
+        cur.setTableName(std::string(tsl::table::shipments));
+        if (open)
+            cur.open();
+    }
+};
 
 // ---- generated data ------------------------------------------------------------------
 
