@@ -88,9 +88,9 @@ private:
     SqliteEngine(sqlite3* db, std::string file, bool owned = true) : db_(db), file_(std::move(file)), owned_(owned) {}
 
     sqlite3* db_;
-    bool owned_ = true;
     std::string file_;
-    QueryPtr version_; // fileVersion's, prepared on first use
+    bool owned_ = true; // closed with the engine; a borrowed handle is not
+    QueryPtr version_;  // fileVersion's, prepared on first use
 };
 
 } // namespace tsl
