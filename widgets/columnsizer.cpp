@@ -10,6 +10,7 @@
 #include <QTableView>
 
 #include <algorithm>
+#include <utility>
 
 ColumnSizer::ColumnSizer(QTableView* view, std::function<QString()> table)
     : QObject(view), view_(view), table_(std::move(table)) {
@@ -19,19 +20,25 @@ ColumnSizer::ColumnSizer(QTableView* view, std::function<QString()> table)
     auto* cursorModel = qobject_cast<CursorModel*>(m);
     connect(m, &QAbstractItemModel::modelAboutToBeReset, this, [this, cursorModel] {
         ours_ = true;
-        kept_.clear();
-        if (cursorModel && cursorModel->remapping())
+        if (!cursorModel || !cursorModel->remapping())
+            kept_.clear();
+        else if (kept_.empty()) // a second reset before the first is put right keeps the first widths
             for (int c = 0; c < view_->horizontalHeader()->count(); ++c)
                 kept_.push_back(view_->horizontalHeader()->sectionSize(c));
     });
     connect(m, &QAbstractItemModel::modelReset, this, [this] {
-        if (kept_.empty() || int(kept_.size()) != view_->horizontalHeader()->count()) {
-            ours_ = false;
+        ours_ = false;
+        if (kept_.empty()) {
             sizeColumns();
             return;
         }
         // Put back once the view is through with the reset.
-        QTimer::singleShot(0, this, [this, kept = std::move(kept_)] {
+        if (restoreQueued_)
+            return;
+        restoreQueued_ = true;
+        QTimer::singleShot(0, this, [this] {
+            restoreQueued_ = false;
+            const std::vector<int> kept = std::exchange(kept_, {});
             if (int(kept.size()) != view_->horizontalHeader()->count())
                 return;
             ours_ = true;
@@ -40,8 +47,6 @@ ColumnSizer::ColumnSizer(QTableView* view, std::function<QString()> table)
             ours_ = false;
             growColumns();
         });
-        kept_.clear();
-        ours_ = false;
     });
     // The model tells of a change while the cursor is still at work: measure once it is done.
     connect(m, &QAbstractItemModel::rowsInserted, this, &ColumnSizer::growLater);

@@ -49,4 +49,5 @@ private:
     bool pending_ = false;   // a table opened while the grid was hidden
     bool growQueued_ = false;
     std::vector<int> kept_; // the widths before a find or a sort reset the model
+    bool restoreQueued_ = false;
 };

@@ -43,6 +43,8 @@ private slots:
         f.w->SpeedButton2->click();
         f.w->table1.moveTo(1); // 李四
         QHeaderView* titles = f.w->grid1->horizontalHeader();
+        emit titles->sectionClicked(6); // sorted by amount: a find then maps the rows twice
+        QCoreApplication::processEvents();
         QList<int> widths;
         for (int c = 0; c < titles->count(); ++c)
             widths << titles->sectionSize(c);
@@ -62,7 +64,7 @@ private slots:
         QVERIFY(!f.w->findBar->isVisible());
         QCOMPARE(shownNames(f.w).size(), 4);
         QCOMPARE(f.w->table1.currentRow(), 1);
-        QCOMPARE(f.viewRow(), 1);
+        QCOMPARE(f.viewRow(), 3); // still by amount: 5, 10, 20, 200
         QCOMPARE(f.boxes(), QStringList());
     }
 
