@@ -1,4 +1,5 @@
 #include "forms/lb.h"
+#include "forms/lbtexts.h"
 
 #include "forms/Unit1.h"
 #include "storage/backup.h"
@@ -46,23 +47,18 @@ static void initChooserResources() {
 
 namespace {
 
+using namespace lbtexts;
+
 const QColor kBackground(143, 183, 207);
 const QColor kListText(255, 248, 179);
 constexpr int kLineHeight = 16;
 
 const QString kIndexMissing = QStringLiteral("无法打开程序,找不到\"Run.dll\"文件!");
-const QString kSelectLedger = QStringLiteral("请选择帐本!");
-const QString kCannotOpen = QStringLiteral("无法打开帐本!");
 const QString kNameTaken = QStringLiteral("帐本名称已存在,请改名!");
-const QString kCopyFailed = QStringLiteral("文件创建失败,文件可能已经存在!");
-const QString kCreated = QStringLiteral("帐本创建成功!");
 const QString kCannotCreate = QStringLiteral("无法建立帐本!");
-const QString kInUse = QStringLiteral("帐本正在被另一个程序使用!");
 const QString kIndexFolderReadOnly = QStringLiteral("无法打开程序,\"run.dll\"所在的文件夹是只读的!");
-const QString kNameTooLong = QStringLiteral("帐本名称太长,请改短一些!");
 const QString kTwoIndexes = QStringLiteral("同时找到\"run.dll\"和\"tsl.mdb\"两个帐本索引文件!\n");
 
-QString fromStd(const std::string& s) { return QString::fromStdString(s); }
 
 // Why the index did not open. Only a missing index gets the old words; a
 // read-only folder, a damaged file or a missing table say what they are.

@@ -3,6 +3,7 @@
 // the user's choice; and the automatic backup when a ledger is left and when
 // the program ends. The work itself is done in storage/backup.
 #include "forms/lb.h"
+#include "forms/lbtexts.h"
 #include "widgets/menuitem.h"
 
 #include "forms/Unit1.h"
@@ -24,7 +25,8 @@
 
 namespace {
 
-QString fromStd(const std::string& s) { return QString::fromStdString(s); }
+using namespace lbtexts;
+
 
 } // namespace
 

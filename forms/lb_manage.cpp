@@ -3,6 +3,7 @@
 // chosen one, renaming and deleting a ledger, bringing back a deleted one, and
 // ledgers from a folder of 备份全部帐本到…. The work is done in storage/ledgerops.
 #include "forms/lb.h"
+#include "forms/lbtexts.h"
 
 #include "forms/Unit1.h"
 #include "forms/roster.h"
@@ -27,14 +28,9 @@
 
 namespace {
 
-const QString kSelect = QStringLiteral("请选择帐本!");
-const QString kCannotOpen = QStringLiteral("无法打开帐本!");
-const QString kInUse = QStringLiteral("帐本正在被另一个程序使用!");
-const QString kCreated = QStringLiteral("帐本创建成功!");
-const QString kCopyFailed = QStringLiteral("文件创建失败,文件可能已经存在!");
-const QString kNameTooLong = QStringLiteral("帐本名称太长,请改短一些!");
+using namespace lbtexts;
 
-QString fromStd(const std::string& s) { return QString::fromStdString(s); }
+
 
 // What went wrong, as far as the storage layer sorted it.
 tsl::Failure kindOf(const std::exception& e) {
@@ -160,7 +156,7 @@ void Tl::newFromClick() {
     guarded(r_.prompter, [this] {
         const QList<QListWidgetItem*> chosen = list1->selectedItems();
         if (chosen.isEmpty() || chosen.front()->text().isEmpty()) {
-            r_.prompter.notice(windowTitle(), kSelect);
+            r_.prompter.notice(windowTitle(), kSelectLedger);
             return;
         }
         const QString source = chosen.front()->text();
@@ -204,7 +200,7 @@ void Tl::renameClick() {
     guarded(r_.prompter, [this] {
         const QList<QListWidgetItem*> chosen = list1->selectedItems();
         if (chosen.isEmpty() || chosen.front()->text().isEmpty()) {
-            r_.prompter.notice(windowTitle(), kSelect);
+            r_.prompter.notice(windowTitle(), kSelectLedger);
             return;
         }
         const QString from = chosen.front()->text();
@@ -245,7 +241,7 @@ void Tl::deleteClick() {
     guarded(r_.prompter, [this] {
         const QList<QListWidgetItem*> chosen = list1->selectedItems();
         if (chosen.isEmpty() || chosen.front()->text().isEmpty()) {
-            r_.prompter.notice(windowTitle(), kSelect);
+            r_.prompter.notice(windowTitle(), kSelectLedger);
             return;
         }
         const QString name = chosen.front()->text();
@@ -284,7 +280,7 @@ void Tl::deleteClick() {
 void Tl::restoreDeletedClick() {
     const std::vector<std::string> deleted = tsl::deletedLedgers(listedNames());
     if (deleted.empty()) {
-        r_.prompter.notice(windowTitle(), kSelect);
+        r_.prompter.notice(windowTitle(), kSelectLedger);
         return;
     }
     // Every snapshot of every deleted ledger, newest first within a ledger.
