@@ -117,6 +117,12 @@ void Session::Transaction::commit() {
 
 namespace {
 
+// Only a schema of the program's own making: ledger_ and digits.
+bool isOwnSchema(const std::string& schema) {
+    return schema.size() > 7 && schema.rfind("ledger_", 0) == 0 &&
+           schema.find_first_not_of("0123456789", 7) == std::string::npos;
+}
+
 bool hasLayoutTables(Session& s) {
     return s.exec("SELECT 1 FROM pg_catalog.pg_tables WHERE schemaname = $1 AND tablename = 'meta'", {kSchema}).rows() > 0;
 }
@@ -183,6 +189,12 @@ std::optional<std::string> schemaOf(Session& s, const std::string& name) {
 
 std::string createLedger(Session& s, const std::string& name) {
     Session::Transaction t(s);
+    std::string schema = createLedgerInTransaction(s, name);
+    t.commit();
+    return schema;
+}
+
+std::string createLedgerInTransaction(Session& s, const std::string& name) {
     s.exec("LOCK TABLE tessolan.ledgers IN SHARE ROW EXCLUSIVE MODE");
     if (schemaOf(s, name))
         fail("帐本已存在!");
@@ -193,7 +205,6 @@ std::string createLedger(Session& s, const std::string& name) {
     s.exec("CREATE SCHEMA " + quoteIdent(schema));
     for (const std::string& sql : ledgerTablesSql(schema))
         s.exec(sql);
-    t.commit();
     return schema;
 }
 
@@ -203,11 +214,97 @@ void dropLedger(Session& s, const std::string& name) {
     if (!r.rows())
         fail("帐本不存在!");
     const std::string schema = r.text(0, 0);
-    // Only a schema of the program's own making: a crafted index row names nothing else.
-    if (schema.rfind("ledger_", 0) != 0 || schema.find_first_not_of("0123456789", 7) != std::string::npos)
+    if (!isOwnSchema(schema))
         fail("服务器上的帐本目录已损坏!");
     s.exec("DROP SCHEMA " + quoteIdent(schema) + " CASCADE");
     t.commit();
+}
+
+std::string ownSchemaOf(Session& s, const std::string& name) {
+    const std::optional<std::string> schema = schemaOf(s, name);
+    if (!schema)
+        fail("帐本不存在!");
+    if (!isOwnSchema(*schema))
+        fail("服务器上的帐本目录已损坏!");
+    return *schema;
+}
+
+void renameLedger(Session& s, const std::string& from, const std::string& to) {
+    // The unique name stands guard against a program renaming at the same moment.
+    const Result r = s.exec("UPDATE tessolan.ledgers SET name = $2 WHERE name = $1"
+                            " AND NOT EXISTS (SELECT 1 FROM tessolan.ledgers WHERE name = $2) RETURNING id",
+                            {from, to});
+    if (r.rows())
+        return;
+    if (!schemaOf(s, from))
+        fail("帐本不存在!");
+    fail("帐本已存在!");
+}
+
+namespace {
+
+// The first key of the program's advisory locks on ledgers; the second is the ledger's id.
+constexpr int kLedgerLockClass = 0x54534c; // "TSL"
+
+std::string ledgerId(Session& s, const std::string& name) {
+    const Result r = s.exec("SELECT id FROM tessolan.ledgers WHERE name = $1", {name});
+    if (!r.rows())
+        fail("帐本不存在!");
+    return r.text(0, 0);
+}
+
+} // namespace
+
+void holdLedger(Session& s, const std::string& name) {
+    s.exec("SELECT pg_advisory_lock_shared($1::int, $2::int)", {std::to_string(kLedgerLockClass), ledgerId(s, name)});
+}
+
+void releaseLedger(Session& s, const std::string& name) {
+    s.exec("SELECT pg_advisory_unlock_shared($1::int, $2::int)", {std::to_string(kLedgerLockClass), ledgerId(s, name)});
+}
+
+std::vector<LedgerUse> openCounts(Session& s) {
+    // A lock of two int4 keys shows in pg_locks as classid, objid and objsubid 2.
+    const Result r = s.exec("SELECT l.name, count(DISTINCT k.pid) FROM tessolan.ledgers l"
+                            " LEFT JOIN pg_catalog.pg_locks k ON k.locktype = 'advisory' AND k.granted"
+                            " AND k.objsubid = 2 AND k.classid = $1::int::oid AND k.objid::bigint = l.id"
+                            " GROUP BY l.id, l.name ORDER BY l.id",
+                            {std::to_string(kLedgerLockClass)});
+    std::vector<LedgerUse> out;
+    for (int i = 0; i < r.rows(); ++i)
+        out.push_back({r.text(i, 0), std::atoll(r.text(i, 1).c_str())});
+    return out;
+}
+
+std::string addressWithoutPassword(const std::string& address) {
+    char* err = nullptr;
+    PQconninfoOption* opts = PQconninfoParse(address.c_str(), &err);
+    if (!opts) {
+        std::string m = err ? err : "";
+        PQfreemem(err);
+        while (!m.empty() && (m.back() == '\n' || m.back() == ' '))
+            m.pop_back();
+        fail("服务器地址写得不对:" + m);
+    }
+    bool hasPassword = false;
+    std::string kept;
+    for (PQconninfoOption* o = opts; o->keyword; ++o) {
+        if (!o->val)
+            continue;
+        if (std::string(o->keyword) == "password") {
+            hasPassword = true;
+            continue;
+        }
+        std::string v;
+        for (const char* c = o->val; *c; ++c) {
+            if (*c == '\\' || *c == '\'')
+                v += '\\';
+            v += *c;
+        }
+        kept += (kept.empty() ? "" : " ") + std::string(o->keyword) + "='" + v + "'";
+    }
+    PQconninfoFree(opts);
+    return hasPassword ? kept : address;
 }
 
 } // namespace tsl::pg

@@ -83,7 +83,32 @@ void ensureLayout(Session& s);
 // Makes a ledger with empty books in one transaction; an existing name is
 // refused. Returns its schema.
 std::string createLedger(Session& s, const std::string& name);
+// The same inside a transaction the caller holds (BEGIN done), so that the
+// books can be filled before anyone sees the ledger.
+std::string createLedgerInTransaction(Session& s, const std::string& name);
 // Removes a ledger and its books in one transaction.
 void dropLedger(Session& s, const std::string& name);
+// Gives a ledger another name (one statement). A name in use or a missing
+// ledger is refused.
+void renameLedger(Session& s, const std::string& from, const std::string& to);
+// The schema of a listed ledger, only when it is one of the program's own
+// making (ledger_<digits>): a crafted index row names nothing else. Throws.
+[[nodiscard]] std::string ownSchemaOf(Session& s, const std::string& name);
+
+// A program that opens a ledger holds it (a shared lock of the session, let go
+// when the session ends or by releaseLedger), so that others can count it.
+void holdLedger(Session& s, const std::string& name);
+void releaseLedger(Session& s, const std::string& name);
+struct LedgerUse {
+    std::string name;
+    long long programs = 0; // sessions holding it
+};
+// Every ledger, in the list's order, with how many programs hold it.
+[[nodiscard]] std::vector<LedgerUse> openCounts(Session& s);
+
+// The address with any password taken out (key=value form then), for keeping
+// in the user's settings; the address as it is when it holds none. Throws
+// Error when it is no address libpq understands.
+[[nodiscard]] std::string addressWithoutPassword(const std::string& address);
 
 } // namespace tsl::pg
