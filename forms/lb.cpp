@@ -10,6 +10,7 @@
 #include "storage/indexfiles.h"
 #include "storage/ledgerfolder.h"
 #include "storage/ledgerops.h"
+#include "storage/pgsession.h"
 #include "widgets/windowsetup.h"
 #include "widgets/prompter.h"
 #include "forms/roster.h"
@@ -295,6 +296,12 @@ void Tl::FormCreate() {
             (void)tsl::tidyLedgerFolder(names);
         }
         updateLedgerActions();
+        // The server of the last run, if one was chosen; when it cannot be
+        // reached the chooser says why and stays on the local folder.
+        const QString address = storedServerAddress();
+        if (!address.isEmpty())
+            (void)useServer(address);
+        showStore();
     });
 }
 
@@ -396,6 +403,10 @@ void Tl::enterLedger(const QString& name) {
 
 void Tl::BitBtn1Click() {
     guarded(r_.prompter, [&] {
+        if (onServer()) {
+            serverEnter();
+            return;
+        }
         const QList<QListWidgetItem*> chosen = list1->selectedItems();
         if (chosen.isEmpty() || chosen.front()->text().isEmpty()) {
             r_.prompter.message(kSelectLedger);
@@ -417,6 +428,10 @@ void Tl::BitBtn1Click() {
 
 void Tl::BitBtn2Click() {
     guarded(r_.prompter, [&] {
+        if (onServer()) {
+            serverCreate();
+            return;
+        }
         const QString name = trimLedgerName(r_.prompter.inputText(
             QStringLiteral("新建帐本!"), QStringLiteral("在下面输下你要的帐本名称,如:\"2004年的帐本\""), 255));
         if (name.isEmpty())
@@ -486,6 +501,7 @@ void Tl::FormCloseQuery() {
         if (r_.Form1)
             r_.Form1->ado1.disconnect();
         ado1.disconnect();
+        server_.reset();
         // The index goes back to "run.dll" before anything can wait for the
         // user: a logout ends the program while a box is up. Its snapshot is
         // taken first (it is small), under the name it runs as.

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QWidget>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,9 @@ class QLabel;
 class QListWidget;
 class QPushButton;
 class Roster;
+namespace tsl::pg {
+class Session;
+}
 
 // The ledger chooser, the application's main window. Creating it brings the
 // ledger index into place and lists the ledgers; closing it puts the index back.
@@ -44,6 +48,17 @@ public:
     QAction* newFromAction = nullptr;       // 新建帐本(从旧帐本带入)…
     QAction* renameAction = nullptr;        // 重命名帐本… (F2)
     QAction* deleteAction = nullptr;        // 删除帐本… (Delete)
+    // The server store (lb_server.cpp), on the same menu.
+    QAction* connectAction = nullptr;    // 连接服务器… (Ctrl+K)
+    QAction* disconnectAction = nullptr; // 断开服务器
+    QAction* uploadAction = nullptr;     // 上传到服务器… (Ctrl+U)
+    QAction* downloadAction = nullptr;   // 下载到本机… (Ctrl+D)
+    QAction* refreshAction = nullptr;    // 刷新列表 (F5)
+    // Which store the list shows (本机 or the server's host); shown once a
+    // server is in play, so the plain chooser looks as it always did.
+    QLabel* storeLabel = nullptr;
+    // True while the list shows the ledgers on a server.
+    [[nodiscard]] bool onServer() const { return server_ != nullptr; }
     // Snapshots of every file given that changed since its last one; a failure
     // is shown once, in a plain box, and never stops leaving or ending.
     void autoBackup(const std::vector<std::string>& files) noexcept;
@@ -77,6 +92,31 @@ private:
     void enterLedger(const QString& name);
 
     void installBackupMenu();
+    void installServerMenu();
+    void connectClick();
+    void disconnectClick();
+    void uploadClick();
+    void downloadClick();
+    // Connects to `address`, makes the layout and lists the server's ledgers;
+    // false (the chooser staying on the local folder) after saying why not.
+    bool useServer(const QString& address);
+    // The server's ledgers, with the programs that have each open; selects `name`.
+    void listServer(const QString& name);
+    // The session, reconnected if the connection was lost; throws when it cannot be.
+    tsl::pg::Session& serverSession();
+    // Back to the local folder after the server could not be reached: says `why`.
+    void fallBackToLocal(const QString& why);
+    // A failed command on the server: a lost connection goes back to the local
+    // folder; anything else is said under `what`.
+    void serverFailure(const QString& what, const std::exception& e);
+    void showStore();
+    // The chooser's own commands on the server store.
+    void serverEnter();
+    void serverCreate();
+    void serverRename();
+    void serverDelete();
+    // The name of the chosen ledger (without the count of programs); "" for none.
+    [[nodiscard]] QString chosenName() const;
     void installLedgerMenu();
     void newFromClick();
     void renameClick();
@@ -100,6 +140,11 @@ private:
     // Ledger files of every listed name the file system can hold.
     [[nodiscard]] std::vector<std::string> listedLedgerFiles() const;
     bool backupFailureShown_ = false;
+
+    std::unique_ptr<tsl::pg::Session> server_;
+    QString serverAddress_;                // as given this run, for reconnecting
+    std::vector<std::string> localNames_; // the local list while the server's is shown
+    bool serverInPlay_ = false;            // a server was named: the store is shown
 
     Roster& r_;
 
@@ -125,6 +170,11 @@ private:
 
 // True when name + ".mdb" is longer than the folder can hold while it is copied.
 [[nodiscard]] bool isLedgerNameTooLong(const QString& name);
+
+// The server address kept in the user's settings ("" for none). No password is
+// ever kept: libpq's password file or service file gives it.
+[[nodiscard]] QString storedServerAddress();
+void storeServerAddress(const QString& address); // "" forgets it
 
 // The file of a ledger: name + ".mdb".
 [[nodiscard]] std::string ledgerFile(const QString& name);

@@ -44,6 +44,7 @@ void Tl::installBackupMenu() {
     backupAllAction->setText(QStringLiteral("备份全部帐本到(&B)…"));
     backupAllAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_B));
     installLedgerMenu();
+    installServerMenu();
     auto* gap = new QAction(list1);
     gap->setSeparator(true);
     list1->addAction(gap);
@@ -57,8 +58,8 @@ void Tl::installBackupMenu() {
 
 std::vector<std::string> Tl::listedLedgerFiles() const {
     std::vector<std::string> files;
-    for (int i = 0; i < list1->count(); ++i) {
-        const QString name = list1->item(i)->text();
+    for (const std::string& n : listedNames()) {
+        const QString name = fromStd(n);
         if (isUsableLedgerName(name))
             files.push_back(ledgerFile(name));
     }

@@ -104,6 +104,8 @@ void Tl::installLedgerMenu() {
 }
 
 std::vector<std::string> Tl::listedNames() const {
+    if (onServer())
+        return localNames_;
     std::vector<std::string> names;
     for (int i = 0; i < list1->count(); ++i)
         names.push_back(list1->item(i)->text().toStdString());
@@ -114,8 +116,22 @@ void Tl::updateLedgerActions() {
     if (!newFromAction)
         return; // still being built
     const bool chosen = !list1->selectedItems().isEmpty();
-    for (QAction* a : {newFromAction, renameAction, deleteAction})
+    const bool server = onServer();
+    for (QAction* a : {renameAction, deleteAction})
         a->setEnabled(chosen);
+    // Snapshots and folders are the local folder's: not on the server's list.
+    newFromAction->setEnabled(chosen && !server);
+    backupAllAction->setEnabled(!server);
+    restoreFolderAction->setEnabled(!server);
+    if (connectAction) {
+        disconnectAction->setEnabled(server || !storedServerAddress().isEmpty());
+        uploadAction->setEnabled(server ? !localNames_.empty() : chosen);
+        downloadAction->setEnabled(server && chosen);
+    }
+    if (server) {
+        restoreAction->setEnabled(false);
+        return;
+    }
     bool deleted = false;
     if (!chosen) {
         try {
@@ -127,6 +143,14 @@ void Tl::updateLedgerActions() {
 }
 
 void Tl::relist(const QString& name) {
+    if (onServer()) {
+        try {
+            listServer(name);
+        } catch (const std::exception& e) {
+            fallBackToLocal(fromStd(tsl::errorText(e)));
+        }
+        return;
+    }
     try {
         openIndex();
     } catch (const std::exception& e) {
@@ -198,6 +222,10 @@ void Tl::newFromClick() {
 
 void Tl::renameClick() {
     guarded(r_.prompter, [this] {
+        if (onServer()) {
+            serverRename();
+            return;
+        }
         const QList<QListWidgetItem*> chosen = list1->selectedItems();
         if (chosen.isEmpty() || chosen.front()->text().isEmpty()) {
             r_.prompter.notice(windowTitle(), kSelectLedger);
@@ -239,6 +267,10 @@ void Tl::renameClick() {
 
 void Tl::deleteClick() {
     guarded(r_.prompter, [this] {
+        if (onServer()) {
+            serverDelete();
+            return;
+        }
         const QList<QListWidgetItem*> chosen = list1->selectedItems();
         if (chosen.isEmpty() || chosen.front()->text().isEmpty()) {
             r_.prompter.notice(windowTitle(), kSelectLedger);

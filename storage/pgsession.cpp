@@ -94,6 +94,8 @@ Result Session::exec(const std::string& sql, const std::vector<std::optional<std
     fail("服务器出错:" + m);
 }
 
+bool Session::alive() const { return conn_ && PQstatus(conn_) == CONNECTION_OK; }
+
 std::string Session::hostLabel() const {
     const char* h = PQhost(conn_);
     if (!h || !*h || *h == '/')

@@ -46,6 +46,8 @@ public:
     // The host the session reached, for the chooser ("本机" for a local socket).
     [[nodiscard]] std::string hostLabel() const;
     [[nodiscard]] pg_conn* handle() const { return conn_; }
+    // False once the connection is lost (the server stopped, the network dropped).
+    [[nodiscard]] bool alive() const;
 
     // BEGIN..COMMIT; rolled back when left by an exception.
     class Transaction {

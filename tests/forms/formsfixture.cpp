@@ -4,6 +4,7 @@
 #include "widgets/look.h"
 
 #include <QApplication>
+#include <QSettings>
 #include <QTest>
 
 void ScriptedPrompter::message(const QString& text) {
@@ -102,6 +103,10 @@ QStringList ScriptedPrompter::take() {
 }
 
 FormsFixture::FormsFixture() {
+    // The user's settings of each test live in its own folder: none at first,
+    // and never the settings of whoever runs the tests.
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                       QString::fromStdString(dir.path()) + QStringLiteral("/settings"));
     if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance()))
         applyAppLook(*app);
 }

@@ -1,0 +1,176 @@
+// The chooser on a real server: connecting and going back, what it keeps in
+// the user's settings, its commands on the server's ledgers, ledgers moved up
+// and down, and a server that cannot be reached.
+#include "tests/forms/formsfixture.h"
+
+#include "forms/lb.h"
+#include "storage/pgsession.h"
+#include "tests/support/pgserver.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSettings>
+#include <QTest>
+
+using tsltest::sqlColumn;
+using tsltest::sqlExec;
+
+namespace {
+
+tsltest::PgServer& server() {
+    static tsltest::PgServer pg;
+    return pg;
+}
+
+QString freshDatabase(const std::string& name) {
+    tsl::pg::Session admin(server().uri());
+    admin.exec("DROP DATABASE IF EXISTS " + tsl::pg::quoteIdent(name) + " WITH (FORCE)");
+    admin.exec("CREATE DATABASE " + tsl::pg::quoteIdent(name));
+    return QString::fromStdString(server().uri(name));
+}
+
+QStringList listed(const Tl& l) {
+    QStringList out;
+    for (int i = 0; i < l.list1->count(); ++i)
+        out << l.list1->item(i)->text();
+    return out;
+}
+
+void choose(Tl& l, const QString& line) { l.list1->setCurrentRow(int(listed(l).indexOf(line))); }
+
+// A chooser over a folder with the local ledger "本地" (one shipment in it).
+Tl& start(FormsFixture& f) {
+    f.seedIndex();
+    sqlExec("run.dll", "INSERT INTO \"5\" VALUES('本地')");
+    f.dir.seedIndex("本地.mdb");
+    sqlExec("本地.mdb", "INSERT INTO \"2\"(\"日期\", \"客户姓名\", \"总金额\") VALUES('(1)2004-5-12', '张三', '9')");
+    return *f.create().l;
+}
+
+QString lastText(FormsFixture& f) { return f.prompter.boxes.empty() ? QString() : f.prompter.boxes.back().text; }
+
+} // namespace
+
+class TestServerStore : public QObject {
+    Q_OBJECT
+
+private slots:
+    void connectCommandsMovesAndBack() {
+        FormsFixture f;
+        const QString address = freshDatabase("chooser");
+        Tl& l = start(f);
+        QVERIFY(l.storeLabel->isHidden() && !l.onServer()); // the plain chooser as it always was
+
+        // A password in the address is used, never kept.
+        QString withPassword = address;
+        withPassword.replace("tessolan@", "tessolan:geheim@");
+        f.prompter.inputAnswers = {withPassword};
+        l.connectAction->trigger();
+        QVERIFY2(l.onServer(), qPrintable(f.prompter.texts().join('|')));
+        QCOMPARE(listed(l), QStringList());
+        QCOMPARE(l.storeLabel->text(), "服务器:本机");
+        const QString kept = storedServerAddress();
+        QVERIFY(!kept.isEmpty() && !kept.contains("geheim"));
+
+        // 新建帐本 and 重命名 act on the server; the same name twice is refused.
+        f.prompter.inputAnswers = {"  2026  ", "2026", "2027"};
+        l.BitBtn2->click();
+        l.BitBtn2->click();
+        QCOMPARE(lastText(f), "帐本名称已存在,请改名!");
+        choose(l, "2026");
+        l.renameAction->trigger();
+        QCOMPARE(listed(l), QStringList{"2027"});
+        // Two programs have it open: counted, and it is not deleted under them.
+        tsl::pg::Session a(address.toStdString()), b(address.toStdString());
+        tsl::pg::holdLedger(a, "2027");
+        tsl::pg::holdLedger(b, "2027");
+        l.refreshAction->trigger();
+        QCOMPARE(listed(l), QStringList{"2027 (2台电脑)"});
+        choose(l, "2027 (2台电脑)");
+        l.deleteAction->trigger();
+        QCOMPARE(lastText(f), "帐本\"2027\"正在被2台电脑使用,不能删除!");
+        l.BitBtn1->click();
+        QVERIFY(lastText(f).startsWith("本程序还不能打开服务器上的帐本!"));
+
+        // Up from the local folder and down again under another name.
+        f.prompter.rowAnswers = {0};
+        f.prompter.inputAnswers = {"上传的"};
+        l.uploadAction->trigger();
+        QCOMPARE(listed(l), (QStringList{"2027 (2台电脑)", "上传的"}));
+        choose(l, "上传的");
+        f.prompter.inputAnswers = {"本地", "下载的"};
+        l.downloadAction->trigger();
+        QCOMPARE(lastText(f), "帐本名称已存在,请改名!");
+        l.downloadAction->trigger();
+        QCOMPARE(sqlColumn("下载的.mdb", "SELECT \"客户姓名\" FROM \"2\""), std::vector<std::string>{"张三"});
+
+        // The next start lists the server again; 断开服务器 goes back for good.
+        f.shutDown();
+        QCOMPARE(sqlColumn("run.dll", "SELECT name FROM \"5\" ORDER BY rowid"),
+                 (std::vector<std::string>{"本地", "下载的"}));
+        Tl& again = *f.create().l;
+        QVERIFY(again.onServer() && !again.storeLabel->isHidden());
+        again.disconnectAction->trigger();
+        QCOMPARE(listed(again), (QStringList{"本地", "下载的"}));
+        QCOMPARE(again.storeLabel->text(), "本机");
+        QCOMPARE(storedServerAddress(), QString());
+    }
+
+    // Each cause in its own words; the chooser stays on the local folder and
+    // keeps the address it had.
+    void unreachableServersLeaveTheLocalFolder_data() {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("cause");
+        QTest::newRow("no database") << QString::fromStdString(server().uri("nowhere")) << "服务器上没有这个数据库!";
+        QTest::newRow("no user") << QString::fromStdString(server().uri()).replace("tessolan@", "nobody@")
+                                 << "服务器上没有这个用户!";
+        QTest::newRow("nobody listening") << "postgresql://tessolan@127.0.0.1:1/x"
+                                          << "连接不上服务器:服务器没有运行,或不接受连接!";
+        QTest::newRow("not an address") << "postgresql://h/d?nosuchkey=1" << "服务器地址写得不对:";
+    }
+    void unreachableServersLeaveTheLocalFolder() {
+        QFETCH(QString, address);
+        QFETCH(QString, cause);
+        FormsFixture f;
+        Tl& l = start(f);
+        f.prompter.inputAnswers = {address};
+        l.connectAction->trigger();
+        QVERIFY2(lastText(f).contains(cause), qPrintable(lastText(f)));
+        QVERIFY(!l.onServer());
+        QCOMPARE(listed(l), QStringList{"本地"});
+        QCOMPARE(storedServerAddress(), QString());
+    }
+
+    // The server going away mid-session: a lost connection is made again; a
+    // stopped server sends the chooser back to the local folder, and the next
+    // start says why and stays local.
+    void aServerGoneMidSession() {
+        FormsFixture f;
+        const QString address = freshDatabase("gone");
+        Tl& l = start(f);
+        f.prompter.inputAnswers = {address};
+        l.connectAction->trigger();
+        QVERIFY(l.onServer());
+        tsl::pg::Session admin(server().uri());
+        admin.exec("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = 'gone'");
+        f.prompter.inputAnswers = {"2026"};
+        l.BitBtn2->click();
+        QCOMPARE(listed(l), QStringList{"2026"});
+        server().stop();
+        f.prompter.take();
+        l.refreshAction->trigger();
+        QVERIFY(!l.onServer());
+        QCOMPARE(listed(l), QStringList{"本地"});
+        QVERIFY(lastText(f).endsWith("现在列出的是本机的帐本."));
+        f.shutDown();
+        f.create();
+        QVERIFY(lastText(f).startsWith("无法连接服务器!\n连接不上服务器"));
+        QVERIFY(!f.roster->l->onServer() && f.roster->l->storeLabel->text() == "本机");
+        server().start();
+    }
+};
+
+QTEST_MAIN(TestServerStore)
+#include "tst_serverstore.moc"
