@@ -96,8 +96,14 @@ void Tl::showStore() {
         return;
     serverInPlay_ = serverInPlay_ || onServer();
     storeLabel->setVisible(serverInPlay_);
-    const QString text = onServer() ? QStringLiteral("服务器:") + fromStd(server_->hostLabel()) : QStringLiteral("本机");
-    storeLabel->setText(QFontMetrics(storeLabel->font()).elidedText(text, Qt::ElideRight, storeLabel->width()));
+    // The host alone fits beside the caption; a server on this computer is
+    // told from the local folder.
+    QString text = QStringLiteral("本机");
+    if (onServer()) {
+        const QString host = fromStd(server_->hostLabel());
+        text = host == text ? QStringLiteral("本机服务器") : host;
+    }
+    storeLabel->setText(QFontMetrics(storeLabel->font()).elidedText(text, Qt::ElideMiddle, storeLabel->width()));
     storeLabel->setToolTip(onServer() ? QStringLiteral("列出的是服务器") + quoted(storedServerAddress()) +
                                             QStringLiteral("上的帐本")
                                       : QStringLiteral("列出的是本机文件夹中的帐本"));

@@ -70,7 +70,7 @@ private slots:
         l.connectAction->trigger();
         QVERIFY2(l.onServer(), qPrintable(f.prompter.texts().join('|')));
         QCOMPARE(listed(l), QStringList());
-        QCOMPARE(l.storeLabel->text(), "服务器:本机");
+        QCOMPARE(l.storeLabel->text(), "本机服务器");
         const QString kept = storedServerAddress();
         QVERIFY(!kept.isEmpty() && !kept.contains("geheim"));
 
