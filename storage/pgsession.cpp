@@ -4,7 +4,9 @@
 
 #include <libpq-fe.h>
 
+#include <clocale>
 #include <cstdlib>
+#include <locale.h>
 
 namespace tsl::pg {
 namespace {
@@ -12,6 +14,27 @@ namespace {
 const char kSchema[] = "tessolan"; // the index and the layout's version
 
 [[noreturn]] void fail(const std::string& text) { throw Error(text); }
+
+// libpq and the C library word their messages in the desktop's language; they
+// are told apart by their English words, so this thread speaks English to them
+// while a guard lives. The server's own words come in its language (below).
+class EnglishMessages {
+public:
+    EnglishMessages() {
+        static const locale_t english = newlocale(LC_MESSAGES_MASK, "C", duplocale(LC_GLOBAL_LOCALE));
+        if (english)
+            old_ = uselocale(english);
+    }
+    ~EnglishMessages() {
+        if (old_)
+            uselocale(old_);
+    }
+    EnglishMessages(const EnglishMessages&) = delete;
+    EnglishMessages& operator=(const EnglishMessages&) = delete;
+
+private:
+    locale_t old_ = nullptr;
+};
 
 std::string serverText(pg_conn* c) {
     std::string m = PQerrorMessage(c);
@@ -32,19 +55,22 @@ bool Result::isNull(int row, int col) const { return PQgetisnull(r_.get(), row, 
 
 std::string connectionFailureText(const std::string& m) {
     auto has = [&m](const char* s) { return m.find(s) != std::string::npos; };
-    if (has("password authentication failed") || has("no password supplied") || has("password must be"))
+    // The server's words in English, or as a server set up in Chinese says them.
+    if (has("password authentication failed") || has("no password supplied") || has("password must be") ||
+        has("Password 认证失败"))
         return "服务器拒绝了登录:用户名或密码不对!";
     if (has("could not translate host name") || has("Name or service not known"))
         return "找不到服务器:主机名不对,或网络不通!";
-    if (has("database \"") && has("does not exist"))
+    if ((has("database \"") && has("does not exist")) || (has("数据库 \"") && has("不存在")))
         return "服务器上没有这个数据库!";
-    if (has("role \"") && has("does not exist"))
+    if ((has("role \"") && has("does not exist")) || (has("角色 \"") && has("不存在")))
         return "服务器上没有这个用户!";
     if (has("Connection refused") || has("No such file or directory") || has("timeout expired") ||
-        has("is the server running"))
+        has("is the server running") || has("database system is shutting down") ||
+        has("database system is starting up") || has("数据库系统停止中") || has("数据库系统启动中"))
         return "连接不上服务器:服务器没有运行,或不接受连接!";
     if (has("server closed the connection") || has("terminating connection") || has("no connection to the server") ||
-        has("connection to server") || has("SSL SYSCALL"))
+        has("connection to server") || has("SSL SYSCALL") || has("由于管理员命令中断联接"))
         return "与服务器的连接已断开!";
     return "服务器出错:" + m;
 }
@@ -57,6 +83,7 @@ std::string quoteIdent(const std::string& name) {
 }
 
 Session::Session(const std::string& address) {
+    const EnglishMessages english;
     conn_ = PQconnectdb(address.c_str());
     if (!conn_)
         fail("连接不上服务器:内存不足!");
@@ -77,6 +104,7 @@ Session::~Session() {
 }
 
 Result Session::exec(const std::string& sql, const std::vector<std::optional<std::string>>& params) {
+    const EnglishMessages english;
     std::vector<const char*> values;
     values.reserve(params.size());
     for (const auto& p : params)
@@ -280,6 +308,7 @@ std::vector<LedgerUse> openCounts(Session& s) {
 
 std::string addressWithoutPassword(const std::string& address) {
     char* err = nullptr;
+    const EnglishMessages english;
     PQconninfoOption* opts = PQconninfoParse(address.c_str(), &err);
     if (!opts) {
         std::string m = err ? err : "";
