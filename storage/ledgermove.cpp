@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <optional>
 #include <vector>
 
@@ -100,7 +101,7 @@ void uploadTable(Db& d, const std::string& file, pg::Session& s, const std::stri
     Stmt read;
     prepare(read, d, "SELECT " + cols + " FROM " + quoteIdent(t.name) + " ORDER BY rowid", file);
     // One statement per batch size: a full batch again and again, a shorter one at the end.
-    std::string fullSql;
+    bool prepared = false;
     auto insertSql = [&](std::size_t rows) {
         std::string sql = "INSERT INTO " + target + " (" + cols + ") VALUES ";
         int n = 0;
@@ -119,10 +120,21 @@ void uploadTable(Db& d, const std::string& file, pg::Session& s, const std::stri
         const std::size_t rows = batch.size() / width;
         if (!rows)
             return;
-        if (rows == kUploadBatch && fullSql.empty())
-            fullSql = insertSql(kUploadBatch);
         // Rows take their row ids in the order of the VALUES list: the stored order is kept.
-        s.exec(rows == kUploadBatch ? fullSql : insertSql(rows), batch);
+        if (rows < kUploadBatch) {
+            s.exec(insertSql(rows), batch);
+        } else {
+            // Parsed and planned once per book, not once per batch.
+            if (!prepared) {
+                // A statement outlives the transaction: one left by a copy
+                // that failed halfway goes first.
+                if (s.exec("SELECT 1 FROM pg_catalog.pg_prepared_statements WHERE name = 'tsl_upload'").rows())
+                    s.exec("DEALLOCATE tsl_upload");
+                s.prepare("tsl_upload", insertSql(kUploadBatch), int(kUploadBatch * width));
+            }
+            prepared = true;
+            s.execPrepared("tsl_upload", batch);
+        }
         sent += static_cast<long long>(rows);
         batch.clear();
     };
@@ -137,13 +149,19 @@ void uploadTable(Db& d, const std::string& file, pg::Session& s, const std::stri
                 batch.emplace_back(std::nullopt);
             } else {
                 const auto* v = reinterpret_cast<const char*>(sqlite3_column_text(read.st, c));
-                batch.emplace_back(std::string(v, std::size_t(sqlite3_column_bytes(read.st, c))));
+                const auto size = std::size_t(sqlite3_column_bytes(read.st, c));
+                // The server's texts cannot hold a zero byte: it would cut the value short unseen.
+                if (std::memchr(v, 0, size))
+                    throw Error("帐本的表\"" + std::string(t.name) + "\"中有服务器不能保存的字符,什么也没有改变!");
+                batch.emplace_back(std::string(v, size));
             }
         }
         if (batch.size() == kUploadBatch * width)
             flush();
     }
     flush();
+    if (prepared)
+        s.exec("DEALLOCATE tsl_upload");
     const long long got = serverCount(s, target);
     if (sent != want || got != want)
         countMismatch(t.name, want, sent != want ? sent : got);

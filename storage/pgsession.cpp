@@ -103,23 +103,47 @@ Session::~Session() {
         PQfinish(conn_);
 }
 
-Result Session::exec(const std::string& sql, const std::vector<std::optional<std::string>>& params) {
-    const EnglishMessages english;
-    std::vector<const char*> values;
-    values.reserve(params.size());
-    for (const auto& p : params)
-        values.push_back(p ? p->c_str() : nullptr);
-    pg_result* raw = PQexecParams(conn_, sql.c_str(), int(values.size()), nullptr, values.data(), nullptr, nullptr, 0);
+namespace {
+
+// The result of a statement, or Error with the server's words.
+Result checked(pg_conn* conn, pg_result* raw) {
     const ExecStatusType st = raw ? PQresultStatus(raw) : PGRES_FATAL_ERROR;
     if (st == PGRES_COMMAND_OK || st == PGRES_TUPLES_OK)
         return Result(raw);
-    std::string m = raw ? PQresultErrorMessage(raw) : serverText(conn_);
+    std::string m = raw ? PQresultErrorMessage(raw) : serverText(conn);
     PQclear(raw);
     while (!m.empty() && (m.back() == '\n' || m.back() == ' '))
         m.pop_back();
-    if (PQstatus(conn_) != CONNECTION_OK)
+    if (PQstatus(conn) != CONNECTION_OK)
         fail("与服务器的连接已断开!");
     fail("服务器出错:" + m);
+}
+
+std::vector<const char*> values(const std::vector<std::optional<std::string>>& params) {
+    std::vector<const char*> out;
+    out.reserve(params.size());
+    for (const auto& p : params)
+        out.push_back(p ? p->c_str() : nullptr);
+    return out;
+}
+
+} // namespace
+
+Result Session::exec(const std::string& sql, const std::vector<std::optional<std::string>>& params) {
+    const EnglishMessages english;
+    const std::vector<const char*> v = values(params);
+    return checked(conn_, PQexecParams(conn_, sql.c_str(), int(v.size()), nullptr, v.data(), nullptr, nullptr, 0));
+}
+
+void Session::prepare(const std::string& name, const std::string& sql, int params) {
+    const EnglishMessages english;
+    (void)checked(conn_, PQprepare(conn_, name.c_str(), sql.c_str(), params, nullptr));
+}
+
+Result Session::execPrepared(const std::string& name, const std::vector<std::optional<std::string>>& params) {
+    const EnglishMessages english;
+    const std::vector<const char*> v = values(params);
+    return checked(conn_, PQexecPrepared(conn_, name.c_str(), int(v.size()), v.data(), nullptr, nullptr, 0));
 }
 
 bool Session::alive() const { return conn_ && PQstatus(conn_) == CONNECTION_OK; }

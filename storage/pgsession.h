@@ -43,6 +43,9 @@ public:
 
     // Runs one statement with text parameters ($1, $2...); throws Error.
     Result exec(const std::string& sql, const std::vector<std::optional<std::string>>& params = {});
+    // A statement prepared once under `name` and run many times with text parameters.
+    void prepare(const std::string& name, const std::string& sql, int params);
+    Result execPrepared(const std::string& name, const std::vector<std::optional<std::string>>& params);
     // The host the session reached, for the chooser ("本机" for a local socket).
     [[nodiscard]] std::string hostLabel() const;
     [[nodiscard]] pg_conn* handle() const { return conn_; }

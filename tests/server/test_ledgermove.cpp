@@ -116,8 +116,13 @@ TEST(LedgerMove, RefusalsAndFailuresLeaveNothingBehind) {
     dir.seedIndex("src.mdb");
     fillLedger("src.mdb");
     dir.seedIndex("broken.mdb");
-    sqlExec("broken.mdb", "INSERT INTO \"2\"(\"日期\") VALUES('(1)')");
-    sqlExec("broken.mdb", "DROP TABLE \"4\""); // the copy fails after three books went up
+    fillLedger("broken.mdb");
+    // Bytes that are no text stop the copy halfway through a long book.
+    sqlExec("broken.mdb", "UPDATE \"4\" SET \"交货人\" = CAST(X'FF' AS TEXT) WHERE rowid = 1500");
+    dir.seedIndex("nul.mdb");
+    sqlExec("nul.mdb", "INSERT INTO temp2 VALUES(CAST(X'610062' AS TEXT))");
+    dir.seedIndex("gap.mdb");
+    sqlExec("gap.mdb", "DROP TABLE temp6"); // the copy fails after the other books went up
     Session s(freshDatabase("refusals"));
     tsl::pg::ensureLayout(s);
     tsl::upload("src.mdb", s, "2026");
@@ -139,7 +144,10 @@ TEST(LedgerMove, RefusalsAndFailuresLeaveNothingBehind) {
     const std::vector<Case> cases{
         {"name on the server", [&] { tsl::upload("src.mdb", s, "2026"); }, "服务器上已有名为\"2026\"的帐本,请改名!"},
         {"no such local file", [&] { tsl::upload("none.mdb", s, "x"); }, ""},
-        {"a book missing locally", [&] { tsl::upload("broken.mdb", s, "broken"); }, ""},
+        {"a book missing locally", [&] { tsl::upload("gap.mdb", s, "gap"); }, ""},
+        {"no text halfway", [&] { tsl::upload("broken.mdb", s, "broken"); }, ""},
+        {"a zero byte", [&] { tsl::upload("nul.mdb", s, "nul"); },
+         "帐本的表\"temp2\"中有服务器不能保存的字符,什么也没有改变!"},
         {"file in the way", [&] { tsl::download(s, "2026", ".", "taken", "tsl.mdb"); }, ""},
         {"no such server ledger", [&] { tsl::download(s, "2027", ".", "n1", "tsl.mdb"); }, "帐本不存在!"},
         {"crafted index row", [&] { tsl::download(s, "crafted", ".", "n2", "tsl.mdb"); }, "服务器上的帐本目录已损坏!"},
@@ -159,4 +167,8 @@ TEST(LedgerMove, RefusalsAndFailuresLeaveNothingBehind) {
         EXPECT_EQ(folder(), filesBefore);
     }
     EXPECT_EQ(tsltest::readFile("taken.mdb"), "mine");
+    // The same session goes on after a failure halfway.
+    tsl::upload("src.mdb", s, "after");
+    tsl::download(s, "after", ".", "after", "tsl.mdb");
+    EXPECT_EQ(contents("after.mdb"), contents("src.mdb"));
 }
