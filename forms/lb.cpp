@@ -501,7 +501,6 @@ void Tl::FormCloseQuery() {
         if (r_.Form1)
             r_.Form1->ado1.disconnect();
         ado1.disconnect();
-        server_.reset();
         // The index goes back to "run.dll" before anything can wait for the
         // user: a logout ends the program while a box is up. Its snapshot is
         // taken first (it is small), under the name it runs as.
@@ -509,8 +508,10 @@ void Tl::FormCloseQuery() {
         // Both connections are closed now. If a "run.dll" is already there
         // (it could not be set aside at start), the index stays as "tsl.mdb".
         (void)tsl::tryRenameIndex(std::string(tsl::kIndexFile), std::string(tsl::kStoredIndexFile));
+        // The local ledgers, whichever store the list shows.
         for (std::string& f : backupFailures(listedLedgerFiles()))
             failures.push_back(std::move(f));
+        server_.reset();
         reportBackupFailures(failures);
     });
 }

@@ -4,6 +4,7 @@
 #include "tests/forms/formsfixture.h"
 
 #include "forms/lb.h"
+#include "storage/backup.h"
 #include "storage/pgsession.h"
 #include "tests/support/pgserver.h"
 
@@ -110,6 +111,9 @@ private slots:
         f.shutDown();
         QCOMPARE(sqlColumn("run.dll", "SELECT name FROM \"5\" ORDER BY rowid"),
                  (std::vector<std::string>{"本地", "下载的"}));
+        // Ending on the server's list still keeps snapshots of the local ledgers.
+        QCOMPARE(tsl::listSnapshots("下载的.mdb").size(), std::size_t(1));
+        QVERIFY(tsl::listSnapshots("上传的.mdb").empty());
         Tl& again = *f.create().l;
         QVERIFY(again.onServer() && !again.storeLabel->isHidden());
         again.disconnectAction->trigger();
