@@ -75,7 +75,8 @@ private slots:
                 texts << a->text() + " " + a->shortcut().toString();
         QCOMPARE(texts, QStringList({"从备份恢复(&R)… Ctrl+R", "备份全部帐本到(&B)… Ctrl+B", "从备份文件夹恢复(&F)… Ctrl+Shift+R",
                                      "新建帐本(从旧帐本带入)(&N)… Ctrl+N", "重命名帐本(&M)… F2", "删除帐本(&D)… Del",
-                                     "使用帮助(&H) F1"}));
+                                     "连接服务器(&S)… Ctrl+K", "断开服务器(&X) ", "上传到服务器(&U)… Ctrl+U",
+                                     "下载到本机(&L)… Ctrl+D", "刷新列表(&E) F5", "使用帮助(&H) F1"}));
         c.l->list1->clearSelection();
         for (QAction* a : {c.l->newFromAction, c.l->renameAction, c.l->deleteAction, c.l->restoreAction})
             QVERIFY2(!a->isEnabled(), qPrintable(a->text()));

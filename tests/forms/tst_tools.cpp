@@ -182,7 +182,9 @@ private slots:
         QVERIFY2(activate(l, l->list1), "the window does not become active");
         QCOMPARE(titles(l->list1->actions()),
                  (QStringList{"从备份恢复(&R)…", "备份全部帐本到(&B)…", "从备份文件夹恢复(&F)…", "-",
-                              "新建帐本(从旧帐本带入)(&N)…", "重命名帐本(&M)…", "删除帐本(&D)…", "-", "使用帮助(&H)"}));
+                              "新建帐本(从旧帐本带入)(&N)…", "重命名帐本(&M)…", "删除帐本(&D)…", "-", "连接服务器(&S)…",
+                              "断开服务器(&X)", "上传到服务器(&U)…", "下载到本机(&L)…", "刷新列表(&E)", "-",
+                              "使用帮助(&H)"}));
         QCOMPARE(l->findChildren<QPushButton*>().size(), 3);
 
         l->list1->clearSelection();
