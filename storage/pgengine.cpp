@@ -145,7 +145,8 @@ void PgQuery::run() {
         rows_ = PQntuples(res_);
         return;
     case Kind::Write:
-        e_.write(name_, n, vals.data()); // its RETURNING rows are the engine's
+    case Kind::Counted:
+        e_.write(name_, n, vals.data(), kind_ == Kind::Counted); // its rows are the engine's
         return;
     case Kind::Scan:
         e_.openScan(name_);
@@ -188,7 +189,7 @@ bool PgQuery::step() {
         started_ = true;
         run();
     }
-    if (++row_ < rows_ && kind_ != Kind::Write)
+    if (++row_ < rows_)
         return true;
     if (scanning_ && fetch()) {
         row_ = 0;
@@ -245,7 +246,7 @@ pg_result* PgQuery::shape() const {
     return desc_;
 }
 
-int PgQuery::columnCount() const { return kind_ == Kind::Write ? 0 : PQnfields(shape()); }
+int PgQuery::columnCount() const { return kind_ == Kind::Write || kind_ == Kind::Counted ? 0 : PQnfields(shape()); }
 
 std::string PgQuery::columnName(int col) const {
     const char* n = PQfname(shape(), col);
@@ -286,7 +287,8 @@ std::unique_ptr<PgEngine> PgEngine::open(const std::string& address, const std::
 }
 
 PgEngine::PgEngine(std::unique_ptr<pg::Session> s, std::string schema)
-    : s_(std::move(s)), c_(s_->handle()), schema_(std::move(schema)), channel_("tessolan_" + schema_) {
+    : s_(std::move(s)), c_(s_->handle()), schema_(std::move(schema)), channel_("tessolan_" + schema_),
+      notify_("SELECT pg_notify('" + channel_ + "', '')") {
     simple("LISTEN " + pg::quoteIdent(channel_), PGRES_COMMAND_OK);
 }
 
@@ -301,7 +303,7 @@ void PgEngine::fail(pg_result* r) {
     PQclear(r);
     if (PQstatus(c_) != CONNECTION_OK) {
         scans_.clear();
-        scanTxn_ = wrote_ = false;
+        scanTxn_ = false;
         throw Error(Failure::Disconnected, "");
     }
     // A failed statement dooms the server's transaction: end it now, as an
@@ -329,11 +331,11 @@ void PgEngine::simple(const std::string& sql, int want) { PQclear(check(PQexec(c
 void PgEngine::aborted() noexcept {
     for (auto it = scans_.begin(); it != scans_.end();)
         it = it->second ? scans_.erase(it) : std::next(it);
-    scanTxn_ = wrote_ = false;
+    scanTxn_ = false;
 }
 
-void PgEngine::commitWith(const char* sql) {
-    const Clear r{check(PQexec(c_, sql), PGRES_COMMAND_OK)};
+void PgEngine::commitWith(const std::string& sql) {
+    const Clear r{check(PQexec(c_, sql.c_str()), PGRES_COMMAND_OK)};
     // A transaction the server had doomed answers COMMIT with ROLLBACK.
     if (std::string_view(PQcmdStatus(r.r)) != "COMMIT") {
         aborted();
@@ -341,7 +343,7 @@ void PgEngine::commitWith(const char* sql) {
     }
     for (auto& s : scans_)
         s.second = false; // held past the commit
-    scanTxn_ = wrote_ = false;
+    scanTxn_ = false;
 }
 
 void PgEngine::openScan(const std::string& cursor) {
@@ -379,14 +381,12 @@ bool PgEngine::inTransaction() const {
 void PgEngine::begin() {
     settle();
     simple("BEGIN", PGRES_COMMAND_OK);
-    wrote_ = false;
 }
 
 void PgEngine::commit() {
     if (!inTransaction())
         throw Error("服务器出错:没有进行中的事务");
-    const std::string notify = "SELECT pg_notify('" + channel_ + "', ''); COMMIT";
-    commitWith(wrote_ ? notify.c_str() : "COMMIT");
+    commitWith("COMMIT"); // the writes' notifications go out with it
 }
 
 void PgEngine::rollback() noexcept {
@@ -396,9 +396,11 @@ void PgEngine::rollback() noexcept {
         aborted();
 }
 
-void PgEngine::write(const std::string& name, int n, const char* const* values) {
+void PgEngine::write(const std::string& name, int n, const char* const* values, bool counted) {
     settle();
-    const bool own = PQtransactionStatus(c_) == PQTRANS_IDLE;
+    // A counted write is one statement that also notifies: atomic on its own.
+    // Any other runs in a transaction with its notification.
+    const bool own = !counted && PQtransactionStatus(c_) == PQTRANS_IDLE;
     if (own)
         simple("BEGIN", PGRES_COMMAND_OK);
     pg_result* r = nullptr;
@@ -410,20 +412,27 @@ void PgEngine::write(const std::string& name, int n, const char* const* values) 
         throw;
     }
     const Clear owned{r};
-    std::int64_t changed = 0;
-    const std::string_view tuples = PQcmdTuples(r);
-    (void)std::from_chars(tuples.data(), tuples.data() + tuples.size(), changed);
-    std::int64_t rowid = lastRowid_;
-    if (PQntuples(r) > 0 && PQnfields(r) > 0) {
-        const char* v = PQgetvalue(r, PQntuples(r) - 1, 0);
-        (void)std::from_chars(v, v + PQgetlength(r, PQntuples(r) - 1, 0), rowid);
-    }
-    if (changed > 0)
-        wrote_ = true;
-    // Done only once the server has it: a lost commit throws before anything counts.
-    if (own) {
-        const std::string notify = "SELECT pg_notify('" + channel_ + "', ''); COMMIT";
-        commitWith(changed > 0 ? notify.c_str() : "COMMIT");
+    auto number = [](pg_result* res, int row, int col) {
+        std::int64_t v = 0;
+        const char* t = PQgetvalue(res, row, col);
+        (void)std::from_chars(t, t + PQgetlength(res, row, col), v);
+        return v;
+    };
+    std::int64_t changed = 0, rowid = lastRowid_;
+    if (counted) {
+        changed = number(r, 0, 0);
+        if (changed > 0 && !PQgetisnull(r, 0, 1))
+            rowid = number(r, 0, 1);
+    } else {
+        const std::string_view tuples = PQcmdTuples(r);
+        (void)std::from_chars(tuples.data(), tuples.data() + tuples.size(), changed);
+        if (PQntuples(r) > 0 && PQnfields(r) > 0)
+            rowid = number(r, PQntuples(r) - 1, 0);
+        // Done only once the server has it: a lost commit throws before anything counts.
+        if (own)
+            commitWith(notify_ + "; COMMIT");
+        else
+            simple(notify_, PGRES_TUPLES_OK);
     }
     changes_ = changed;
     total_ += changed;
@@ -447,8 +456,11 @@ QueryPtr PgEngine::prepare(std::string_view sql, bool /*kept: every statement is
     if (verb == "select" || verb == "with" || verb == "values") {
         // In an order of its own and without a limit it may be a whole book: read in blocks.
         kind = hasWord(bare, "order") && !hasWord(bare, "limit") ? PgQuery::Kind::Scan : PgQuery::Kind::Read;
-    } else if (verb == "insert" && !hasWord(bare, "returning")) {
-        text += " RETURNING rowid";
+    } else if ((verb == "insert" || verb == "update" || verb == "delete") && !hasWord(bare, "returning")) {
+        // One round trip: the rows written, the last row id, and the others told.
+        text = "WITH w AS (" + text + " RETURNING rowid) SELECT count(*), max(rowid), " + notify_.substr(7) +
+               " FROM w";
+        kind = PgQuery::Kind::Counted;
     }
     std::string name = "tsl_q" + std::to_string(++serial_);
     PQclear(check(PQprepare(c_, name.c_str(), text.c_str(), params, nullptr), PGRES_COMMAND_OK));
@@ -466,19 +478,8 @@ void PgEngine::exec(const char* sql) {
     int params = 0;
     const std::string text = serverDialect(sql, params);
     settle();
-    const bool own = PQtransactionStatus(c_) == PQTRANS_IDLE;
-    if (own)
-        simple("BEGIN", PGRES_COMMAND_OK);
-    try {
-        simple(text, kAnyOk);
-    } catch (const Error& e) {
-        if (own && e.kind() != Failure::Disconnected && PQtransactionStatus(c_) != PQTRANS_IDLE)
-            PQclear(PQexec(c_, "ROLLBACK"));
-        throw;
-    }
-    wrote_ = true;
-    if (own)
-        commitWith(("SELECT pg_notify('" + channel_ + "', ''); COMMIT").c_str());
+    // Several statements in one go are one transaction unless one is open.
+    simple(text + "; " + notify_, PGRES_TUPLES_OK);
 }
 
 std::pair<std::int64_t, std::int64_t> PgEngine::fileVersion() {

@@ -29,7 +29,7 @@ class PgEngine;
 
 class PgQuery final : public Query {
 public:
-    enum class Kind { Read, Scan, Write };
+    enum class Kind { Read, Scan, Counted, Write };
     PgQuery(PgEngine& engine, std::string name, std::string sql, int params, Kind kind);
     ~PgQuery() override;
 
@@ -98,7 +98,7 @@ private:
     pg_result* check(pg_result* r, int want);
     [[noreturn]] void fail(pg_result* r);
     void simple(const std::string& sql, int want);
-    void commitWith(const char* sql);
+    void commitWith(const std::string& sql);
     // Scans run in a transaction of their own unless one is open; a write, or
     // begin(), commits it first (the scans' cursors are held over commits).
     void openScan(const std::string& cursor);
@@ -106,18 +106,18 @@ private:
     void settle();
     void aborted() noexcept; // the server undid the open transaction
     bool scanAlive(const std::string& cursor) const { return scans_.count(cursor) != 0; }
-    void write(const std::string& name, int n, const char* const* values);
+    void write(const std::string& name, int n, const char* const* values, bool counted);
     void release(std::string name) noexcept;
 
     std::unique_ptr<pg::Session> s_;
     pg_conn* c_;
     std::string schema_;
     std::string channel_;
+    std::string notify_; // the statement that tells the channel (the schema's name is the program's own)
     int serial_ = 0;
     std::vector<std::string> unused_; // prepared statements to deallocate
     std::map<std::string, bool> scans_; // open scan cursors: declared in the open transaction
     bool scanTxn_ = false; // the open transaction is the scans' own
-    bool wrote_ = false;   // the open transaction has written
     std::int64_t changes_ = 0, total_ = 0, lastRowid_ = 0;
     std::int64_t others_ = 0; // others' commits seen
 };
