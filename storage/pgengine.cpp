@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <utility>
 
 namespace tsl {
 
@@ -132,6 +133,7 @@ PgQuery::~PgQuery() {
 }
 
 void PgQuery::run() {
+    e_.quiet();
     std::vector<const char*> vals(values_.size());
     for (std::size_t i = 0; i < vals.size(); ++i)
         vals[i] = given_[i] ? values_[i].c_str() : nullptr;
@@ -166,6 +168,31 @@ void PgQuery::run() {
     }
 }
 
+// The next block is asked for as soon as one arrives, so the server reads it
+// while this side goes through the one before.
+void PgQuery::sendFetch() {
+    e_.quiet();
+    const std::string sql = "FETCH FORWARD " + std::to_string(kFetchRows) + " FROM " + name_;
+    if (!PQsendQuery(e_.c_, sql.c_str())) {
+        next_ = nullptr; // fetch() meets the connection's failure
+        return;
+    }
+    e_.inflight_ = this;
+}
+
+void PgQuery::collect() noexcept {
+    e_.inflight_ = nullptr;
+    PQclear(next_);
+    next_ = nullptr;
+    while (pg_result* r = PQgetResult(e_.c_)) {
+        if (next_)
+            PQclear(r);
+        else
+            next_ = r;
+    }
+    fetched_ = true;
+}
+
 bool PgQuery::fetch() {
     PQclear(res_);
     res_ = nullptr;
@@ -174,12 +201,19 @@ bool PgQuery::fetch() {
         scanning_ = false;
         throw Error("读取中断:服务器撤销了这次的操作,请重新打开本表!");
     }
-    const std::string sql = "FETCH FORWARD " + std::to_string(kFetchRows) + " FROM " + name_;
-    res_ = e_.check(PQexec(e_.c_, sql.c_str()), PGRES_TUPLES_OK);
+    if (!fetched_) {
+        if (e_.inflight_ != this)
+            sendFetch();
+        collect();
+    }
+    fetched_ = false;
+    res_ = e_.check(std::exchange(next_, nullptr), PGRES_TUPLES_OK);
     rows_ = PQntuples(res_);
     if (rows_ < kFetchRows) {
         scanning_ = false;
         e_.closeScan(name_);
+    } else {
+        sendFetch();
     }
     return rows_ > 0;
 }
@@ -208,6 +242,11 @@ bool PgQuery::nextIdText(std::int64_t& id, std::string_view& text) {
 }
 
 void PgQuery::reset() noexcept {
+    if (e_.inflight_ == this)
+        collect();
+    PQclear(next_);
+    next_ = nullptr;
+    fetched_ = false;
     if (scanning_) {
         scanning_ = false;
         e_.closeScan(name_);
@@ -241,8 +280,10 @@ void PgQuery::bindNull(int i) {
 pg_result* PgQuery::shape() const {
     if (res_)
         return res_;
-    if (!desc_)
+    if (!desc_) {
+        e_.quiet();
         desc_ = e_.check(PQdescribePrepared(e_.c_, name_.c_str()), PGRES_COMMAND_OK);
+    }
     return desc_;
 }
 
@@ -326,7 +367,15 @@ pg_result* PgEngine::check(pg_result* r, int want) {
     fail(r);
 }
 
-void PgEngine::simple(const std::string& sql, int want) { PQclear(check(PQexec(c_, sql.c_str()), want)); }
+void PgEngine::simple(const std::string& sql, int want) {
+    quiet();
+    PQclear(check(PQexec(c_, sql.c_str()), want));
+}
+
+void PgEngine::quiet() noexcept {
+    if (inflight_)
+        inflight_->collect();
+}
 
 void PgEngine::aborted() noexcept {
     for (auto it = scans_.begin(); it != scans_.end();)
@@ -335,6 +384,7 @@ void PgEngine::aborted() noexcept {
 }
 
 void PgEngine::commitWith(const std::string& sql) {
+    quiet();
     const Clear r{check(PQexec(c_, sql.c_str()), PGRES_COMMAND_OK)};
     // A transaction the server had doomed answers COMMIT with ROLLBACK.
     if (std::string_view(PQcmdStatus(r.r)) != "COMMIT") {
@@ -355,6 +405,7 @@ void PgEngine::openScan(const std::string& cursor) {
 }
 
 void PgEngine::closeScan(const std::string& cursor) noexcept {
+    quiet();
     if (PQstatus(c_) != CONNECTION_OK) {
         scans_.clear();
         return;
@@ -390,6 +441,7 @@ void PgEngine::commit() {
 }
 
 void PgEngine::rollback() noexcept {
+    quiet();
     if (inTransaction())
         PQclear(PQexec(c_, "ROLLBACK"));
     if (!scanTxn_)
@@ -397,6 +449,7 @@ void PgEngine::rollback() noexcept {
 }
 
 void PgEngine::write(const std::string& name, int n, const char* const* values, bool counted) {
+    quiet();
     settle();
     // A counted write is one statement that also notifies: atomic on its own.
     // Any other runs in a transaction with its notification.
@@ -440,6 +493,7 @@ void PgEngine::write(const std::string& name, int n, const char* const* values, 
 }
 
 QueryPtr PgEngine::prepare(std::string_view sql, bool /*kept: every statement is prepared on the server*/) {
+    quiet();
     if (unused_.size() >= kUnusedBeforeFree && PQtransactionStatus(c_) == PQTRANS_IDLE) {
         std::string free;
         for (const std::string& n : unused_)
@@ -483,6 +537,7 @@ void PgEngine::exec(const char* sql) {
 }
 
 std::pair<std::int64_t, std::int64_t> PgEngine::fileVersion() {
+    quiet();
     if (!PQconsumeInput(c_) && PQstatus(c_) != CONNECTION_OK)
         throw Error(Failure::Disconnected, "");
     const int self = PQbackendPID(c_);

@@ -46,8 +46,11 @@ public:
     [[nodiscard]] std::string_view text(int col) const override;
 
 private:
+    friend class PgEngine;
     void run();
     bool fetch();
+    void sendFetch();
+    void collect() noexcept; // the block asked for, into next_
     [[nodiscard]] pg_result* shape() const;
 
     PgEngine& e_;
@@ -57,6 +60,8 @@ private:
     std::vector<std::string> values_;
     std::vector<char> given_; // per parameter: bound to a value (else NULL)
     pg_result* res_ = nullptr;
+    pg_result* next_ = nullptr; // a block fetched ahead
+    bool fetched_ = false;      // next_ holds the answer to the last FETCH sent
     mutable pg_result* desc_ = nullptr; // the columns, before the first step
     int row_ = -1;
     int rows_ = 0;
@@ -108,6 +113,8 @@ private:
     bool scanAlive(const std::string& cursor) const { return scans_.count(cursor) != 0; }
     void write(const std::string& name, int n, const char* const* values, bool counted);
     void release(std::string name) noexcept;
+    // Takes in a scan's block fetched ahead, so the connection is free for another statement.
+    void quiet() noexcept;
 
     std::unique_ptr<pg::Session> s_;
     pg_conn* c_;
@@ -118,6 +125,7 @@ private:
     std::vector<std::string> unused_; // prepared statements to deallocate
     std::map<std::string, bool> scans_; // open scan cursors: declared in the open transaction
     bool scanTxn_ = false; // the open transaction is the scans' own
+    PgQuery* inflight_ = nullptr; // the scan whose next block is on its way
     std::int64_t changes_ = 0, total_ = 0, lastRowid_ = 0;
     std::int64_t others_ = 0; // others' commits seen
 };
