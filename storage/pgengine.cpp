@@ -129,40 +129,72 @@ PgQuery::PgQuery(PgEngine& engine, std::string name, std::string sql, int params
 PgQuery::~PgQuery() {
     reset();
     PQclear(desc_);
-    e_.release(std::move(name_));
+    if (prepared_)
+        e_.release(std::move(name_));
+}
+
+pg_result* PgQuery::execute(const char* const* values) {
+    const int n = int(values_.size());
+    // A statement run once is sent with its values; one run again is prepared.
+    if (!prepared_ && ++runs_ < 2)
+        return PQexecParams(e_.c_, sql_.c_str(), n, nullptr, values, nullptr, nullptr, 0);
+    prepareOnServer();
+    return PQexecPrepared(e_.c_, name_.c_str(), n, values, nullptr, nullptr, 0);
+}
+
+void PgQuery::prepareOnServer() {
+    if (prepared_)
+        return;
+    e_.quiet();
+    PQclear(e_.check(PQprepare(e_.c_, name_.c_str(), sql_.c_str(), int(values_.size()), nullptr), PGRES_COMMAND_OK));
+    prepared_ = true;
 }
 
 void PgQuery::run() {
+    started_ = true;
     e_.quiet();
     std::vector<const char*> vals(values_.size());
     for (std::size_t i = 0; i < vals.size(); ++i)
         vals[i] = given_[i] ? values_[i].c_str() : nullptr;
-    const int n = int(vals.size());
-    pg_conn* c = e_.c_;
     row_ = -1;
     rows_ = 0;
     switch (kind_) {
     case Kind::Read:
-        res_ = e_.check(PQexecPrepared(c, name_.c_str(), n, vals.data(), nullptr, nullptr, 0), PGRES_TUPLES_OK);
+        res_ = e_.check(execute(vals.data()), PGRES_TUPLES_OK);
         rows_ = PQntuples(res_);
         return;
     case Kind::Write:
     case Kind::Counted:
-        e_.write(name_, n, vals.data(), kind_ == Kind::Counted); // its rows are the engine's
+        e_.write(*this, vals.data(), kind_ == Kind::Counted); // its rows are the engine's
         return;
     case Kind::Scan:
-        e_.openScan(name_);
+        const bool begin = e_.openScan(name_);
         try {
             const std::string declare = "DECLARE " + name_ + " NO SCROLL CURSOR WITH HOLD FOR " + sql_;
-            PQclear(e_.check(PQexecParams(c, declare.c_str(), n, nullptr, vals.data(), nullptr, nullptr, 0),
-                             PGRES_COMMAND_OK));
+            const std::string first = "FETCH FORWARD " + std::to_string(kFetchRows) + " FROM " + name_;
+            if (vals.empty()) {
+                // One round trip: the transaction, the cursor and its first block.
+                next_ = PQexec(e_.c_, ((begin ? "BEGIN; " : "") + declare + "; " + first).c_str());
+                fetched_ = true;
+            } else {
+                if (begin)
+                    e_.simple("BEGIN", PGRES_COMMAND_OK);
+                PQclear(e_.check(PQexecParams(e_.c_, declare.c_str(), int(vals.size()), nullptr, vals.data(), nullptr,
+                                              nullptr, 0),
+                                 PGRES_COMMAND_OK));
+            }
+            scanning_ = true;
+            (void)fetch();
         } catch (...) {
-            e_.scans_.erase(name_);
-            e_.closeScan({});
+            if (scanning_) {
+                scanning_ = false;
+                e_.closeScan(name_);
+            } else {
+                e_.scans_.erase(name_);
+                e_.closeScan({});
+            }
             throw;
         }
-        scanning_ = true;
-        (void)fetch();
         row_ = -1;
         return;
     }
@@ -219,10 +251,8 @@ bool PgQuery::fetch() {
 }
 
 bool PgQuery::step() {
-    if (!started_) {
-        started_ = true;
+    if (!started_)
         run();
-    }
     if (++row_ < rows_)
         return true;
     if (scanning_ && fetch()) {
@@ -278,12 +308,19 @@ void PgQuery::bindNull(int i) {
 }
 
 pg_result* PgQuery::shape() const {
-    if (res_)
-        return res_;
-    if (!desc_) {
-        e_.quiet();
-        desc_ = e_.check(PQdescribePrepared(e_.c_, name_.c_str()), PGRES_COMMAND_OK);
+    if (res_ || desc_)
+        return res_ ? res_ : desc_;
+    // Asked before the first step: a query without parameters is started (its
+    // result tells), another is described.
+    auto* self = const_cast<PgQuery*>(this);
+    if (values_.empty() && (kind_ == Kind::Read || kind_ == Kind::Scan) && !started_) {
+        self->run();
+        if (res_)
+            return res_;
     }
+    self->prepareOnServer();
+    e_.quiet();
+    desc_ = e_.check(PQdescribePrepared(e_.c_, name_.c_str()), PGRES_COMMAND_OK);
     return desc_;
 }
 
@@ -396,12 +433,13 @@ void PgEngine::commitWith(const std::string& sql) {
     scanTxn_ = false;
 }
 
-void PgEngine::openScan(const std::string& cursor) {
-    if (PQtransactionStatus(c_) == PQTRANS_IDLE) {
-        simple("BEGIN", PGRES_COMMAND_OK);
+bool PgEngine::openScan(const std::string& cursor) {
+    quiet();
+    const bool begin = PQtransactionStatus(c_) == PQTRANS_IDLE;
+    if (begin)
         scanTxn_ = true;
-    }
     scans_[cursor] = true;
+    return begin;
 }
 
 void PgEngine::closeScan(const std::string& cursor) noexcept {
@@ -411,10 +449,12 @@ void PgEngine::closeScan(const std::string& cursor) noexcept {
         return;
     }
     try {
-        if (scans_.erase(cursor))
+        const bool open = scans_.erase(cursor) != 0;
+        const bool last = scanTxn_ && std::none_of(scans_.begin(), scans_.end(), [](const auto& s) { return s.second; });
+        if (last)
+            commitWith(open ? "CLOSE " + cursor + "; COMMIT" : "COMMIT");
+        else if (open)
             simple("CLOSE " + cursor, PGRES_COMMAND_OK);
-        if (scanTxn_ && std::none_of(scans_.begin(), scans_.end(), [](const auto& s) { return s.second; }))
-            commitWith("COMMIT");
     } catch (...) {
         // Said by the next statement, which meets the same connection.
     }
@@ -448,7 +488,7 @@ void PgEngine::rollback() noexcept {
         aborted();
 }
 
-void PgEngine::write(const std::string& name, int n, const char* const* values, bool counted) {
+void PgEngine::write(PgQuery& q, const char* const* values, bool counted) {
     quiet();
     settle();
     // A counted write is one statement that also notifies: atomic on its own.
@@ -458,7 +498,7 @@ void PgEngine::write(const std::string& name, int n, const char* const* values, 
         simple("BEGIN", PGRES_COMMAND_OK);
     pg_result* r = nullptr;
     try {
-        r = check(PQexecPrepared(c_, name.c_str(), n, values, nullptr, nullptr, 0), kAnyOk);
+        r = check(q.execute(values), kAnyOk);
     } catch (const Error& e) {
         if (own && e.kind() != Failure::Disconnected && PQtransactionStatus(c_) != PQTRANS_IDLE)
             PQclear(PQexec(c_, "ROLLBACK"));
@@ -517,7 +557,6 @@ QueryPtr PgEngine::prepare(std::string_view sql, bool /*kept: every statement is
         kind = PgQuery::Kind::Counted;
     }
     std::string name = "tsl_q" + std::to_string(++serial_);
-    PQclear(check(PQprepare(c_, name.c_str(), text.c_str(), params, nullptr), PGRES_COMMAND_OK));
     return std::make_unique<PgQuery>(*this, std::move(name), std::move(text), params, kind);
 }
 

@@ -48,6 +48,8 @@ public:
 private:
     friend class PgEngine;
     void run();
+    pg_result* execute(const char* const* values);
+    void prepareOnServer();
     bool fetch();
     void sendFetch();
     void collect() noexcept; // the block asked for, into next_
@@ -55,7 +57,7 @@ private:
 
     PgEngine& e_;
     std::string name_; // the prepared statement's, and its scan cursor's
-    std::string sql_;  // a scan's, for its cursor
+    std::string sql_;  // in the server's words
     Kind kind_;
     std::vector<std::string> values_;
     std::vector<char> given_; // per parameter: bound to a value (else NULL)
@@ -66,6 +68,8 @@ private:
     int row_ = -1;
     int rows_ = 0;
     bool started_ = false;
+    bool prepared_ = false; // on the server, under name_
+    int runs_ = 0;
     bool scanning_ = false; // a server cursor is open and may have more rows
 };
 
@@ -106,12 +110,13 @@ private:
     void commitWith(const std::string& sql);
     // Scans run in a transaction of their own unless one is open; a write, or
     // begin(), commits it first (the scans' cursors are held over commits).
-    void openScan(const std::string& cursor);
+    // True when the scan's transaction is to begin with it.
+    bool openScan(const std::string& cursor);
     void closeScan(const std::string& cursor) noexcept;
     void settle();
     void aborted() noexcept; // the server undid the open transaction
     bool scanAlive(const std::string& cursor) const { return scans_.count(cursor) != 0; }
-    void write(const std::string& name, int n, const char* const* values, bool counted);
+    void write(PgQuery& q, const char* const* values, bool counted);
     void release(std::string name) noexcept;
     // Takes in a scan's block fetched ahead, so the connection is free for another statement.
     void quiet() noexcept;
