@@ -14,9 +14,11 @@ namespace tsl {
 
 namespace {
 
-// Rows per round trip of a scan: big enough that the trips cost little beside
-// the rows, small enough that a block stays a few hundred kilobytes.
-constexpr int kFetchRows = 8192;
+// Rows per round trip of a scan: the first block small, as most scans are, then
+// doubled up to a size where the trips cost little beside the rows and two
+// blocks (one read, one on its way) stay a few megabytes.
+constexpr int kFirstBlock = 4096;
+constexpr int kLargestBlock = 65536;
 constexpr std::size_t kUnusedBeforeFree = 32;
 constexpr int kAnyOk = -1;
 
@@ -168,10 +170,12 @@ void PgQuery::run() {
         e_.write(*this, vals.data(), kind_ == Kind::Counted); // its rows are the engine's
         return;
     case Kind::Scan:
+        asked_ = kFirstBlock / 2; // doubled as the first FETCH goes
         const bool begin = e_.openScan(name_);
         try {
             const std::string declare = "DECLARE " + name_ + " NO SCROLL CURSOR WITH HOLD FOR " + sql_;
-            const std::string first = "FETCH FORWARD " + std::to_string(kFetchRows) + " FROM " + name_;
+            asked_ = kFirstBlock;
+            const std::string first = "FETCH FORWARD " + std::to_string(asked_) + " FROM " + name_;
             if (vals.empty()) {
                 // One round trip: the transaction, the cursor and its first block.
                 next_ = PQexec(e_.c_, ((begin ? "BEGIN; " : "") + declare + "; " + first).c_str());
@@ -204,7 +208,8 @@ void PgQuery::run() {
 // while this side goes through the one before.
 void PgQuery::sendFetch() {
     e_.quiet();
-    const std::string sql = "FETCH FORWARD " + std::to_string(kFetchRows) + " FROM " + name_;
+    asked_ = std::min(asked_ * 2, kLargestBlock);
+    const std::string sql = "FETCH FORWARD " + std::to_string(asked_) + " FROM " + name_;
     if (!PQsendQuery(e_.c_, sql.c_str())) {
         next_ = nullptr; // fetch() meets the connection's failure
         return;
@@ -241,7 +246,7 @@ bool PgQuery::fetch() {
     fetched_ = false;
     res_ = e_.check(std::exchange(next_, nullptr), PGRES_TUPLES_OK);
     rows_ = PQntuples(res_);
-    if (rows_ < kFetchRows) {
+    if (rows_ < asked_) {
         scanning_ = false;
         e_.closeScan(name_);
     } else {
@@ -367,7 +372,8 @@ std::unique_ptr<PgEngine> PgEngine::open(const std::string& address, const std::
 PgEngine::PgEngine(std::unique_ptr<pg::Session> s, std::string schema)
     : s_(std::move(s)), c_(s_->handle()), schema_(std::move(schema)), channel_("tessolan_" + schema_),
       notify_("SELECT pg_notify('" + channel_ + "', '')") {
-    simple("LISTEN " + pg::quoteIdent(channel_), PGRES_COMMAND_OK);
+    // A scan's cursor is read to its end: planned for all its rows, not the first ones.
+    simple("LISTEN " + pg::quoteIdent(channel_) + "; SET cursor_tuple_fraction = 1", PGRES_COMMAND_OK);
 }
 
 PgEngine::~PgEngine() = default;

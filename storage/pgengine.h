@@ -64,6 +64,7 @@ private:
     pg_result* res_ = nullptr;
     pg_result* next_ = nullptr; // a block fetched ahead
     bool fetched_ = false;      // next_ holds the answer to the last FETCH sent
+    int asked_ = 0;             // rows the last FETCH asked for
     mutable pg_result* desc_ = nullptr; // the columns, before the first step
     int row_ = -1;
     int rows_ = 0;
