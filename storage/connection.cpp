@@ -118,6 +118,12 @@ void Connection::detach(Cursor* c) noexcept {
     cursors_.erase(std::remove(cursors_.begin(), cursors_.end(), c), cursors_.end());
 }
 
+sqlite3* Connection::handle() const {
+    if (engine_ && !db_)
+        throw Error("服务器上的帐本还不能做这件事!");
+    return db_;
+}
+
 Engine& Connection::engine() const {
     if (!engine_)
         throw Error("数据库没有连接");

@@ -44,8 +44,10 @@ public:
     void disconnect() noexcept; // closes every cursor on this connection first
     [[nodiscard]] bool connected() const { return engine_ != nullptr; }
 
-    // The SQLite handle of a ledger file; null on a server.
-    [[nodiscard]] sqlite3* handle() const { return db_; }
+    // The SQLite handle of a ledger file (null while disconnected). Code that
+    // speaks SQLite itself cannot serve a ledger on a server: it is told so
+    // there, in words the user can read, rather than handed no handle.
+    [[nodiscard]] sqlite3* handle() const;
     // The engine behind it; throws while disconnected.
     [[nodiscard]] Engine& engine() const;
 
