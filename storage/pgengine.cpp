@@ -174,10 +174,10 @@ void PgQuery::run() {
         const bool begin = e_.openScan(name_);
         try {
             const std::string declare = "DECLARE " + name_ + " NO SCROLL CURSOR WITH HOLD FOR " + sql_;
-            asked_ = kFirstBlock;
-            const std::string first = "FETCH FORWARD " + std::to_string(asked_) + " FROM " + name_;
             if (vals.empty()) {
                 // One round trip: the transaction, the cursor and its first block.
+                asked_ = kFirstBlock;
+                const std::string first = "FETCH FORWARD " + std::to_string(asked_) + " FROM " + name_;
                 next_ = PQexec(e_.c_, ((begin ? "BEGIN; " : "") + declare + "; " + first).c_str());
                 fetched_ = true;
             } else {

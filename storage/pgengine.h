@@ -86,7 +86,8 @@ public:
     [[nodiscard]] std::int64_t changes() const override { return changes_; }
     [[nodiscard]] std::int64_t totalChanges() const override { return total_; }
     [[nodiscard]] std::int64_t lastRowid() const override { return lastRowid_; }
-    // First: notifications of other programs' commits on this ledger seen so far.
+    // First: notifications of other programs' commits on this ledger seen so far;
+    // second: 0, as no program changes a server book's columns while it is open.
     [[nodiscard]] std::pair<std::int64_t, std::int64_t> fileVersion() override;
     void begin() override;
     void commit() override;

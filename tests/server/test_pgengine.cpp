@@ -119,8 +119,9 @@ TEST_F(EngineTest, OpeningALedgerNamesWhatIsWrong) {
         conn.setServer(server().uri(), c.ledger);
         EXPECT_EQ(failureOf([&] { conn.connect(); }), c.said) << c.ledger;
         EXPECT_EQ(conn.connected(), c.said == "done");
-        if (conn.connected()) // code that speaks SQLite itself is told, not handed no handle
+        if (conn.connected()) { // code that speaks SQLite itself is told, not handed no handle
             EXPECT_EQ(failureOf([&] { (void)conn.handle(); }), "服务器上的帐本还不能做这件事!");
+        }
     }
 }
 
