@@ -481,6 +481,8 @@ void PgEngine::begin() {
 }
 
 void PgEngine::commit() {
+    if (PQstatus(c_) != CONNECTION_OK)
+        throw Error(Failure::Disconnected, "");
     if (!inTransaction())
         throw Error("服务器出错:没有进行中的事务");
     commitWith("COMMIT"); // the writes' notifications go out with it

@@ -248,8 +248,8 @@ TEST_F(EngineTest, ALostConnectionIsSaidAndNoWriteCountsAsDone) {
     const std::string lost = "与服务器的连接已断开!";
     const struct {
         const char* what;
-        bool inTransaction;
-    } cases[] = {{"a post", false}, {"a commit", true}};
+        bool inTransaction, post;
+    } cases[] = {{"a post", false, true}, {"a commit", true, false}, {"a commit after a post met the loss", true, true}};
     for (const auto& k : cases) {
         SCOPED_TRACE(k.what);
         raw->exec("DELETE FROM temp1");
@@ -264,13 +264,14 @@ TEST_F(EngineTest, ALostConnectionIsSaidAndNoWriteCountsAsDone) {
         }
         const int pid = PQbackendPID(dynamic_cast<tsl::PgEngine&>(conn.engine()).handle());
         raw->exec("SELECT pg_terminate_backend($1::int)", {std::to_string(pid)});
-        if (k.inTransaction) {
-            EXPECT_EQ(failureOf([&] { tx->commit(); }), lost);
-        } else {
+        if (k.post) {
             c->append();
-            c->setField("1", "unsaid");
+            c->setField("1", "unsaid too");
             EXPECT_EQ(failureOf([&] { c->post(); }), lost);
             EXPECT_TRUE(c->pending());
+        }
+        if (k.inTransaction) {
+            EXPECT_EQ(failureOf([&] { tx->commit(); }), lost);
         }
         EXPECT_TRUE(stored().empty());
         tx.reset();
