@@ -43,10 +43,10 @@ void fillFrom(tsl::Cursor& scratch, DropDown* box, std::string_view list) {
             scratch.next();
         }
     } catch (...) {
-        box->addItems(entries); // what was read before the failure stays listed
+        box->addEntries(entries); // what was read before the failure stays listed
         throw;
     }
-    box->addItems(entries);
+    box->addEntries(entries);
 }
 
 // A record dialog stays above the workspace while it is open; opened while the
