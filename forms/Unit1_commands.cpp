@@ -8,6 +8,7 @@
 #include "forms/fhbd.h"
 #include "widgets/gridmodel.h"
 #include "widgets/guard.h"
+#include "storage/error.h"
 #include "storage/intconv.h"
 #include "forms/jg.h"
 #include "forms/jhbd.h"
@@ -30,23 +31,34 @@
 namespace {
 
 // Appends every entry of a lookup list to a drop-down, duplicates included.
-// Existing entries stay: the dialog empties its lists when it closes.
+// Existing entries stay: the dialog empties its lists when it closes. Read in
+// one pass of the engine; a list that pass cannot start on is read through
+// the scratch cursor, which tells what is wrong with it.
 void fillFrom(tsl::Cursor& scratch, DropDown* box, std::string_view list) {
+    QStringList entries;
+    // What was read before a failure stays listed.
+    struct Keep {
+        DropDown* box;
+        const QStringList& entries;
+        ~Keep() { box->addEntries(entries); }
+    } keep{box, entries};
+    auto add = [&](std::string_view t) { entries << QString::fromUtf8(t.data(), qsizetype(t.size())); };
+    tsl::QueryPtr q;
+    try {
+        q = tsl::columnOf(scratch.connection(), list, tsl::pos::lookupText);
+    } catch (const tsl::Error&) {
+    }
+    if (q) {
+        while (q->step())
+            add(q->text(0));
+        return;
+    }
     tsl::reopen(scratch, list);
     scratch.first();
-    const int n = scratch.recordCount();
-    QStringList entries;
-    entries.reserve(n);
-    try {
-        for (int i = 0; i < n; ++i) {
-            entries << QString::fromStdString(scratch.fieldText(tsl::pos::lookupText));
-            scratch.next();
-        }
-    } catch (...) {
-        box->addItems(entries); // what was read before the failure stays listed
-        throw;
+    for (int i = 0, n = scratch.recordCount(); i < n; ++i) {
+        add(scratch.fieldText(tsl::pos::lookupText));
+        scratch.next();
     }
-    box->addItems(entries);
 }
 
 // A record dialog stays above the workspace while it is open; opened while the

@@ -46,6 +46,19 @@ TableTotal totalOfLastField(Connection& conn, std::string_view table) {
     return t;
 }
 
+QueryPtr columnOf(Connection& conn, std::string_view table, int pos) {
+    Engine& engine = conn.engine();
+    const std::string from = " FROM " + quoteIdent(table);
+    std::string field;
+    {
+        const QueryPtr head = engine.prepare("SELECT *" + from + " LIMIT 0");
+        if (pos < 0 || pos >= head->columnCount())
+            throw Error("表\"" + std::string(table) + "\"没有第 " + std::to_string(pos + 1) + " 个字段");
+        field = quoteIdent(head->columnName(pos));
+    }
+    return engine.prepare("SELECT " + field + from + " ORDER BY rowid");
+}
+
 std::int64_t rowCount(Connection& conn, std::string_view table) {
     const QueryPtr q = conn.engine().prepare("SELECT count(*) FROM " + quoteIdent(table));
     return q->step() ? q->integer(0) : 0;

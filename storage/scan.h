@@ -29,6 +29,11 @@ struct TableTotal {
 };
 [[nodiscard]] TableTotal totalOfLastField(Connection& conn, std::string_view table);
 
+// A query of every row's text of the field at `pos` of a table, in stored
+// order, without a cursor: step() it and read text(0) (NULL reads as ""). A
+// table without such a field fails here, before any row is read.
+[[nodiscard]] QueryPtr columnOf(Connection& conn, std::string_view table, int pos);
+
 // Only the row count.
 [[nodiscard]] std::int64_t rowCount(Connection& conn, std::string_view table);
 

@@ -123,7 +123,8 @@ public:
 
 } // namespace
 
-DropDown::DropDown(QWidget* parent) : QComboBox(parent) {
+DropDown::DropDown(QWidget* parent) : QComboBox(parent), entries_(new QStringListModel(this)) {
+    setModel(entries_);
     setItemDelegate(new RoomyRows(this));
     setEditable(true);
     setCompleter(nullptr); // the default one completes inline and ignores case
@@ -150,6 +151,15 @@ void DropDown::selectFirst() {
 void DropDown::reset() {
     clear();
     clearEditText();
+}
+
+void DropDown::addEntries(const QStringList& entries) {
+    if (entries.isEmpty())
+        return; // the text stays as it is
+    if (count() == 0)
+        entries_->setStringList(entries);
+    else
+        addItems(entries);
 }
 
 void DropDown::showPopup() {

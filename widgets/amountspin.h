@@ -1,4 +1,5 @@
 #pragma once
+#include <QStringListModel>
 #include <QAbstractSpinBox>
 #include <QComboBox>
 #include <QPixmap>
@@ -60,6 +61,9 @@ public:
     void selectFirst();
     // Drops the entries and the text.
     void reset();
+    // Appends entries after those there (duplicates kept). Into an empty box
+    // they go in one step, so lists of thousands come and go without delay.
+    void addEntries(const QStringList& entries);
 
     // The list opens as wide as its longest entry: the box is narrower than
     // most firms' names, and a name cut in the middle cannot be told apart.
@@ -71,6 +75,11 @@ signals:
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    // A plain list: the default model keeps an object per entry and signals
+    // each one's removal, which made emptying a long list take milliseconds.
+    QStringListModel* entries_;
 };
 
 // Lifts Qt's default limit of 32767 characters from a line edit.

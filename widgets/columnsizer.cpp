@@ -20,6 +20,7 @@ ColumnSizer::ColumnSizer(QTableView* view, std::function<QString()> table)
     auto* cursorModel = qobject_cast<CursorModel*>(m);
     connect(m, &QAbstractItemModel::modelAboutToBeReset, this, [this, cursorModel] {
         ours_ = true;
+        forget();
         if (!cursorModel || !cursorModel->remapping())
             kept_.clear();
         else if (kept_.empty()) // a second reset before the first is put right keeps the first widths
@@ -49,8 +50,17 @@ ColumnSizer::ColumnSizer(QTableView* view, std::function<QString()> table)
         });
     });
     // The model tells of a change while the cursor is still at work: measure once it is done.
-    connect(m, &QAbstractItemModel::rowsInserted, this, &ColumnSizer::growLater);
-    connect(m, &QAbstractItemModel::dataChanged, this, &ColumnSizer::growLater);
+    connect(m, &QAbstractItemModel::rowsInserted, this, [this](const QModelIndex&, int first, int last) {
+        rowsInserted(first, last);
+        growLater();
+    });
+    connect(m, &QAbstractItemModel::dataChanged, this, [this](const QModelIndex& from, const QModelIndex& to) {
+        rowsChanged(from.row(), to.row());
+        growLater();
+    });
+    // Rows below a removed one move up: what was measured is no longer known.
+    connect(m, &QAbstractItemModel::rowsRemoved, this, [this] { forget(); });
+    connect(m, &QAbstractItemModel::layoutChanged, this, [this] { forget(); });
     connect(view_->verticalScrollBar(), &QScrollBar::valueChanged, this, &ColumnSizer::growColumns);
     connect(view_->horizontalHeader(), &QHeaderView::sectionResized, this, &ColumnSizer::sectionResized);
     view_->installEventFilter(this);
@@ -58,6 +68,7 @@ ColumnSizer::ColumnSizer(QTableView* view, std::function<QString()> table)
 
 bool ColumnSizer::eventFilter(QObject* watched, QEvent* event) {
     if (watched == view_ && (event->type() == QEvent::Show || event->type() == QEvent::Resize) && view_->isVisible()) {
+        forget(); // another cap, other rows in sight
         // Before the window first shows, the grid has no size of its own yet:
         // a cap taken then would cut every column to its title.
         if (pending_)
@@ -110,6 +121,29 @@ void ColumnSizer::growLater() {
         Qt::QueuedConnection);
 }
 
+void ColumnSizer::rowsInserted(int first, int last) {
+    const int n = last - first + 1;
+    if (first < knownBottom_) {
+        if (first <= knownTop_)
+            knownTop_ += n;
+        knownBottom_ += n;
+    }
+    if (dirtyFirst_ >= first) {
+        dirtyFirst_ += n;
+        dirtyLast_ += n;
+    } else if (dirtyLast_ >= first) {
+        dirtyLast_ += n;
+    }
+    rowsChanged(first, last);
+}
+
+void ColumnSizer::rowsChanged(int first, int last) {
+    if (first < 0 || last < first)
+        return;
+    dirtyFirst_ = dirtyFirst_ < 0 ? first : std::min(dirtyFirst_, first);
+    dirtyLast_ = std::max(dirtyLast_, last);
+}
+
 void ColumnSizer::fit(bool fresh) {
     pending_ = false;
     QAbstractItemModel* m = view_->model();
@@ -130,15 +164,24 @@ void ColumnSizer::fit(bool fresh) {
                 cols->resizeSection(c, kept.value(c));
             continue;
         }
-        const int title = cols->sectionSizeHint(c);
         int content = 0;
-        for (int r = top; r < bottom; ++r)
-            content = std::max(content, view_->sizeHintForIndex(m->index(r, c)).width() + grid);
-        const int wanted = std::max(title, std::min(content, cap));
+        bool measured = false;
+        for (int r = top; r < bottom; ++r) {
+            if (fresh || needsMeasure(r)) {
+                content = std::max(content, view_->sizeHintForIndex(m->index(r, c)).width() + grid);
+                measured = true;
+            }
+        }
+        if (!fresh && !measured)
+            continue; // every text in sight fits already
+        const int wanted = std::max(cols->sectionSizeHint(c), std::min(content, cap));
         if (fresh || wanted > cols->sectionSize(c))
             cols->resizeSection(c, wanted);
     }
     ours_ = was;
+    knownTop_ = top;
+    knownBottom_ = bottom;
+    dirtyFirst_ = dirtyLast_ = -1;
 }
 
 void ColumnSizer::sectionResized(int column, int, int newWidth) {

@@ -41,6 +41,12 @@ private:
     void growLater();
     void sectionResized(int column, int oldWidth, int newWidth);
     [[nodiscard]] int rowsInSight() const;
+    void forget() { knownTop_ = knownBottom_ = 0; dirtyFirst_ = dirtyLast_ = -1; }
+    void rowsInserted(int first, int last);
+    void rowsChanged(int first, int last);
+    [[nodiscard]] bool needsMeasure(int row) const {
+        return row < knownTop_ || row >= knownBottom_ || (row >= dirtyFirst_ && row <= dirtyLast_);
+    }
 
     QTableView* view_;
     std::function<QString()> table_;
@@ -49,5 +55,10 @@ private:
     bool pending_ = false;   // a table opened while the grid was hidden
     bool growQueued_ = false;
     std::vector<int> kept_; // the widths before a find or a sort reset the model
+    // Rows whose texts the columns already fit (measured since the last reset,
+    // resize or removal), less those changed since: a scroll by one row or an
+    // added row measures only what is new in sight.
+    int knownTop_ = 0, knownBottom_ = 0;
+    int dirtyFirst_ = -1, dirtyLast_ = -1;
     bool restoreQueued_ = false;
 };

@@ -234,6 +234,13 @@ void CursorModel::setMarker(int row) {
         return;
     const int old = marker_;
     marker_ = row;
+    // The row titles are repainted where they show. Telling the view of changed
+    // header data instead makes it find the rows' places and measure its titles
+    // afresh, which takes longer the longer the book.
+    if (view_ && view_->verticalHeader()) {
+        view_->verticalHeader()->viewport()->update();
+        return;
+    }
     if (old >= 0)
         emit headerDataChanged(Qt::Vertical, old, old);
     if (row >= 0)

@@ -4,6 +4,8 @@
 #include "storage/intconv.h"
 #include "widgets/prompter.h"
 #include "widgets/recorddialog.h"
+#include "storage/error.h"
+#include "storage/exactmatch.h"
 #include "storage/scan.h"
 #include "storage/schema.h"
 #include "storage/stamp.h"
@@ -32,11 +34,26 @@ bool amountAccepted(Prompter& prompter, const QString& amount) {
     return true;
 }
 
+// Whether some entry of a lookup list equals text exactly. One query of the
+// engine, without loading the list into the scratch cursor; a list that query
+// cannot read is walked by the cursor, which tells what is wrong with it.
+bool listHolds(tsl::Cursor& scratch, std::string_view list, const std::string& text) {
+    try {
+        bool found = false;
+        tsl::forEachExact(scratch.connection().engine(), list, tsl::pos::lookupText, text,
+                          [&](std::span<const std::string_view>) { return !(found = true); });
+        return found;
+    } catch (const tsl::Error&) {
+        tsl::reopen(scratch, list);
+        return tsl::findExact(scratch, tsl::pos::lookupText, text);
+    }
+}
+
 // Appends text to a lookup list unless some entry already equals it exactly.
 void keepInList(tsl::Cursor& scratch, std::string_view list, const std::string& text) {
-    tsl::reopen(scratch, list);
-    if (tsl::findExact(scratch, tsl::pos::lookupText, text))
+    if (listHolds(scratch, list, text))
         return;
+    tsl::reopen(scratch, list);
     writeRow(scratch, [&] {
         scratch.edit();
         scratch.append();

@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QStandardItemModel>
 
 using namespace ledger;
 
@@ -152,6 +153,56 @@ private slots:
         const QList<int> after = widths(f.w->grid1);
         for (int c = 0; c < before.size(); ++c)
             QVERIFY2(after[c] >= before[c], qPrintable(QStringLiteral("column %1 narrowed").arg(c)));
+    }
+
+    // The sizer remembers which rows in sight it has measured: rows added,
+    // changed or moved after that are measured again, wherever they land.
+    void remeasuresWhatChangedSinceItLooked_data() {
+        QTest::addColumn<QString>("change");
+        QTest::newRow("a long row put in above the others") << "insert";
+        QTest::newRow("a measured row made longer") << "change";
+        QTest::newRow("rows put in above, then a moved row made longer") << "insert, change";
+        QTest::newRow("a row taken out, then a moved row made longer") << "remove, change";
+        QTest::newRow("scrolled down one row, then up again to a longer row") << "scroll";
+    }
+    void remeasuresWhatChangedSinceItLooked() {
+        QFETCH(QString, change);
+        QStandardItemModel m(0, 2);
+        for (int r = 0; r < 60; ++r)
+            m.appendRow({new QStandardItem(QString::number(r)), new QStandardItem(QStringLiteral("短"))});
+        QTableView g;
+        g.resize(600, 300);
+        g.setModel(&m);
+        new ColumnSizer(&g, [] { return QStringLiteral("t"); });
+        g.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&g));
+        QCoreApplication::processEvents();
+        const QString longer = QString::fromStdString(longName(3));
+        const int before = g.columnWidth(1);
+        if (change == "insert")
+            m.insertRow(1, {new QStandardItem(QStringLiteral("x")), new QStandardItem(longer)});
+        if (change == "insert, change") {
+            for (int i = 0; i < 2; ++i)
+                m.insertRow(0, {new QStandardItem(QStringLiteral("x")), new QStandardItem(QStringLiteral("短"))});
+            QCoreApplication::processEvents();
+        }
+        if (change == "remove, change") {
+            m.removeRow(0);
+            QCoreApplication::processEvents();
+        }
+        if (change.endsWith(QLatin1String("change")))
+            m.item(4, 1)->setText(longer);
+        if (change == "scroll") {
+            m.item(0, 1)->setText(longer);
+            g.verticalScrollBar()->setValue(1);
+            QCoreApplication::processEvents();
+            QCOMPARE(g.columnWidth(1), before); // not yet in sight
+            g.verticalScrollBar()->setValue(0);
+        }
+        QCoreApplication::processEvents();
+        QVERIFY(g.columnWidth(1) > before);
+        const QModelIndex i = m.index(change == "insert" ? 1 : change == "scroll" ? 0 : 4, 1);
+        QVERIFY(g.visualRect(i).width() >= g.sizeHintForIndex(i).width());
     }
 };
 
