@@ -40,8 +40,8 @@ void stepDone(sqlite3* db, sqlite3_stmt* st) {
 
 // Answers kept for typing on and going back: how many, the most rows one may
 // hold, and the most rows whose texts are kept to be searched again in memory.
-constexpr std::size_t kAnswersKept = 6;
-constexpr std::size_t kIdsKept = 250'000;
+constexpr std::size_t kAnswersKept = 4;
+constexpr std::size_t kIdsKept = 200'000;
 constexpr std::size_t kTextsKept = 20'000;
 
 // Whether `hay` holds `needle` exactly as SQLite's instr() over text sees it:
@@ -197,14 +197,18 @@ void FindCopy::build(int amountPos) {
     // "": a private temporary file, removed when closed; nothing of it needs to survive a crash.
     if (sqlite3_open_v2("", &copy_.db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK)
         throw Error(kFindFailed, sqliteError(copy_.db));
-    // The index holds no positions (detail=none): a row it names is checked
-    // with instr() on its text, so it only has to name every row that holds
-    // the needle. Its own case folding is off: the text is folded already.
     exec(copy_.db, "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF;"
                    "CREATE TABLE x(id INTEGER PRIMARY KEY, t TEXT, a INTEGER, o INTEGER);"
-                   "CREATE VIRTUAL TABLE f USING fts5(t, content='x', content_rowid='id', detail='none',"
-                   " tokenize='trigram case_sensitive 1');"
-                   "BEGIN");
+                   "CREATE INDEX xo ON x(o) WHERE o IS NOT NULL");
+    // The index holds no positions (detail=none): a row it names is checked
+    // with instr() on its text, so it only has to name every row that holds
+    // the needle. Its own case folding is off: the text is folded already. An
+    // SQLite without FTS5 or its trigram tokenizer (before 3.34): every search scans.
+    const bool indexed = sqlite3_exec(copy_.db,
+                                      "CREATE VIRTUAL TABLE f USING fts5(t, content='x', content_rowid='id',"
+                                      " detail='none', tokenize='trigram case_sensitive 1')",
+                                      nullptr, nullptr, nullptr) == SQLITE_OK;
+    exec(copy_.db, "BEGIN");
     {
         const StmtOwner load(prepareOn(copy_.db, "INSERT INTO x(id, t, a, o) VALUES(?1, ?2, ?3, ?4)"));
         std::string sql = "SELECT rowid";
@@ -227,21 +231,29 @@ void FindCopy::build(int amountPos) {
             stepDone(copy_.db, load.get());
         }
     }
-    exec(copy_.db, "INSERT INTO f(f) VALUES('rebuild');"
-                   "CREATE INDEX xo ON x(o) WHERE o IS NOT NULL;"
-                   "CREATE TRIGGER xi AFTER INSERT ON x BEGIN INSERT INTO f(rowid, t) VALUES(new.id, new.t); END;"
-                   "CREATE TRIGGER xd AFTER DELETE ON x BEGIN"
-                   " INSERT INTO f(f, rowid, t) VALUES('delete', old.id, old.t); END;"
-                   "CREATE TRIGGER xu AFTER UPDATE ON x BEGIN"
-                   " INSERT INTO f(f, rowid, t) VALUES('delete', old.id, old.t);"
-                   " INSERT INTO f(rowid, t) VALUES(new.id, new.t); END;"
-                   "COMMIT");
+    // Made in one go: no merging while it fills, then merged into one segment,
+    // so that a later edit of a row never waits for a merge of big segments.
+    if (indexed)
+        exec(copy_.db, "INSERT INTO f(f, rank) VALUES('automerge', 0);"
+                       "INSERT INTO f(f, rank) VALUES('hashsize', 4194304);"
+                       "INSERT INTO f(f) VALUES('rebuild');"
+                       "INSERT INTO f(f) VALUES('optimize');"
+                       "INSERT INTO f(f, rank) VALUES('hashsize', 1048576);"
+                       "INSERT INTO f(f, rank) VALUES('automerge', 4);"
+                       "CREATE TRIGGER xi AFTER INSERT ON x BEGIN INSERT INTO f(rowid, t) VALUES(new.id, new.t); END;"
+                       "CREATE TRIGGER xd AFTER DELETE ON x BEGIN"
+                       " INSERT INTO f(f, rowid, t) VALUES('delete', old.id, old.t); END;"
+                       "CREATE TRIGGER xu AFTER UPDATE ON x BEGIN"
+                       " INSERT INTO f(f, rowid, t) VALUES('delete', old.id, old.t);"
+                       " INSERT INTO f(rowid, t) VALUES(new.id, new.t); END");
+    exec(copy_.db, "COMMIT");
     put_.reset(prepareOn(copy_.db, "INSERT INTO x(id, t, a, o) VALUES(?1, ?2, ?3, ?4) ON CONFLICT(id) DO UPDATE"
                                    " SET t = excluded.t, a = excluded.a, o = excluded.o"));
     remove_.reset(prepareOn(copy_.db, "DELETE FROM x WHERE id = (SELECT id FROM x ORDER BY id LIMIT 1 OFFSET ?1)"));
     find_.reset(prepareOn(copy_.db, "SELECT id, a, t FROM x WHERE instr(t, ?1) ORDER BY id"));
-    match_.reset(prepareOn(copy_.db, "SELECT x.id, x.a, x.t FROM f JOIN x ON x.id = f.rowid"
-                                     " WHERE f MATCH ?2 AND instr(x.t, ?1) ORDER BY f.rowid"));
+    if (indexed)
+        match_.reset(prepareOn(copy_.db, "SELECT x.id, x.a, x.t FROM f JOIN x ON x.id = f.rowid"
+                                         " WHERE f MATCH ?2 AND instr(x.t, ?1) ORDER BY f.rowid"));
     odd_.reset(prepareOn(copy_.db, "SELECT EXISTS(SELECT 1 FROM x WHERE o IS NOT NULL)"));
     stale_ = false;
     noteSeen();
@@ -353,7 +365,7 @@ FindCopy::Answer FindCopy::search(const std::string& needle) {
         return answer;
     }
     const std::string match = trigramQuery(needle);
-    if (!match.empty() && !oddRows())
+    if (match_ && !match.empty() && !oddRows())
         return query(match_.get(), needle, &match);
     return query(find_.get(), needle, nullptr);
 }
