@@ -8,6 +8,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <memory>
 #include <optional>
 
 namespace tsl {
@@ -114,6 +115,73 @@ std::string trigramQuery(std::string_view needle) {
     return q;
 }
 
+// The trigram tokenizer run on each field of a folded text on its own: no
+// trigram spans two fields (no needle does), a fifth fewer to index. Its
+// arguments go to the trigram tokenizer.
+struct FieldTrigrams {
+    fts5_tokenizer inner{};
+    Fts5Tokenizer* made = nullptr;
+};
+
+using TokenFn = int (*)(void*, int, const char*, int, int, int);
+
+struct FieldPiece {
+    void* ctx;
+    TokenFn token;
+    int offset;
+};
+
+int fieldToken(void* p, int flags, const char* token, int n, int start, int end) {
+    const auto* piece = static_cast<FieldPiece*>(p);
+    return piece->token(piece->ctx, flags, token, n, start + piece->offset, end + piece->offset);
+}
+
+int fieldCreate(void* api, const char** argv, int argc, Fts5Tokenizer** out) {
+    auto* fts5 = static_cast<fts5_api*>(api);
+    auto t = std::make_unique<FieldTrigrams>();
+    void* data = nullptr;
+    int rc = fts5->xFindTokenizer(fts5, "trigram", &data, &t->inner);
+    if (rc == SQLITE_OK)
+        rc = t->inner.xCreate(data, argv, argc, &t->made);
+    if (rc == SQLITE_OK)
+        *out = reinterpret_cast<Fts5Tokenizer*>(t.release());
+    return rc;
+}
+
+void fieldDelete(Fts5Tokenizer* p) {
+    auto* t = reinterpret_cast<FieldTrigrams*>(p);
+    t->inner.xDelete(t->made);
+    delete t;
+}
+
+int fieldTokenize(Fts5Tokenizer* p, void* ctx, int flags, const char* text, int n, TokenFn token) {
+    auto* t = reinterpret_cast<FieldTrigrams*>(p);
+    int start = 0;
+    for (int i = 0; i <= n; ++i) {
+        if (i < n && text[i] != kFieldGap)
+            continue;
+        FieldPiece piece{ctx, token, start};
+        if (i > start)
+            if (const int rc = t->inner.xTokenize(t->made, &piece, flags, text + start, i - start, fieldToken))
+                return rc;
+        start = i + 1;
+    }
+    return SQLITE_OK;
+}
+
+// Registers the field tokenizer on a connection; false when its SQLite has no FTS5.
+bool addFieldTrigrams(sqlite3* db) {
+    fts5_api* api = nullptr;
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT fts5(?1)", -1, &st, nullptr) == SQLITE_OK) {
+        sqlite3_bind_pointer(st, 1, static_cast<void*>(&api), "fts5_api_ptr", nullptr);
+        sqlite3_step(st);
+    }
+    sqlite3_finalize(st);
+    fts5_tokenizer t{fieldCreate, fieldDelete, fieldTokenize};
+    return api && api->xCreateTokenizer(api, "fields", api, &t, nullptr) == SQLITE_OK;
+}
+
 } // namespace
 
 std::string foldForFind(std::string_view text) {
@@ -204,9 +272,10 @@ void FindCopy::build(int amountPos) {
     // with instr() on its text, so it only has to name every row that holds
     // the needle. Its own case folding is off: the text is folded already. An
     // SQLite without FTS5 or its trigram tokenizer (before 3.34): every search scans.
-    const bool indexed = sqlite3_exec(copy_.db,
+    const bool indexed = addFieldTrigrams(copy_.db) &&
+                         sqlite3_exec(copy_.db,
                                       "CREATE VIRTUAL TABLE f USING fts5(t, content='x', content_rowid='id',"
-                                      " detail='none', tokenize='trigram case_sensitive 1')",
+                                      " detail='none', tokenize='fields case_sensitive 1')",
                                       nullptr, nullptr, nullptr) == SQLITE_OK;
     exec(copy_.db, "BEGIN");
     {
