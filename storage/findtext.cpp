@@ -78,9 +78,9 @@ bool plainUtf8(std::string_view s) {
     return true;
 }
 
-// The rows holding a needle hold every three characters of it in a row: the
-// query for the index, each trigram a quoted phrase, at most a dozen of them
-// spread over the needle. Empty for a needle the index cannot answer.
+// A row that holds the needle holds each of its trigrams (three characters in a
+// row): the query for the index, each trigram a quoted phrase, at most a dozen
+// of them spread over the needle. Empty for a needle the index cannot answer.
 std::string trigramQuery(std::string_view needle) {
     if (!plainUtf8(needle))
         return {};
