@@ -300,19 +300,17 @@ void FindCopy::build(int amountPos) {
             stepDone(copy_.db, load.get());
         }
     }
-    // Made in one go: no merging while it fills, then merged into one segment,
-    // so that a later edit of a row never waits for a merge of big segments.
+    // The index fills later, in slices between keystrokes (indexSome): rows up
+    // to the mark in m are in it and kept so by the triggers; the rest wait for
+    // their slice, which reads them as they then stand.
     if (indexed)
-        exec(copy_.db, "INSERT INTO f(f, rank) VALUES('automerge', 0);"
-                       "INSERT INTO f(f, rank) VALUES('hashsize', 4194304);"
-                       "INSERT INTO f(f) VALUES('rebuild');"
-                       "INSERT INTO f(f) VALUES('optimize');"
-                       "INSERT INTO f(f, rank) VALUES('hashsize', 1048576);"
-                       "INSERT INTO f(f, rank) VALUES('automerge', 4);"
-                       "CREATE TRIGGER xi AFTER INSERT ON x BEGIN INSERT INTO f(rowid, t) VALUES(new.id, new.t); END;"
-                       "CREATE TRIGGER xd AFTER DELETE ON x BEGIN"
+        exec(copy_.db, "CREATE TABLE m(v INTEGER NOT NULL); INSERT INTO m VALUES(0);"
+                       "INSERT INTO f(f, rank) VALUES('hashsize', 67108864);"
+                       "CREATE TRIGGER xi AFTER INSERT ON x WHEN new.id <= (SELECT v FROM m) BEGIN"
+                       " INSERT INTO f(rowid, t) VALUES(new.id, new.t); END;"
+                       "CREATE TRIGGER xd AFTER DELETE ON x WHEN old.id <= (SELECT v FROM m) BEGIN"
                        " INSERT INTO f(f, rowid, t) VALUES('delete', old.id, old.t); END;"
-                       "CREATE TRIGGER xu AFTER UPDATE ON x BEGIN"
+                       "CREATE TRIGGER xu AFTER UPDATE ON x WHEN old.id <= (SELECT v FROM m) BEGIN"
                        " INSERT INTO f(f, rowid, t) VALUES('delete', old.id, old.t);"
                        " INSERT INTO f(rowid, t) VALUES(new.id, new.t); END");
     exec(copy_.db, "COMMIT");
@@ -320,6 +318,8 @@ void FindCopy::build(int amountPos) {
                                    " SET t = excluded.t, a = excluded.a, o = excluded.o"));
     remove_.reset(prepareOn(copy_.db, "DELETE FROM x WHERE id = (SELECT id FROM x ORDER BY id LIMIT 1 OFFSET ?1)"));
     find_.reset(prepareOn(copy_.db, "SELECT id, a, t FROM x WHERE instr(t, ?1) ORDER BY id"));
+    indexStage_ = indexed ? IndexStage::filling : IndexStage::none;
+    indexedTo_ = 0;
     if (indexed)
         match_.reset(prepareOn(copy_.db, "SELECT x.id, x.a, x.t FROM f JOIN x ON x.id = f.rowid"
                                          " WHERE f MATCH ?2 AND instr(x.t, ?1) ORDER BY f.rowid"));
@@ -362,6 +362,56 @@ void FindCopy::rowRemoved(int row) {
         noteSeen();
     } catch (const Error&) {
         stale_ = true;
+    }
+}
+
+bool FindCopy::indexSome(int rows) {
+    if (stale_ || !copy_.db || indexStage_ == IndexStage::none || indexStage_ == IndexStage::ready)
+        return false;
+    try {
+        sqlite3* db = copy_.db;
+        if (indexStage_ == IndexStage::filling) {
+            // One transaction per slice: each ends as one segment of the index.
+            const StmtOwner last(prepareOn(db, "SELECT max(id) FROM (SELECT id FROM x WHERE id > ?1 ORDER BY id LIMIT ?2)"));
+            sqlite3_bind_int64(last.get(), 1, indexedTo_);
+            sqlite3_bind_int(last.get(), 2, std::max(rows, 1));
+            if (sqlite3_step(last.get()) != SQLITE_ROW)
+                throw Error(kFindFailed, sqliteError(db));
+            if (sqlite3_column_type(last.get(), 0) == SQLITE_NULL) {
+                indexStage_ = IndexStage::merging;
+                return true;
+            }
+            const std::int64_t to = sqlite3_column_int64(last.get(), 0);
+            exec(db, "BEGIN");
+            try {
+                const StmtOwner fill(prepareOn(db, "INSERT INTO f(rowid, t) SELECT id, t FROM x WHERE id > ?1 AND id <= ?2"));
+                sqlite3_bind_int64(fill.get(), 1, indexedTo_);
+                sqlite3_bind_int64(fill.get(), 2, to);
+                stepDone(db, fill.get());
+                const StmtOwner mark(prepareOn(db, "UPDATE m SET v = ?1"));
+                sqlite3_bind_int64(mark.get(), 1, to);
+                stepDone(db, mark.get());
+                exec(db, "COMMIT");
+            } catch (const Error&) {
+                sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+                throw;
+            }
+            indexedTo_ = to;
+            return true;
+        }
+        // The segments the slices left merged a piece at a time, until a merge
+        // finds nothing left to do; then rows added later go in by the triggers.
+        const auto before = sqlite3_total_changes64(db);
+        exec(db, "INSERT INTO f(f, rank) VALUES('merge', -2000)");
+        if (sqlite3_total_changes64(db) - before >= 2) // less: nothing was merged
+            return true;
+        exec(db, "UPDATE m SET v = 9223372036854775807;"
+                 "INSERT INTO f(f, rank) VALUES('hashsize', 1048576)");
+        indexStage_ = IndexStage::ready;
+        return false;
+    } catch (const Error&) {
+        indexStage_ = IndexStage::none; // searches scan
+        return false;
     }
 }
 
@@ -434,7 +484,7 @@ FindCopy::Answer FindCopy::search(const std::string& needle) {
         return answer;
     }
     const std::string match = trigramQuery(needle);
-    if (match_ && !match.empty() && !oddRows())
+    if (indexStage_ == IndexStage::ready && !match.empty() && !oddRows())
         return query(match_.get(), needle, &match);
     return query(find_.get(), needle, nullptr);
 }

@@ -19,7 +19,8 @@ namespace tsl {
 
 // The folded text of every row of a book, kept in a private temporary database
 // beside the ledger (never in the ledger file), with a trigram index over it.
-// Made at the first search, kept up to date through the book's cursor (adds,
+// Made at the first search (the copy only: searches scan it until the index is
+// whole; indexSome() fills the index a slice at a time), kept up to date through the book's cursor (adds,
 // edits, deletes), made again after anything else changed the book. A needle of
 // three characters or more asks the index; a shorter one scans the one column.
 // As the user types on, a needle that holds the one before it is looked for
@@ -43,6 +44,14 @@ public:
         std::int64_t badAmounts = 0;
     };
     [[nodiscard]] Found find(std::string_view needle, int amountPos);
+
+    // Adds one slice of `rows` rows of the book to the index, or merges a piece
+    // of it (some tens of milliseconds); true while more is left. Meant for the
+    // time between keystrokes.
+    static constexpr int kSliceRows = 20'000;
+    bool indexSome(int rows = kSliceRows);
+    // Whether searches ask the index (false while it fills, and without one).
+    [[nodiscard]] bool indexReady() const { return !stale_ && indexStage_ == IndexStage::ready; }
 
     // Lets go of the answers kept for typing on or going back (their memory);
     // the next search asks the copy afresh.
@@ -82,7 +91,10 @@ private:
     StmtOwner match_;
     StmtOwner odd_;
     mutable StmtOwner dataVersion_;
+    enum class IndexStage { none, filling, merging, ready };
     bool stale_ = true;
+    IndexStage indexStage_ = IndexStage::none;
+    std::int64_t indexedTo_ = 0; // the rows up to this rowid are in the index
     int amountPos_ = -1; // the field whose whole numbers the copy holds beside the text
     long long seenChanges_ = -1; // the ledger connection's changes the copy has taken in
     long long seenVersion_ = -1; // its data version then (others' writes)
