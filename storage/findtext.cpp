@@ -302,10 +302,14 @@ void FindCopy::build(int amountPos) {
     }
     // The index fills later, in slices between keystrokes (indexSome): rows up
     // to the mark in m are in it and kept so by the triggers; the rest wait for
-    // their slice, which reads them as they then stand.
+    // their slice, which reads them as they then stand. No merging while it
+    // fills (a merge in a slice would make it long): the segments the slices
+    // leave are merged afterwards, a piece at a time.
     if (indexed)
         exec(copy_.db, "CREATE TABLE m(v INTEGER NOT NULL); INSERT INTO m VALUES(0);"
                        "INSERT INTO f(f, rank) VALUES('hashsize', 67108864);"
+                       "INSERT INTO f(f, rank) VALUES('automerge', 0);"
+                       "INSERT INTO f(f, rank) VALUES('crisismerge', 2000);"
                        "CREATE TRIGGER xi AFTER INSERT ON x WHEN new.id <= (SELECT v FROM m) BEGIN"
                        " INSERT INTO f(rowid, t) VALUES(new.id, new.t); END;"
                        "CREATE TRIGGER xd AFTER DELETE ON x WHEN old.id <= (SELECT v FROM m) BEGIN"
@@ -399,14 +403,16 @@ bool FindCopy::indexSome(int rows) {
             indexedTo_ = to;
             return true;
         }
-        // The segments the slices left merged a piece at a time, until a merge
-        // finds nothing left to do; then rows added later go in by the triggers.
+        // The segments the slices left merged a few hundred pages at a time,
+        // until a merge finds nothing left to do; the usual merging after that.
         const auto before = sqlite3_total_changes64(db);
-        exec(db, "INSERT INTO f(f, rank) VALUES('merge', -2000)");
+        exec(db, "INSERT INTO f(f, rank) VALUES('merge', -250)");
         if (sqlite3_total_changes64(db) - before >= 2) // less: nothing was merged
             return true;
         exec(db, "UPDATE m SET v = 9223372036854775807;"
-                 "INSERT INTO f(f, rank) VALUES('hashsize', 1048576)");
+                 "INSERT INTO f(f, rank) VALUES('hashsize', 1048576);"
+                 "INSERT INTO f(f, rank) VALUES('automerge', 4);"
+                 "INSERT INTO f(f, rank) VALUES('crisismerge', 16)");
         indexStage_ = IndexStage::ready;
         return false;
     } catch (const Error&) {

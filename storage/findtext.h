@@ -48,7 +48,7 @@ public:
     // Adds one slice of `rows` rows of the book to the index, or merges a piece
     // of it (some tens of milliseconds); true while more is left. Meant for the
     // time between keystrokes.
-    static constexpr int kSliceRows = 20'000;
+    static constexpr int kSliceRows = 10'000;
     bool indexSome(int rows = kSliceRows);
     // Whether searches ask the index (false while it fills, and without one).
     [[nodiscard]] bool indexReady() const { return !stale_ && indexStage_ == IndexStage::ready; }
