@@ -53,6 +53,14 @@ FindBar::FindBar(QWidget* parent, ShownRows& shown, Prompter& prompter)
     btnFindClose->setToolTip(QStringLiteral("关闭查找(Esc)"));
     btnFindClose->setAutoRaise(true);
 
+    // The first search makes only the copy; its index fills afterwards, a slice
+    // whenever the window has nothing else to do, so typing never waits for it.
+    indexTimer_ = new QTimer(this);
+    indexTimer_->setInterval(0);
+    connect(indexTimer_, &QTimer::timeout, this, [this] {
+        if (!copy_ || !isVisible() || !copy_->indexSome())
+            indexTimer_->stop();
+    });
     connect(edFind, &QLineEdit::textChanged, this, [this] { refresh(); });
     connect(cbFindFilter, &QCheckBox::toggled, this, [this] { refresh(); });
     connect(btnFindClose, &QToolButton::clicked, this, [this] { close(); });
@@ -107,6 +115,7 @@ void FindBar::close() {
         return;
     hide();
     found_.clear();
+    indexTimer_->stop();
     copy_.reset();
     shown_.clearFound(); // every row again, in the order chosen, on the same current row
     if (shownChanged)
@@ -130,6 +139,8 @@ void FindBar::refresh() {
         const WaitCursor wait; // the first search of a big book makes its copy
         const std::string needle = edFind->text().toStdString();
         tsl::FindCopy::Found found = copy_->find(needle, amountPos);
+        if (!copy_->indexReady() && !indexTimer_->isActive())
+            indexTimer_->start();
         const bool filter = cbFindFilter->isChecked() && !needle.empty();
         QString text = (filter ? QStringLiteral("显示 ") : QStringLiteral("找到 ")) + grouped(std::int64_t(found.rows.size())) +
                        QStringLiteral(" / ") + grouped(book.recordCount()) + QStringLiteral(" 行");

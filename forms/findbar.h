@@ -9,6 +9,7 @@ class ShownRows;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
+class QTimer;
 class QToolButton;
 
 namespace tsl {
@@ -55,6 +56,7 @@ private:
     CursorModel& model_;
     Prompter& prompter_;
     std::unique_ptr<tsl::FindCopy> copy_;
+    QTimer* indexTimer_ = nullptr; // fills the copy's index a slice at a time when idle
     std::vector<int> found_; // the rows found, in stored order
     bool refreshQueued_ = false;
     bool refreshing_ = false; // the map it sets is no change of the book

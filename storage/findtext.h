@@ -5,6 +5,7 @@
 #include "storage/prepared.h"
 
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,9 +18,13 @@ namespace tsl {
 [[nodiscard]] std::string foldForFind(std::string_view text);
 
 // The folded text of every row of a book, kept in a private temporary database
-// beside the ledger (never in the ledger file) so that each search is one scan
-// of one column. Made at the first search, kept up to date through the book's
-// cursor (adds, edits, deletes), made again after anything else changed the book.
+// beside the ledger (never in the ledger file), with a trigram index over it.
+// Made at the first search (the copy only: searches scan it until the index is
+// whole; indexSome() fills the index a slice at a time), kept up to date through the book's cursor (adds,
+// edits, deletes), made again after anything else changed the book. A needle of
+// three characters or more asks the index; a shorter one scans the one column.
+// As the user types on, a needle that holds the one before it is looked for
+// only among the rows that one found; going back finds a kept answer again.
 class FindCopy final : public CursorObserver {
 public:
     explicit FindCopy(Cursor& book);
@@ -40,7 +45,29 @@ public:
     };
     [[nodiscard]] Found find(std::string_view needle, int amountPos);
 
+    // Adds one slice of `rows` rows of the book to the index, or merges a piece
+    // of it (some tens of milliseconds); true while more is left. Meant for the
+    // time between keystrokes.
+    static constexpr int kSliceRows = 10'000;
+    bool indexSome(int rows = kSliceRows);
+    // Whether searches ask the index (false while it fills, and without one).
+    [[nodiscard]] bool indexReady() const { return !stale_ && indexStage_ == IndexStage::ready; }
+
+    // Lets go of the answers kept for typing on or going back (their memory);
+    // the next search asks the copy afresh.
+    void forgetFound() { kept_.clear(); }
+
 private:
+    // The rows one needle found, in stored order: their rowids and amounts, and
+    // their folded texts while they are few enough to search again in memory.
+    struct Answer {
+        std::string needle;
+        std::vector<std::int64_t> ids;
+        std::vector<std::int64_t> amounts;
+        std::vector<char> hasAmount;
+        std::vector<std::string> texts; // empty when not kept
+        bool textsKept = false;
+    };
     void cursorReset() override { stale_ = true; }
     void rowInserted(int row) override { put(row); }
     void rowUpdated(int row) override { put(row); }
@@ -50,17 +77,28 @@ private:
     void build(int amountPos);
     void put(int row);
     void noteSeen();
+    void changed();
+    [[nodiscard]] Answer search(const std::string& needle);
+    [[nodiscard]] Answer query(sqlite3_stmt* st, const std::string& needle, const std::string* match);
+    [[nodiscard]] bool oddRows();
+    void keep(Answer answer);
 
     Cursor& book_;
     DbCloser copy_;
     StmtOwner put_;
     StmtOwner remove_;
     StmtOwner find_;
+    StmtOwner match_;
+    StmtOwner odd_;
     mutable StmtOwner dataVersion_;
+    enum class IndexStage { none, filling, merging, ready };
     bool stale_ = true;
+    IndexStage indexStage_ = IndexStage::none;
+    std::int64_t indexedTo_ = 0; // the rows up to this rowid are in the index
     int amountPos_ = -1; // the field whose whole numbers the copy holds beside the text
     long long seenChanges_ = -1; // the ledger connection's changes the copy has taken in
     long long seenVersion_ = -1; // its data version then (others' writes)
+    std::deque<Answer> kept_;    // the latest first
 };
 
 } // namespace tsl

@@ -1,9 +1,11 @@
 #include "storage/connection.h"
 #include "storage/findtext.h"
+#include "storage/prepared.h"
 #include "storage/schema.h"
 #include "tests/support/tempdir.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <string>
 #include <vector>
@@ -107,4 +109,115 @@ TEST_F(FindCopyTest, FollowsAddsEditsDeletesAndOtherWrites) {
     EXPECT_EQ(find.rowsHolding("999"), (Rows{1}));
     sqlExec("tsl.mdb", "UPDATE \"2\" SET \"发货地点\" = '温州' WHERE \"客户姓名\" = 'Zhang'");
     EXPECT_EQ(find.rowsHolding("温州"), (Rows{0}));
+}
+
+// Every way a search may go (the index, a scan, typing on from a kept answer,
+// going back to one), before, while and after the index fills, gives the rows instr() finds in each row's folded text.
+TEST_F(FindCopyTest, IndexAndTypingFindWhatAScanFinds) {
+    sqlExec("tsl.mdb", "INSERT INTO \"2\" VALUES ('(4)12/4/26', '客户12号', '羊毛衫', '5', '濮院镇112号', '314500', '-12');"
+                       "INSERT INTO \"2\" VALUES ('(5)12/5/26', '客户1号', 'ＡＢＣ\"引号\"', '5', '100%纯羊毛', 'a_b', '7');"
+                       "INSERT INTO \"2\" VALUES ('(6)12/6/26', 'O''Neil', '😀毛衫😀', '5', '濮院镇12号', '', '');");
+    std::string longText(400, 'k');
+    sqlExec("tsl.mdb", "INSERT INTO \"2\" VALUES ('(7)', '" + longText + "x', '', '', '', '', '')");
+    book->close();
+    book->open();
+    const std::string needles[] = {"客户12号", "户12", "客户1", "12号", "Abc\"引", "\"引号\"", "\"", "%纯", "_b", "a_b", "100%",
+        "o'neil", "😀毛衫", "衫😀", "xl毛", "３１４５", "6/26\x1f客", "\xAF\x9B", "毛衫", "\xE6\xAF\x9B", "\xE6\xAF", "毛\xE8",
+        longText + "x", longText + "xx", "k", "濮院镇1", "ab中"};
+    // What a scan finds, read from the file itself past the cursor and its cache.
+    sqlite3* ref = nullptr;
+    ASSERT_EQ(sqlite3_open("tsl.mdb", &ref), SQLITE_OK);
+    sqlite3_stmt *rows = nullptr, *instr = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(ref, "SELECT * FROM \"2\" ORDER BY rowid", -1, &rows, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_prepare_v2(ref, "SELECT instr(?1, ?2) > 0", -1, &instr, nullptr), SQLITE_OK);
+    const auto scan = [&](const std::string& needle) {
+        std::string want = tsl::foldForFind(needle);
+        std::erase(want, '\x1f');
+        Rows found;
+        for (int r = 0; sqlite3_step(rows) == SQLITE_ROW; ++r) {
+            std::string text;
+            for (int i = 0; i < sqlite3_column_count(rows); ++i)
+                text += (i ? "\x1f" : "") + std::string(tsl::columnView(rows, i));
+            text = tsl::foldForFind(text);
+            sqlite3_bind_text(instr, 1, text.data(), int(text.size()), SQLITE_TRANSIENT);
+            sqlite3_bind_text(instr, 2, want.data(), int(want.size()), SQLITE_TRANSIENT);
+            EXPECT_EQ(sqlite3_step(instr), SQLITE_ROW);
+            if (sqlite3_column_int(instr, 0))
+                found.push_back(r);
+            sqlite3_reset(instr);
+        }
+        sqlite3_reset(rows);
+        return found;
+    };
+    tsl::FindCopy find(*book);
+    const auto typeAll = [&](const std::string& when) {
+        for (const std::string& needle : needles) {
+            find.forgetFound();
+            EXPECT_EQ(find.rowsHolding(needle), scan(needle)) << when << ": " << needle;
+            for (std::size_t cut = needle.size(); cut > 0; --cut) // going back, byte by byte
+                EXPECT_EQ(find.rowsHolding(needle.substr(0, cut)), scan(needle.substr(0, cut))) << when << ": " << cut;
+            find.forgetFound();
+            EXPECT_EQ(find.rowsHolding("").size(), scan("").size());
+            for (std::size_t cut = 1; cut <= needle.size(); ++cut) // typing on from the whole book
+                EXPECT_EQ(find.rowsHolding(needle.substr(0, cut)), scan(needle.substr(0, cut))) << when << ": " << cut;
+        }
+        for (const std::string& needle : needles) // one after another, the answers before at hand
+            EXPECT_EQ(find.rowsHolding(needle), scan(needle)) << when << ": then " << needle;
+    };
+    // The first search makes the copy alone; the index fills a few rows at a
+    // time, and the book changes in the rows already in it, in the rows not yet
+    // in it and past them.
+    const auto fill = [&](const std::string& when) {
+        (void)find.rowsHolding(""); // the copy made again if it has to be, as the bar does
+        while (find.indexSome(3)) {
+        }
+        EXPECT_TRUE(find.indexReady()) << when;
+    };
+    typeAll("before the index");
+    EXPECT_FALSE(find.indexReady());
+    find.indexSome(3);
+    typeAll("while the index builds");
+    book->moveTo(0);
+    book->edit();
+    book->setField("客户姓名", "户12");
+    book->post();
+    book->moveTo(4);
+    book->edit();
+    book->setField("客户姓名", "客户12号");
+    book->post();
+    book->moveTo(1);
+    book->remove();
+    book->moveTo(4);
+    book->remove();
+    book->append();
+    book->setField("发货地点", "濮院镇12号");
+    book->post();
+    typeAll("changed while the index builds");
+    EXPECT_FALSE(find.indexReady());
+    fill("changed while it builds");
+    typeAll("built, with the changes made meanwhile");
+    book->moveTo(0);
+    book->edit();
+    book->setField("客户姓名", "客户12号");
+    book->post();
+    typeAll("after an edit");
+    book->append();
+    book->setField("发货地点", "纯羊毛12号");
+    book->post();
+    typeAll("after an append");
+    book->moveTo(3);
+    book->remove();
+    typeAll("after a delete");
+    sqlExec("tsl.mdb", "UPDATE \"2\" SET \"邮编\" = '客户12号\"' WHERE \"客户姓名\" = 'Zhang'");
+    typeAll("after another program's write, before its new index");
+    fill("after another program's write");
+    typeAll("after another program's write");
+    sqlExec("tsl.mdb", "INSERT INTO \"2\" VALUES (CAST(X'6162E4B8AD80' AS TEXT), '毛' || CAST(X'E8' AS TEXT), '', '', '', '', '')");
+    book->close();
+    book->open();
+    fill("with a text not read as UTF-8");
+    typeAll("with a text not read as UTF-8");
+    sqlite3_finalize(rows);
+    sqlite3_finalize(instr);
+    sqlite3_close(ref);
 }
