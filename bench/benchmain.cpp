@@ -13,6 +13,7 @@ bool realProgramProbe();
 void registerStorage(int rows);
 void registerFind(int rows);
 void registerSort(int rows);
+void registerServer(int rows);
 void registerWorkspace(int rows);
 void registerDialogs(int rows);
 void registerConfirm(int rows);
@@ -67,6 +68,7 @@ int main(int argc, char** argv) {
         tslbench::registerYearGlance(rows);
         tslbench::registerFind(rows);
         tslbench::registerSort(rows);
+        tslbench::registerServer(rows);
     }
     Progress progress;
     benchmark::RunSpecifiedBenchmarks(&progress);

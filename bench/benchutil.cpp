@@ -72,6 +72,8 @@ constexpr const char* opName(Op op) {
     case Op::FindFirst: return "find: first search (makes its copy)";
     case Op::FindKeystroke: return "find keystroke";
     case Op::SortAmount: return "sort by amount";
+    case Op::ServerOpenSum: return "server open+sum (raw: libpq)";
+    case Op::ServerAppendPost: return "server append+post (raw: libpq)";
     case Op::Count: break;
     }
     return "?";

@@ -62,6 +62,8 @@ enum class Op {
     FindFirst,
     FindKeystroke,
     SortAmount,
+    ServerOpenSum,
+    ServerAppendPost,
     Count
 };
 

@@ -4,6 +4,7 @@
 #include "storage/error.h"
 #include "storage/failure.h"
 #include "storage/fileops.h"
+#include "storage/pgengine.h"
 #include "storage/sqliteengine.h"
 
 #include <algorithm>
@@ -26,7 +27,7 @@ Connection::Connection() = default;
 Connection::~Connection() { disconnect(); }
 
 void Connection::setConnectionString(std::string s) {
-    if (db_)
+    if (engine_)
         throw Error("连接已打开,不能更改连接字符串");
     connStr_ = std::move(s);
 }
@@ -44,15 +45,26 @@ std::string Connection::dataSource(const std::string& connStr) {
     return file;
 }
 
+void Connection::setServer(std::string address, std::string ledger) {
+    if (engine_)
+        throw Error("连接已打开,不能更改连接字符串");
+    address_ = std::move(address);
+    ledger_ = std::move(ledger);
+}
+
 void Connection::setExclusive(bool on) {
-    if (db_)
+    if (engine_)
         throw Error("连接已打开,不能更改");
     exclusive_ = on;
 }
 
 void Connection::connect() {
-    if (db_)
+    if (engine_)
         return;
+    if (onServer()) {
+        engine_ = PgEngine::open(address_, ledger_);
+        return;
+    }
     std::string file = dataSource(connStr_);
     // sqlite would create a missing file with SQLITE_OPEN_CREATE; we never pass it,
     // but check first too so the message names the file.
@@ -79,13 +91,14 @@ void Connection::connect() {
         }
     } unlockOnFailure{lock_};
     (void)setAsideStaleJournal(file);
-    engine_ = SqliteEngine::open(file);
-    db_ = engine_->handle();
+    auto engine = SqliteEngine::open(file);
+    db_ = engine->handle();
+    engine_ = std::move(engine);
     unlockOnFailure.keep = true;
 }
 
 void Connection::disconnect() noexcept {
-    if (!db_)
+    if (!engine_)
         return;
     auto cursors = cursors_;
     for (Cursor* c : cursors)
@@ -105,6 +118,12 @@ void Connection::detach(Cursor* c) noexcept {
     cursors_.erase(std::remove(cursors_.begin(), cursors_.end(), c), cursors_.end());
 }
 
+sqlite3* Connection::handle() const {
+    if (engine_ && !db_)
+        throw Error("服务器上的帐本还不能做这件事!");
+    return db_;
+}
+
 Engine& Connection::engine() const {
     if (!engine_)
         throw Error("数据库没有连接");
@@ -120,7 +139,7 @@ void Connection::rolledBack() noexcept {
 }
 
 Connection::Transaction::~Transaction() {
-    if (!done_ && conn_.db_) {
+    if (!done_ && conn_.engine_) {
         // Even when ROLLBACK itself fails (SQLite may have rolled back already after
         // an I/O error), the cursors must drop what they hold of the undone work.
         conn_.engine_->rollback();

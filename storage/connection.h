@@ -24,6 +24,12 @@ public:
     Connection& operator=(const Connection&) = delete;
 
     void setConnectionString(std::string s); // only while disconnected
+    // A ledger on a server instead of a file: `address` in libpq's URI or
+    // key=value form, `ledger` its name in the server's index. No file lock
+    // applies there (several programs share it). Only while disconnected; an
+    // empty address goes back to the file.
+    void setServer(std::string address, std::string ledger);
+    [[nodiscard]] bool onServer() const { return !address_.empty(); }
     [[nodiscard]] const std::string& connectionString() const { return connStr_; }
     // The file named by the "Data Source=" part; throws when there is none.
     [[nodiscard]] static std::string dataSource(const std::string& connStr);
@@ -36,9 +42,12 @@ public:
 
     void connect();
     void disconnect() noexcept; // closes every cursor on this connection first
-    [[nodiscard]] bool connected() const { return db_ != nullptr; }
+    [[nodiscard]] bool connected() const { return engine_ != nullptr; }
 
-    [[nodiscard]] sqlite3* handle() const { return db_; }
+    // The SQLite handle of a ledger file (null while disconnected). Code that
+    // speaks SQLite itself cannot serve a ledger on a server: it is told so
+    // there, in words the user can read, rather than handed no handle.
+    [[nodiscard]] sqlite3* handle() const;
     // The engine behind it; throws while disconnected.
     [[nodiscard]] Engine& engine() const;
 
@@ -73,7 +82,8 @@ private:
     void rolledBack() noexcept;
 
     std::string connStr_;
-    std::unique_ptr<SqliteEngine> engine_;
+    std::string address_, ledger_; // a server's, when set
+    std::unique_ptr<Engine> engine_;
     sqlite3* db_ = nullptr; // engine_'s
     std::vector<Cursor*> cursors_;
     bool exclusive_ = false;

@@ -65,8 +65,11 @@ QueryPtr Cursor::beginOpen(int pos) {
     fields_.clear();
     try {
         const QueryPtr head = prepare("SELECT * FROM " + quotedTable_ + " LIMIT 0");
+        // A server's books show their row id among the columns; it is no field.
+        const bool hidden = engine_->isServer();
         for (int i = 0, n = head->columnCount(); i < n; ++i)
-            fields_.push_back(head->columnName(i));
+            if (!hidden || head->columnName(i) != "rowid")
+                fields_.push_back(head->columnName(i));
     } catch (const Error& e) {
         abandonOpen();
         // A damaged or locked file says so; anything else here is a missing table.
@@ -430,7 +433,7 @@ const std::string& Cursor::value(int row, int field) const {
 
 const std::string* Cursor::readRow(int row, int field) const {
     if (!selRow_)
-        selRow_ = prepare("SELECT * FROM " + quotedTable_ + " WHERE rowid = ?");
+        selRow_ = prepare("SELECT " + fieldList_ + " FROM " + quotedTable_ + " WHERE rowid = ?");
     Query& q = *selRow_;
     const ResetQuery guard(q);
     q.bindInt(1, rowids_[std::size_t(row)]);

@@ -84,6 +84,10 @@ public:
     virtual void rollback() noexcept = 0;
     [[nodiscard]] virtual bool inTransaction() const = 0;
 
+    // A store that several programs share at once (a ledger on a server): no file
+    // lock guards it, and what others change reaches this one only through it.
+    [[nodiscard]] virtual bool isServer() const { return false; }
+
 protected:
     Engine() = default;
 };

@@ -18,6 +18,7 @@ enum class Failure {
     NameTooLong,  // the file system cannot hold the name
     Exists,       // a file of that name is in the way
     Foreign,      // a link or a file the program did not make stands where it keeps its own
+    Disconnected, // the connection to the server is gone
 };
 
 // Every failure in the storage layer leaves it as this exception; its message is

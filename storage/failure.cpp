@@ -95,6 +95,7 @@ std::string failureText(Failure kind, const std::string& file, const std::string
     case Failure::Exists: return named ? "文件" + f + "已经存在!" : "文件已经存在!";
     case Failure::Foreign:
         return named ? f + "是一个链接或不是本程序建立的文件,程序不会使用它!" : "程序的文件夹中有不是本程序建立的文件或链接!";
+    case Failure::Disconnected: return "与服务器的连接已断开!";
     case Failure::Other: break;
     }
     if (!named)

@@ -2,8 +2,12 @@
 #include "storage/cursor.h"
 #include "storage/error.h"
 #include "storage/fileops.h"
+#include "storage/pgsession.h"
 #include "storage/schema.h"
+#include "tests/support/pgserver.h"
 #include "tests/support/tempdir.h"
+
+#include <libpq-fe.h>
 
 #include <gtest/gtest.h>
 
@@ -36,15 +40,66 @@ public:
     void currentChanged(int r) override { events.push_back("cur " + std::to_string(r)); }
 };
 
-class CursorTest : public ::testing::Test {
+using Strings = std::vector<std::string>;
+
+// Where the ledger lives: a file of the data folder, or a schema on a server.
+enum class Store { File, Server };
+
+tsltest::PgServer& server() {
+    static tsltest::PgServer pg; // started by the first test on a server; fails that test saying why
+    return pg;
+}
+
+class CursorBase : public ::testing::Test {
 protected:
+    explicit CursorBase(Store store) : store_(store) {}
+
+    Store store_;
     tsltest::TempDir dir;
+    std::unique_ptr<tsl::pg::Session> raw_; // on a server: a session of its own, outside the program's code
     Connection conn;
     Recorder rec; // outlives the cursors of a test, which tell it about closing
 
     void SetUp() override {
-        dir.seedIndex(kFile);
-        conn.setConnectionString(tsl::connectionString(kFile));
+        if (store_ == Store::File) {
+            dir.seedIndex(kFile);
+            conn.setConnectionString(tsl::connectionString(kFile));
+            return;
+        }
+        static int serial = 0;
+        const std::string address = server().uri();
+        raw_ = std::make_unique<tsl::pg::Session>(address);
+        tsl::pg::ensureLayout(*raw_);
+        // A name is only ever a parameter: one that would break SQL or a path serves as well.
+        const std::string name = "帐本 \"x\"'; DROP SCHEMA tessolan CASCADE; --/../" + std::to_string(++serial);
+        const std::string schema = tsl::pg::createLedger(*raw_, name);
+        raw_->exec("SELECT set_config('search_path', $1, false)", {tsl::pg::quoteIdent(schema)});
+        // The list of ledgers is a file's own; the tests use it as a plain one-field book.
+        raw_->exec("CREATE TABLE \"5\" (rowid bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY, name text)");
+        conn.setServer(address, name);
+    }
+
+    // Runs SQL (several statements) outside the program's code.
+    void sql(const std::string& text) const {
+        if (store_ == Store::File)
+            return sqlExec(kFile, text);
+        PGresult* r = PQexec(raw_->handle(), text.c_str());
+        const bool ok = PQresultStatus(r) == PGRES_COMMAND_OK || PQresultStatus(r) == PGRES_TUPLES_OK;
+        const std::string why = PQresultErrorMessage(r);
+        PQclear(r);
+        if (!ok)
+            throw std::runtime_error(text + ": " + why);
+    }
+
+    // The first column of a query's rows, read outside the program's code.
+    [[nodiscard]] Strings column(const std::string& text) const {
+        if (store_ == Store::File)
+            return sqlColumn(kFile, text);
+        const tsl::pg::Result r = raw_->exec(text);
+        Strings out;
+        for (int i = 0; i < r.rows(); ++i)
+            out.push_back(r.text(i, 0));
+        return out;
     }
 
     std::unique_ptr<Cursor> open(std::string_view table) {
@@ -56,16 +111,35 @@ protected:
         return c;
     }
 
-    // Rows of a single-field table, written outside the program's code.
-    static void seedNames(const std::string& table, const std::vector<std::string>& names) {
-        std::string sql = "BEGIN;";
-        for (const auto& n : names)
-            sql += "INSERT INTO \"" + table + "\" VALUES ('" + n + "');";
-        sqlExec(kFile, sql + "COMMIT;");
+    // "INSERT INTO table (its first n fields)": positional VALUES would meet a server's row id first.
+    static std::string insertInto(std::string_view table, std::size_t n = 1) {
+        const tsl::TableDef* def = tsl::findTable(table);
+        std::string cols;
+        for (std::size_t i = 0; i < n; ++i)
+            cols += (i ? ", " : "") + tsl::quoteIdent(def->fields[i]);
+        return "INSERT INTO " + tsl::quoteIdent(table) + " (" + cols + ") VALUES ";
     }
 
-    static std::vector<std::string> stored(const std::string& table, const std::string& field) {
-        return sqlColumn(kFile, "SELECT \"" + field + "\" FROM \"" + table + "\" ORDER BY rowid");
+    // Rows of a single-field table, written outside the program's code.
+    void seedNames(const std::string& table, const std::vector<std::string>& names) const {
+        std::string text = "BEGIN;";
+        for (const auto& n : names)
+            text += insertInto(table) + "('" + n + "');";
+        sql(text + "COMMIT;");
+    }
+
+    [[nodiscard]] Strings stored(const std::string& table, const std::string& field) const {
+        return column("SELECT \"" + field + "\" FROM \"" + table + "\" ORDER BY rowid");
+    }
+
+    // temp1 filled with "r1".."rN"; returns those texts.
+    Strings seedNumbered(int n) const {
+        sql("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " + std::to_string(n) +
+            ") INSERT INTO temp1 (\"1\") SELECT 'r' || i FROM n;");
+        Strings out;
+        for (int i = 1; i <= n; ++i)
+            out.push_back("r" + std::to_string(i));
+        return out;
     }
 
     // Every row of a cursor walked with first/next, reading one field.
@@ -80,7 +154,22 @@ protected:
     }
 };
 
-using Strings = std::vector<std::string>;
+// What only a ledger file has: its name, its folder, its triggers.
+class CursorTest : public CursorBase {
+protected:
+    CursorTest() : CursorBase(Store::File) {}
+};
+
+// The cursor's rules, on a ledger file and on a server alike.
+class StoreCursorTest : public CursorBase, public ::testing::WithParamInterface<Store> {
+protected:
+    StoreCursorTest() : CursorBase(GetParam()) {}
+};
+
+INSTANTIATE_TEST_SUITE_P(BothStores, StoreCursorTest, ::testing::Values(Store::File, Store::Server),
+                         [](const auto& info) { return info.param == Store::File ? "File" : "Server"; });
+
+
 
 // --- connection -------------------------------------------------------------
 
@@ -135,7 +224,7 @@ TEST_F(CursorTest, ConnectFailuresCreateAndChangeNothing) {
     EXPECT_EQ(readFile("notes.mdb"), text);
 }
 
-TEST_F(CursorTest, DisconnectClosesEveryCursorAndReconnectReopens) {
+TEST_P(StoreCursorTest, DisconnectClosesEveryCursorAndReconnectReopens) {
     seedNames("5", {"a", "b"});
     auto a = open("5");
     auto b = open("temp1");
@@ -155,7 +244,7 @@ TEST_F(CursorTest, DisconnectClosesEveryCursorAndReconnectReopens) {
     EXPECT_EQ(walk(*a), (Strings{"a", "b"}));
 }
 
-TEST_F(CursorTest, TransactionCommitsAllOrRollsBackAll) {
+TEST_P(StoreCursorTest, TransactionCommitsAllOrRollsBackAll) {
     auto c = open("temp1");
     {
         Connection::Transaction t(conn);
@@ -194,7 +283,7 @@ TEST_F(CursorTest, TransactionCommitsAllOrRollsBackAll) {
 
 // --- opening and reading ----------------------------------------------------
 
-TEST_F(CursorTest, OpenNeedsConnectionAndExistingTable) {
+TEST_P(StoreCursorTest, OpenNeedsConnectionAndExistingTable) {
     Cursor c(conn);
     c.setTableName("5");
     EXPECT_THROW(c.open(), tsl::Error);
@@ -210,7 +299,7 @@ TEST_F(CursorTest, OpenNeedsConnectionAndExistingTable) {
     EXPECT_EQ(missing.tableName(), "5");
 }
 
-TEST_F(CursorTest, EmptyTable) {
+TEST_P(StoreCursorTest, EmptyTable) {
     auto c = open("5");
     c->addObserver(&rec);
     EXPECT_EQ(c->recordCount(), 0);
@@ -242,7 +331,7 @@ TEST_F(CursorTest, EmptyTable) {
     EXPECT_EQ(stored("5", "name"), Strings{"first"});
 }
 
-TEST_F(CursorTest, NextOnLastRowStaysThere) {
+TEST_P(StoreCursorTest, NextOnLastRowStaysThere) {
     seedNames("5", {"a", "b", "c"});
     auto c = open("5");
     EXPECT_EQ(c->recNo(), 1);
@@ -279,7 +368,7 @@ TEST_F(CursorTest, RowsComeInStoredOrderAndNewRowsGoLast) {
 
 // Field names ignore ASCII letter case; a missing field fails naming the field
 // and leaves the pending row alone.
-TEST_F(CursorTest, FieldNames) {
+TEST_P(StoreCursorTest, FieldNames) {
     auto c = open("5");
     EXPECT_EQ(c->fieldIndex("nAmE"), 0);
     EXPECT_EQ(c->fieldIndex("names"), -1);
@@ -310,8 +399,8 @@ TEST_F(CursorTest, FieldNames) {
     EXPECT_EQ(stored("2", "总金额"), Strings{"12"});
 }
 
-TEST_F(CursorTest, MissingValuesReadAsEmpty) {
-    sqlExec(kFile, "INSERT INTO \"2\" (\"日期\") VALUES ('(1)d'); INSERT INTO \"2\" DEFAULT VALUES;");
+TEST_P(StoreCursorTest, MissingValuesReadAsEmpty) {
+    sql("INSERT INTO \"2\" (\"日期\") VALUES ('(1)d'); INSERT INTO \"2\" DEFAULT VALUES;");
     auto c = open(tsl::table::shipments);
     EXPECT_EQ(c->fieldText(0), "(1)d");
     for (int f = 1; f < c->fieldCount(); ++f)
@@ -329,7 +418,7 @@ TEST_F(CursorTest, MissingValuesReadAsEmpty) {
     EXPECT_EQ(c->fieldText("数量"), "3");
 }
 
-TEST_F(CursorTest, ValuesRoundTripExactly) {
+TEST_P(StoreCursorTest, ValuesRoundTripExactly) {
     const Strings values = {
         "张三",
         "",
@@ -337,7 +426,6 @@ TEST_F(CursorTest, ValuesRoundTripExactly) {
         "line one\nline two\ttab",
         "'); DELETE FROM \"5\"; ('",
         std::string(100000, 'x') + "尾",
-        std::string("nul\0inside", 10),
         " leading and trailing ",
     };
     auto c = open("5");
@@ -357,12 +445,28 @@ TEST_F(CursorTest, ValuesRoundTripExactly) {
             EXPECT_EQ(onDisk[i], values[i]) << i;
         }
     // Empty text is stored as text, so it stays apart from a missing value.
-    EXPECT_EQ(sqlColumn(kFile, "SELECT typeof(name) FROM \"5\" WHERE rowid = 2"), Strings{"text"});
+    EXPECT_EQ(column("SELECT count(*) FROM \"5\" WHERE name = ''"), Strings{"1"});
+
+    // A file keeps a NUL inside a text; a server cannot, and refuses it rather than cut it short.
+    const std::string nul("nul\0inside", 10);
+    c->append();
+    c->setField("name", nul);
+    if (GetParam() == Store::File) {
+        c->post();
+        c->close();
+        c->open();
+        c->moveTo(int(values.size()));
+        EXPECT_EQ(c->fieldText(0), nul);
+    } else {
+        EXPECT_THROW(c->post(), tsl::Error);
+        c->cancel();
+        EXPECT_EQ(stored("5", "name").size(), values.size());
+    }
 }
 
 // --- pending rows -----------------------------------------------------------
 
-TEST_F(CursorTest, MovingFinishesAPendingAppend) {
+TEST_P(StoreCursorTest, MovingFinishesAPendingAppend) {
     struct Move {
         const char* what;
         std::function<void(Cursor&)> run;
@@ -375,7 +479,7 @@ TEST_F(CursorTest, MovingFinishesAPendingAppend) {
     };
     for (const auto& m : moves) {
         SCOPED_TRACE(m.what);
-        sqlExec(kFile, "DELETE FROM temp1; INSERT INTO temp1 VALUES ('old');");
+        sql("DELETE FROM temp1; " + insertInto("temp1") + "('old');");
         auto c = open("temp1");
         c->append();
         m.run(*c);
@@ -391,7 +495,7 @@ TEST_F(CursorTest, MovingFinishesAPendingAppend) {
     }
 }
 
-TEST_F(CursorTest, MovingFinishesAPendingEdit) {
+TEST_P(StoreCursorTest, MovingFinishesAPendingEdit) {
     seedNames("5", {"a", "b"});
     auto c = open("5");
     c->addObserver(&rec);
@@ -406,7 +510,7 @@ TEST_F(CursorTest, MovingFinishesAPendingEdit) {
     EXPECT_EQ(c->rowText(1, 0), "B");
 }
 
-TEST_F(CursorTest, PendingRowRules) {
+TEST_P(StoreCursorTest, PendingRowRules) {
     seedNames("5", {"a", "b"});
     auto c = open("5");
     // Without a pending row there is nothing to set or post.
@@ -444,7 +548,7 @@ TEST_F(CursorTest, PendingRowRules) {
     EXPECT_EQ(stored("5", "name"), (Strings{"A", "b", "new"}));
 }
 
-TEST_F(CursorTest, PostKeepsThePostedRowCurrent) {
+TEST_P(StoreCursorTest, PostKeepsThePostedRowCurrent) {
     seedNames("5", {"a", "b", "c"});
     auto c = open("5");
     int opened = 0, posted = 0;
@@ -511,7 +615,7 @@ TEST_F(CursorTest, FailedPostLeavesTheRowUnwrittenAndPending) {
 
 // --- deleting ---------------------------------------------------------------
 
-TEST_F(CursorTest, DeleteMakesTheFollowingRowCurrent) {
+TEST_P(StoreCursorTest, DeleteMakesTheFollowingRowCurrent) {
     seedNames("5", {"a", "b", "c", "d"});
     auto c = open("5");
     c->addObserver(&rec);
@@ -539,7 +643,7 @@ TEST_F(CursorTest, DeleteMakesTheFollowingRowCurrent) {
 }
 
 // A delete during an edit is a delete; during an append it drops only the new row.
-TEST_F(CursorTest, DeleteWhilePending) {
+TEST_P(StoreCursorTest, DeleteWhilePending) {
     seedNames("5", {"a", "b", "c"});
     auto c = open("5");
     c->edit();
@@ -557,7 +661,7 @@ TEST_F(CursorTest, DeleteWhilePending) {
 
 // --- two cursors on one connection ------------------------------------------
 
-TEST_F(CursorTest, WritesThroughOneCursorShowInAnotherOnTheSameTable) {
+TEST_P(StoreCursorTest, WritesThroughOneCursorShowInAnotherOnTheSameTable) {
     seedNames("5", {"a", "b", "c"});
     auto reader = open("5");
     auto writer = open("5");
@@ -593,17 +697,7 @@ TEST_F(CursorTest, WritesThroughOneCursorShowInAnotherOnTheSameTable) {
 
 // --- many rows: more than the cache holds -----------------------------------
 
-// temp1 filled with "r1".."rN"; returns those texts.
-Strings seedNumbered(int n) {
-    sqlExec(kFile, "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " + std::to_string(n) +
-                       ") INSERT INTO temp1 SELECT 'r' || i FROM n;");
-    Strings out;
-    for (int i = 1; i <= n; ++i)
-        out.push_back("r" + std::to_string(i));
-    return out;
-}
-
-TEST_F(CursorTest, RemovingEveryOtherRowKeepsNeighboursRight) {
+TEST_P(StoreCursorTest, RemovingEveryOtherRowKeepsNeighboursRight) {
     const Strings all = seedNumbered(3000);
     auto c = open("temp1");
     Connection::Transaction t(conn);
@@ -620,7 +714,7 @@ TEST_F(CursorTest, RemovingEveryOtherRowKeepsNeighboursRight) {
     EXPECT_EQ(stored("temp1", "1"), kept);
 }
 
-TEST_F(CursorTest, DeleteAfterAnotherCursorsWriteKeepsNoStaleBlock) {
+TEST_P(StoreCursorTest, DeleteAfterAnotherCursorsWriteKeepsNoStaleBlock) {
     const Strings all = seedNumbered(3000);
     auto reader = open("temp1");
     auto writer = open("temp1");
@@ -637,10 +731,10 @@ TEST_F(CursorTest, DeleteAfterAnotherCursorsWriteKeepsNoStaleBlock) {
 // Random reads, edits, appends and deletes on a book of several fields, more
 // rows than the cache holds, with a second cursor editing now and then,
 // checked against a plain model of the rows.
-TEST_F(CursorTest, RandomWorkMatchesAModel) {
+TEST_P(StoreCursorTest, RandomWorkMatchesAModel) {
     constexpr int kFields = 7;
     std::vector<Strings> model;
-    std::string sql = "BEGIN;";
+    std::string text = "BEGIN;";
     for (int r = 0; r < 2600; ++r) {
         Strings row;
         std::string values;
@@ -649,9 +743,9 @@ TEST_F(CursorTest, RandomWorkMatchesAModel) {
             values += (f ? ",'" : "'") + row.back() + "'";
         }
         model.push_back(row);
-        sql += "INSERT INTO \"2\" VALUES (" + values + ");";
+        text += insertInto("2", kFields) + "(" + values + ");";
     }
-    sqlExec(kFile, sql + "COMMIT;");
+    sql(text + "COMMIT;");
     auto c = open(tsl::table::shipments);
     auto other = open(tsl::table::shipments);
     std::mt19937 rng(20261208);
@@ -721,17 +815,17 @@ TEST_F(CursorTest, RandomWorkMatchesAModel) {
 }
 
 // Appends land in the cached last block whatever its fill.
-TEST_F(CursorTest, AppendsAfterCachedLastRowReadBack) {
+TEST_P(StoreCursorTest, AppendsAfterCachedLastRowReadBack) {
     for (int n : {0, 1, 255, 256, 257, 511, 512}) {
         SCOPED_TRACE(n);
-        sqlExec(kFile, "DELETE FROM temp2;");
+        sql("DELETE FROM temp2;");
         Strings expected;
-        std::string sql = "BEGIN;";
+        std::string text = "BEGIN;";
         for (int i = 0; i < n; ++i) {
             expected.push_back("s" + std::to_string(i));
-            sql += "INSERT INTO temp2 VALUES ('" + expected.back() + "');";
+            text += insertInto("temp2") + "('" + expected.back() + "');";
         }
-        sqlExec(kFile, sql + "COMMIT;");
+        sql(text + "COMMIT;");
         auto c = open("temp2");
         c->moveTo(n - 1);
         (void)c->fieldText(0);

@@ -1,0 +1,140 @@
+#pragma once
+// The engine on a PostgreSQL server (libpq): a ledger is a schema of one database
+// (see pgsession.h). SQL comes in the program's dialect ("?" and "?N" parameters,
+// rowid, quoted names) and is made the server's once, when prepared.
+#include "storage/engine.h"
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct pg_conn;
+struct pg_result;
+
+namespace tsl {
+
+namespace pg {
+class Session;
+}
+
+// The program's SQL in the server's words: "?" numbered in order and "?N" kept
+// as $N, "COLLATE BINARY" as the byte order "C"; quoted text is left alone.
+// `params` gets the number of parameters.
+[[nodiscard]] std::string serverDialect(std::string_view sql, int& params);
+
+class PgEngine;
+
+class PgQuery final : public Query {
+public:
+    enum class Kind { Read, Scan, Counted, Write };
+    PgQuery(PgEngine& engine, std::string name, std::string sql, int params, Kind kind);
+    ~PgQuery() override;
+
+    bool step() override;
+    bool nextIdText(std::int64_t& id, std::string_view& text) override;
+    void reset() noexcept override;
+    void bindText(int i, std::string_view text) override;
+    void bindInt(int i, std::int64_t v) override;
+    void bindNull(int i) override;
+    [[nodiscard]] int columnCount() const override;
+    [[nodiscard]] std::string columnName(int col) const override;
+    [[nodiscard]] bool isNull(int col) const override;
+    [[nodiscard]] std::int64_t integer(int col) const override;
+    [[nodiscard]] std::string_view text(int col) const override;
+
+private:
+    friend class PgEngine;
+    void run();
+    pg_result* execute(const char* const* values);
+    void prepareOnServer();
+    bool fetch();
+    void sendFetch();
+    void collect() noexcept; // the block asked for, into next_
+    [[nodiscard]] pg_result* shape() const;
+
+    PgEngine& e_;
+    std::string name_; // the prepared statement's, and its scan cursor's
+    std::string sql_;  // in the server's words
+    Kind kind_;
+    std::vector<std::string> values_;
+    std::vector<char> given_; // per parameter: bound to a value (else NULL)
+    pg_result* res_ = nullptr;
+    pg_result* next_ = nullptr; // a block fetched ahead
+    bool fetched_ = false;      // next_ holds the answer to the last FETCH sent
+    int asked_ = 0;             // rows the last FETCH asked for
+    mutable pg_result* desc_ = nullptr; // the columns, before the first step
+    int row_ = -1;
+    int rows_ = 0;
+    bool started_ = false;
+    bool prepared_ = false; // on the server, under name_
+    int runs_ = 0;
+    bool scanning_ = false; // a server cursor is open and may have more rows
+};
+
+class PgEngine final : public Engine {
+public:
+    // Connects to `address` (libpq's URI or key=value form) and opens the
+    // ledger called `ledger` there. Throws Error naming the cause.
+    [[nodiscard]] static std::unique_ptr<PgEngine> open(const std::string& address, const std::string& ledger);
+    ~PgEngine() override;
+
+    [[nodiscard]] QueryPtr prepare(std::string_view sql, bool kept = false) override;
+    void exec(const char* sql) override;
+    [[nodiscard]] std::int64_t changes() const override { return changes_; }
+    [[nodiscard]] std::int64_t totalChanges() const override { return total_; }
+    [[nodiscard]] std::int64_t lastRowid() const override { return lastRowid_; }
+    // First: notifications of other programs' commits on this ledger seen so far;
+    // second: 0, as no program changes a server book's columns while it is open.
+    [[nodiscard]] std::pair<std::int64_t, std::int64_t> fileVersion() override;
+    void begin() override;
+    void commit() override;
+    void rollback() noexcept override;
+    [[nodiscard]] bool inTransaction() const override;
+    [[nodiscard]] bool isServer() const override { return true; }
+
+    [[nodiscard]] const std::string& schema() const { return schema_; }
+    // The channel every committing write of this ledger notifies.
+    [[nodiscard]] const std::string& channel() const { return channel_; }
+    [[nodiscard]] pg_conn* handle() const;
+
+private:
+    friend class PgQuery;
+    PgEngine(std::unique_ptr<pg::Session> s, std::string schema);
+
+    // A result that is not `want` (or a lost connection) throws, after putting
+    // the transaction state right; otherwise the result, owned by the caller.
+    pg_result* check(pg_result* r, int want);
+    [[noreturn]] void fail(pg_result* r);
+    void simple(const std::string& sql, int want);
+    void commitWith(const std::string& sql);
+    // Scans run in a transaction of their own unless one is open; a write, or
+    // begin(), commits it first (the scans' cursors are held over commits).
+    // True when the scan's transaction is to begin with it.
+    bool openScan(const std::string& cursor);
+    void closeScan(const std::string& cursor) noexcept;
+    void settle();
+    void aborted() noexcept; // the server undid the open transaction
+    bool scanAlive(const std::string& cursor) const { return scans_.count(cursor) != 0; }
+    void write(PgQuery& q, const char* const* values, bool counted);
+    void release(std::string name) noexcept;
+    // Takes in a scan's block fetched ahead, so the connection is free for another statement.
+    void quiet() noexcept;
+
+    std::unique_ptr<pg::Session> s_;
+    pg_conn* c_;
+    std::string schema_;
+    std::string channel_;
+    std::string notify_; // the statement that tells the channel (the schema's name is the program's own)
+    int serial_ = 0;
+    std::vector<std::string> unused_; // prepared statements to deallocate
+    std::map<std::string, bool> scans_; // open scan cursors: declared in the open transaction
+    bool scanTxn_ = false; // the open transaction is the scans' own
+    PgQuery* inflight_ = nullptr; // the scan whose next block is on its way
+    std::int64_t changes_ = 0, total_ = 0, lastRowid_ = 0;
+    std::int64_t others_ = 0; // others' commits seen
+};
+
+} // namespace tsl
