@@ -213,6 +213,10 @@ private:
 
     void serverNotified();
     [[nodiscard]] bool recordDialogOpen() const;
+    // The connection dropped: said once, then made again every few seconds.
+    void serverLost(const std::exception& e);
+    void tryReconnect();
+    QTimer* reconnect_ = nullptr;
     QSocketNotifier* watch_ = nullptr;
     QTimer* retry_ = nullptr; // a reload put off while a row is being entered
     std::pair<std::int64_t, std::int64_t> seenVersion_{-1, -1};

@@ -9,6 +9,7 @@
 #include "forms/roster.h"
 #include "forms/zgjh.h"
 #include "storage/error.h"
+#include "storage/schema.h"
 #include "widgets/gridmodel.h"
 #include "widgets/guard.h"
 
@@ -21,6 +22,8 @@ namespace {
 
 // While a row is being entered the book is not read under it; this long after, again.
 constexpr int kRetryMs = 400;
+// A dropped connection is tried again this often, without a word until it is back.
+constexpr int kReconnectMs = 2000;
 
 } // namespace
 
@@ -43,6 +46,38 @@ void TForm1::stopWatching() noexcept {
     watch_ = nullptr;
     delete retry_;
     retry_ = nullptr;
+    if (reconnect_)
+        reconnect_->stop();
+}
+
+void TForm1::serverLost(const std::exception& e) {
+    stopWatching(); // a dead socket would wake this for ever
+    r_.prompter.error(QString::fromStdString(tsl::errorText(e)));
+    if (!reconnect_) {
+        reconnect_ = new QTimer(this);
+        reconnect_->setInterval(kReconnectMs);
+        connect(reconnect_, &QTimer::timeout, this, [this] { tryReconnect(); });
+    }
+    reconnect_->start();
+    tryReconnect(); // a dropped connection to a running server comes back at once
+}
+
+// Nothing unsaved is lost: a write the server did not acknowledge was never
+// shown as done. The shown book is read again from the server.
+void TForm1::tryReconnect() {
+    if (!ado1.onServer() || !isVisible()) {
+        reconnect_->stop();
+        return;
+    }
+    const std::string book = table1.tableName().empty() ? std::string(tsl::table::customers) : table1.tableName();
+    try {
+        ado1.disconnect();
+        ado1.connect();
+        openSummed(book);
+    } catch (...) {
+        return; // again on the next tick
+    }
+    watchServer();
 }
 
 bool TForm1::recordDialogOpen() const {
@@ -60,8 +95,7 @@ void TForm1::serverNotified() {
     try {
         now = ado1.engine().fileVersion(); // takes in what arrived
     } catch (const std::exception& e) {
-        stopWatching(); // a lost connection would wake this for ever
-        r_.prompter.error(QString::fromStdString(tsl::errorText(e)));
+        serverLost(e);
         return;
     }
     if (now == seenVersion_ || !table1.isOpen())

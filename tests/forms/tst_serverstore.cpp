@@ -190,6 +190,21 @@ private slots:
         f.prompter.inputAnswers = {"2026"};
         l.BitBtn2->click();
         QCOMPARE(listed(l), QStringList{"2026"});
+        // The workspace's connection dropping is said; it comes back by itself
+        // and hears the others again.
+        choose(l, "2026");
+        l.BitBtn1->click();
+        TForm1& ws = *f.roster->Form1;
+        QVERIFY(ws.isVisible());
+        admin.exec("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = 'gone'");
+        QTRY_VERIFY_WITH_TIMEOUT(f.prompter.texts().join('|').contains("与服务器的连接已断开!"), 3000);
+        tsl::pg::Session other(address.toStdString());
+        const std::string schema = tsl::pg::ownSchemaOf(other, "2026");
+        QTRY_VERIFY_WITH_TIMEOUT(ws.ado1.connected() && ws.table1.isOpen(), 5000);
+        other.exec("INSERT INTO " + tsl::pg::quoteIdent(schema) + ".\"1\" (\"姓名\") VALUES ('王五')");
+        other.exec("SELECT pg_notify($1, '')", {"tessolan_" + schema});
+        QTRY_COMPARE_WITH_TIMEOUT(ws.table1.recordCount(), 1, 1000);
+        ws.SpeedButton7->click();
         server().stop();
         f.prompter.take();
         l.refreshAction->trigger();
