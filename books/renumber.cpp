@@ -2,6 +2,7 @@
 
 #include "storage/connection.h"
 #include "storage/cursor.h"
+#include "storage/error.h"
 #include "storage/schema.h"
 #include "storage/undodelete.h"
 
@@ -41,12 +42,23 @@ void deleteRow(Cursor& book, const std::function<void()>& beforeRenumber, Delete
     // them would leave a gap in the serial numbers. One transaction also
     // saves a disk sync per row.
     const bool renumber = bookIsNumbered(book.tableName());
+    const bool server = book.connection().engine().isServer();
     std::optional<Connection::Transaction> tx;
     if (renumber)
         tx.emplace(book.connection());
+    if (renumber && server) {
+        // Other programs write the book too: under its lock, with its rows as
+        // they are now, so that the numbers follow every row on the server.
+        book.lockBook();
+        if (!book.refresh())
+            throw Error(kRowGoneText);
+    }
     try {
         book.remove();
     } catch (...) {
+        // A row another program removed is told; nothing was written.
+        if (server)
+            throw;
         // A full disk or an I/O error makes SQLite end the transaction itself.
         if (tx)
             tx->renew();

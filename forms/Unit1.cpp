@@ -406,6 +406,8 @@ void TForm1::buildGrid1Menu() {
 }
 
 QString TForm1::ledgerName() const {
+    if (ado1.onServer())
+        return QString::fromStdString(ado1.serverLedger());
     return QString::fromStdString(tsl::out::ledgerNameOf(tsl::Connection::dataSource(ado1.connectionString())));
 }
 

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <utility>
 
 struct BoxCommand;
 class ColumnSizer;
@@ -25,7 +26,9 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QStatusBar;
+class QSocketNotifier;
 class QTableView;
+class QTimer;
 class QToolButton;
 class Roster;
 class Tndtj;
@@ -121,6 +124,15 @@ public:
     QAction* pdfBookAction = nullptr;   // 导出本表为PDF… (Ctrl+Shift+P)
     [[nodiscard]] Tndtj* yearGlance() const { return ndt_.get(); } // null until first opened
 
+    // ---- a ledger on a server (Unit1_server.cpp) ----
+    // Follows other programs' commits: the shown book is read again (grid and
+    // status summary), keeping the current row. Started on entering, stopped
+    // on leaving and before the connection closes.
+    void watchServer();
+    void stopWatching() noexcept;
+    // Reads the shown book again now, keeping the current row.
+    void reloadShown();
+
 protected:
     void closeEvent(QCloseEvent* e) override;
     bool eventFilter(QObject* o, QEvent* e) override;
@@ -198,6 +210,16 @@ private:
     void buildYearGlanceItem();
     void yearGlanceItemClick();
     std::unique_ptr<Tndtj> ndt_;
+
+    void serverNotified();
+    [[nodiscard]] bool recordDialogOpen() const;
+    // The connection dropped: said once, then made again every few seconds.
+    void serverLost(const std::exception& e);
+    void tryReconnect();
+    QTimer* reconnect_ = nullptr;
+    QSocketNotifier* watch_ = nullptr;
+    QTimer* retry_ = nullptr; // a reload put off while a row is being entered
+    std::pair<std::int64_t, std::int64_t> seenVersion_{-1, -1};
 
     Roster& r_;
     QWidget* client_ = nullptr;

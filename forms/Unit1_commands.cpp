@@ -128,6 +128,9 @@ void TForm1::btnaddClick() {
 // postcode, so the row's own address is what the dialog shows.
 void TForm1::btneditClick() {
     guarded(r_.prompter, [this] {
+        // What the dialog shows is what the row must still hold when saved.
+        if (ado1.onServer())
+            table1.keepShown();
         switch (tsl::strToInt(viewNumber().toStdString())) {
         case 1: {
             Tkhl& d = *r_.khl;
@@ -186,7 +189,11 @@ void TForm1::btndelClick() {
         }
         if (!r_.prompter.askYesNo(QStringLiteral("真的要删除该资料吗!")))
             return;
-        const tsl::DeleteUndo::ArmWhenDone undoable(lastDelete); // right-click can put the row back
+        // Right-click can put the row back; the undo reads a ledger file itself.
+        const bool undoable = !ado1.onServer();
+        std::optional<tsl::DeleteUndo::ArmWhenDone> arm;
+        if (undoable)
+            arm.emplace(lastDelete);
         const StatusBatch refreshOnceAtTheEnd(*this);
         WaitCursor wait; // renumbering a big book takes a while
         std::optional<CursorModel::Hold> hold; // the grid follows once, to the row where the numbering stops
@@ -195,7 +202,7 @@ void TForm1::btndelClick() {
             if (data1)
                 hold.emplace(*data1);
             still.emplace(*running_);
-        }, &lastDelete);
+        }, undoable ? &lastDelete : nullptr);
     });
     refreshSafetyMenu(); // the delete can now be undone, also by its key
 }

@@ -79,11 +79,14 @@ void TForm1::changeDateClick() {
 void TForm1::ledgerLeft() {
     lastDelete.clear();
     refreshSafetyMenu();
+    stopWatching();
     if (!r_.l)
         return;
+    r_.l->serverLedgerLeft();
     std::vector<std::string> files;
     try {
-        if (!ado1.connectionString().empty())
+        // A ledger on a server has no file here to copy.
+        if (!ado1.onServer() && !ado1.connectionString().empty())
             files.push_back(tsl::Connection::dataSource(ado1.connectionString()));
     } catch (...) {
         // No ledger was ever entered.

@@ -385,8 +385,10 @@ void Tl::enterLedger(const QString& name) {
         throw tsl::Error("unusable ledger name");
     TForm1& ws = *r_.Form1;
     WaitCursor wait; // a big book takes a while to open
+    ws.stopWatching();
     ws.ado1.disconnect();
     try {
+        ws.ado1.setServer({}, {});
         ws.ado1.setConnectionString(tsl::connectionString(ledgerFile(name)));
         ws.ado1.connect();
         tsl::reopen(ws.table1, tsl::table::customers);
@@ -498,8 +500,10 @@ bool Tl::refuseNewName(const QString& name, bool plainBoxes, const QString& unus
 
 void Tl::FormCloseQuery() {
     guarded(r_.prompter, [&] {
-        if (r_.Form1)
+        if (r_.Form1) {
+            r_.Form1->stopWatching();
             r_.Form1->ado1.disconnect();
+        }
         ado1.disconnect();
         // The index goes back to "run.dll" before anything can wait for the
         // user: a logout ends the program while a box is up. Its snapshot is

@@ -62,6 +62,8 @@ public:
     // Snapshots of every file given that changed since its last one; a failure
     // is shown once, in a plain box, and never stops leaving or ending.
     void autoBackup(const std::vector<std::string>& files) noexcept;
+    // The workspace left a ledger: one on a server is no longer held by this program.
+    void serverLedgerLeft() noexcept;
     // The same in two steps: the snapshots, then the box (if any failed).
     [[nodiscard]] std::vector<std::string> backupFailures(const std::vector<std::string>& files) noexcept;
     void reportBackupFailures(const std::vector<std::string>& failures) noexcept;
@@ -143,6 +145,7 @@ private:
 
     std::unique_ptr<tsl::pg::Session> server_;
     QString serverAddress_;                // as given this run, for reconnecting
+    QString heldLedger_;                   // entered on the server, held for the counts
     std::vector<std::string> localNames_; // the local list while the server's is shown
     bool serverInPlay_ = false;            // a server was named: the store is shown
 

@@ -111,7 +111,7 @@ void Tl::restoreClick() {
         const std::string file = ledgerFile(name);
         TForm1& ws = *r_.Form1;
         const bool wsOnFile =
-            ws.ado1.connected() && tsl::Connection::dataSource(ws.ado1.connectionString()) == file;
+            ws.ado1.connected() && !ws.ado1.onServer() && tsl::Connection::dataSource(ws.ado1.connectionString()) == file;
         if (wsOnFile && ws.isVisible()) {
             r_.prompter.notice(windowTitle(), QStringLiteral("帐本正在使用,请先退出该帐本再恢复!"));
             return;

@@ -164,7 +164,7 @@ void Tl::relist(const QString& name) {
 
 bool Tl::refuseEntered(const QString& name, const QString& text) {
     TForm1& ws = *r_.Form1;
-    const bool onFile = ws.ado1.connected() && tsl::Connection::dataSource(ws.ado1.connectionString()) ==
+    const bool onFile = ws.ado1.connected() && !ws.ado1.onServer() && tsl::Connection::dataSource(ws.ado1.connectionString()) ==
                                                    ledgerFile(name);
     if (onFile && ws.isVisible()) {
         r_.prompter.notice(windowTitle(), text);

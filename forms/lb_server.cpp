@@ -6,6 +6,7 @@
 #include "forms/lb.h"
 #include "forms/lbtexts.h"
 
+#include "forms/Unit1.h"
 #include "forms/roster.h"
 #include "storage/error.h"
 #include "storage/failure.h"
@@ -17,6 +18,7 @@
 #include "widgets/guard.h"
 #include "widgets/menuitem.h"
 #include "widgets/prompter.h"
+#include "widgets/windowsetup.h"
 #include "widgets/waitcursor.h"
 
 #include <QAction>
@@ -27,6 +29,7 @@
 #include <QSettings>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -35,8 +38,6 @@ using namespace lbtexts;
 const QString kSettingsKey = QStringLiteral("store/server");
 constexpr int kNameRole = Qt::UserRole;
 
-const QString kNotYet = QStringLiteral("本程序还不能打开服务器上的帐本!\n可以先用\"下载到本机\"把它复制到本机,"
-                                       "再断开服务器,在本机的帐本中进入.");
 const QString kNameTaken = QStringLiteral("帐本名称已存在,请改名!");
 const QString kUnusableName = QStringLiteral("这个名称不能用作帐本的名称,请改名!");
 const QString kStillLocal = QStringLiteral("\n现在列出的是本机的帐本.");
@@ -227,11 +228,52 @@ void Tl::serverFailure(const QString& what, const std::exception& e) {
 }
 
 void Tl::serverEnter() {
-    if (chosenName().isEmpty()) {
+    const QString name = chosenName();
+    if (name.isEmpty()) {
         r_.prompter.message(kSelectLedger);
         return;
     }
-    r_.prompter.notice(windowTitle(), kNotYet);
+    TForm1& ws = *r_.Form1;
+    try {
+        WaitCursor wait; // a big book takes a while to open
+        tsl::pg::Session& session = serverSession();
+        ws.stopWatching();
+        ws.ado1.disconnect();
+        ws.ado1.setServer(serverAddress_.toStdString(), name.toStdString());
+        try {
+            ws.ado1.connect();
+            tsl::reopen(ws.table1, tsl::table::customers);
+        } catch (...) {
+            ws.ado1.disconnect();
+            ws.ado1.setServer({}, {});
+            throw;
+        }
+        // Held while entered, so that the others' lists count this program.
+        serverLedgerLeft();
+        tsl::pg::holdLedger(session, name.toStdString());
+        heldLedger_ = name;
+    } catch (const std::exception& e) {
+        serverFailure(QStringLiteral("无法打开帐本!"), e);
+        return;
+    }
+    present(ws, Placement::Centred);
+    hide();
+    ws.setWindowTitle(QStringLiteral("帐本名称:") + name);
+    ws.watchServer();
+}
+
+void Tl::serverLedgerLeft() noexcept {
+    if (heldLedger_.isEmpty())
+        return;
+    const QString name = std::exchange(heldLedger_, QString());
+    try {
+        if (server_ && server_->alive()) {
+            tsl::pg::releaseLedger(*server_, name.toStdString());
+            listServer(name);
+        }
+    } catch (...) {
+        // The hold ends with the session anyway.
+    }
 }
 
 void Tl::serverCreate() {

@@ -7,6 +7,8 @@
 #include "storage/pgengine.h"
 #include "storage/sqliteengine.h"
 
+#include <libpq-fe.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <sys/stat.h>
@@ -122,6 +124,11 @@ sqlite3* Connection::handle() const {
     if (engine_ && !db_)
         throw Error("服务器上的帐本还不能做这件事!");
     return db_;
+}
+
+int Connection::notificationSocket() const {
+    const auto* pg = dynamic_cast<const PgEngine*>(engine_.get());
+    return pg ? PQsocket(pg->handle()) : -1;
 }
 
 Engine& Connection::engine() const {

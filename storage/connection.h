@@ -30,6 +30,10 @@ public:
     // empty address goes back to the file.
     void setServer(std::string address, std::string ledger);
     [[nodiscard]] bool onServer() const { return !address_.empty(); }
+    [[nodiscard]] const std::string& serverLedger() const { return ledger_; }
+    // On a server, connected: the socket that becomes readable when another
+    // program's commit is announced (Engine::fileVersion then moves); -1 otherwise.
+    [[nodiscard]] int notificationSocket() const;
     [[nodiscard]] const std::string& connectionString() const { return connStr_; }
     // The file named by the "Data Source=" part; throws when there is none.
     [[nodiscard]] static std::string dataSource(const std::string& connStr);

@@ -14,7 +14,7 @@ namespace {
 constexpr int kBlockRows = 256;
 constexpr std::size_t kCacheBlocksPerField = 8;
 constexpr int kPointReadsPerBlock = 8;
-const char* const kRowGone = "该记录已不在帐本中,可能已被另一个程序删除";
+const char* const kRowGone = kRowGoneText;
 
 bool sameNameIgnoringCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size())
@@ -194,6 +194,7 @@ void Cursor::finalizeStatements() noexcept {
 void Cursor::close() noexcept {
     if (!isOpen())
         return;
+    shownRowid_ = -1;
     finalizeStatements();
     state_ = State::Closed;
     engine_ = nullptr;
@@ -466,11 +467,123 @@ void Cursor::edit() {
         append();
         return;
     }
+    // On a server the row is saved only as it was seen: what it holds now,
+    // unless a dialog was filled from it before.
+    if (engine_->isServer() && shownRowid_ != rowids_[std::size_t(cur_)])
+        keepShown();
     buf_.assign(fields_.size(), std::nullopt);
     set_ = 0;
     state_ = State::Edit;
     checkInvariants();
 }
+
+void Cursor::keepShown() {
+    requireOpen();
+    shownRowid_ = -1;
+    if (cur_ < 0)
+        return;
+    shown_.assign(fields_.size(), {});
+    for (std::size_t f = 0; f < fields_.size(); ++f)
+        shown_[f] = value(cur_, int(f));
+    shownRowid_ = rowids_[std::size_t(cur_)];
+}
+
+// The UPDATE holds the shown values in its condition, so a change another
+// program committed in between makes it write nothing; no lock is held
+// while the user types.
+void Cursor::postCheckedEdit(FieldSet written) {
+    const std::int64_t rowid = rowids_[std::size_t(cur_)];
+    if (shownRowid_ != rowid)
+        keepShown();
+    std::string sql = "UPDATE " + quotedTable_ + " SET ";
+    bool firstSet = true;
+    for (std::size_t f = 0; f < fields_.size(); ++f) {
+        if (!(written & fieldBit(int(f))))
+            continue;
+        sql += (firstSet ? "" : ", ") + quoteIdent(fields_[f]) + " = ?";
+        firstSet = false;
+    }
+    sql += " WHERE rowid = ?";
+    for (const std::string& f : fields_)
+        sql += " AND COALESCE(" + quoteIdent(f) + ", '') = ?";
+    {
+        const QueryPtr q = prepare(sql);
+        int k = 0;
+        for (std::size_t i = 0; i < buf_.size(); ++i) {
+            if (!(written & fieldBit(int(i))))
+                continue;
+            if (buf_[i])
+                q->bindText(++k, *buf_[i]);
+            else
+                q->bindNull(++k);
+        }
+        q->bindInt(++k, rowid);
+        for (const std::string& v : shown_)
+            q->bindText(++k, v);
+        (void)q->step();
+    }
+    if (engine_->changes() != 0)
+        return;
+    const QueryPtr there = prepare("SELECT 1 FROM " + quotedTable_ + " WHERE rowid = ?");
+    there->bindInt(1, rowid);
+    throw Error(there->step() ? kRowChangedText : kRowGone);
+}
+
+long long Cursor::appendPosition() {
+    requireOpen();
+    if (!engine_->isServer())
+        return recordCount() + 1;
+    lockBook();
+    const QueryPtr count = prepare("SELECT count(*) FROM " + quotedTable_);
+    (void)count->step();
+    return count->integer(0) + 1;
+}
+
+void Cursor::lockBook() {
+    requireOpen();
+    if (!engine_->isServer())
+        return;
+    if (!engine_->inTransaction())
+        throw Error("服务器出错:锁定本表时没有进行中的事务");
+    const QueryPtr lock = prepare("SELECT pg_advisory_xact_lock(hashtext(current_schema()), hashtext(?))");
+    lock->bindText(1, table_);
+    (void)lock->step();
+}
+
+bool Cursor::refresh() {
+    requireOpen();
+    if (pending())
+        throw Error("表\"" + table_ + "\"有未保存的记录");
+    const std::int64_t id = cur_ >= 0 ? rowids_[std::size_t(cur_)] : -1;
+    const int was = cur_;
+    try {
+        loadRowids();
+    } catch (...) {
+        close();
+        throw;
+    }
+    clearCache();
+    seenChanges_ = engine_->totalChanges();
+    const int n = int(rowids_.size());
+    const int at = id >= 0 ? positionOf(id, 0) : -1;
+    if (n == 0)
+        cur_ = -1;
+    else if (at >= 0)
+        cur_ = at;
+    else if (id >= 0) // the next row after it, else the last
+        cur_ = std::min(int(std::lower_bound(rowids_.begin(), rowids_.end(), id) - rowids_.begin()), n - 1);
+    else
+        cur_ = std::clamp(was, 0, n - 1);
+    eof_ = n == 0;
+    checkInvariants();
+    for (auto* o : observers_)
+        o->cursorReset();
+    for (auto* o : observers_)
+        o->currentChanged(cur_);
+    return id < 0 || at >= 0;
+}
+
+int Cursor::rowOf(std::int64_t rowid) const { return positionOf(rowid, 0); }
 
 void Cursor::append() {
     requireOpen();
@@ -508,9 +621,11 @@ void Cursor::post() {
     }
     const FieldSet written = inserted ? all : set_;
 
-    Query& q = inserted ? *insStmt_ : updates_.forFields(written);
     const std::int64_t before = engine_->totalChanges();
-    {
+    if (!inserted && engine_->isServer()) {
+        postCheckedEdit(written);
+    } else {
+        Query& q = inserted ? *insStmt_ : updates_.forFields(written);
         const ResetQuery guard(q);
         int k = 0;
         for (std::size_t i = 0; i < buf_.size(); ++i) {
@@ -529,6 +644,7 @@ void Cursor::post() {
             throw Error(kRowGone);
     }
 
+    shownRowid_ = -1;
     if (!cacheFresh)
         clearCache();
     seenChanges_ = engine_->totalChanges();

@@ -104,12 +104,36 @@ public:
     // Sets a field of the pending row; a name the table lacks fails.
     void setField(std::string_view name, std::string_view text);
 
+    // Remembers the current row's values as the user was shown them (an edit
+    // dialog filled from them). On a server, where other programs write too, an
+    // edit of that row is saved only while the row still holds them; otherwise
+    // post() fails with kRowChangedText and saves nothing. An edit without one
+    // compares with the values the row had when edit() began.
+    void keepShown();
     void edit();   // no row: starts an append; pending already: nothing
     void append(); // finishes a pending row first
     void post();   // nothing pending: fails
     void cancel() noexcept; // drops a pending row
     void remove(); // deletes the current row; a pending append is just dropped
     [[nodiscard]] bool pending() const { return state_ == State::Edit || state_ == State::Insert; }
+
+    // The 1-based position a row appended now takes. On a server the book is
+    // first locked until the open transaction ends (another program's append
+    // waits for it) and its rows are counted there: this cursor may not hold
+    // every row others added. Call it inside a transaction there.
+    [[nodiscard]] long long appendPosition();
+    // On a server: locks the book until the open transaction ends, so that
+    // numbering it (appends, a delete's renumbering) is one program's at a
+    // time. Nothing on a file, which one program holds.
+    void lockBook();
+
+    // Reads the rows again (other programs may have added or removed some),
+    // keeping the current row by identity, else the nearest place; the cache
+    // goes, observers hear a reset. Nothing may be pending. True when the
+    // current row is still there (or there was none).
+    bool refresh();
+    // The position of a row by its rowid; -1 when not held.
+    [[nodiscard]] int rowOf(std::int64_t rowid) const;
 
     // Handlers, run after open and after every post.
     std::function<void()> afterOpen;
@@ -232,6 +256,16 @@ private:
     int findPos_ = -1;
 
     std::vector<CursorObserver*> observers_;
+
+    // keepShown's values, for the row with this rowid (-1: none).
+    std::int64_t shownRowid_ = -1;
+    std::vector<std::string> shown_;
+    void postCheckedEdit(FieldSet written);
 };
+
+// What an edit or delete of a row another program removed gets.
+inline constexpr const char* kRowGoneText = "该记录已不在帐本中,可能已被另一个程序删除";
+// What an edit of a row another program changed since it was shown gets.
+inline constexpr const char* kRowChangedText = "该记录已被另一台电脑修改,请重新打开本表!";
 
 } // namespace tsl

@@ -1,6 +1,7 @@
 #include "widgets/movement.h"
 
 #include "widgets/amountspin.h"
+#include "storage/connection.h"
 #include "storage/intconv.h"
 #include "widgets/prompter.h"
 #include "widgets/recorddialog.h"
@@ -12,6 +13,8 @@
 
 #include <QLineEdit>
 #include <QPushButton>
+
+#include <optional>
 
 using namespace record;
 
@@ -78,8 +81,13 @@ bool confirm(const Books& at, const QPushButton* btn, const QString& amount, std
         keepInList(at.scratch, l.list, utf8(l.text));
 
     writeRow(book, [&] {
+        // On a server the number is taken under the book's lock, in the append's
+        // own transaction: two programs adding at once never take the same one.
+        std::optional<tsl::Connection::Transaction> tx;
+        if (adding && book.connection().onServer())
+            tx.emplace(book.connection());
         // The row being appended is not counted yet: its number is the count before the add plus one.
-        auto stampNewRow = [&] { book.setField(tsl::field::stamp, tsl::serialStamp(book.recordCount() + 1, at.clock)); };
+        auto stampNewRow = [&] { book.setField(tsl::field::stamp, tsl::serialStamp(book.appendPosition(), at.clock)); };
         book.edit();
         if (adding) {
             book.append();
@@ -91,6 +99,8 @@ bool confirm(const Books& at, const QPushButton* btn, const QString& amount, std
         if (adding && stamp == StampAt::Last)
             stampNewRow();
         book.post();
+        if (tx)
+            tx->commit();
     });
     return true;
 }

@@ -3,6 +3,10 @@
 // and down, and a server that cannot be reached.
 #include "tests/forms/formsfixture.h"
 
+#include "forms/Unit1.h"
+#include "forms/fhbd.h"
+#include "forms/roster.h"
+#include "storage/cursor.h"
 #include "forms/lb.h"
 #include "storage/backup.h"
 #include "storage/pgsession.h"
@@ -14,6 +18,7 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QTest>
+#include <QToolButton>
 
 using tsltest::sqlColumn;
 using tsltest::sqlExec;
@@ -92,8 +97,31 @@ private slots:
         choose(l, "2027 (2台电脑)");
         l.deleteAction->trigger();
         QCOMPARE(lastText(f), "帐本\"2027\"正在被2台电脑使用,不能删除!");
+        // 进入帐本 opens it over the server, held while entered (the others count
+        // three), let go on leaving. A ledger file's tool says it is not for a server.
         l.BitBtn1->click();
-        QVERIFY(lastText(f).startsWith("本程序还不能打开服务器上的帐本!"));
+        TForm1& ws = *f.roster->Form1;
+        QVERIFY2(ws.isVisible() && ws.ado1.onServer(), qPrintable(f.prompter.texts().join('|')));
+        QCOMPARE(ws.windowTitle(), "帐本名称:2027");
+        QCOMPARE(tsl::pg::openCounts(a).front().programs, 3);
+        ws.SpeedButton2->click();
+        ws.printBookAction->trigger();
+        QVERIFY(lastText(f).startsWith("服务器上的帐本还不能做这件事!"));
+        // Another desk's row shows within a second; an edit of a row that desk
+        // changes while the dialog is up is refused, and its value stays.
+        const std::string book = tsl::pg::quoteIdent(tsl::pg::ownSchemaOf(a, "2027")) + ".\"2\"";
+        a.exec("INSERT INTO " + book + " (\"日期\", \"客户姓名\", \"总金额\") VALUES ('(1)2004-5-12', '李四', '5')");
+        a.exec("SELECT pg_notify($1, '')", {"tessolan_" + tsl::pg::ownSchemaOf(a, "2027")});
+        QTRY_COMPARE_WITH_TIMEOUT(ws.table1.recordCount(), 1, 1000);
+        ws.btnedit->click();
+        a.exec("UPDATE " + book + " SET \"总金额\" = '7'");
+        f.roster->fhb->btn->click();
+        QVERIFY(lastText(f).startsWith(tsl::kRowChangedText));
+        QCOMPARE(QString::fromStdString(a.exec("SELECT \"总金额\" FROM " + book).text(0, 0)), QString("7"));
+        f.roster->fhb->close();
+        ws.SpeedButton7->click();
+        QVERIFY(l.isVisible());
+        QCOMPARE(listed(l), QStringList{"2027 (2台电脑)"});
 
         // Up from the local folder and down again under another name.
         f.prompter.rowAnswers = {0};
@@ -162,6 +190,21 @@ private slots:
         f.prompter.inputAnswers = {"2026"};
         l.BitBtn2->click();
         QCOMPARE(listed(l), QStringList{"2026"});
+        // The workspace's connection dropping is said; it comes back by itself
+        // and hears the others again.
+        choose(l, "2026");
+        l.BitBtn1->click();
+        TForm1& ws = *f.roster->Form1;
+        QVERIFY(ws.isVisible());
+        admin.exec("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = 'gone'");
+        QTRY_VERIFY_WITH_TIMEOUT(f.prompter.texts().join('|').contains("与服务器的连接已断开!"), 3000);
+        tsl::pg::Session other(address.toStdString());
+        const std::string schema = tsl::pg::ownSchemaOf(other, "2026");
+        QTRY_VERIFY_WITH_TIMEOUT(ws.ado1.connected() && ws.table1.isOpen(), 5000);
+        other.exec("INSERT INTO " + tsl::pg::quoteIdent(schema) + ".\"1\" (\"姓名\") VALUES ('王五')");
+        other.exec("SELECT pg_notify($1, '')", {"tessolan_" + schema});
+        QTRY_COMPARE_WITH_TIMEOUT(ws.table1.recordCount(), 1, 1000);
+        ws.SpeedButton7->click();
         server().stop();
         f.prompter.take();
         l.refreshAction->trigger();
