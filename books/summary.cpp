@@ -163,7 +163,28 @@ std::optional<Summary> RunningSummary::current() {
     return kept_;
 }
 
-Summary summaryOf(Connection& conn, Cursor& scratch, std::string_view table) {
+std::optional<Summary> RunningSummary::exact() const noexcept {
+    try {
+        if (kept_ && !book_.connection().onServer() && book_.inStepWithFile())
+            return kept_;
+    } catch (...) {
+    }
+    return std::nullopt;
+}
+
+namespace {
+
+std::optional<Summary> keptFor(const RunningSummary* shown, std::string_view table) {
+    if (!shown || shown->book().tableName() != table)
+        return std::nullopt;
+    return shown->exact();
+}
+
+} // namespace
+
+Summary summaryOf(Connection& conn, Cursor& scratch, std::string_view table, const RunningSummary* shown) {
+    if (const auto s = keptFor(shown, table))
+        return *s;
     try {
         const TableTotal t = totalOfLastField(conn, table);
         if (t.converted)
@@ -174,7 +195,9 @@ Summary summaryOf(Connection& conn, Cursor& scratch, std::string_view table) {
     return walk(scratch, scratch.fieldCount() - 1);
 }
 
-std::int64_t rowCountOf(Connection& conn, Cursor& scratch, std::string_view table) {
+std::int64_t rowCountOf(Connection& conn, Cursor& scratch, std::string_view table, const RunningSummary* shown) {
+    if (const auto s = keptFor(shown, table))
+        return s->rows;
     try {
         return rowCount(conn, table);
     } catch (const Error&) {

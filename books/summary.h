@@ -75,6 +75,12 @@ public:
     void opened(const Summary& s) { kept_ = s; }
     // After a post: the summary; nullopt when an amount does not convert.
     [[nodiscard]] std::optional<Summary> current();
+    // The summary kept, only while it is surely what a reading of the whole book
+    // would give: a file whose only writes since the rows were loaded are the
+    // cursor's own. nullopt otherwise, and always on a server, where another
+    // program's write is heard of late.
+    [[nodiscard]] std::optional<Summary> exact() const noexcept;
+    [[nodiscard]] const Cursor& book() const { return book_; }
 
     // While it lives, the rows are walked and written without their amounts
     // changing (a settlement, the renumbering after a delete): nothing is read.
@@ -112,8 +118,11 @@ private:
 // A book not shown (the overall report): the engine counts and sums it without a
 // cursor; a book it cannot read, or an amount that does not convert, is opened in
 // `scratch` and walked, which stops on the failing row with its error.
-[[nodiscard]] Summary summaryOf(Connection& conn, Cursor& scratch, std::string_view table);
+// `shown`, when it keeps the summary of `table` exactly, answers without a pass.
+[[nodiscard]] Summary summaryOf(Connection& conn, Cursor& scratch, std::string_view table,
+                                const RunningSummary* shown = nullptr);
 // Only the row count, the same way.
-[[nodiscard]] std::int64_t rowCountOf(Connection& conn, Cursor& scratch, std::string_view table);
+[[nodiscard]] std::int64_t rowCountOf(Connection& conn, Cursor& scratch, std::string_view table,
+                                      const RunningSummary* shown = nullptr);
 
 } // namespace tsl::books

@@ -540,8 +540,9 @@ void TForm1::btnjzClick() {
     });
 }
 
-// Overall report: counts and totals of the four books. The engine counts and
-// sums each book in one pass, without a list of its rows; only a book it cannot
+// Overall report: counts and totals of the four books. The shown book's kept
+// summary serves while it is exact; the engine counts and sums each other book
+// in one pass, without a list of its rows; only a book it cannot
 // read, or an amount that does not convert, is walked through table2, which
 // stops on the failing row with its message.
 void TForm1::SpeedButton5Click() {
@@ -552,10 +553,11 @@ void TForm1::SpeedButton5Click() {
         tsl::books::Summary shipments, purchases, deliveries;
         {
             WaitCursor wait;
-            customers = tsl::books::rowCountOf(ado1, table2, tsl::table::customers);
-            shipments = tsl::books::summaryOf(ado1, table2, tsl::table::shipments);
-            purchases = tsl::books::summaryOf(ado1, table2, tsl::table::purchases);
-            deliveries = tsl::books::summaryOf(ado1, table2, tsl::table::deliveries);
+            const tsl::books::RunningSummary* shown = running_.get();
+            customers = tsl::books::rowCountOf(ado1, table2, tsl::table::customers, shown);
+            shipments = tsl::books::summaryOf(ado1, table2, tsl::table::shipments, shown);
+            purchases = tsl::books::summaryOf(ado1, table2, tsl::table::purchases, shown);
+            deliveries = tsl::books::summaryOf(ado1, table2, tsl::table::deliveries, shown);
         }
         QString text = QString(9, QLatin1Char(' ')) + QStringLiteral("总体报表");
         text += gap + QStringLiteral("现在总有客户:") + num(customers) + QStringLiteral("个");

@@ -150,10 +150,12 @@ void Cursor::setOpenPass(int pos, std::function<void(int, std::string_view)> eac
     openPass_ = openPassPos_ >= 0 ? std::move(each) : nullptr;
 }
 
+bool Cursor::inStepWithFile() const {
+    return isOpen() && engine_->totalChanges() == loadedChanges_ && engine_->fileVersion() == loadedVersion_;
+}
+
 bool Cursor::restart() {
-    if (!isOpen() || openPass_)
-        return false;
-    if (engine_->totalChanges() != loadedChanges_ || engine_->fileVersion() != loadedVersion_)
+    if (openPass_ || !inStepWithFile())
         return false;
     startAtFirst();
     return true;

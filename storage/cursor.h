@@ -100,6 +100,10 @@ public:
     // changed since they were loaded. False, with nothing done, when something may
     // have, when closed, or while an open pass is set.
     bool restart();
+    // True while open and nothing but this cursor's own posts and deletes has
+    // written the file since its rows were loaded: what its observers were told
+    // then adds up to what the file holds.
+    [[nodiscard]] bool inStepWithFile() const;
 
     // Sets a field of the pending row; a name the table lacks fails.
     void setField(std::string_view name, std::string_view text);

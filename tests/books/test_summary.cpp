@@ -8,10 +8,12 @@
 #include "storage/error.h"
 #include "storage/scan.h"
 #include "storage/schema.h"
+#include "storage/undodelete.h"
 #include "tests/support/tempdir.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -167,4 +169,58 @@ TEST_F(Books, ADeletesRenumberingLeavesTheTotalAndTheUndoRestoresIt) {
     book.post();
     EXPECT_EQ(running.current(), (Summary{3, 15}));
     EXPECT_EQ(running.current(), tsl::books::summaryAfterPost(book));
+}
+
+TEST_F(Books, TheReportTakesTheShownBooksSummaryOnlyWhileNothingElseWroteTheFile) {
+    sqlExec(kFile, buy("1") + buy("2") + buy("4") + buy("8"));
+    tsl::books::RunningSummary running(book);
+    tsl::DeleteUndo undo{tsl::books::numberedStamp};
+    running.opened(openSummed("3"));
+    auto post = [&](int row, std::string_view field, const std::string& text) {
+        row < 0 ? book.append() : (book.moveTo(row), book.edit());
+        book.setField(field, text);
+        book.post();
+    };
+    struct Step {
+        const char* name;
+        std::function<void()> run;
+        bool kept; // the report answers from the kept summary
+    };
+    const Step steps[] = {
+        {"opened", [] {}, true},
+        {"added", [&] { post(-1, tsl::field::amount, "16"); }, true},
+        {"amount edited", [&] { post(1, tsl::field::amount, "32"); }, true},
+        {"date changed", [&] { post(2, tsl::field::stamp, "(3)2026-6-1"); }, true},
+        {"deleted and renumbered",
+         [&] {
+             book.moveTo(0);
+             const tsl::DeleteUndo::ArmWhenDone arm(undo);
+             std::optional<tsl::books::RunningSummary::Still> still;
+             tsl::books::deleteRow(book, [&] { still.emplace(running); }, &undo);
+         },
+         true},
+        {"undone", [&] { ASSERT_EQ(undo.undo(conn), 0); }, false},
+        {"read again after the undo", [&] { running.opened(openSummed("3")); }, true},
+        {"another program wrote", [&] { sqlExec(kFile, "UPDATE \"3\" SET \"总金额\" = '100' WHERE rowid = 2"); },
+         false},
+        {"then a post here", [&] { post(0, tsl::field::amount, "3"); }, false},
+        {"read again", [&] { running.opened(openSummed("3")); }, true},
+        {"written beside the cursor", [&] { conn.exec("UPDATE \"3\" SET \"总金额\" = '7' WHERE rowid = 3"); }, false},
+        {"a post rolled back",
+         [&] {
+             running.opened(openSummed("3"));
+             tsl::Connection::Transaction t(conn);
+             post(-1, tsl::field::amount, "1000");
+         },
+         false},
+    };
+    for (const Step& s : steps) {
+        SCOPED_TRACE(s.name);
+        s.run();
+        const Summary scanned = tsl::books::summaryOf(conn, scratch, "3");
+        EXPECT_EQ(tsl::books::summaryOf(conn, scratch, "3", &running), scanned);
+        EXPECT_EQ(tsl::books::rowCountOf(conn, scratch, "3", &running), scanned.rows);
+        EXPECT_EQ(running.exact().has_value(), s.kept);
+        EXPECT_EQ(tsl::books::summaryOf(conn, scratch, "2", &running), (Summary{0, 0})) << "another book is scanned";
+    }
 }
