@@ -26,13 +26,14 @@ dir=$(mktemp -d)
 pids=()
 cleanup() {
   local p
-  for p in ${appA:-} ${appB:-}; do kill -9 "$p" 2>/dev/null; done
+  for p in ${adderA:-} ${adderB:-} ${appA:-} ${appB:-}; do kill -9 "$p" 2>/dev/null; done
   [ -n "${server:-}" ] && { kill -TERM "$server" 2>/dev/null; wait "$server" 2>/dev/null; }
   for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
   [ -n "${TSL_DESK_SHOTS:-}" ] && cp "$dir"/*.png "$TSL_DESK_SHOTS"/ 2>/dev/null
   rm -rf "$dir"
 }
 trap cleanup EXIT
+trap 'exit 1' TERM INT HUP
 
 passed=0
 failed=0
