@@ -366,6 +366,7 @@ void TForm1::table1AfterOpen() {
 
 void TForm1::table1AfterPost() {
     lastDelete.bookChanged(table1.tableName());
+    recheckServer();
     guarded(r_.prompter, [this] { enableCommands(); });
     if (statusBatch_ == 0)
         refreshStatus();

@@ -212,6 +212,7 @@ private:
     std::unique_ptr<Tndtj> ndt_;
 
     void serverNotified();
+    void recheckServer() noexcept;
     [[nodiscard]] bool recordDialogOpen() const;
     // The connection dropped: said once, then made again every few seconds.
     void serverLost(const std::exception& e);

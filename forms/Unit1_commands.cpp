@@ -205,4 +205,5 @@ void TForm1::btndelClick() {
         }, undoable ? &lastDelete : nullptr);
     });
     refreshSafetyMenu(); // the delete can now be undone, also by its key
+    recheckServer();
 }

@@ -101,11 +101,19 @@ void TForm1::serverNotified() {
     if (now == seenVersion_ || !table1.isOpen())
         return;
     if (table1.pending() || recordDialogOpen()) {
-        retry_->start();
+        recheckServer();
         return;
     }
     seenVersion_ = now;
     guarded(r_.prompter, [this] { reloadShown(); });
+}
+
+// A notice that arrives while this program runs its own statements is read
+// off the socket by them and waits in the client library: the socket stays
+// quiet. Looked at once after each of them.
+void TForm1::recheckServer() noexcept {
+    if (retry_ && !retry_->isActive())
+        retry_->start();
 }
 
 void TForm1::reloadShown() {
@@ -119,4 +127,5 @@ void TForm1::reloadShown() {
     grid1->verticalScrollBar()->setValue(top);
     if (row >= 0)
         table1.moveTo(row);
+    recheckServer();
 }

@@ -6,6 +6,7 @@
 #include "storage/schema.h"
 
 #include <string>
+#include <vector>
 
 namespace tsl {
 
@@ -52,9 +53,14 @@ QueryPtr columnOf(Connection& conn, std::string_view table, int pos) {
     std::string field;
     {
         const QueryPtr head = engine.prepare("SELECT *" + from + " LIMIT 0");
-        if (pos < 0 || pos >= head->columnCount())
+        // A server's books show their row id among the columns; it is no field.
+        std::vector<std::string> fields;
+        for (int i = 0, n = head->columnCount(); i < n; ++i)
+            if (!engine.isServer() || head->columnName(i) != "rowid")
+                fields.push_back(head->columnName(i));
+        if (pos < 0 || pos >= int(fields.size()))
             throw Error("表\"" + std::string(table) + "\"没有第 " + std::to_string(pos + 1) + " 个字段");
-        field = quoteIdent(head->columnName(pos));
+        field = quoteIdent(fields[std::size_t(pos)]);
     }
     return engine.prepare("SELECT " + field + from + " ORDER BY rowid");
 }

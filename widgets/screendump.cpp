@@ -5,7 +5,10 @@
 #include <QApplication>
 #include <QFile>
 #include <QHeaderView>
+#include <QLabel>
+#include <QMessageBox>
 #include <QSocketNotifier>
+#include <QStatusBar>
 #include <QTableView>
 #include <QTextStream>
 #include <QWidget>
@@ -66,6 +69,14 @@ void dump(const QString& path) {
         for (QTableView* g : top->findChildren<QTableView*>())
             if (g->isVisible())
                 dumpGrid(out, g);
+        // status TITLE TEXT: what the window's status bar says
+        for (const QStatusBar* bar : top->findChildren<QStatusBar*>())
+            for (const QLabel* l : bar->findChildren<QLabel*>())
+                if (l->isVisible())
+                    out << "status\t" << oneLine(top->windowTitle()) << '\t' << oneLine(l->text()) << '\n';
+        // box TITLE TEXT: a message box and what it says
+        if (const auto* box = qobject_cast<const QMessageBox*>(top))
+            out << "box\t" << oneLine(top->windowTitle()) << '\t' << oneLine(box->text()) << '\n';
     }
     out.flush();
     f.close();

@@ -5,6 +5,7 @@
 #include "storage/cursor.h"
 #include "storage/error.h"
 #include "storage/pgsession.h"
+#include "storage/scan.h"
 #include "storage/schema.h"
 #include "storage/stamp.h"
 #include "tests/support/pgserver.h"
@@ -207,6 +208,20 @@ TEST_F(SharedLedgerTest, ADeleteRenumbersEveryRowAndIsAnnouncedToTheOthers) {
     raw->exec("DELETE FROM \"2\" WHERE rowid = (SELECT min(rowid) FROM \"2\")");
     EXPECT_EQ(failureOf([&] { tsl::books::deleteRow(a->book); }), tsl::kRowGoneText);
     EXPECT_EQ(column(kStamp), numbered(2, 5));
+}
+
+// The record dialogs' lists read a field by its place; the hidden row id is no field.
+TEST_F(SharedLedgerTest, AListReadsItsTextsNotTheRowIds) {
+    auto d = desk();
+    const std::string list(tsl::table::garmentKinds);
+    raw->exec("INSERT INTO " + tsl::pg::quoteIdent(list) + " (" + tsl::pg::quoteIdent(std::string(tsl::field::lookup)) +
+              ") VALUES ('毛衣'), ('开衫')");
+    const tsl::QueryPtr q = tsl::columnOf(d->conn, list, tsl::pos::lookupText);
+    Strings texts;
+    while (q->step())
+        texts.emplace_back(q->text(0));
+    EXPECT_EQ(texts, (Strings{"毛衣", "开衫"}));
+    EXPECT_THROW((void)tsl::columnOf(d->conn, list, 1), tsl::Error);
 }
 
 } // namespace
