@@ -15,6 +15,9 @@ class QLabel;
 class QListWidget;
 class QPushButton;
 class Roster;
+namespace tsl {
+struct Snapshot;
+}
 namespace tsl::pg {
 class Session;
 }
@@ -61,7 +64,8 @@ public:
     [[nodiscard]] bool onServer() const { return server_ != nullptr; }
     // Snapshots of every file given that changed since its last one; a failure
     // is shown once, in a plain box, and never stops leaving or ending.
-    void autoBackup(const std::vector<std::string>& files) noexcept;
+    // A server ledger's name: it is backed up too, when it changed.
+    void autoBackup(const std::vector<std::string>& files, const std::string& serverLedger = {}) noexcept;
     // The workspace left a ledger: one on a server is no longer held by this program.
     void serverLedgerLeft() noexcept;
     // The same in two steps: the snapshots, then the box (if any failed).
@@ -138,6 +142,9 @@ private:
     void updateLedgerActions();
     [[nodiscard]] std::vector<std::string> listedNames() const;
     void restoreClick();
+    void serverRestoreClick();
+    // The snapshot the user picks from a list of them, newest first; null for none.
+    const tsl::Snapshot* chooseSnapshot(const QString& name, const std::vector<tsl::Snapshot>& snapshots);
     void backupAllClick();
     // Ledger files of every listed name the file system can hold.
     [[nodiscard]] std::vector<std::string> listedLedgerFiles() const;
