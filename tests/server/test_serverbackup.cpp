@@ -2,6 +2,7 @@
 // one transaction.
 #include "storage/backup.h"
 #include "storage/error.h"
+#include "storage/fileops.h"
 #include "storage/ledgermove.h"
 #include "storage/pgsession.h"
 #include "storage/schema.h"
@@ -12,7 +13,10 @@
 #include <gtest/gtest.h>
 #include <libpq-fe.h>
 
+#include <cstdio>
 #include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <vector>
 
 using tsl::pg::Session;
@@ -58,6 +62,19 @@ Names serverContents(Session& s, const std::string& ledger) {
 
 std::string book(Session& s, const std::string& ledger, const char* table) {
     return tsl::pg::quoteIdent(*tsl::pg::schemaOf(s, ledger)) + "." + tsl::pg::quoteIdent(table);
+}
+
+// The exporter run from a shell: its status and what it said.
+std::pair<int, std::string> exporter(const std::string& args) {
+    std::string out;
+    FILE* p = ::popen(("TMPDIR=tmp " + std::string(TSL_EXPORT_CLI) + " " + args + " 2>&1").c_str(), "r");
+    if (!p)
+        return {-1, "popen failed"};
+    char buf[4096];
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;)
+        out.append(buf, n);
+    const int st = ::pclose(p);
+    return {WIFEXITED(st) ? WEXITSTATUS(st) : -1, out};
 }
 
 } // namespace
@@ -185,4 +202,54 @@ TEST(ServerBackup, RestoreWritesBackInOneTransactionAndTellsTheOthers) {
     }
     // Before the first restore, after it (taken before the failed ones), and no more.
     EXPECT_EQ(tsl::listSnapshots(key).size(), 3u);
+}
+
+// The exporter on a server ledger writes what it writes for a ledger file of
+// the same rows, as a user that may only read, and leaves no copy behind.
+TEST(ServerExport, SameFilesAsTheLocalLedgerAndOnlyReads) {
+    tsltest::TempDir dir;
+    dir.seedIndex("车间.mdb");
+    sqlExec("车间.mdb", "INSERT INTO \"4\" VALUES ('(1)2026-5-1', '小王', '套口', '100', '300'),"
+                       "('(2)2026-5-2', '小李', '烫衣', '50', '80'), ('(3)2026-5-3', '小王', '横机', '20', '1200')");
+    sqlExec("车间.mdb", "INSERT INTO \"1\" VALUES ('张三', '杭州 \"西湖\"', '310000', NULL, '139')");
+    const std::string uri = freshDatabase("exports");
+    {
+        Session s(uri);
+        tsl::pg::ensureLayout(s);
+        tsl::upload("车间.mdb", s, "车间");
+        s.exec("DROP ROLE IF EXISTS reader");
+        s.exec("CREATE ROLE reader LOGIN");
+        s.exec("GRANT USAGE ON SCHEMA tessolan, " + tsl::pg::quoteIdent(*tsl::pg::schemaOf(s, "车间")) + " TO reader");
+        s.exec("GRANT SELECT ON ALL TABLES IN SCHEMA tessolan, " +
+               tsl::pg::quoteIdent(*tsl::pg::schemaOf(s, "车间")) + " TO reader");
+    }
+    std::string readerUri = uri;
+    readerUri.replace(readerUri.find("tessolan@"), 9, "reader@");
+    ASSERT_EQ(::mkdir("tmp", 0700), 0);
+    for (const char* args : {"--book 4 --csv %s.csv", "--book 4 --name 小王 --csv %s.csv", "--book 1 --csv %s.csv"}) {
+        SCOPED_TRACE(args);
+        char local[128], remote[128];
+        std::snprintf(local, sizeof local, args, "local");
+        std::snprintf(remote, sizeof remote, args, "remote");
+        const auto l = exporter(std::string("车间.mdb ") + local);
+        ASSERT_EQ(l.first, 0) << l.second;
+        const auto r = exporter("--server '" + readerUri + "' 车间 " + remote);
+        ASSERT_EQ(r.first, 0) << r.second;
+        EXPECT_EQ(tsltest::readFile("remote.csv"), tsltest::readFile("local.csv"));
+    }
+
+    struct Refused {
+        std::string args;
+        std::string said;
+    };
+    const std::vector<Refused> refused{
+        {"--server '" + readerUri + "' 没有 --book 4 --csv x.csv", "帐本不存在!"},
+        {"--server '" + readerUri + "' --book 4 --csv x.csv", "缺少服务器上的帐本名称."},
+    };
+    for (const Refused& f : refused) {
+        const auto r = exporter(f.args);
+        EXPECT_NE(r.first, 0);
+        EXPECT_NE(r.second.find(f.said), std::string::npos) << r.second;
+    }
+    EXPECT_TRUE(tsl::folderEntries("tmp").empty());
 }
