@@ -70,6 +70,8 @@ public:
     void serverLedgerLeft() noexcept;
     // The same in two steps: the snapshots, then the box (if any failed).
     [[nodiscard]] std::vector<std::string> backupFailures(const std::vector<std::string>& files) noexcept;
+    // A server ledger's snapshot when it changed, through the chooser's session.
+    [[nodiscard]] std::vector<std::string> serverBackupFailures(const std::string& ledger) noexcept;
     void reportBackupFailures(const std::vector<std::string>& failures) noexcept;
 
 signals:

@@ -68,18 +68,23 @@ std::vector<std::string> Tl::listedLedgerFiles() const {
     return files;
 }
 
-void Tl::autoBackup(const std::vector<std::string>& files, const std::string& serverLedger) noexcept {
+std::vector<std::string> Tl::serverBackupFailures(const std::string& ledger) noexcept {
     std::vector<std::string> failures;
-    if (!serverLedger.empty() && server_ && server_->alive()) {
-        try {
-            WaitCursor wait;
-            (void)tsl::backupServerLedger(*server_, serverLedger, std::string(tsl::kIndexFile), std::time(nullptr));
-        } catch (const std::exception& e) {
-            failures.push_back(serverLedger + ": " + tsl::errorText(e));
-        } catch (...) {
-            failures.push_back(serverLedger + ": ?");
-        }
+    if (ledger.empty() || !server_ || !server_->alive())
+        return failures;
+    try {
+        WaitCursor wait;
+        (void)tsl::backupServerLedger(*server_, ledger, std::string(tsl::kIndexFile), std::time(nullptr));
+    } catch (const std::exception& e) {
+        failures.push_back(ledger + ": " + tsl::errorText(e));
+    } catch (...) {
+        failures.push_back(ledger + ": ?");
     }
+    return failures;
+}
+
+void Tl::autoBackup(const std::vector<std::string>& files, const std::string& serverLedger) noexcept {
+    std::vector<std::string> failures = serverBackupFailures(serverLedger);
     for (std::string& f : backupFailures(files))
         failures.push_back(std::move(f));
     reportBackupFailures(failures);

@@ -213,6 +213,17 @@ private slots:
         QVERIFY2(lastText(f).startsWith("帐本恢复成功!"), qPrintable(lastText(f)));
         QCOMPARE(QString::fromStdString(other.exec("SELECT \"姓名\" FROM " + book).text(0, 0)), QString("王五"));
         QCOMPARE(tsl::listSnapshots(key).size(), std::size_t(2)); // the emptied ledger, kept first
+
+        // The program ended while in the ledger (a logout) backs it up too.
+        choose(l, "2026");
+        l.BitBtn1->click();
+        QVERIFY(ws.isVisible());
+        other.exec("INSERT INTO " + book + " (\"姓名\") VALUES ('赵六')");
+        f.shutDown();
+        const auto last = tsl::listSnapshots(key);
+        QCOMPARE(last.size(), std::size_t(3));
+        QCOMPARE(sqlColumn(last.back().path, "SELECT \"姓名\" FROM \"1\" ORDER BY rowid"),
+                 (std::vector<std::string>{"王五", "赵六"}));
     }
 
     void aServerGoneMidSession() {
