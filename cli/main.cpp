@@ -1,10 +1,20 @@
 // tessolan-export: a ledger's book or one name's statement written to a PDF,
-// xlsx or csv file from a shell. The ledger is opened read-only.
+// xlsx or csv file from a shell. The ledger is opened read-only; a ledger on
+// a server is read in one read-only transaction into a private copy, and the
+// export made from that.
 #include "export/ledger.h"
 #include "export/statement.h"
 #include "export/table.h"
+#include "storage/error.h"
+#include "storage/fileops.h"
+#include "storage/ledgermove.h"
 #include "storage/period.h"
+#include "storage/pgsession.h"
+#include "storage/schema.h"
 #include "storage/stamp.h"
+
+#include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <QGuiApplication>
 #include <QLocale>
@@ -23,6 +33,8 @@ namespace {
 constexpr const char* kUsage =
     "用法: tessolan-export 帐本.mdb --book 2|3|4|1 [--name 名字 [--from 年-月-日] [--to 年-月-日]]\n"
     "                       --pdf|--xlsx|--csv 输出文件\n"
+    "      tessolan-export --server 服务器地址 帐本名称 --book ... (同上)\n"
+    "  --server 从服务器上的帐本导出 (只读), 地址如 postgresql://主机/数据库\n"
     "  --book   1 客户, 2 发货, 3 进货, 4 职工交货\n"
     "  --name   只导出这个客户, 供货单位或职工的行 (对帐单), 带合计; PDF 必须给出\n"
     "  --from, --to  对帐单的期间, 如 --from 2026-12-01 --to 2026-12-31 (含这两天);\n"
@@ -64,6 +76,7 @@ int tell(const std::vector<std::string>& notes) {
 
 struct Args {
     std::string ledger;
+    std::optional<std::string> server; // the ledger is the name of one on this server
     std::string book;
     std::optional<std::string> name;
     std::string format; // pdf, xlsx, csv
@@ -98,6 +111,8 @@ Args parse(int argc, char** argv) {
         };
         if (arg == "--book")
             a.book = value();
+        else if (arg == "--server")
+            a.server = value();
         else if (arg == "--name")
             a.name = value();
         else if (arg == "--from")
@@ -117,7 +132,7 @@ Args parse(int argc, char** argv) {
             throw Usage{"多余的参数 \"" + arg + "\"."};
     }
     if (a.ledger.empty())
-        throw Usage{"缺少帐本文件."};
+        throw Usage{a.server ? "缺少服务器上的帐本名称." : "缺少帐本文件."};
     if (a.book.empty())
         throw Usage{"缺少 --book."};
     if (a.format.empty())
@@ -128,6 +143,53 @@ Args parse(int argc, char** argv) {
         throw Usage{"--from 的日期晚于 --to 的日期."};
     return a;
 }
+
+// A server ledger's rows in a file of a folder only this user can read,
+// removed with the object.
+class ServerCopy {
+public:
+    ServerCopy(const std::string& address, const std::string& ledger) {
+        const char* tmp = std::getenv("TMPDIR");
+        folder_ = tsl::makeTempFolder(std::string(tmp && *tmp ? tmp : "/tmp") + "/tessolan-export-");
+        ::chmod(folder_.c_str(), 0700);
+        try {
+            fill(address, ledger);
+        } catch (...) {
+            removeAll();
+            throw;
+        }
+    }
+    ~ServerCopy() { removeAll(); }
+    ServerCopy(const ServerCopy&) = delete;
+    ServerCopy& operator=(const ServerCopy&) = delete;
+    [[nodiscard]] std::string file() const { return folder_ + "/ledger.mdb"; }
+
+private:
+    void fill(const std::string& address, const std::string& ledger) {
+        // An empty ledger to copy the rows into.
+        sqlite3* db = nullptr;
+        const std::string empty = folder_ + "/empty.mdb";
+        const bool made = sqlite3_open(empty.c_str(), &db) == SQLITE_OK &&
+                          sqlite3_exec(db, tsl::schemaSql().c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+        sqlite3_close(db);
+        if (!made)
+            throw tsl::Error(tsl::Failure::IoError, empty);
+        tsl::pg::Session s(address);
+        // Nothing this session runs can change the server.
+        s.exec("SET default_transaction_read_only = on");
+        tsl::download(s, ledger, folder_, "ledger", empty);
+    }
+    void removeAll() noexcept {
+        try {
+            for (const std::string& n : tsl::folderEntries(folder_))
+                (void)::unlink((folder_ + "/" + n).c_str());
+        } catch (...) {
+        }
+        (void)::rmdir(folder_.c_str());
+    }
+
+    std::string folder_;
+};
 
 int run(int argc, char** argv) {
     const Args a = parse(argc, argv);
@@ -141,11 +203,15 @@ int run(int argc, char** argv) {
     if (a.format == "pdf" && !a.name)
         return fail("对帐单 PDF 要用 --name 给出结帐的人或厂家.");
 
-    tsl::out::LedgerFile ledger(a.ledger);
+    std::optional<ServerCopy> copy;
+    if (a.server)
+        copy.emplace(*a.server, a.ledger);
+    tsl::out::LedgerFile ledger(copy ? copy->file() : a.ledger);
+    const std::string ledgerName = copy ? a.ledger : ledger.name();
     if (a.name) {
         const tsl::SystemClock clock(shortDatePattern());
         const tsl::StampDateReader dates(tsl::stampDatePatterns(clock.shortDatePattern()), clock.today().year);
-        const tsl::out::Statement s = tsl::out::readStatement(ledger.handle(), ledger.name(), *book, *a.name,
+        const tsl::out::Statement s = tsl::out::readStatement(ledger.handle(), ledgerName, *book, *a.name,
                                                               tsl::out::todayText(), a.period, &dates);
         if (a.format == "pdf") {
             // Painting text needs the font database; no window is ever shown.

@@ -92,5 +92,5 @@ void TForm1::ledgerLeft() {
         // No ledger was ever entered.
     }
     files.emplace_back(tsl::kIndexFile);
-    r_.l->autoBackup(files);
+    r_.l->autoBackup(files, ado1.onServer() ? ado1.serverLedger() : std::string());
 }

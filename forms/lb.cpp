@@ -500,6 +500,11 @@ bool Tl::refuseNewName(const QString& name, bool plainBoxes, const QString& unus
 
 void Tl::FormCloseQuery() {
     guarded(r_.prompter, [&] {
+        // A server ledger the program ends in is backed up as on leaving it
+        // (nothing is copied when that was done already).
+        std::vector<std::string> failures;
+        if (r_.Form1 && r_.Form1->ado1.onServer())
+            failures = serverBackupFailures(r_.Form1->ado1.serverLedger());
         if (r_.Form1) {
             r_.Form1->stopWatching();
             r_.Form1->ado1.disconnect();
@@ -508,7 +513,8 @@ void Tl::FormCloseQuery() {
         // The index goes back to "run.dll" before anything can wait for the
         // user: a logout ends the program while a box is up. Its snapshot is
         // taken first (it is small), under the name it runs as.
-        std::vector<std::string> failures = backupFailures({std::string(tsl::kIndexFile)});
+        for (std::string& f : backupFailures({std::string(tsl::kIndexFile)}))
+            failures.push_back(std::move(f));
         // Both connections are closed now. If a "run.dll" is already there
         // (it could not be set aside at start), the index stays as "tsl.mdb".
         (void)tsl::tryRenameIndex(std::string(tsl::kIndexFile), std::string(tsl::kStoredIndexFile));

@@ -15,6 +15,9 @@ class QLabel;
 class QListWidget;
 class QPushButton;
 class Roster;
+namespace tsl {
+struct Snapshot;
+}
 namespace tsl::pg {
 class Session;
 }
@@ -61,11 +64,14 @@ public:
     [[nodiscard]] bool onServer() const { return server_ != nullptr; }
     // Snapshots of every file given that changed since its last one; a failure
     // is shown once, in a plain box, and never stops leaving or ending.
-    void autoBackup(const std::vector<std::string>& files) noexcept;
+    // A server ledger's name: it is backed up too, when it changed.
+    void autoBackup(const std::vector<std::string>& files, const std::string& serverLedger = {}) noexcept;
     // The workspace left a ledger: one on a server is no longer held by this program.
     void serverLedgerLeft() noexcept;
     // The same in two steps: the snapshots, then the box (if any failed).
     [[nodiscard]] std::vector<std::string> backupFailures(const std::vector<std::string>& files) noexcept;
+    // A server ledger's snapshot when it changed, through the chooser's session.
+    [[nodiscard]] std::vector<std::string> serverBackupFailures(const std::string& ledger) noexcept;
     void reportBackupFailures(const std::vector<std::string>& failures) noexcept;
 
 signals:
@@ -138,6 +144,9 @@ private:
     void updateLedgerActions();
     [[nodiscard]] std::vector<std::string> listedNames() const;
     void restoreClick();
+    void serverRestoreClick();
+    // The snapshot the user picks from a list of them, newest first; null for none.
+    const tsl::Snapshot* chooseSnapshot(const QString& name, const std::vector<tsl::Snapshot>& snapshots);
     void backupAllClick();
     // Ledger files of every listed name the file system can hold.
     [[nodiscard]] std::vector<std::string> listedLedgerFiles() const;

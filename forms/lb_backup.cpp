@@ -14,7 +14,9 @@
 #include "forms/help.h"
 #include "widgets/prompter.h"
 #include "forms/roster.h"
+#include "storage/pgsession.h"
 #include "storage/schema.h"
+#include "storage/serverbackup.h"
 #include "widgets/waitcursor.h"
 
 #include <QAction>
@@ -66,7 +68,27 @@ std::vector<std::string> Tl::listedLedgerFiles() const {
     return files;
 }
 
-void Tl::autoBackup(const std::vector<std::string>& files) noexcept { reportBackupFailures(backupFailures(files)); }
+std::vector<std::string> Tl::serverBackupFailures(const std::string& ledger) noexcept {
+    std::vector<std::string> failures;
+    if (ledger.empty() || !server_ || !server_->alive())
+        return failures;
+    try {
+        WaitCursor wait;
+        (void)tsl::backupServerLedger(*server_, ledger, std::string(tsl::kIndexFile), std::time(nullptr));
+    } catch (const std::exception& e) {
+        failures.push_back(ledger + ": " + tsl::errorText(e));
+    } catch (...) {
+        failures.push_back(ledger + ": ?");
+    }
+    return failures;
+}
+
+void Tl::autoBackup(const std::vector<std::string>& files, const std::string& serverLedger) noexcept {
+    std::vector<std::string> failures = serverBackupFailures(serverLedger);
+    for (std::string& f : backupFailures(files))
+        failures.push_back(std::move(f));
+    reportBackupFailures(failures);
+}
 
 std::vector<std::string> Tl::backupFailures(const std::vector<std::string>& files) noexcept {
     try {
@@ -96,8 +118,75 @@ void Tl::reportBackupFailures(const std::vector<std::string>& failures) noexcept
     });
 }
 
+const tsl::Snapshot* Tl::chooseSnapshot(const QString& name, const std::vector<tsl::Snapshot>& snapshots) {
+    // Newest first, with the size of each book, so the right one can be told apart.
+    QList<QStringList> rows;
+    for (auto it = snapshots.rbegin(); it != snapshots.rend(); ++it) {
+        QStringList row{fromStd(tsl::snapshotTimeText(*it))};
+        const std::vector<long long> counts = tsl::snapshotRowCounts(it->path);
+        if (counts.empty())
+            row << QStringLiteral("无法读取");
+        for (long long n : counts)
+            row << QString::number(n);
+        rows << row;
+    }
+    const int pick = r_.prompter.chooseRow(
+        QStringLiteral("从备份恢复!"), QStringLiteral("帐本\"") + name + QStringLiteral("\"的备份:"),
+        {QStringLiteral("备份时间"), QStringLiteral("客户"), QStringLiteral("发货"), QStringLiteral("进货"),
+         QStringLiteral("交货")},
+        rows);
+    if (pick < 0 || pick >= int(snapshots.size()))
+        return nullptr;
+    return &snapshots[snapshots.size() - 1 - std::size_t(pick)];
+}
+
+void Tl::serverRestoreClick() {
+    const QString name = chosenName();
+    if (name.isEmpty())
+        return;
+    TForm1& ws = *r_.Form1;
+    if (ws.ado1.onServer() && ws.ado1.serverLedger() == name.toStdString() && ws.isVisible()) {
+        r_.prompter.notice(windowTitle(), QStringLiteral("帐本正在使用,请先退出该帐本再恢复!"));
+        return;
+    }
+    tsl::pg::Session& session = serverSession();
+    const std::string key = tsl::serverSnapshotKey(session, name.toStdString());
+    const std::vector<tsl::Snapshot> snapshots = tsl::listSnapshots(key);
+    if (snapshots.empty()) {
+        r_.prompter.notice(windowTitle(), QStringLiteral("该帐本还没有备份!"));
+        return;
+    }
+    const tsl::Snapshot* snapshot = chooseSnapshot(name, snapshots);
+    if (!snapshot)
+        return;
+    const QString when = fromStd(tsl::snapshotTimeText(*snapshot));
+    if (!r_.prompter.confirm(windowTitle(), QStringLiteral("要把帐本\"") + name + QStringLiteral("\"恢复到") + when +
+                                              QStringLiteral("的备份吗!\n现在的内容会先备份,可以再恢复回来.")))
+        return;
+    std::string kept;
+    try {
+        WaitCursor wait;
+        kept = tsl::restoreServerLedger(session, name.toStdString(), *snapshot, std::string(tsl::kIndexFile),
+                                        std::time(nullptr));
+    } catch (const std::exception& e) {
+        serverFailure(QStringLiteral("恢复失败,帐本没有改变!"), e);
+        return;
+    }
+    QString done = QStringLiteral("帐本恢复成功!");
+    for (const tsl::Snapshot& s : tsl::listSnapshots(key)) {
+        if (s.path == kept)
+            done += QStringLiteral("\n恢复前的内容已备份为") + fromStd(tsl::snapshotTimeText(s)) +
+                    QStringLiteral("的备份.");
+    }
+    r_.prompter.notice(windowTitle(), done);
+}
+
 void Tl::restoreClick() {
     guarded(r_.prompter, [this] {
+        if (onServer()) {
+            serverRestoreClick();
+            return;
+        }
         const QList<QListWidgetItem*> chosen = list1->selectedItems();
         if (chosen.isEmpty() || chosen.front()->text().isEmpty()) {
             restoreDeletedClick(); // the snapshots of a deleted ledger, if any
@@ -122,25 +211,10 @@ void Tl::restoreClick() {
             return;
         }
 
-        // Newest first, with the size of each book, so the right one can be told apart.
-        QList<QStringList> rows;
-        for (auto it = snapshots.rbegin(); it != snapshots.rend(); ++it) {
-            QStringList row{fromStd(tsl::snapshotTimeText(*it))};
-            const std::vector<long long> counts = tsl::snapshotRowCounts(it->path);
-            if (counts.empty())
-                row << QStringLiteral("无法读取");
-            for (long long n : counts)
-                row << QString::number(n);
-            rows << row;
-        }
-        const int pick = r_.prompter.chooseRow(
-            QStringLiteral("从备份恢复!"), QStringLiteral("帐本\"") + name + QStringLiteral("\"的备份:"),
-            {QStringLiteral("备份时间"), QStringLiteral("客户"), QStringLiteral("发货"), QStringLiteral("进货"),
-             QStringLiteral("交货")},
-            rows);
-        if (pick < 0 || pick >= int(snapshots.size()))
+        const tsl::Snapshot* chosenSnapshot = chooseSnapshot(name, snapshots);
+        if (!chosenSnapshot)
             return;
-        const tsl::Snapshot& snapshot = snapshots[snapshots.size() - 1 - std::size_t(pick)];
+        const tsl::Snapshot& snapshot = *chosenSnapshot;
         const QString when = fromStd(tsl::snapshotTimeText(snapshot));
         if (!r_.prompter.confirm(windowTitle(), QStringLiteral("要把帐本\"") + name + QStringLiteral("\"恢复到") + when +
                                   QStringLiteral("的备份吗!\n现在的内容会先备份,可以再恢复回来.")))

@@ -129,7 +129,7 @@ void Tl::updateLedgerActions() {
         downloadAction->setEnabled(server && chosen);
     }
     if (server) {
-        restoreAction->setEnabled(false);
+        restoreAction->setEnabled(chosen);
         return;
     }
     bool deleted = false;

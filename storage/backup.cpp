@@ -224,13 +224,8 @@ std::optional<Snapshot> snapshotHolding(const std::string& file) {
 
 bool changedSinceSnapshot(const std::string& file) { return !snapshotHolding(file); }
 
-Snapshot takeSnapshot(const std::string& file, std::time_t now) {
+Snapshot nextSnapshot(const std::string& file, std::time_t now) {
     const std::string folder = snapshotFolder(file);
-    struct stat before;
-    if (stat(file.c_str(), &before) != 0) {
-        const int err = errno;
-        throw errnoError(err, file);
-    }
     makeOwnFolder(std::string(kBackupFolder));
     makeOwnFolder(folder);
 
@@ -252,6 +247,17 @@ Snapshot takeSnapshot(const std::string& file, std::time_t now) {
     }
     s.time = now;
     s.seq = seq;
+    return s;
+}
+
+Snapshot takeSnapshot(const std::string& file, std::time_t now) {
+    const std::string folder = snapshotFolder(file);
+    struct stat before;
+    if (stat(file.c_str(), &before) != 0) {
+        const int err = errno;
+        throw errnoError(err, file);
+    }
+    const Snapshot s = nextSnapshot(file, now);
 
     const std::string temp = copyDatabaseToTemp(file, s.path);
     // The snapshot carries its source's time, so an unchanged file needs no new one.

@@ -34,6 +34,10 @@ struct Snapshot {
 // True when no snapshot holds the file as it is now.
 [[nodiscard]] bool changedSinceSnapshot(const std::string& file);
 
+// The name and path the next snapshot of `file` takes (nothing there yet), its
+// folder made. Throws Error.
+[[nodiscard]] Snapshot nextSnapshot(const std::string& file, std::time_t now);
+
 // Takes a snapshot of `file` as of `now`. Throws Error on failure; nothing but
 // the snapshot folder is left then.
 Snapshot takeSnapshot(const std::string& file, std::time_t now);

@@ -249,6 +249,27 @@ void upload(const std::string& localFile, pg::Session& s, const std::string& nam
     execDb(d, "COMMIT", localFile);
 }
 
+void replaceRows(const std::string& localFile, pg::Session& s, const std::string& name) {
+    Db d;
+    openDb(d, localFile, SQLITE_OPEN_READONLY);
+    execDb(d, "BEGIN", localFile);
+    pg::Session::Transaction t(s);
+    const std::string schemaName = pg::ownSchemaOf(s, name);
+    // Writers wait until the new rows are in; readers see the old ones until then.
+    forEachBook([&](const TableDef& table) {
+        s.exec("LOCK TABLE " + pg::quoteIdent(schemaName) + "." + pg::quoteIdent(std::string(table.name)) +
+               " IN EXCLUSIVE MODE");
+    });
+    forEachBook([&](const TableDef& table) {
+        s.exec("DELETE FROM " + pg::quoteIdent(schemaName) + "." + pg::quoteIdent(std::string(table.name)));
+        uploadTable(d, localFile, s, schemaName, table);
+    });
+    // The programs in the ledger read their books again when this commits.
+    s.exec("SELECT pg_notify($1, '')", {"tessolan_" + schemaName});
+    t.commit();
+    execDb(d, "COMMIT", localFile);
+}
+
 void download(pg::Session& s, const std::string& name, const std::string& folder, const std::string& localName,
               const std::string& indexFile) {
     if (localName.empty() || localName.find('/') != std::string::npos || localName.find('\0') != std::string::npos)

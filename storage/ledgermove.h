@@ -18,6 +18,11 @@ class Session;
 // left on the server when any step fails. Throws Error with a Chinese text.
 void upload(const std::string& localFile, pg::Session& s, const std::string& name);
 
+// Puts the rows of the ledger file `localFile` in place of the books' rows of
+// the server ledger `name`, in one transaction under the books' locks, and
+// tells the programs in it. Nothing changes when any step fails. Throws Error.
+void replaceRows(const std::string& localFile, pg::Session& s, const std::string& name);
+
 // Writes the server ledger `name` as a new ledger file localName + ".mdb" in
 // `folder`: a copy of the ledger index `indexFile` (as every new ledger is)
 // with the server's rows in it. An existing file is never replaced (Error of

@@ -10,6 +10,7 @@
 #include "forms/lb.h"
 #include "storage/backup.h"
 #include "storage/pgsession.h"
+#include "storage/serverbackup.h"
 #include "tests/support/pgserver.h"
 
 #include <QAction>
@@ -178,6 +179,53 @@ private slots:
     // The server going away mid-session: a lost connection is made again; a
     // stopped server sends the chooser back to the local folder, and the next
     // start says why and stays local.
+    // Leaving a server ledger keeps a snapshot of it in the local folder, only
+    // when it changed; 从备份恢复… on the server's list puts one back.
+    void serverLedgerSnapshotsAndRestore() {
+        FormsFixture f;
+        const QString address = freshDatabase("snapshots");
+        Tl& l = start(f);
+        f.prompter.inputAnswers = {address, "2026"};
+        l.connectAction->trigger();
+        l.BitBtn2->click();
+        tsl::pg::Session other(address.toStdString());
+        const std::string book = tsl::pg::quoteIdent(tsl::pg::ownSchemaOf(other, "2026")) + ".\"1\"";
+        other.exec("INSERT INTO " + book + " (\"姓名\") VALUES ('王五')");
+        const std::string key = tsl::serverSnapshotKey(other, "2026");
+        TForm1& ws = *f.roster->Form1;
+        for (int visit = 0; visit < 2; ++visit) {
+            choose(l, "2026");
+            l.BitBtn1->click();
+            QVERIFY2(ws.isVisible(), qPrintable(f.prompter.texts().join('|')));
+            ws.SpeedButton7->click();
+        }
+        const auto snapshots = tsl::listSnapshots(key);
+        QCOMPARE(snapshots.size(), std::size_t(1));
+        QCOMPARE(sqlColumn(snapshots.front().path, "SELECT \"姓名\" FROM \"1\""), std::vector<std::string>{"王五"});
+        QVERIFY(tsl::listSnapshots("2026.mdb").empty());
+
+        other.exec("DELETE FROM " + book);
+        choose(l, "2026");
+        QVERIFY(l.restoreAction->isEnabled());
+        f.prompter.rowAnswers = {0};
+        f.prompter.yesNoAnswers = {true};
+        l.restoreAction->trigger();
+        QVERIFY2(lastText(f).startsWith("帐本恢复成功!"), qPrintable(lastText(f)));
+        QCOMPARE(QString::fromStdString(other.exec("SELECT \"姓名\" FROM " + book).text(0, 0)), QString("王五"));
+        QCOMPARE(tsl::listSnapshots(key).size(), std::size_t(2)); // the emptied ledger, kept first
+
+        // The program ended while in the ledger (a logout) backs it up too.
+        choose(l, "2026");
+        l.BitBtn1->click();
+        QVERIFY(ws.isVisible());
+        other.exec("INSERT INTO " + book + " (\"姓名\") VALUES ('赵六')");
+        f.shutDown();
+        const auto last = tsl::listSnapshots(key);
+        QCOMPARE(last.size(), std::size_t(3));
+        QCOMPARE(sqlColumn(last.back().path, "SELECT \"姓名\" FROM \"1\" ORDER BY rowid"),
+                 (std::vector<std::string>{"王五", "赵六"}));
+    }
+
     void aServerGoneMidSession() {
         FormsFixture f;
         const QString address = freshDatabase("gone");
