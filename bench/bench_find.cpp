@@ -89,6 +89,12 @@ std::map<int, std::vector<std::vector<double>>>& afreshTimes() {
     return times;
 }
 
+// CPU milliseconds of the same (the machine may be shared), by the needle's line.
+std::map<std::string, std::vector<double>>& cpuTimes() {
+    static std::map<std::string, std::vector<double>> times;
+    return times;
+}
+
 std::map<int, Filling>& fillings() {
     static std::map<int, Filling> f;
     return f;
@@ -102,14 +108,16 @@ void printKeystrokes() {
     for (auto& [rows, each] : afreshTimes()) {
         std::printf("find afresh, %d rows (median ms):", rows);
         for (std::size_t k = 0; k < each.size(); ++k)
-            std::printf(" '%s' %.1f", kAfresh[k].c_str(), median(each[k]));
+            std::printf(" '%s' %.1f (CPU %.1f)", kAfresh[k].c_str(), median(each[k]),
+                        median(cpuTimes()[std::to_string(rows) + "/" + kAfresh[k]]));
         std::printf("\n");
     }
     for (auto& [rows, each] : keystrokeTimes()) {
         std::printf("find keystroke, %d rows, typing %s (median ms per keystroke):", rows, kNeedle.c_str());
         const std::vector<std::string> needles = typed();
         for (std::size_t k = 0; k < each.size(); ++k)
-            std::printf(" %s %.1f", needles[k].c_str(), median(each[k]));
+            std::printf(" %s %.1f (CPU %.1f)", needles[k].c_str(), median(each[k]),
+                        median(cpuTimes()[std::to_string(rows) + "+" + needles[k]]));
         std::printf("\n");
     }
 }
@@ -145,12 +153,14 @@ void keystrokeProgram(benchmark::State& state, int rows) {
             wall.push_back(timed([&] { found = find.rowsHolding(needles[k]); }));
             cpu.push_back(gLastCpuSeconds);
             each[k].push_back(wall.back() * 1e3);
+            cpuTimes()[std::to_string(rows) + "+" + needles[k]].push_back(gLastCpuSeconds * 1e3);
         }
         auto& afresh = afreshTimes()[rows];
         afresh.resize(kAfresh.size());
         for (std::size_t k = 0; k < kAfresh.size(); ++k) {
             find.forgetFound();
             afresh[k].push_back(timed([&] { (void)find.rowsHolding(kAfresh[k]); }) * 1e3);
+            cpuTimes()[std::to_string(rows) + "/" + kAfresh[k]].push_back(gLastCpuSeconds * 1e3);
         }
         gLastCpuSeconds = median(cpu);
         record(state, Op::FindKeystroke, rows, true, median(wall));

@@ -197,9 +197,18 @@ int shortGrams(const char* text, int n, bool query, void* ctx, TokenFn token) {
     return SQLITE_OK;
 }
 
+// The token every row holds (no needle holds the gap): the rows that do not
+// hold a needle found in most of them are this AND NOT the needle.
+const std::string kEveryRow(1, kFieldGap);
+
 int fieldTokenize(Fts5Tokenizer* p, void* ctx, int flags, const char* text, int n, TokenFn token) {
     auto* t = reinterpret_cast<FieldTrigrams*>(p);
     const bool query = (flags & FTS5_TOKENIZE_QUERY) != 0;
+    if (query ? std::string_view(text, std::size_t(n)) == kEveryRow : n > 0)
+        if (const int rc = token(ctx, 0, kEveryRow.data(), 1, 0, 0))
+            return rc;
+    if (query && std::string_view(text, std::size_t(n)) == kEveryRow)
+        return SQLITE_OK;
     int start = 0;
     for (int i = 0; i <= n; ++i) {
         if (i < n && text[i] != kFieldGap)
@@ -311,6 +320,7 @@ void FindCopy::build(int amountPos) {
     match_.reset();
     odd_.reset();
     named_.reset();
+    rowsWith_.reset();
     allIds_.clear();
     allAmounts_.clear();
     allHas_.clear();
@@ -381,8 +391,13 @@ void FindCopy::build(int amountPos) {
     find_.reset(prepareOn(copy_.db, "SELECT id, a, t FROM x WHERE instr(t, ?1) ORDER BY id"));
     indexStage_ = indexed ? IndexStage::filling : IndexStage::none;
     indexedTo_ = 0;
-    if (indexed)
+    if (indexed) {
         named_.reset(prepareOn(copy_.db, "SELECT rowid FROM f WHERE f MATCH ?1 ORDER BY rowid"));
+        // How many rows hold a token, counted inside the index without a row
+        // going out of it: a needle in every row needs no list.
+        exec(copy_.db, "CREATE VIRTUAL TABLE v USING fts5vocab(f, 'row')");
+        rowsWith_.reset(prepareOn(copy_.db, "SELECT doc FROM v WHERE term = ?1"));
+    }
     if (indexed)
         match_.reset(prepareOn(copy_.db, "SELECT x.id, x.a, x.t FROM f JOIN x ON x.id = f.rowid"
                                          " WHERE f MATCH ?2 AND instr(x.t, ?1) ORDER BY f.rowid"));
@@ -554,11 +569,53 @@ FindCopy::Answer FindCopy::whole() const {
 // those that hold it, their amounts from memory, their texts left unread. An
 // index out of step with the copy is given up.
 FindCopy::Answer FindCopy::named(const std::string& needle, const std::string& match) {
+    const std::string_view token = needle;
+    bool most = false; // most rows hold it
+    {
+        sqlite3_stmt* count = rowsWith_.get();
+        const ResetOnExit reset(count);
+        sqlite3_bind_text(count, 1, token.data(), int(token.size()), SQLITE_STATIC);
+        const int rc = sqlite3_step(count);
+        if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+            throw Error(kFindFailed, sqliteError(copy_.db));
+        most = rc == SQLITE_ROW && std::uint64_t(sqlite3_column_int64(count, 0)) * 2 > allIds_.size();
+    }
     Answer answer;
     answer.needle = needle;
     sqlite3_stmt* st = named_.get();
     const ResetOnExit reset(st);
-    sqlite3_bind_text(st, 1, match.data(), int(match.size()), SQLITE_STATIC);
+    const std::string others = phrase(kEveryRow) + " NOT " + match;
+    const std::string& asked = most ? others : match;
+    sqlite3_bind_text(st, 1, asked.data(), int(asked.size()), SQLITE_STATIC);
+    if (most) {
+        // The index names the few rows without the needle; the rest are the answer.
+        answer.ids.reserve(allIds_.size());
+        answer.amounts.reserve(allIds_.size());
+        answer.hasAmount.reserve(allIds_.size());
+        std::size_t k = 0;
+        int rc;
+        const auto upTo = [&](std::size_t end) {
+            answer.ids.insert(answer.ids.end(), allIds_.begin() + std::ptrdiff_t(k), allIds_.begin() + std::ptrdiff_t(end));
+            answer.amounts.insert(answer.amounts.end(), allAmounts_.begin() + std::ptrdiff_t(k),
+                                  allAmounts_.begin() + std::ptrdiff_t(end));
+            answer.hasAmount.insert(answer.hasAmount.end(), allHas_.begin() + std::ptrdiff_t(k),
+                                    allHas_.begin() + std::ptrdiff_t(end));
+        };
+        while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+            const auto at = std::lower_bound(allIds_.begin() + std::ptrdiff_t(k), allIds_.end(), sqlite3_column_int64(st, 0));
+            if (at == allIds_.end() || *at != sqlite3_column_int64(st, 0)) { // never so: then this and later searches scan
+                indexStage_ = IndexStage::none;
+                return {};
+            }
+            const auto end = std::size_t(at - allIds_.begin());
+            upTo(end);
+            k = end + 1;
+        }
+        if (rc != SQLITE_DONE)
+            throw Error(kFindFailed, sqliteError(copy_.db));
+        upTo(allIds_.size());
+        return answer;
+    }
     std::size_t k = 0;
     int rc;
     while ((rc = sqlite3_step(st)) == SQLITE_ROW) {

@@ -49,7 +49,7 @@ public:
     // Adds one slice of `rows` rows of the book to the index, or merges a piece
     // of it (some tens of milliseconds); true while more is left. Meant for the
     // time between keystrokes.
-    static constexpr int kSliceRows = 10'000;
+    static constexpr int kSliceRows = 4'000;
     bool indexSome(int rows = kSliceRows);
     // Whether searches ask the index (false while it fills, and without one).
     [[nodiscard]] bool indexReady() const { return !stale_ && indexStage_ == IndexStage::ready; }
@@ -97,6 +97,7 @@ private:
     StmtOwner match_;
     StmtOwner odd_;
     StmtOwner named_;
+    StmtOwner rowsWith_;
     // Every row of the copy in rowid order (its order): rowid, amount, whether
     // the amount is a whole number. The whole book and the amounts of the rows
     // the index names come from here without reading the copy.

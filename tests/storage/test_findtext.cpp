@@ -124,7 +124,7 @@ TEST_F(FindCopyTest, IndexAndTypingFindWhatAScanFinds) {
     book->open();
     const std::string needles[] = {"客户12号", "户12", "客户1", "12号", "Abc\"引", "\"引号\"", "\"", "%纯", "_b", "a_b", "100%",
         "o'neil", "😀毛衫", "衫😀", "xl毛", "３１４５", "6/26\x1f客", "\xAF\x9B", "毛衫", "\xE6\xAF\x9B", "\xE6\xAF", "毛\xE8",
-        longText + "x", longText + "xx", "k", "濮院镇1", "ab中", "三ｘ", "号", "6\x1f", "\"引", "😀"};
+        longText + "x", longText + "xx", "k", "濮院镇1", "ab中", "三ｘ", "号", "6\x1f", "\"引", "😀", "("};
     // What a scan finds, read from the file itself past the cursor and its cache.
     sqlite3* ref = nullptr;
     ASSERT_EQ(sqlite3_open("tsl.mdb", &ref), SQLITE_OK);
