@@ -394,7 +394,7 @@ void FindCopy::build(int amountPos) {
     if (indexed) {
         named_.reset(prepareOn(copy_.db, "SELECT rowid FROM f WHERE f MATCH ?1 ORDER BY rowid"));
         // How many rows hold a token, counted inside the index without a row
-        // going out of it: a needle in every row needs no list.
+        // going out of it: for a needle in most rows the index is asked for the others.
         exec(copy_.db, "CREATE VIRTUAL TABLE v USING fts5vocab(f, 'row')");
         rowsWith_.reset(prepareOn(copy_.db, "SELECT doc FROM v WHERE term = ?1"));
     }
