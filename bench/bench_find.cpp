@@ -76,7 +76,24 @@ struct Filling {
     int slices = 0;
     double longestMs = 0;
     double totalMs = 0;
+    double copyMiB = 0;  // the copy alone
+    double indexMiB = 0; // what the index added
 };
+
+// Needles searched afresh (nothing kept) once the index is whole: the whole
+// book, one character in nearly every row, in a quarter, in one row of a hundred.
+const std::vector<std::string> kAfresh = {"", "客", "绒", "张", "张三"};
+
+std::map<int, std::vector<std::vector<double>>>& afreshTimes() {
+    static std::map<int, std::vector<std::vector<double>>> times;
+    return times;
+}
+
+// CPU milliseconds of the same (the machine may be shared), by the needle's line.
+std::map<std::string, std::vector<double>>& cpuTimes() {
+    static std::map<std::string, std::vector<double>> times;
+    return times;
+}
 
 std::map<int, Filling>& fillings() {
     static std::map<int, Filling> f;
@@ -85,13 +102,22 @@ std::map<int, Filling>& fillings() {
 
 void printKeystrokes() {
     for (auto& [rows, f] : fillings())
-        std::printf("find index, %d rows, filled after the first search: %d slices, longest %.1f ms, all %.0f ms\n", rows,
-                    f.slices, f.longestMs, f.totalMs);
+        std::printf("find index, %d rows, filled after the first search: %d slices, longest %.1f ms, all %.0f ms;"
+                    " copy %.1f MiB, index %.1f MiB\n",
+                    rows, f.slices, f.longestMs, f.totalMs, f.copyMiB, f.indexMiB);
+    for (auto& [rows, each] : afreshTimes()) {
+        std::printf("find afresh, %d rows (median ms):", rows);
+        for (std::size_t k = 0; k < each.size(); ++k)
+            std::printf(" '%s' %.1f (CPU %.1f)", kAfresh[k].c_str(), median(each[k]),
+                        median(cpuTimes()[std::to_string(rows) + "/" + kAfresh[k]]));
+        std::printf("\n");
+    }
     for (auto& [rows, each] : keystrokeTimes()) {
         std::printf("find keystroke, %d rows, typing %s (median ms per keystroke):", rows, kNeedle.c_str());
         const std::vector<std::string> needles = typed();
         for (std::size_t k = 0; k < each.size(); ++k)
-            std::printf(" %s %.1f", needles[k].c_str(), median(each[k]));
+            std::printf(" %s %.1f (CPU %.1f)", needles[k].c_str(), median(each[k]),
+                        median(cpuTimes()[std::to_string(rows) + "+" + needles[k]]));
         std::printf("\n");
     }
 }
@@ -103,12 +129,15 @@ void keystrokeProgram(benchmark::State& state, int rows) {
     tsl::FindCopy find(book.cur);
     (void)find.rowsHolding("");
     Filling filling;
+    const double before = double(find.copyBytes());
     for (bool more = true; more;) {
         const double ms = timed([&] { more = find.indexSome(); }) * 1e3;
         ++filling.slices;
         filling.longestMs = std::max(filling.longestMs, ms);
         filling.totalMs += ms;
     }
+    filling.copyMiB = before / (1 << 20);
+    filling.indexMiB = (double(find.copyBytes()) - before) / (1 << 20);
     fillings()[rows] = filling;
     if (!find.indexReady())
         state.SkipWithError("no index");
@@ -124,6 +153,14 @@ void keystrokeProgram(benchmark::State& state, int rows) {
             wall.push_back(timed([&] { found = find.rowsHolding(needles[k]); }));
             cpu.push_back(gLastCpuSeconds);
             each[k].push_back(wall.back() * 1e3);
+            cpuTimes()[std::to_string(rows) + "+" + needles[k]].push_back(gLastCpuSeconds * 1e3);
+        }
+        auto& afresh = afreshTimes()[rows];
+        afresh.resize(kAfresh.size());
+        for (std::size_t k = 0; k < kAfresh.size(); ++k) {
+            find.forgetFound();
+            afresh[k].push_back(timed([&] { (void)find.rowsHolding(kAfresh[k]); }) * 1e3);
+            cpuTimes()[std::to_string(rows) + "/" + kAfresh[k]].push_back(gLastCpuSeconds * 1e3);
         }
         gLastCpuSeconds = median(cpu);
         record(state, Op::FindKeystroke, rows, true, median(wall));

@@ -78,6 +78,14 @@ bool plainUtf8(std::string_view s) {
     return true;
 }
 
+// A quoted phrase of the index's query language.
+std::string phrase(std::string_view text) {
+    std::string q = "\"";
+    for (const char c : text)
+        q += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return q + '"';
+}
+
 // A row that holds the needle holds each of its trigrams (three characters in a
 // row): the query for the index, each trigram a quoted phrase, at most a dozen
 // of them spread over the needle. Empty for a needle the index cannot answer.
@@ -107,12 +115,21 @@ std::string trigramQuery(std::string_view needle) {
     for (const std::string& g : grams) {
         if (!q.empty())
             q += " AND ";
-        q += '"';
-        for (const char c : g)
-            q += c == '"' ? std::string("\"\"") : std::string(1, c);
-        q += '"';
+        q += phrase(g);
     }
     return q;
+}
+
+// The one token of a needle of one or two characters: the index names exactly
+// the rows that hold it (within a field, as the needle never holds the gap).
+// Empty for any other needle.
+std::string shortQuery(std::string_view needle) {
+    if (needle.empty() || !plainUtf8(needle))
+        return {};
+    std::size_t chars = 0;
+    for (const char c : needle)
+        chars += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    return chars <= 2 ? phrase(needle) : std::string();
 }
 
 // The trigram tokenizer run on each field of a folded text on its own: no
@@ -154,16 +171,55 @@ void fieldDelete(Fts5Tokenizer* p) {
     delete t;
 }
 
+// Where each character of `text` starts, and its end as the last entry.
+std::vector<int> charStarts(const char* text, int n) {
+    std::vector<int> at;
+    for (int i = 0; i < n; ++i)
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80 || i == 0)
+            at.push_back(i);
+    at.push_back(n);
+    return at;
+}
+
+// Besides the trigrams, every character and every pair of characters in a row
+// of a field is a token of its own, so a needle of one or two characters is one
+// lookup. A query of one or two characters is that one token; a longer one is
+// its trigrams alone.
+int shortGrams(const char* text, int n, bool query, void* ctx, TokenFn token) {
+    const std::vector<int> at = charStarts(text, n);
+    const std::size_t chars = at.size() - 1;
+    if (query)
+        return chars >= 1 && chars <= 2 ? token(ctx, 0, text, n, 0, n) : SQLITE_OK;
+    for (std::size_t k = 0; k < chars; ++k)
+        for (std::size_t len = 1; len <= 2 && k + len <= chars; ++len)
+            if (const int rc = token(ctx, 0, text + at[k], at[k + len] - at[k], at[k], at[k + len]))
+                return rc;
+    return SQLITE_OK;
+}
+
+// The token every row holds (no needle holds the gap): the rows that do not
+// hold a needle found in most of them are this AND NOT the needle.
+const std::string kEveryRow(1, kFieldGap);
+
 int fieldTokenize(Fts5Tokenizer* p, void* ctx, int flags, const char* text, int n, TokenFn token) {
     auto* t = reinterpret_cast<FieldTrigrams*>(p);
+    const bool query = (flags & FTS5_TOKENIZE_QUERY) != 0;
+    if (query ? std::string_view(text, std::size_t(n)) == kEveryRow : n > 0)
+        if (const int rc = token(ctx, 0, kEveryRow.data(), 1, 0, 0))
+            return rc;
+    if (query && std::string_view(text, std::size_t(n)) == kEveryRow)
+        return SQLITE_OK;
     int start = 0;
     for (int i = 0; i <= n; ++i) {
         if (i < n && text[i] != kFieldGap)
             continue;
         FieldPiece piece{ctx, token, start};
-        if (i > start)
+        if (i > start) {
             if (const int rc = t->inner.xTokenize(t->made, &piece, flags, text + start, i - start, fieldToken))
                 return rc;
+            if (const int rc = shortGrams(text + start, i - start, query, &piece, fieldToken))
+                return rc;
+        }
         start = i + 1;
     }
     return SQLITE_OK;
@@ -237,10 +293,11 @@ namespace {
 
 // One row of the copy: its rowid, folded text, amount (the whole number, or NULL
 // when the text is none) and whether the index cannot read the text (1, or NULL).
-void bindRow(sqlite3_stmt* st, std::int64_t rowid, const std::string& text, std::string_view amount, bool hasAmount) {
+std::optional<std::int64_t> bindRow(sqlite3_stmt* st, std::int64_t rowid, const std::string& text, std::string_view amount,
+                                    bool hasAmount) {
     sqlite3_bind_int64(st, 1, rowid);
     sqlite3_bind_text(st, 2, text.data(), int(text.size()), SQLITE_STATIC);
-    const auto v = hasAmount ? tryStrToInt(amount) : std::nullopt;
+    const std::optional<std::int64_t> v = hasAmount ? tryStrToInt(amount) : std::nullopt;
     if (v)
         sqlite3_bind_int64(st, 3, *v);
     else
@@ -249,6 +306,7 @@ void bindRow(sqlite3_stmt* st, std::int64_t rowid, const std::string& text, std:
         sqlite3_bind_null(st, 4);
     else
         sqlite3_bind_int(st, 4, 1);
+    return v;
 }
 
 } // namespace
@@ -261,6 +319,11 @@ void FindCopy::build(int amountPos) {
     find_.reset();
     match_.reset();
     odd_.reset();
+    named_.reset();
+    rowsWith_.reset();
+    allIds_.clear();
+    allAmounts_.clear();
+    allHas_.clear();
     copy_ = {};
     // "": a private temporary file, removed when closed; nothing of it needs to survive a crash.
     if (sqlite3_open_v2("", &copy_.db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK)
@@ -295,9 +358,13 @@ void FindCopy::build(int amountPos) {
                 text += columnView(rows.get(), i + 1);
             }
             text = foldForFind(text);
-            bindRow(load.get(), sqlite3_column_int64(rows.get(), 0), text,
-                    amountPos_ >= 0 ? columnView(rows.get(), amountPos_ + 1) : std::string_view(), amountPos_ >= 0);
+            const std::int64_t rowid = sqlite3_column_int64(rows.get(), 0);
+            const auto v = bindRow(load.get(), rowid, text,
+                                   amountPos_ >= 0 ? columnView(rows.get(), amountPos_ + 1) : std::string_view(), amountPos_ >= 0);
             stepDone(copy_.db, load.get());
+            allIds_.push_back(rowid);
+            allAmounts_.push_back(v.value_or(0));
+            allHas_.push_back(v.has_value());
         }
     }
     // The index fills later, in slices between keystrokes (indexSome): rows up
@@ -324,6 +391,13 @@ void FindCopy::build(int amountPos) {
     find_.reset(prepareOn(copy_.db, "SELECT id, a, t FROM x WHERE instr(t, ?1) ORDER BY id"));
     indexStage_ = indexed ? IndexStage::filling : IndexStage::none;
     indexedTo_ = 0;
+    if (indexed) {
+        named_.reset(prepareOn(copy_.db, "SELECT rowid FROM f WHERE f MATCH ?1 ORDER BY rowid"));
+        // How many rows hold a token, counted inside the index without a row
+        // going out of it: for a needle in most rows the index is asked for the others.
+        exec(copy_.db, "CREATE VIRTUAL TABLE v USING fts5vocab(f, 'row')");
+        rowsWith_.reset(prepareOn(copy_.db, "SELECT doc FROM v WHERE term = ?1"));
+    }
     if (indexed)
         match_.reset(prepareOn(copy_.db, "SELECT x.id, x.a, x.t FROM f JOIN x ON x.id = f.rowid"
                                          " WHERE f MATCH ?2 AND instr(x.t, ?1) ORDER BY f.rowid"));
@@ -347,13 +421,23 @@ void FindCopy::put(int row) {
     }
     text = foldForFind(text);
     const std::string amount = amountPos_ >= 0 ? book_.rowText(row, amountPos_) : std::string();
-    bindRow(put_.get(), rowid, text, amount, amountPos_ >= 0);
+    const auto v = bindRow(put_.get(), rowid, text, amount, amountPos_ >= 0);
     try {
         stepDone(copy_.db, put_.get());
         noteSeen();
     } catch (const Error&) {
         stale_ = true; // made again at the next search
+        return;
     }
+    const auto at = std::lower_bound(allIds_.begin(), allIds_.end(), rowid);
+    const auto k = at - allIds_.begin();
+    if (at == allIds_.end() || *at != rowid) {
+        allIds_.insert(at, rowid);
+        allAmounts_.insert(allAmounts_.begin() + k, 0);
+        allHas_.insert(allHas_.begin() + k, 0);
+    }
+    allAmounts_[std::size_t(k)] = v.value_or(0);
+    allHas_[std::size_t(k)] = v.has_value();
 }
 
 void FindCopy::rowRemoved(int row) {
@@ -366,6 +450,12 @@ void FindCopy::rowRemoved(int row) {
         noteSeen();
     } catch (const Error&) {
         stale_ = true;
+        return;
+    }
+    if (row >= 0 && std::size_t(row) < allIds_.size()) {
+        allIds_.erase(allIds_.begin() + row);
+        allAmounts_.erase(allAmounts_.begin() + row);
+        allHas_.erase(allHas_.begin() + row);
     }
 }
 
@@ -421,6 +511,17 @@ bool FindCopy::indexSome(int rows) {
     }
 }
 
+std::int64_t FindCopy::copyBytes() const {
+    if (!copy_.db)
+        return 0;
+    std::int64_t bytes = 1;
+    for (const char* sql : {"PRAGMA page_count", "PRAGMA page_size"}) {
+        const StmtOwner st(prepareOn(copy_.db, sql));
+        bytes *= sqlite3_step(st.get()) == SQLITE_ROW ? sqlite3_column_int64(st.get(), 0) : 0;
+    }
+    return bytes;
+}
+
 bool FindCopy::oddRows() {
     const ResetOnExit reset(odd_.get());
     if (sqlite3_step(odd_.get()) != SQLITE_ROW)
@@ -456,7 +557,90 @@ FindCopy::Answer FindCopy::query(sqlite3_stmt* st, const std::string& needle, co
     return answer;
 }
 
+FindCopy::Answer FindCopy::whole() const {
+    Answer answer;
+    answer.ids = allIds_;
+    answer.amounts = allAmounts_;
+    answer.hasAmount = allHas_;
+    return answer;
+}
+
+// The rows the index names for a needle of one or two characters: exactly
+// those that hold it, their amounts from memory, their texts left unread. An
+// index out of step with the copy is given up.
+FindCopy::Answer FindCopy::named(const std::string& needle, const std::string& match) {
+    const std::string_view token = needle;
+    bool most = false; // most rows hold it
+    {
+        sqlite3_stmt* count = rowsWith_.get();
+        const ResetOnExit reset(count);
+        sqlite3_bind_text(count, 1, token.data(), int(token.size()), SQLITE_STATIC);
+        const int rc = sqlite3_step(count);
+        if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+            throw Error(kFindFailed, sqliteError(copy_.db));
+        most = rc == SQLITE_ROW && std::uint64_t(sqlite3_column_int64(count, 0)) * 2 > allIds_.size();
+    }
+    Answer answer;
+    answer.needle = needle;
+    sqlite3_stmt* st = named_.get();
+    const ResetOnExit reset(st);
+    const std::string others = phrase(kEveryRow) + " NOT " + match;
+    const std::string& asked = most ? others : match;
+    sqlite3_bind_text(st, 1, asked.data(), int(asked.size()), SQLITE_STATIC);
+    if (most) {
+        // The index names the few rows without the needle; the rest are the answer.
+        answer.ids.reserve(allIds_.size());
+        answer.amounts.reserve(allIds_.size());
+        answer.hasAmount.reserve(allIds_.size());
+        std::size_t k = 0;
+        int rc;
+        const auto upTo = [&](std::size_t end) {
+            answer.ids.insert(answer.ids.end(), allIds_.begin() + std::ptrdiff_t(k), allIds_.begin() + std::ptrdiff_t(end));
+            answer.amounts.insert(answer.amounts.end(), allAmounts_.begin() + std::ptrdiff_t(k),
+                                  allAmounts_.begin() + std::ptrdiff_t(end));
+            answer.hasAmount.insert(answer.hasAmount.end(), allHas_.begin() + std::ptrdiff_t(k),
+                                    allHas_.begin() + std::ptrdiff_t(end));
+        };
+        while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+            const auto at = std::lower_bound(allIds_.begin() + std::ptrdiff_t(k), allIds_.end(), sqlite3_column_int64(st, 0));
+            if (at == allIds_.end() || *at != sqlite3_column_int64(st, 0)) { // never so: then this and later searches scan
+                indexStage_ = IndexStage::none;
+                return {};
+            }
+            const auto end = std::size_t(at - allIds_.begin());
+            upTo(end);
+            k = end + 1;
+        }
+        if (rc != SQLITE_DONE)
+            throw Error(kFindFailed, sqliteError(copy_.db));
+        upTo(allIds_.size());
+        return answer;
+    }
+    std::size_t k = 0;
+    int rc;
+    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+        const std::int64_t rowid = sqlite3_column_int64(st, 0);
+        while (k < allIds_.size() && allIds_[k] < rowid)
+            ++k;
+        if (k == allIds_.size() || allIds_[k] != rowid) { // never so: then this and later searches scan
+            indexStage_ = IndexStage::none;
+            return {};
+        }
+        answer.ids.push_back(rowid);
+        answer.amounts.push_back(allAmounts_[k]);
+        answer.hasAmount.push_back(allHas_[k]);
+    }
+    if (rc != SQLITE_DONE)
+        throw Error(kFindFailed, sqliteError(copy_.db));
+    return answer;
+}
+
 FindCopy::Answer FindCopy::search(const std::string& needle) {
+    if (needle.empty()) {
+        Answer all = whole();
+        all.needle = needle;
+        return all;
+    }
     for (auto it = kept_.begin(); it != kept_.end(); ++it)
         if (it->needle == needle) {
             Answer again = std::move(*it);
@@ -489,9 +673,13 @@ FindCopy::Answer FindCopy::search(const std::string& needle) {
         }
         return answer;
     }
-    const std::string match = trigramQuery(needle);
-    if (indexStage_ == IndexStage::ready && !match.empty() && !oddRows())
-        return query(match_.get(), needle, &match);
+    if (indexStage_ == IndexStage::ready) {
+        if (const std::string one = shortQuery(needle); !one.empty() && !oddRows())
+            if (Answer answer = named(needle, one); indexStage_ == IndexStage::ready)
+                return answer;
+        if (const std::string match = trigramQuery(needle); !match.empty() && !oddRows())
+            return query(match_.get(), needle, &match);
+    }
     return query(find_.get(), needle, nullptr);
 }
 

@@ -21,8 +21,9 @@ namespace tsl {
 // beside the ledger (never in the ledger file), with a trigram index over it.
 // Made at the first search (the copy only: searches scan it until the index is
 // whole; indexSome() fills the index a slice at a time), kept up to date through the book's cursor (adds,
-// edits, deletes), made again after anything else changed the book. A needle of
-// three characters or more asks the index; a shorter one scans the one column.
+// edits, deletes), made again after anything else changed the book. Any needle
+// asks the index: one or two characters are a token of it, longer ones its
+// trigrams, whose rows are then checked.
 // As the user types on, a needle that holds the one before it is looked for
 // only among the rows that one found; going back finds a kept answer again.
 class FindCopy final : public CursorObserver {
@@ -48,10 +49,13 @@ public:
     // Adds one slice of `rows` rows of the book to the index, or merges a piece
     // of it (some tens of milliseconds); true while more is left. Meant for the
     // time between keystrokes.
-    static constexpr int kSliceRows = 10'000;
+    static constexpr int kSliceRows = 4'000;
     bool indexSome(int rows = kSliceRows);
     // Whether searches ask the index (false while it fills, and without one).
     [[nodiscard]] bool indexReady() const { return !stale_ && indexStage_ == IndexStage::ready; }
+
+    // The bytes the copy and its index take on disk.
+    [[nodiscard]] std::int64_t copyBytes() const;
 
     // Lets go of the answers kept for typing on or going back (their memory);
     // the next search asks the copy afresh.
@@ -80,6 +84,8 @@ private:
     void changed();
     [[nodiscard]] Answer search(const std::string& needle);
     [[nodiscard]] Answer query(sqlite3_stmt* st, const std::string& needle, const std::string* match);
+    [[nodiscard]] Answer whole() const;
+    [[nodiscard]] Answer named(const std::string& needle, const std::string& match);
     [[nodiscard]] bool oddRows();
     void keep(Answer answer);
 
@@ -90,6 +96,14 @@ private:
     StmtOwner find_;
     StmtOwner match_;
     StmtOwner odd_;
+    StmtOwner named_;
+    StmtOwner rowsWith_;
+    // Every row of the copy in rowid order (its order): rowid, amount, whether
+    // the amount is a whole number. The whole book and the amounts of the rows
+    // the index names come from here without reading the copy.
+    std::vector<std::int64_t> allIds_;
+    std::vector<std::int64_t> allAmounts_;
+    std::vector<char> allHas_;
     mutable StmtOwner dataVersion_;
     enum class IndexStage { none, filling, merging, ready };
     bool stale_ = true;

@@ -1,5 +1,6 @@
 #include "storage/connection.h"
 #include "storage/findtext.h"
+#include "storage/intconv.h"
 #include "storage/prepared.h"
 #include "storage/schema.h"
 #include "tests/support/tempdir.h"
@@ -123,17 +124,22 @@ TEST_F(FindCopyTest, IndexAndTypingFindWhatAScanFinds) {
     book->open();
     const std::string needles[] = {"客户12号", "户12", "客户1", "12号", "Abc\"引", "\"引号\"", "\"", "%纯", "_b", "a_b", "100%",
         "o'neil", "😀毛衫", "衫😀", "xl毛", "３１４５", "6/26\x1f客", "\xAF\x9B", "毛衫", "\xE6\xAF\x9B", "\xE6\xAF", "毛\xE8",
-        longText + "x", longText + "xx", "k", "濮院镇1", "ab中"};
+        longText + "x", longText + "xx", "k", "濮院镇1", "ab中", "三ｘ", "号", "6\x1f", "\"引", "😀", "("};
     // What a scan finds, read from the file itself past the cursor and its cache.
     sqlite3* ref = nullptr;
     ASSERT_EQ(sqlite3_open("tsl.mdb", &ref), SQLITE_OK);
     sqlite3_stmt *rows = nullptr, *instr = nullptr;
     ASSERT_EQ(sqlite3_prepare_v2(ref, "SELECT * FROM \"2\" ORDER BY rowid", -1, &rows, nullptr), SQLITE_OK);
     ASSERT_EQ(sqlite3_prepare_v2(ref, "SELECT instr(?1, ?2) > 0", -1, &instr, nullptr), SQLITE_OK);
-    const auto scan = [&](const std::string& needle) {
+    struct Scanned {
+        Rows rows;
+        std::int64_t total = 0, bad = 0;
+    };
+    const int amount = 6;
+    const auto scanned = [&](const std::string& needle) {
         std::string want = tsl::foldForFind(needle);
         std::erase(want, '\x1f');
-        Rows found;
+        Scanned found;
         for (int r = 0; sqlite3_step(rows) == SQLITE_ROW; ++r) {
             std::string text;
             for (int i = 0; i < sqlite3_column_count(rows); ++i)
@@ -142,18 +148,30 @@ TEST_F(FindCopyTest, IndexAndTypingFindWhatAScanFinds) {
             sqlite3_bind_text(instr, 1, text.data(), int(text.size()), SQLITE_TRANSIENT);
             sqlite3_bind_text(instr, 2, want.data(), int(want.size()), SQLITE_TRANSIENT);
             EXPECT_EQ(sqlite3_step(instr), SQLITE_ROW);
-            if (sqlite3_column_int(instr, 0))
-                found.push_back(r);
+            if (sqlite3_column_int(instr, 0)) {
+                found.rows.push_back(r);
+                const auto v = tsl::tryStrToInt(tsl::columnView(rows, amount));
+                if (v)
+                    found.total += *v;
+                else
+                    ++found.bad;
+            }
             sqlite3_reset(instr);
         }
         sqlite3_reset(rows);
         return found;
     };
+    const auto scan = [&](const std::string& needle) { return scanned(needle).rows; };
     tsl::FindCopy find(*book);
+    (void)find.find("", amount); // the copy holds the amounts from the start
     const auto typeAll = [&](const std::string& when) {
         for (const std::string& needle : needles) {
             find.forgetFound();
-            EXPECT_EQ(find.rowsHolding(needle), scan(needle)) << when << ": " << needle;
+            const Scanned want = scanned(needle);
+            const tsl::FindCopy::Found got = find.find(needle, amount);
+            EXPECT_EQ(got.rows, want.rows) << when << ": " << needle;
+            EXPECT_EQ(got.total, want.total) << when << ": " << needle;
+            EXPECT_EQ(got.badAmounts, want.bad) << when << ": " << needle;
             for (std::size_t cut = needle.size(); cut > 0; --cut) // going back, byte by byte
                 EXPECT_EQ(find.rowsHolding(needle.substr(0, cut)), scan(needle.substr(0, cut))) << when << ": " << cut;
             find.forgetFound();
@@ -199,6 +217,7 @@ TEST_F(FindCopyTest, IndexAndTypingFindWhatAScanFinds) {
     book->moveTo(0);
     book->edit();
     book->setField("客户姓名", "客户12号");
+    book->setField("总金额", "9");
     book->post();
     typeAll("after an edit");
     book->append();
