@@ -23,17 +23,7 @@ using tsltest::sqlQuote;
 
 namespace {
 
-tsltest::PgServer& server() {
-    static tsltest::PgServer pg;
-    return pg;
-}
-
-std::string freshDatabase(const std::string& name) {
-    Session admin(server().uri());
-    admin.exec("DROP DATABASE IF EXISTS " + tsl::pg::quoteIdent(name));
-    admin.exec("CREATE DATABASE " + tsl::pg::quoteIdent(name));
-    return server().uri(name);
-}
+using tsltest::freshDatabase;
 
 // Every row of every book of a ledger file, in stored order, NULL told from "".
 Names contents(const std::string& file) {

@@ -16,18 +16,8 @@ using Names = std::vector<std::string>;
 
 namespace {
 
-tsltest::PgServer& server() {
-    static tsltest::PgServer pg;
-    return pg;
-}
-
-// A fresh database for each test.
-std::string freshDatabase(const std::string& name) {
-    Session admin(server().uri());
-    admin.exec("DROP DATABASE IF EXISTS " + tsl::pg::quoteIdent(name));
-    admin.exec("CREATE DATABASE " + tsl::pg::quoteIdent(name));
-    return server().uri(name);
-}
+tsltest::PgServer& server() { return tsltest::sharedServer(); }
+using tsltest::freshDatabase;
 
 std::string failureOf(const std::function<void()>& body) {
     try {

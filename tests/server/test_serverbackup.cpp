@@ -26,17 +26,7 @@ using tsltest::sqlExec;
 
 namespace {
 
-tsltest::PgServer& server() {
-    static tsltest::PgServer pg;
-    return pg;
-}
-
-std::string freshDatabase(const std::string& name) {
-    Session admin(server().uri());
-    admin.exec("DROP DATABASE IF EXISTS " + tsl::pg::quoteIdent(name));
-    admin.exec("CREATE DATABASE " + tsl::pg::quoteIdent(name));
-    return server().uri(name);
-}
+using tsltest::freshDatabase;
 
 Names contents(const std::string& file) {
     Names out;

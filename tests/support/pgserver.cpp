@@ -16,6 +16,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include <libpq-fe.h>
+
 namespace fs = std::filesystem;
 
 namespace tsltest {
@@ -170,6 +172,33 @@ std::string PgServer::uri(const std::string& database) const {
 
 std::string PgServer::tcpUri(const std::string& database) const {
     return "postgresql://tessolan@127.0.0.1:" + std::to_string(port_) + "/" + database;
+}
+
+PgServer& sharedServer() {
+    static PgServer pg;
+    return pg;
+}
+
+std::string freshDatabase(const std::string& name) {
+    PGconn* c = PQconnectdb(sharedServer().uri().c_str());
+    std::string failure;
+    if (PQstatus(c) != CONNECTION_OK) {
+        failure = PQerrorMessage(c);
+    } else {
+        char* quoted = PQescapeIdentifier(c, name.c_str(), name.size());
+        const std::string q = quoted ? quoted : "";
+        PQfreemem(quoted);
+        for (const std::string& sql : {"DROP DATABASE IF EXISTS " + q + " WITH (FORCE)", "CREATE DATABASE " + q}) {
+            PGresult* r = PQexec(c, sql.c_str());
+            if (PQresultStatus(r) != PGRES_COMMAND_OK && failure.empty())
+                failure = PQresultErrorMessage(r);
+            PQclear(r);
+        }
+    }
+    PQfinish(c);
+    if (!failure.empty())
+        throw std::runtime_error("cannot make database " + name + ": " + failure);
+    return sharedServer().uri(name);
 }
 
 } // namespace tsltest

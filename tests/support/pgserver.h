@@ -34,4 +34,10 @@ private:
     bool running_ = false;
 };
 
+// The test program's one server, started on first use.
+PgServer& sharedServer();
+// An empty database of that name on the shared server (dropped first if there);
+// returns its address.
+std::string freshDatabase(const std::string& name);
+
 } // namespace tsltest
