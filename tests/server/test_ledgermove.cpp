@@ -25,20 +25,7 @@ namespace {
 
 using tsltest::freshDatabase;
 
-// Every row of every book of a ledger file, in stored order, NULL told from "".
-Names contents(const std::string& file) {
-    Names out;
-    for (const tsl::TableDef& t : tsl::schema()) {
-        if (t.name == tsl::table::ledgers)
-            continue;
-        std::string row;
-        for (std::string_view f : t.fields)
-            row += (row.empty() ? "" : "||'|'||") + std::string("quote(") + tsl::quoteIdent(f) + ")";
-        for (std::string& r : sqlColumn(file, "SELECT " + row + " FROM " + tsl::quoteIdent(t.name) + " ORDER BY rowid"))
-            out.push_back(std::string(t.name) + ":" + r);
-    }
-    return out;
-}
+Names contents(const std::string& file) { return tsltest::ledgerRows(file); }
 
 // A ledger whose stored order is not the order its rows were written in, with
 // NULLs, empty texts, quotes and a book long enough for several batches.

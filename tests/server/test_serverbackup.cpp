@@ -28,19 +28,7 @@ namespace {
 
 using tsltest::freshDatabase;
 
-Names contents(const std::string& file) {
-    Names out;
-    for (const tsl::TableDef& t : tsl::schema()) {
-        if (t.name == tsl::table::ledgers)
-            continue;
-        std::string row;
-        for (std::string_view f : t.fields)
-            row += (row.empty() ? "" : "||'|'||") + std::string("quote(") + tsl::quoteIdent(f) + ")";
-        for (std::string& r : sqlColumn(file, "SELECT " + row + " FROM " + tsl::quoteIdent(t.name) + " ORDER BY rowid"))
-            out.push_back(std::string(t.name) + ":" + r);
-    }
-    return out;
-}
+Names contents(const std::string& file) { return tsltest::ledgerRows(file); }
 
 // The server ledger's rows, read through a download of its own.
 Names serverContents(Session& s, const std::string& ledger) {

@@ -1,5 +1,7 @@
 #include "tests/support/tempdir.h"
 
+#include "storage/schema.h"
+
 #include <sqlite3.h>
 
 #include <cstdlib>
@@ -90,6 +92,20 @@ std::vector<std::string> sqlColumn(const std::string& file, const std::string& s
     }
     sqlite3_finalize(st);
     sqlite3_close(db);
+    return out;
+}
+
+std::vector<std::string> ledgerRows(const std::string& file) {
+    std::vector<std::string> out;
+    for (const tsl::TableDef& t : tsl::schema()) {
+        if (t.name == tsl::table::ledgers)
+            continue;
+        std::string row;
+        for (std::string_view f : t.fields)
+            row += (row.empty() ? "" : "||'|'||") + std::string("quote(") + tsl::quoteIdent(f) + ")";
+        for (std::string& r : sqlColumn(file, "SELECT " + row + " FROM " + tsl::quoteIdent(t.name) + " ORDER BY rowid"))
+            out.push_back(std::string(t.name) + ":" + r);
+    }
     return out;
 }
 

@@ -40,6 +40,9 @@ void writeFile(const std::string& name, const std::string& content);
 
 // First column of every row of a query, NULL as "".
 [[nodiscard]] std::vector<std::string> sqlColumn(const std::string& file, const std::string& sql);
+// Every row of every book of a ledger file, in stored order, as "book:values"
+// (quote()d, so NULL is told from "").
+[[nodiscard]] std::vector<std::string> ledgerRows(const std::string& file);
 
 // Runs `body` in a child process, which shares none of our locks; its exit
 // code, or -1 when it did not exit.
