@@ -22,6 +22,7 @@ run: build
 	@bash scripts/tessolan-run $(BUILD)
 
 bench: build
+	@cmake --build $(BUILD) -j$(JOBS) --target tslbench
 	@bash scripts/bench.sh $(BUILD)
 
 # A new user's path through the real program under Xvfb and openbox, from a

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 pkgs=(
-  cmake make g++ pkg-config
+  cmake make g++ pkg-config lld
   qt6-base-dev qt6-base-dev-tools libgl-dev qt6-charts-dev libqt6opengl6-dev
   libsqlite3-dev sqlite3
   libbenchmark-dev libgtest-dev

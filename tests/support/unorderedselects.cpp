@@ -1,7 +1,7 @@
 // Every connection a test program opens returns the rows of a query without ORDER BY in
 // the reverse of SQLite's usual order, so code that leans on an order nobody asked for
 // fails in the tests instead of after an engine upgrade or a new index.
-// Compiled into each test program itself (an interface source of testsupport), so no
+// Linked into each test program as an object file (not an archive member), so no
 // linker can drop it for being unreferenced.
 #include <sqlite3.h>
 
