@@ -33,6 +33,8 @@ void TForm1::watchServer() {
     if (socket < 0)
         return;
     seenVersion_ = ado1.engine().fileVersion();
+    // Scrolling reads blocks and takes in the news with them: looked at soon.
+    ado1.engine().onChangedElsewhere([this] { recheckServer(); });
     watch_ = new QSocketNotifier(qintptr(socket), QSocketNotifier::Read, this);
     connect(watch_, &QSocketNotifier::activated, this, [this] { serverNotified(); });
     retry_ = new QTimer(this);
@@ -42,6 +44,8 @@ void TForm1::watchServer() {
 }
 
 void TForm1::stopWatching() noexcept {
+    if (ado1.connected())
+        ado1.engine().onChangedElsewhere({});
     delete watch_; // before the connection closes its socket
     watch_ = nullptr;
     delete retry_;
@@ -110,7 +114,8 @@ void TForm1::serverNotified() {
 
 // A notice that arrives while this program runs its own statements is read
 // off the socket by them and waits in the client library: the socket stays
-// quiet. Looked at once after each of them.
+// quiet. The engine says so (onChangedElsewhere), and after its own writes
+// this looks once more anyway.
 void TForm1::recheckServer() noexcept {
     if (retry_ && !retry_->isActive())
         retry_->start();

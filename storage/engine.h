@@ -3,6 +3,7 @@
 // their rows, and a few facts about the connection. The SQLite side is in
 // sqliteengine.h; a second engine is a second implementation of these two classes.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -87,6 +88,10 @@ public:
     // A store that several programs share at once (a ledger on a server): no file
     // lock guards it, and what others change reaches this one only through it.
     [[nodiscard]] virtual bool isServer() const { return false; }
+    // Called after one of this connection's own statements took in news of
+    // another program's change, which then no longer wakes a watcher of its socket.
+    // It runs mid-statement: it may only note the news, not use the connection.
+    virtual void onChangedElsewhere(std::function<void()> f) { (void)f; }
 
 protected:
     Engine() = default;

@@ -249,17 +249,21 @@ void upload(const std::string& localFile, pg::Session& s, const std::string& nam
     execDb(d, "COMMIT", localFile);
 }
 
+std::string lockServerBooks(pg::Session& s, const std::string& name) {
+    const std::string schemaName = pg::ownSchemaOf(s, name);
+    forEachBook([&](const TableDef& table) {
+        s.exec("LOCK TABLE " + pg::quoteIdent(schemaName) + "." + pg::quoteIdent(std::string(table.name)) +
+               " IN EXCLUSIVE MODE");
+    });
+    return schemaName;
+}
+
 void replaceRows(const std::string& localFile, pg::Session& s, const std::string& name) {
     Db d;
     openDb(d, localFile, SQLITE_OPEN_READONLY);
     execDb(d, "BEGIN", localFile);
     pg::Session::Transaction t(s);
-    const std::string schemaName = pg::ownSchemaOf(s, name);
-    // Writers wait until the new rows are in; readers see the old ones until then.
-    forEachBook([&](const TableDef& table) {
-        s.exec("LOCK TABLE " + pg::quoteIdent(schemaName) + "." + pg::quoteIdent(std::string(table.name)) +
-               " IN EXCLUSIVE MODE");
-    });
+    const std::string schemaName = lockServerBooks(s, name);
     forEachBook([&](const TableDef& table) {
         s.exec("DELETE FROM " + pg::quoteIdent(schemaName) + "." + pg::quoteIdent(std::string(table.name)));
         uploadTable(d, localFile, s, schemaName, table);
@@ -278,8 +282,7 @@ void download(pg::Session& s, const std::string& name, const std::string& folder
     if (fileExists(target))
         throw Error(Failure::Exists, target);
     // The server's books as they stood at one moment, read in the order they are stored.
-    pg::Session::Transaction t(s);
-    s.exec("SET TRANSACTION ISOLATION LEVEL REPEATABLE READ, READ ONLY");
+    pg::Session::Transaction t(s, "ISOLATION LEVEL REPEATABLE READ, READ ONLY");
     const std::string schemaName = pg::ownSchemaOf(s, name);
 
     OwnTemp temp(copyDatabaseToTemp(indexFile, target));

@@ -23,6 +23,11 @@ void upload(const std::string& localFile, pg::Session& s, const std::string& nam
 // tells the programs in it. Nothing changes when any step fails. Throws Error.
 void replaceRows(const std::string& localFile, pg::Session& s, const std::string& name);
 
+// In the open transaction: the books of the server ledger `name` locked so
+// that writers wait until it ends (readers see the rows as they were). Returns
+// the ledger's schema.
+std::string lockServerBooks(pg::Session& s, const std::string& name);
+
 // Writes the server ledger `name` as a new ledger file localName + ".mdb" in
 // `folder`: a copy of the ledger index `indexFile` (as every new ledger is)
 // with the server's rows in it. An existing file is never replaced (Error of

@@ -405,8 +405,11 @@ void PgEngine::fail(pg_result* r) {
 
 pg_result* PgEngine::check(pg_result* r, int want) {
     const int st = r ? int(PQresultStatus(r)) : int(PGRES_FATAL_ERROR);
-    if (st == want || (want == kAnyOk && (st == PGRES_COMMAND_OK || st == PGRES_TUPLES_OK)))
+    if (st == want || (want == kAnyOk && (st == PGRES_COMMAND_OK || st == PGRES_TUPLES_OK))) {
+        if (takeNotices() && changedElsewhere_)
+            changedElsewhere_();
         return r;
+    }
     fail(r);
 }
 
@@ -587,13 +590,19 @@ std::pair<std::int64_t, std::int64_t> PgEngine::fileVersion() {
     quiet();
     if (!PQconsumeInput(c_) && PQstatus(c_) != CONNECTION_OK)
         throw Error(Failure::Disconnected, "");
+    takeNotices();
+    return {others_, 0};
+}
+
+bool PgEngine::takeNotices() noexcept {
     const int self = PQbackendPID(c_);
+    const std::int64_t before = others_;
     while (PGnotify* n = PQnotifies(c_)) {
         if (n->be_pid != self)
             ++others_;
         PQfreemem(n);
     }
-    return {others_, 0};
+    return others_ != before;
 }
 
 } // namespace tsl

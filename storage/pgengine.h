@@ -94,6 +94,7 @@ public:
     void rollback() noexcept override;
     [[nodiscard]] bool inTransaction() const override;
     [[nodiscard]] bool isServer() const override { return true; }
+    void onChangedElsewhere(std::function<void()> f) override { changedElsewhere_ = std::move(f); }
 
     [[nodiscard]] const std::string& schema() const { return schema_; }
     // The channel every committing write of this ledger notifies.
@@ -122,6 +123,8 @@ private:
     void release(std::string name) noexcept;
     // Takes in a scan's block fetched ahead, so the connection is free for another statement.
     void quiet() noexcept;
+    // Counts the notices of others' commits that arrived; true when there were any.
+    bool takeNotices() noexcept;
 
     std::unique_ptr<pg::Session> s_;
     pg_conn* c_;
@@ -135,6 +138,7 @@ private:
     PgQuery* inflight_ = nullptr; // the scan whose next block is on its way
     std::int64_t changes_ = 0, total_ = 0, lastRowid_ = 0;
     std::int64_t others_ = 0; // others' commits seen
+    std::function<void()> changedElsewhere_;
 };
 
 } // namespace tsl

@@ -155,7 +155,13 @@ std::string Session::hostLabel() const {
     return h;
 }
 
-Session::Transaction::Transaction(Session& s) : s_(s) { s_.exec("BEGIN"); }
+Session::Transaction::Transaction(Session& s, const char* mode) : s_(s) {
+    if (PQtransactionStatus(s_.handle()) != PQTRANS_IDLE) {
+        done_ = true; // the open one's
+        return;
+    }
+    s_.exec(mode ? std::string("BEGIN ") + mode : std::string("BEGIN"));
+}
 Session::Transaction::~Transaction() {
     if (!done_) {
         try {
@@ -165,6 +171,8 @@ Session::Transaction::~Transaction() {
     }
 }
 void Session::Transaction::commit() {
+    if (done_)
+        return;
     s_.exec("COMMIT");
     done_ = true;
 }

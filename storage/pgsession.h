@@ -52,10 +52,12 @@ public:
     // False once the connection is lost (the server stopped, the network dropped).
     [[nodiscard]] bool alive() const;
 
-    // BEGIN..COMMIT; rolled back when left by an exception.
+    // BEGIN..COMMIT; rolled back when left by an exception. Begun inside an open
+    // transaction it is part of that one: it neither commits nor rolls back.
+    // `mode` (e.g. "ISOLATION LEVEL REPEATABLE READ, READ ONLY") only for a transaction of its own.
     class Transaction {
     public:
-        explicit Transaction(Session& s);
+        explicit Transaction(Session& s, const char* mode = nullptr);
         ~Transaction();
         void commit();
         Transaction(const Transaction&) = delete;

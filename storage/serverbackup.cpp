@@ -117,8 +117,7 @@ std::string serverSnapshotKey(pg::Session& s, const std::string& ledger) {
 }
 
 std::string serverLedgerState(pg::Session& s, const std::string& ledger) {
-    pg::Session::Transaction t(s);
-    s.exec("SET TRANSACTION ISOLATION LEVEL REPEATABLE READ, READ ONLY");
+    pg::Session::Transaction t(s, "ISOLATION LEVEL REPEATABLE READ, READ ONLY");
     const std::string schemaName = pg::ownSchemaOf(s, ledger);
     std::string state;
     for (const TableDef& table : schema()) {
@@ -156,8 +155,13 @@ std::optional<Snapshot> backupServerLedger(pg::Session& s, const std::string& le
 
 std::string restoreServerLedger(pg::Session& s, const std::string& ledger, const Snapshot& snapshot,
                                 const std::string& indexFile, std::time_t now) {
+    // No other program's write may fall between the snapshot of what is
+    // replaced and the replacing: it would be in neither.
+    pg::Session::Transaction t(s);
+    (void)lockServerBooks(s, ledger);
     const std::optional<Snapshot> kept = backupServerLedger(s, ledger, indexFile, now);
     replaceRows(snapshot.path, s, ledger);
+    t.commit();
     return kept ? kept->path : std::string();
 }
 

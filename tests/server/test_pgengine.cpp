@@ -166,6 +166,33 @@ TEST_F(EngineTest, OthersCommitsAreNoticedOwnAreNot) {
     EXPECT_EQ(stored(), (Strings{"own", "theirs", "later"}));
 }
 
+// A notice taken in by one's own statement (a scroll's block read, say) never
+// reaches the socket: the engine tells whoever watches, once per piece of news.
+TEST_F(EngineTest, NewsTakenInByOwnStatementsIsPassedOn) {
+    Connection mine, theirs;
+    auto c = open(mine);
+    auto t = open(theirs);
+    int told = 0;
+    mine.engine().onChangedElsewhere([&] { ++told; });
+    c->append();
+    c->setField("1", "own");
+    c->post();
+    EXPECT_EQ(told, 0) << "one's own commit is no news";
+    t->append();
+    t->setField("1", "theirs");
+    t->post();
+    auto q = mine.engine().prepare("SELECT count(*) FROM temp1");
+    for (int i = 0; i < 200 && told == 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        ASSERT_TRUE(q->step());
+        q->reset();
+    }
+    EXPECT_EQ(told, 1) << "the news never reached the watcher";
+    ASSERT_TRUE(q->step());
+    q->reset();
+    EXPECT_EQ(told, 1) << "told twice of one change";
+}
+
 // Whole-book passes read in blocks while other statements run between them:
 // edits made while visiting matches, outside a transaction and inside one.
 TEST_F(EngineTest, PassesLongerThanABlockWithWritesBetween) {

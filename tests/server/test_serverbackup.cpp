@@ -15,6 +15,7 @@
 
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <vector>
@@ -180,6 +181,35 @@ TEST(ServerBackup, RestoreWritesBackInOneTransactionAndTellsTheOthers) {
     }
     // Before the first restore, after it (taken before the failed ones), and no more.
     EXPECT_EQ(tsl::listSnapshots(key).size(), 3u);
+}
+
+// Another program's row committed while a restore starts is in the snapshot of
+// what the restore replaced: the books are locked before that snapshot is read.
+TEST(ServerBackup, ARowWrittenDuringARestoreIsInItsSnapshot) {
+    tsltest::TempDir dir;
+    dir.seedIndex("tsl.mdb");
+    dir.seedIndex("src.mdb");
+    const std::string uri = freshDatabase("restorerace");
+    Session s(uri);
+    tsl::pg::ensureLayout(s);
+    tsl::upload("src.mdb", s, "L");
+    const auto empty = tsl::backupServerLedger(s, "L", "tsl.mdb", 1'800'000'000);
+    ASSERT_TRUE(empty);
+
+    Session other(uri);
+    other.exec("BEGIN");
+    other.exec("INSERT INTO " + book(s, "L", "1") + " (\"姓名\") VALUES ('晚到')");
+    std::string kept;
+    std::thread restore([&] { kept = tsl::restoreServerLedger(s, "L", *empty, "tsl.mdb", 1'800'000'100); });
+    Session watch(uri);
+    for (int i = 0; i < 1000 && watch.exec("SELECT count(*) FROM pg_locks WHERE NOT granted").text(0, 0) == "0"; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    other.exec("COMMIT");
+    restore.join();
+    const Names replaced = contents(kept);
+    EXPECT_EQ(replaced.size(), 1u);
+    EXPECT_TRUE(!replaced.empty() && replaced[0].find("'晚到'") != std::string::npos) << "the late row is in no snapshot";
+    EXPECT_EQ(serverContents(s, "L"), contents("src.mdb"));
 }
 
 // The exporter on a server ledger writes what it writes for a ledger file of
