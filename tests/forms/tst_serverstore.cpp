@@ -239,12 +239,9 @@ private slots:
         QCOMPARE(g->figures().customers, 2);
         QCOMPARE(g->cbcompare->count(), 3);
         QCOMPARE(g->cbcompare->itemText(2), QString::fromStdString(tsl::snapshotTimeText(snapshots.front())) + "的备份");
-        for (const auto& [item, customers] : {std::pair{1, 0}, std::pair{2, 1}}) { // emptied, then 王五 alone
-            g->cbcompare->setCurrentIndex(item);
-            emit g->cbcompare->activated(item);
-            QVERIFY2(g->otherFigures(), qPrintable(f.prompter.texts().join('|')));
-            QCOMPARE(g->otherFigures()->customers, customers);
-        }
+        g->cbcompare->setCurrentIndex(2);
+        emit g->cbcompare->activated(2);
+        QVERIFY2(g->otherFigures() && g->otherFigures()->customers == 1, qPrintable(f.prompter.texts().join('|')));
         g->close();
         f.shutDown();
         const auto last = tsl::listSnapshots(key);
