@@ -76,9 +76,9 @@ struct Book {
 [[nodiscard]] std::vector<std::string> totalRow(std::size_t columns, int amountPos, std::int64_t total,
                                                 std::int64_t skipped = 0);
 
-// The rows of a book in stored order, read through either engine, every field as text (a missing value as
-// ""). With a name, only the rows whose settlement name (position 1) is
-// exactly that name. Amounts are summed in 64 bits through the whole-number
+// The rows of a book in stored order, from a ledger file or a server ledger,
+// every field as text (a missing value as ""). With a name, only the rows whose
+// settlement name (position 1) is exactly that name. Amounts are summed in 64 bits through the whole-number
 // conversion; an amount that does not convert is left out of the total and
 // counted, or, when `strict`, ends the reading with the conversion's error.
 class BookRows final : public RowSource {
