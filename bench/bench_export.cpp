@@ -30,7 +30,7 @@ const tsl::out::Book& shipments() { return *tsl::out::findBook(2); }
 
 void exportProgram(const std::string& ledgerFile, const std::string& out, bool xlsx) {
     tsl::out::LedgerFile f(ledgerFile);
-    tsl::out::BookRows rows(f.handle(), shipments());
+    tsl::out::BookRows rows(f.engine(), shipments());
     if (xlsx)
         (void)tsl::out::writeXlsx(out, "发货", shipments().columns(), rows);
     else

@@ -211,7 +211,7 @@ int run(int argc, char** argv) {
     if (a.name) {
         const tsl::SystemClock clock(shortDatePattern());
         const tsl::StampDateReader dates(tsl::stampDatePatterns(clock.shortDatePattern()), clock.today().year);
-        const tsl::out::Statement s = tsl::out::readStatement(ledger.handle(), ledgerName, *book, *a.name,
+        const tsl::out::Statement s = tsl::out::readStatement(ledger.engine(), ledgerName, *book, *a.name,
                                                               tsl::out::todayText(), a.period, &dates);
         if (a.format == "pdf") {
             // Painting text needs the font database; no window is ever shown.
@@ -226,7 +226,7 @@ int run(int argc, char** argv) {
         }
         return tell(tsl::out::takeExportNotes());
     }
-    tsl::out::BookRows rows(ledger.handle(), *book);
+    tsl::out::BookRows rows(ledger.engine(), *book);
     const tsl::out::Columns cols = book->columns();
     if (a.format == "xlsx")
         tsl::out::writeXlsx(a.out, std::string(book->label), cols, rows);

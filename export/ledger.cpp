@@ -43,7 +43,9 @@ const std::vector<Book>& books() {
     return all;
 }
 
-std::string readFailure(sqlite3* db) { return std::string("不能读取帐本: ") + sqlite3_errmsg(db); }
+const std::string kReadFailure = "不能读取帐本: ";
+
+std::string readFailure(sqlite3* db) { return kReadFailure + sqlite3_errmsg(db); }
 
 } // namespace
 
@@ -120,10 +122,16 @@ LedgerFile::LedgerFile(const std::string& path) : name_(ledgerNameOf(path)) {
         if (rc != SQLITE_DONE || !std::equal(names.begin(), names.end(), b.fields.begin(), b.fields.end()))
             throw ExportError(notLedger);
     }
+    engine_ = SqliteEngine::borrow(db, path);
     db_ = opened.release();
 }
 
-LedgerFile::~LedgerFile() { sqlite3_close(db_); }
+LedgerFile::~LedgerFile() {
+    engine_.reset(); // its statements go before the handle closes
+    sqlite3_close(db_);
+}
+
+Engine& LedgerFile::engine() const { return *engine_; }
 
 std::vector<std::string> totalRow(std::size_t columns, int amountPos, std::int64_t total, std::int64_t skipped) {
     std::vector<std::string> row(columns);
@@ -137,45 +145,46 @@ std::vector<std::string> totalRow(std::size_t columns, int amountPos, std::int64
     return row;
 }
 
-BookRows::BookRows(sqlite3* db, const Book& book, std::optional<std::string> name, bool strict)
-    : db_(db), book_(book), strict_(strict) {
+BookRows::BookRows(Engine& db, const Book& book, std::optional<std::string> name, bool strict)
+    : book_(book), strict_(strict), name_(std::move(name)) {
     std::string cols;
     for (auto f : book.fields)
         cols += (cols.empty() ? "" : ", ") + quoteIdent(f);
     const std::string from = " FROM " + quoteIdent(book.table());
     // The settlement's own match, so a named export lists the rows a settlement lists.
     const std::string where =
-        name ? " WHERE " + exactMatchCondition(quoteIdent(book.fields[std::size_t(pos::settleName)])) : "";
-    if (!name) {
-        sqlite3_stmt* raw = nullptr;
-        const std::string sql = "SELECT count(*)" + from;
-        const bool prepared = sqlite3_prepare_v2(db_, sql.c_str(), -1, &raw, nullptr) == SQLITE_OK;
-        const StmtOwner count(raw);
-        if (prepared && sqlite3_step(count.get()) == SQLITE_ROW)
-            size_ = sqlite3_column_int64(count.get(), 0);
+        name_ ? " WHERE " + exactMatchCondition(quoteIdent(book.fields[std::size_t(pos::settleName)])) : "";
+    try {
+        if (!name_) {
+            // Only for the progress shown: a count that cannot be read leaves it unknown.
+            try {
+                const QueryPtr count = db.prepare("SELECT count(*)" + from);
+                if (count->step())
+                    size_ = count->integer(0);
+            } catch (const Error&) {
+            }
+        }
+        st_ = db.prepare("SELECT " + cols + from + where + " ORDER BY rowid");
+        if (name_)
+            st_->bindText(1, *name_);
+    } catch (const Error& e) {
+        throw ExportError(kReadFailure, e);
     }
-    const std::string sql = "SELECT " + cols + from + where + " ORDER BY rowid";
-    sqlite3_stmt* raw = nullptr;
-    const int rc = sqlite3_prepare_v2(db_, sql.c_str(), -1, &raw, nullptr);
-    st_.reset(raw);
-    if (rc != SQLITE_OK)
-        throw ExportError(readFailure(db_));
-    if (name)
-        sqlite3_bind_text(st_.get(), 1, name->data(), int(name->size()), SQLITE_TRANSIENT);
 }
 
 BookRows::~BookRows() = default;
 
 bool BookRows::next(std::vector<std::string>& row) {
-    const int rc = sqlite3_step(st_.get());
-    if (rc == SQLITE_DONE)
-        return false;
-    if (rc != SQLITE_ROW)
-        throw ExportError(readFailure(db_));
+    try {
+        if (!st_->step())
+            return false;
+    } catch (const Error& e) {
+        throw ExportError(kReadFailure, e);
+    }
     const int n = int(book_.fields.size());
     row.resize(std::size_t(n));
     for (int i = 0; i < n; ++i)
-        row[std::size_t(i)].assign(columnView(st_.get(), i));
+        row[std::size_t(i)].assign(st_->text(i));
     if (book_.amountPos >= 0) {
         const std::string& amount = row[std::size_t(book_.amountPos)];
         if (strict_)
@@ -218,15 +227,14 @@ Statement statementOf(std::string ledger, books::Settlement settlement, std::str
     return s;
 }
 
-Statement readStatement(sqlite3* db, std::string ledger, const Book& book, const std::string& name,
+Statement readStatement(Engine& db, std::string ledger, const Book& book, const std::string& name,
                         std::string date) {
     return readStatement(db, std::move(ledger), book, name, std::move(date), Period{}, nullptr);
 }
 
-Statement readStatement(sqlite3* db, std::string ledger, const Book& book, const std::string& name,
+Statement readStatement(Engine& db, std::string ledger, const Book& book, const std::string& name,
                         std::string date, const Period& period, const StampDateReader* dates) {
-    const auto engine = SqliteEngine::borrow(db);
-    books::Settlement s = books::settle(*engine, book.table(), name, "不能读取帐本: ");
+    books::Settlement s = books::settle(db, book.table(), name, kReadFailure);
     if (s.empty())
         throw ExportError(std::string(books::kNoMatch));
     if (!period.whole()) {

@@ -1,8 +1,8 @@
 #pragma once
 // Reading a ledger for export: the file opened read-only, the books with what
 // the exports need to know of them, and a book's rows streamed in stored order.
-#include "storage/stmtowner.h"
 #include "export/table.h"
+#include "storage/engine.h"
 
 #include <cstdint>
 #include <memory>
@@ -13,9 +13,9 @@
 #include <vector>
 
 struct sqlite3;
-struct sqlite3_stmt;
 
 namespace tsl {
+class SqliteEngine;
 struct Period;
 class StampDateReader;
 } // namespace tsl
@@ -40,12 +40,13 @@ public:
     LedgerFile(const LedgerFile&) = delete;
     LedgerFile& operator=(const LedgerFile&) = delete;
 
-    [[nodiscard]] sqlite3* handle() const { return db_; }
+    [[nodiscard]] Engine& engine() const;
     // The ledger's name: the file name without its folder and ".mdb".
     [[nodiscard]] const std::string& name() const { return name_; }
 
 private:
     sqlite3* db_ = nullptr;
+    std::unique_ptr<SqliteEngine> engine_; // over db_
     std::string name_;
     std::unique_ptr<ProtectedSource> protected_;
 };
@@ -75,14 +76,14 @@ struct Book {
 [[nodiscard]] std::vector<std::string> totalRow(std::size_t columns, int amountPos, std::int64_t total,
                                                 std::int64_t skipped = 0);
 
-// The rows of a book in stored order, every field as text (a missing value as
-// ""). With a name, only the rows whose settlement name (position 1) is
-// exactly that name. Amounts are summed in 64 bits through the whole-number
+// The rows of a book in stored order, from a ledger file or a server ledger,
+// every field as text (a missing value as ""). With a name, only the rows whose
+// settlement name (position 1) is exactly that name. Amounts are summed in 64 bits through the whole-number
 // conversion; an amount that does not convert is left out of the total and
 // counted, or, when `strict`, ends the reading with the conversion's error.
 class BookRows final : public RowSource {
 public:
-    BookRows(sqlite3* db, const Book& book, std::optional<std::string> name = {}, bool strict = false);
+    BookRows(Engine& db, const Book& book, std::optional<std::string> name = {}, bool strict = false);
     ~BookRows() override;
     BookRows(const BookRows&) = delete;
     BookRows& operator=(const BookRows&) = delete;
@@ -95,10 +96,10 @@ public:
     [[nodiscard]] std::int64_t skipped() const { return skipped_; }
 
 private:
-    sqlite3* db_;
     const Book& book_;
     bool strict_;
-    StmtOwner st_;
+    std::optional<std::string> name_; // bound to st_
+    QueryPtr st_;
     std::int64_t size_ = -1;
     std::int64_t total_ = 0;
     std::int64_t skipped_ = 0;
@@ -140,9 +141,9 @@ inline constexpr std::string_view kUndatedHeading = "日期无法识别的记录
 // the dates read by `dates` (needed unless the period is the whole ledger). A
 // name with no rows is refused, as the settlement refuses it, and so is a
 // period that holds none of them.
-[[nodiscard]] Statement readStatement(sqlite3* db, std::string ledger, const Book& book, const std::string& name,
+[[nodiscard]] Statement readStatement(Engine& db, std::string ledger, const Book& book, const std::string& name,
                                       std::string date);
-[[nodiscard]] Statement readStatement(sqlite3* db, std::string ledger, const Book& book, const std::string& name,
+[[nodiscard]] Statement readStatement(Engine& db, std::string ledger, const Book& book, const std::string& name,
                                       std::string date, const Period& period, const StampDateReader* dates);
 
 // A date as a statement shows it: 2026年12月8日; todayText() for today's.

@@ -427,7 +427,7 @@ void TForm1::exportBookClick(ExportKind kind) {
             return;
         const std::string file = path.toStdString();
         runWithProgress(this, r_.prompter, [&](const tsl::out::Progress& progress) {
-            tsl::out::BookRows rows(ado1.handle(), *book);
+            tsl::out::BookRows rows(ado1.engine(), *book);
             return writeTableAs(kind, file, label, book->columns(), rows, progress);
         });
     });

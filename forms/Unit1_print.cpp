@@ -51,7 +51,7 @@ void TForm1::printBookClick() {
         tsl::out::BookPrint b;
         {
             WaitCursor wait;
-            tsl::out::BookRows rows(ado1.handle(), *book);
+            tsl::out::BookRows rows(ado1.engine(), *book);
             b = tsl::out::bookPrintOf(ledgerName().toStdString(), *book, todayOf(r_.clock), rows);
         }
         previewPages(this, tsl::out::bookPages(b), tsl::out::bookOrientation(b), QStringLiteral("打印本表"),
@@ -70,7 +70,7 @@ void TForm1::pdfBookClick() {
             return;
         const std::string file = path.toStdString();
         runWithProgress(this, r_.prompter, [&](const tsl::out::Progress& progress) {
-            tsl::out::BookRows rows(ado1.handle(), *book);
+            tsl::out::BookRows rows(ado1.engine(), *book);
             const tsl::out::BookPrint b = tsl::out::bookPrintOf(ledgerName().toStdString(), *book, todayOf(r_.clock), rows);
             return tsl::out::writeBookPdf(file, b, progress);
         });

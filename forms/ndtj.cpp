@@ -351,7 +351,7 @@ bool Tndtj::eventFilter(QObject* o, QEvent* e) {
     return QWidget::eventFilter(o, e);
 }
 
-void Tndtj::showLedger(const tsl::Connection& ledger, const QString& name, const QStringList& others) {
+void Tndtj::showLedger(const tsl::Connection& ledger, const QString& name, const std::vector<YearSource>& others) {
     WaitCursor wait;
     patterns_ = tsl::stampDatePatterns(r_.clock.shortDatePattern());
     // A ledger keeps no year of its own: two-digit years are placed around today's.
@@ -359,10 +359,12 @@ void Tndtj::showLedger(const tsl::Connection& ledger, const QString& name, const
     name_ = name;
     other_.reset();
     otherName_.clear();
+    others_ = others;
     cbcompare->clear();
     cbcompare->addItem(QStringLiteral("(不对比)"));
-    cbcompare->addItems(others);
-    cbcompare->setEnabled(!others.isEmpty());
+    for (const YearSource& o : others_)
+        cbcompare->addItem(o.label);
+    cbcompare->setEnabled(!others_.empty());
     fill();
     presentInFront();
 }
@@ -390,13 +392,12 @@ void Tndtj::cbcompareChange(int index) {
     guarded(r_.prompter, [this, index] {
         other_.reset();
         otherName_.clear();
-        if (index > 0) {
-            const QString name = cbcompare->itemText(index);
+        if (index > 0 && std::size_t(index) <= others_.size()) {
+            const YearSource& source = others_[std::size_t(index - 1)];
             WaitCursor wait;
             try {
-                other_ = tsl::readYearFiguresOfFile(name.toStdString() + std::string(tsl::kLedgerSuffix), patterns_,
-                                                    r_.clock.today().year);
-                otherName_ = name;
+                other_ = tsl::readYearFiguresOfFile(source.file, patterns_, r_.clock.today().year);
+                otherName_ = source.label;
             } catch (...) {
                 cbcompare->setCurrentIndex(0);
                 fill();

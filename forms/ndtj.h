@@ -48,6 +48,12 @@ private:
     bool boldLastRow_ = false;
 };
 
+// A ledger the year may be compared with: as the list names it, and the file read.
+struct YearSource {
+    QString label;
+    std::string file;
+};
+
 class Tndtj : public QWidget {
     Q_OBJECT
 public:
@@ -55,7 +61,7 @@ public:
     ~Tndtj() override;
 
     // Reads the open ledger and shows it; `others` are the ledgers it may be compared with.
-    void showLedger(const tsl::Connection& ledger, const QString& name, const QStringList& others);
+    void showLedger(const tsl::Connection& ledger, const QString& name, const std::vector<YearSource>& others);
 
     // Hides along with `workspace`: the figures are of the ledger it shows.
     void follow(QWidget* workspace);
@@ -102,5 +108,6 @@ private:
     std::vector<std::string> patterns_;
     tsl::YearFigures mine_;
     std::optional<tsl::YearFigures> other_;
+    std::vector<YearSource> others_;
     QString otherName_;
 };

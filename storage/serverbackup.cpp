@@ -1,9 +1,11 @@
 #include "storage/serverbackup.h"
+#include "storage/connection.h"
 
 #include "storage/error.h"
 #include "storage/failure.h"
 #include "storage/fileops.h"
 #include "storage/ledgermove.h"
+#include "storage/pgengine.h"
 #include "storage/pgsession.h"
 #include "storage/schema.h"
 
@@ -114,6 +116,15 @@ std::string serverSnapshotKey(const std::string& host, const std::string& port, 
 std::string serverSnapshotKey(pg::Session& s, const std::string& ledger) {
     auto text = [](const char* p) { return std::string(p ? p : ""); };
     return serverSnapshotKey(text(PQhost(s.handle())), text(PQport(s.handle())), text(PQdb(s.handle())), ledger);
+}
+
+std::string serverSnapshotKey(const Connection& ledger) {
+    const auto* e = dynamic_cast<const PgEngine*>(&ledger.engine());
+    if (!e)
+        throw Error("帐本不在服务器上");
+    auto text = [](const char* p) { return std::string(p ? p : ""); };
+    pg_conn* c = e->handle();
+    return serverSnapshotKey(text(PQhost(c)), text(PQport(c)), text(PQdb(c)), ledger.serverLedger());
 }
 
 std::string serverLedgerState(pg::Session& s, const std::string& ledger) {

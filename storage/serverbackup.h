@@ -11,6 +11,8 @@
 
 namespace tsl {
 
+class Connection;
+
 namespace pg {
 class Session;
 }
@@ -23,6 +25,8 @@ class Session;
 [[nodiscard]] std::string serverSnapshotKey(const std::string& host, const std::string& port,
                                             const std::string& database, const std::string& ledger);
 [[nodiscard]] std::string serverSnapshotKey(pg::Session& s, const std::string& ledger);
+// The same for the server ledger `ledger` is connected to; throws Error on a ledger file.
+[[nodiscard]] std::string serverSnapshotKey(const Connection& ledger);
 
 // The state of a server ledger's books, read in one read-only transaction:
 // each book's row count and a sum of its rows' checksums (row ids included),

@@ -3,6 +3,8 @@
 #include "storage/prepared.h"
 
 #include "storage/connection.h"
+#include "storage/engine.h"
+#include "storage/sqliteengine.h"
 #include "storage/error.h"
 #include "storage/failure.h"
 #include "storage/intconv.h"
@@ -55,21 +57,20 @@ private:
 
 const std::string kCannotRead = "统计时读不出帐本: ";
 
-BookFigures readBook(sqlite3* db, Movement m, MonthOfStamp& monthOf) {
+BookFigures readBook(Engine& db, Movement m, MonthOfStamp& monthOf) {
     const TableDef* def = findTable(movementTable(m));
     const auto& fields = def->fields;
-    Prepared q(db,
-                "SELECT " + quoteIdent(fields[pos::stamp]) + ", " + quoteIdent(fields[pos::settleName]) + ", " +
-                    quoteIdent(fields.back()) + " FROM " + quoteIdent(def->name) + " ORDER BY rowid",
-                kCannotRead);
+    const QueryPtr q = db.prepare("SELECT " + quoteIdent(fields[pos::stamp]) + ", " +
+                                  quoteIdent(fields[pos::settleName]) + ", " + quoteIdent(fields.back()) + " FROM " +
+                                  quoteIdent(def->name) + " ORDER BY rowid");
     BookFigures b;
     std::unordered_map<std::string, Tally, Hash, std::equal_to<>> names;
     std::int64_t row = 0;
-    while (q.step()) {
+    while (q->step()) {
         ++row;
-        const std::string_view stamp = columnView(q.get(), 0);
-        const std::string_view name = columnView(q.get(), 1);
-        const std::string_view amountText = columnView(q.get(), 2);
+        const std::string_view stamp = q->text(0);
+        const std::string_view name = q->text(1);
+        const std::string_view amountText = q->text(2);
         const auto amount = tryStrToInt(amountText);
         if (!amount) {
             if (b.bad.size() < kNamedBadAmounts)
@@ -124,23 +125,25 @@ std::string_view monthLabel(int line) {
 
 std::int64_t YearFigures::badCount() const { return books[0].badCount + books[1].badCount + books[2].badCount; }
 
-YearFigures readYearFigures(sqlite3* db, const std::vector<std::string>& patterns, int referenceYear) {
-    if (!db)
-        throw Error("数据库没有连接");
+YearFigures readYearFigures(Engine& db, const std::vector<std::string>& patterns, int referenceYear) {
     YearFigures f;
-    {
-        Prepared q(db, "SELECT count(*) FROM " + quoteIdent(table::customers), kCannotRead);
-        q.step();
-        f.customers = sqlite3_column_int64(q.get(), 0);
+    try {
+        {
+            const QueryPtr q = db.prepare("SELECT count(*) FROM " + quoteIdent(table::customers));
+            if (q->step())
+                f.customers = q->integer(0);
+        }
+        MonthOfStamp monthOf(patterns, referenceYear);
+        for (int m = 0; m < kMovements; ++m)
+            f.books[std::size_t(m)] = readBook(db, Movement(m), monthOf);
+    } catch (const Error& e) {
+        throw Error(kCannotRead, e);
     }
-    MonthOfStamp monthOf(patterns, referenceYear);
-    for (int m = 0; m < kMovements; ++m)
-        f.books[std::size_t(m)] = readBook(db, Movement(m), monthOf);
     return f;
 }
 
 YearFigures readYearFigures(const Connection& ledger, const std::vector<std::string>& patterns, int referenceYear) {
-    return readYearFigures(ledger.handle(), patterns, referenceYear);
+    return readYearFigures(ledger.engine(), patterns, referenceYear);
 }
 
 YearFigures readYearFiguresOfFile(const std::string& file, const std::vector<std::string>& patterns,
@@ -161,7 +164,7 @@ YearFigures readYearFiguresOfFile(const std::string& file, const std::vector<std
     // Belt and braces: even a statement that would write is refused.
     if (sqlite3_exec(db, "PRAGMA query_only=1", nullptr, nullptr, nullptr) != SQLITE_OK)
         fail(db, "无法打开\"" + file + "\"");
-    return readYearFigures(db, patterns, referenceYear);
+    return readYearFigures(*SqliteEngine::borrow(db, file), patterns, referenceYear);
 }
 
 } // namespace tsl

@@ -10,11 +10,10 @@
 #include <string_view>
 #include <vector>
 
-struct sqlite3;
-
 namespace tsl {
 
 class Connection;
+class Engine;
 
 // The books with amounts, in the order of the figures.
 enum class Movement { Shipments = 0, Purchases = 1, Deliveries = 2 };
@@ -71,10 +70,10 @@ struct YearFigures {
     [[nodiscard]] std::int64_t badCount() const;
 };
 
-// Reads the figures of the ledger open on `db`; the dates are read with the first
+// Reads the figures of the ledger open on `db` (a file or a server's); the dates are read with the first
 // of `patterns` that reads them (see stampDatePatterns), two-digit years around
 // referenceYear (see DateReader). Engine failures throw Error.
-[[nodiscard]] YearFigures readYearFigures(sqlite3* db, const std::vector<std::string>& patterns, int referenceYear);
+[[nodiscard]] YearFigures readYearFigures(Engine& db, const std::vector<std::string>& patterns, int referenceYear);
 [[nodiscard]] YearFigures readYearFigures(const Connection& ledger, const std::vector<std::string>& patterns,
                                           int referenceYear);
 // The figures of another ledger file, opened read-only for the reading alone:

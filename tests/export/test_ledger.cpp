@@ -54,7 +54,7 @@ TEST(BookRows, StoredOrderExactNameTotalOfWholeNumbers) {
                  {"ann", {6}, 11},                    {"张", {}, 0},        {"李四", {2}, 20}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name.value_or("(whole book)"));
-        BookRows rows(f.handle(), *findBook(2), c.name);
+        BookRows rows(f.engine(), *findBook(2), c.name);
         Rows want;
         for (int i : c.rows)
             want.push_back(kShipments[std::size_t(i)]);
@@ -75,17 +75,17 @@ TEST(Statement, ReadLikeTheSettlement) {
     tsltest::makeLedger("帐本.mdb", {{2, kShipments}, {3, {{"(1)x", "纱厂", "纱", "3", "2147483647"},
                                                           {"(2)x", "纱厂", "纱", "3", "2147483647"}}}});
     LedgerFile f("帐本.mdb");
-    const Statement s = readStatement(f.handle(), f.name(), *findBook(2), "张三", "2026年1月9日");
+    const Statement s = readStatement(f.engine(), f.name(), *findBook(2), "张三", "2026年1月9日");
     EXPECT_EQ(s.ledger, "帐本");
     EXPECT_EQ(s.total, 70);
     EXPECT_EQ(s.table.rows, (Rows{kShipments[0], kShipments[3]}));
     EXPECT_EQ(s.table.total[1], "柒拾元整");
     // Two amounts at the top of the 32-bit range add up past it without wrapping.
-    EXPECT_EQ(readStatement(f.handle(), f.name(), *findBook(3), "纱厂", "d").total, 2 * 2147483647LL);
+    EXPECT_EQ(readStatement(f.engine(), f.name(), *findBook(3), "纱厂", "d").total, 2 * 2147483647LL);
     // No rows, and a row whose amount is not a whole number, end it as they end a settlement.
-    EXPECT_EQ(tsltest::errorOf([&] { (void)readStatement(f.handle(), f.name(), *findBook(2), "赵六", "d"); }),
+    EXPECT_EQ(tsltest::errorOf([&] { (void)readStatement(f.engine(), f.name(), *findBook(2), "赵六", "d"); }),
               "没有符合结帐条件的人或厂家!");
-    EXPECT_EQ(tsltest::errorOf([&] { (void)readStatement(f.handle(), f.name(), *findBook(2), "王五", "d"); }),
+    EXPECT_EQ(tsltest::errorOf([&] { (void)readStatement(f.engine(), f.name(), *findBook(2), "王五", "d"); }),
               "'abc' is not a valid integer value");
 }
 

@@ -44,7 +44,7 @@ TEST(PeriodStatement, OnlyThePeriodsRowsAndTheirTotal) {
     Ledger l;
     LedgerFile f("车间.mdb");
     const tsl::StampDateReader dates(tsl::stampDatePatterns("yyyy-m-d"), 2026);
-    const Statement s = readStatement(f.handle(), f.name(), *findBook(2), "张三", "2027年1月5日", kDecember, &dates);
+    const Statement s = readStatement(f.engine(), f.name(), *findBook(2), "张三", "2027年1月5日", kDecember, &dates);
     EXPECT_EQ(s.table.rows, (Rows{kShipments[1], kShipments[4]}));
     EXPECT_EQ(s.total, 230);
     EXPECT_EQ(s.undated, (Rows{kShipments[3]}));
@@ -60,13 +60,13 @@ TEST(PeriodStatement, OnlyThePeriodsRowsAndTheirTotal) {
     EXPECT_EQ(sheet.total, s.table.total);
 
     // Whole ledger: as before, every row listed and counted, no period said, the sheet its table.
-    const Statement whole = readStatement(f.handle(), f.name(), *findBook(2), "张三", "d", Period{}, nullptr);
+    const Statement whole = readStatement(f.engine(), f.name(), *findBook(2), "张三", "d", Period{}, nullptr);
     EXPECT_EQ(whole.table.rows.size(), 5u);
     EXPECT_EQ(whole.total, 6270);
     EXPECT_TRUE(whole.period.empty() && whole.undated.empty());
     EXPECT_TRUE(whole.table.total[2].empty());
     EXPECT_EQ(sheetOf(whole).rows, whole.table.rows);
-    const Statement before = readStatement(f.handle(), f.name(), *findBook(2), "张三", "d");
+    const Statement before = readStatement(f.engine(), f.name(), *findBook(2), "张三", "d");
     EXPECT_EQ(before.table.rows, whole.table.rows);
     EXPECT_EQ(before.table.total, whole.table.total);
 }
@@ -82,13 +82,13 @@ TEST(PeriodStatement, PeriodTextsAndRefusals) {
     const Period june{Date{2026, 6, 1}, Date{2026, 6, 30}};
     // 李四 has no row in June and none undated: refused; 张三's undated row is
     // enough for a statement that lists it apart with a total of nothing.
-    EXPECT_EQ(tsltest::errorOf([&] { (void)readStatement(f.handle(), f.name(), *findBook(2), "李四", "d", june, &dates); }),
+    EXPECT_EQ(tsltest::errorOf([&] { (void)readStatement(f.engine(), f.name(), *findBook(2), "李四", "d", june, &dates); }),
               "所选期间内没有这个人或厂家的记录!");
-    const Statement s = readStatement(f.handle(), f.name(), *findBook(2), "张三", "d", june, &dates);
+    const Statement s = readStatement(f.engine(), f.name(), *findBook(2), "张三", "d", june, &dates);
     EXPECT_TRUE(s.table.rows.empty());
     EXPECT_EQ(s.undated.size(), 1u);
     EXPECT_EQ(s.total, 0);
-    EXPECT_EQ(tsltest::errorOf([&] { (void)readStatement(f.handle(), f.name(), *findBook(2), "赵六", "d", june, &dates); }),
+    EXPECT_EQ(tsltest::errorOf([&] { (void)readStatement(f.engine(), f.name(), *findBook(2), "赵六", "d", june, &dates); }),
               "没有符合结帐条件的人或厂家!");
 }
 
@@ -96,7 +96,7 @@ TEST(PeriodStatement, PdfSaysThePeriodAndListsTheUndatedApart) {
     Ledger l;
     LedgerFile f("车间.mdb");
     const tsl::StampDateReader dates(tsl::stampDatePatterns("yyyy-m-d"), 2026);
-    const Statement s = readStatement(f.handle(), f.name(), *findBook(2), "张三", "2027年1月5日", kDecember, &dates);
+    const Statement s = readStatement(f.engine(), f.name(), *findBook(2), "张三", "2027年1月5日", kDecember, &dates);
     ASSERT_EQ(writeStatementPdf("p.pdf", s), Outcome::Written);
     ASSERT_EQ(tsltest::pdfPages("p.pdf"), 1);
     const std::string text = squeeze(tsltest::pdfText("p.pdf"));
@@ -126,7 +126,7 @@ TEST(PeriodStatement, PdfSaysThePeriodAndListsTheUndatedApart) {
     EXPECT_LT(undatedY, totalY);
 
     // The whole ledger's page says no period and has no such heading.
-    const Statement whole = readStatement(f.handle(), f.name(), *findBook(2), "张三", "d");
+    const Statement whole = readStatement(f.engine(), f.name(), *findBook(2), "张三", "d");
     ASSERT_EQ(writeStatementPdf("w.pdf", whole), Outcome::Written);
     const std::string all = squeeze(tsltest::pdfText("w.pdf"));
     EXPECT_EQ(all.find("期间"), std::string::npos);

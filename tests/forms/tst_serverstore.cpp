@@ -1,6 +1,7 @@
 // The chooser on a real server: connecting and going back, what it keeps in
 // the user's settings, its commands on the server's ledgers, ledgers moved up
-// and down, and a server that cannot be reached.
+// and down, a server that cannot be reached, and the workspace's exports and
+// 年度统计 on a server ledger.
 #include "tests/forms/formsfixture.h"
 
 #include "forms/Unit1.h"
@@ -8,12 +9,16 @@
 #include "forms/roster.h"
 #include "storage/cursor.h"
 #include "forms/lb.h"
+#include "forms/ndtj.h"
 #include "storage/backup.h"
 #include "storage/pgsession.h"
 #include "storage/serverbackup.h"
+#include "tests/export/exporttest.h"
 #include "tests/support/pgserver.h"
 
 #include <QAction>
+#include <QComboBox>
+#include <QDir>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
@@ -99,15 +104,13 @@ private slots:
         l.deleteAction->trigger();
         QCOMPARE(lastText(f), "帐本\"2027\"正在被2台电脑使用,不能删除!");
         // 进入帐本 opens it over the server, held while entered (the others count
-        // three), let go on leaving. A ledger file's tool says it is not for a server.
+        // three), let go on leaving.
         l.BitBtn1->click();
         TForm1& ws = *f.roster->Form1;
         QVERIFY2(ws.isVisible() && ws.ado1.onServer(), qPrintable(f.prompter.texts().join('|')));
         QCOMPARE(ws.windowTitle(), "帐本名称:2027");
         QCOMPARE(tsl::pg::openCounts(a).front().programs, 3);
         ws.SpeedButton2->click();
-        ws.printBookAction->trigger();
-        QVERIFY(lastText(f).startsWith("服务器上的帐本还不能做这件事!"));
         // Another desk's row shows within a second; an edit of a row that desk
         // changes while the dialog is up is refused, and its value stays.
         const std::string book = tsl::pg::quoteIdent(tsl::pg::ownSchemaOf(a, "2027")) + ".\"2\"";
@@ -219,6 +222,27 @@ private slots:
         l.BitBtn1->click();
         QVERIFY(ws.isVisible());
         other.exec("INSERT INTO " + book + " (\"姓名\") VALUES ('赵六')");
+        // The workspace's exports read the server ledger as it is now; 年度统计
+        // compares it with its own snapshots, newest first.
+        f.prompter.take();
+        f.prompter.saveAnswers = {QDir::current().absoluteFilePath("customers.csv"),
+                                  QDir::current().absoluteFilePath("customers.pdf")};
+        ws.exportCsvAction->trigger();
+        ws.pdfBookAction->trigger();
+        QCOMPARE(f.prompter.take().size(), 2); // the two save boxes, no failure
+        const std::string csv = tsltest::readFile("customers.csv");
+        QVERIFY2(csv.find("王五") < csv.find("赵六") && csv.find("赵六") != std::string::npos, csv.c_str());
+        QVERIFY(tsltest::pdfText("customers.pdf").find("赵六") != std::string::npos);
+        ws.yearGlanceItem->trigger();
+        Tndtj* g = ws.yearGlance();
+        QVERIFY2(g && g->isVisible(), qPrintable(f.prompter.texts().join('|')));
+        QCOMPARE(g->figures().customers, 2);
+        QCOMPARE(g->cbcompare->count(), 3);
+        QCOMPARE(g->cbcompare->itemText(2), QString::fromStdString(tsl::snapshotTimeText(snapshots.front())) + "的备份");
+        g->cbcompare->setCurrentIndex(2);
+        emit g->cbcompare->activated(2);
+        QVERIFY2(g->otherFigures() && g->otherFigures()->customers == 1, qPrintable(f.prompter.texts().join('|')));
+        g->close();
         f.shutDown();
         const auto last = tsl::listSnapshots(key);
         QCOMPARE(last.size(), std::size_t(3));

@@ -331,7 +331,7 @@ private slots:
 
         tsl::out::LedgerFile file(kFile);
         const tsl::out::Statement read =
-            tsl::out::readStatement(file.handle(), file.name(), *tsl::out::findBook(2), "abc", "d");
+            tsl::out::readStatement(file.engine(), file.name(), *tsl::out::findBook(2), "abc", "d");
         QCOMPARE(read.total, 90);
         QVERIFY(read.table.rows == s.table.rows);
 
