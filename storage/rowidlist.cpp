@@ -43,16 +43,17 @@ void RowidList::turnPlain() {
     plain_ = true;
 }
 
-void RowidList::push_back(std::int64_t id) {
+void RowidList::pushSlow(std::int64_t id) {
     assert(n_ == 0 || back() < id);
     if (plain_) {
         ids_.push_back(id);
         ++n_;
         return;
     }
-    if (n_ == 0 || id != back() + 1)
+    if (n_ == 0 || id != next_)
         runs_.push_back(Run{id, n_});
     ++n_;
+    next_ = id + 1;
     // Runs of one or two rows take as much room as the rowids.
     if (runs_.size() >= kMinRunsForPlain && runs_.size() * sizeof(Run) > n_ * sizeof(std::int64_t))
         turnPlain();
@@ -81,6 +82,8 @@ void RowidList::erase(std::size_t i) {
     for (std::size_t k = shiftFrom; k < runs_.size(); ++k)
         --runs_[k].start;
     --n_;
+    if (n_ != 0)
+        next_ = back() + 1;
     if (runs_.size() >= kMinRunsForPlain && runs_.size() * sizeof(Run) > n_ * sizeof(std::int64_t))
         turnPlain();
 }

@@ -36,7 +36,14 @@ public:
     [[nodiscard]] std::int64_t back() const { return (*this)[n_ - 1]; }
 
     // `id` must be above every rowid held.
-    void push_back(std::int64_t id);
+    void push_back(std::int64_t id) {
+        if (!plain_ && n_ != 0 && id == next_) { // the run goes on: the loading loop's case
+            ++n_;
+            ++next_;
+            return;
+        }
+        pushSlow(id);
+    }
     void erase(std::size_t i);
     // The position of the first rowid not below `id` (size() when none is).
     [[nodiscard]] std::size_t lowerBound(std::int64_t id) const;
@@ -67,10 +74,12 @@ private:
     [[nodiscard]] std::size_t runOf(std::size_t i) const;
     [[nodiscard]] std::size_t runEnd(std::size_t r) const { return r + 1 < runs_.size() ? runs_[r + 1].start : n_; }
     void turnPlain();
+    void pushSlow(std::int64_t id);
 
     std::vector<Run> runs_;
     std::vector<std::int64_t> ids_; // the plain list
     std::size_t n_ = 0;
+    std::int64_t next_ = 0; // in runs: the rowid that would continue the last run
     std::size_t expected_ = 0;
     bool plain_ = false;
 };
