@@ -120,9 +120,7 @@ void Cursor::abandonOpen() noexcept {
 }
 
 void Cursor::finishOpen() {
-#ifndef NDEBUG
-    assert(std::adjacent_find(rowids_.begin(), rowids_.end(), std::greater_equal<>()) == rowids_.end());
-#endif
+    checkAscending();
     cache_.assign(fields_.size(), FieldCache{});
     seenChanges_ = engine_->totalChanges();
     startAtFirst();
@@ -201,7 +199,6 @@ void Cursor::close() noexcept {
     state_ = State::Closed;
     engine_ = nullptr;
     rowids_.clear();
-    rowids_.shrink_to_fit();
     cache_.clear();
     rowCache_.row = -1;
     clearPending();
@@ -336,8 +333,7 @@ std::string Cursor::rowText(int row, int pos) const {
 }
 
 int Cursor::positionOf(std::int64_t rowid, int from) const {
-    auto it = std::lower_bound(rowids_.begin() + from, rowids_.end(), rowid);
-    return it != rowids_.end() && *it == rowid ? int(it - rowids_.begin()) : -1;
+    return int(rowids_.find(rowid, std::size_t(from)));
 }
 
 void Cursor::clearCache() const noexcept {
@@ -371,7 +367,7 @@ std::vector<std::string>::iterator Cursor::readBlock(int block, int field) const
         q->bindInt(1, rowids_[std::size_t(start)]);
         q->bindInt(2, count);
         // Rows that vanished behind our back read as empty.
-        alignRows(*q, std::span<const std::int64_t>(rowids_).subspan(std::size_t(start), std::size_t(count)),
+        alignRows(*q, rowids_.slice(std::size_t(start), std::size_t(count)),
                   [&](std::size_t k, std::string_view text) {
                       b.values[k].assign(text);
                       return true;
@@ -573,7 +569,7 @@ bool Cursor::refresh() {
     else if (at >= 0)
         cur_ = at;
     else if (id >= 0) // the next row after it, else the last
-        cur_ = std::min(int(std::lower_bound(rowids_.begin(), rowids_.end(), id) - rowids_.begin()), n - 1);
+        cur_ = std::min(int(rowids_.lowerBound(id)), n - 1);
     else
         cur_ = std::clamp(was, 0, n - 1);
     eof_ = n == 0;
@@ -714,7 +710,7 @@ void Cursor::remove() {
             throw Error(kRowGone);
     }
     const int row = cur_;
-    rowids_.erase(rowids_.begin() + row);
+    rowids_.erase(std::size_t(row));
     rowCache_.row = -1;
     // Rows before the deleted one keep their places, and so their blocks.
     if (cacheFresh) {
@@ -741,6 +737,13 @@ void Cursor::addObserver(CursorObserver* o) {
 
 void Cursor::removeObserver(CursorObserver* o) noexcept {
     observers_.erase(std::remove(observers_.begin(), observers_.end(), o), observers_.end());
+}
+
+void Cursor::checkAscending() const {
+#ifndef NDEBUG
+    for (std::size_t i = 1; i < rowids_.size(); ++i)
+        assert(rowids_[i - 1] < rowids_[i]);
+#endif
 }
 
 void Cursor::checkInvariants() const {

@@ -1,5 +1,6 @@
 #pragma once
 #include "storage/engine.h"
+#include "storage/rowidlist.h"
 #include "storage/rowscan.h"
 #include "storage/updatecache.h"
 
@@ -172,7 +173,7 @@ public:
     template <class Each>
     void scanColumn(int pos, Each&& each) const {
         const QueryPtr q = columnQuery(pos);
-        alignRows(*q, std::span<const std::int64_t>(rowids_),
+        alignRows(*q, rowids_.all(),
                   [&](std::size_t row, std::string_view text) { return each(int(row), text); });
     }
 
@@ -200,6 +201,7 @@ private:
     [[nodiscard]] QueryPtr prepare(const std::string& sql) const;
     // What always holds between calls; checked where the state changes, in builds with assertions.
     void checkInvariants() const;
+    void checkAscending() const;
 
     Connection& conn_;
     Engine* engine_ = nullptr; // the connection's, while open
@@ -208,8 +210,7 @@ private:
     std::vector<std::string> fields_;
     std::string quotedTable_;
     std::string fieldList_; // every field, quoted, in stored order
-    // Ascending. Reserved with room to grow, so appends after opening do not copy it.
-    std::vector<std::int64_t> rowids_;
+    RowidList rowids_; // ascending
     // What the rows were loaded from: total changes of the connection, and the
     // file's data and schema versions (others' writes, any schema change).
     std::int64_t loadedChanges_ = -1;

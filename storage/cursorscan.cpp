@@ -12,23 +12,14 @@
 
 namespace tsl {
 
-namespace {
-
-// Room for this many appends per 1,000 rows, and at least kMinHeadroom, beyond
-// the rows loaded: the first rows added after opening then do not copy the list.
-constexpr std::size_t kHeadroomPerMille = 125;
-constexpr std::size_t kMinHeadroom = 1024;
-
-} // namespace
-
 QueryPtr Cursor::rowidQuery(int pos) {
     rowids_.clear();
     // Taken before reading: a write in between costs at most a needless reload.
     loadedVersion_ = engine_->fileVersion();
     loadedChanges_ = engine_->totalChanges();
 
-    // Rowids are mostly dense: one allocation of the right size (and some room to
-    // grow) spares the doubling's copies and its peak of a list and a half.
+    // Should the rowids be too scattered to keep as runs, a plain list of the
+    // right size spares the doubling's copies and its peak of a list and a half.
     std::size_t expected = 0;
     {
         // Two subqueries: min and max together in one would scan the whole table.
@@ -40,10 +31,7 @@ QueryPtr Cursor::rowidQuery(int pos) {
                 expected = std::size_t(hi - lo + 1);
         }
     }
-    // Not yet touched, the room costs no memory.
-    const std::size_t room = std::max(kMinHeadroom, expected / 1000 * kHeadroomPerMille);
-    if (rowids_.capacity() < expected + room)
-        rowids_.reserve(expected + room);
+    rowids_.expect(expected);
 
     std::string sql = "SELECT rowid";
     if (pos >= 0 && pos < int(fields_.size()))
@@ -54,9 +42,7 @@ QueryPtr Cursor::rowidQuery(int pos) {
 void Cursor::loadRowids() {
     const QueryPtr q = rowidQuery(-1);
     collectRowids(*q, false, rowids_, [](std::size_t, std::string_view) {});
-#ifndef NDEBUG
-    assert(std::adjacent_find(rowids_.begin(), rowids_.end(), std::greater_equal<>()) == rowids_.end());
-#endif
+    checkAscending();
 }
 
 QueryPtr Cursor::columnQuery(int pos) const {

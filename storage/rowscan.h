@@ -14,12 +14,12 @@
 namespace tsl {
 
 // `q` gives (rowid, text) rows in ascending rowid order; `ids` is a sorted list
-// of rowids. Calls each(i, text) for every i of `ids`, in order: the text of the
+// of rowids (size() and [], read in ascending order). Calls each(i, text) for every i of `ids`, in order: the text of the
 // query's row with that rowid, or "" when the query has none (a row gone from
 // the file since the list was read). Rows the list lacks are passed over. Stops
 // when `each` returns false; false then, true when it ran to the end.
-template <class Q, class Each>
-bool alignRowsOn(Q& q, std::span<const std::int64_t> ids, Each&& each) {
+template <class Q, class Ids, class Each>
+bool alignRowsOn(Q& q, const Ids& ids, Each&& each) {
     const std::size_t n = ids.size();
     std::size_t i = 0;
     std::int64_t id = 0;
@@ -41,10 +41,10 @@ bool alignRowsOn(Q& q, std::span<const std::int64_t> ids, Each&& each) {
 }
 
 // `q` gives (rowid, text) rows in ascending rowid order, or rowids alone when
-// `withText` is false. Appends every rowid to `ids` and calls each(i, text) with
+// `withText` is false. Appends every rowid to `ids` (push_back, back, size) and calls each(i, text) with
 // its place there (text only when `withText`).
-template <class Q, class Each>
-void collectRowidsOn(Q& q, bool withText, std::vector<std::int64_t>& ids, Each&& each) {
+template <class Q, class Ids, class Each>
+void collectRowidsOn(Q& q, bool withText, Ids& ids, Each&& each) {
     std::int64_t id = 0;
     std::string_view text;
     if (!withText) {
@@ -61,15 +61,15 @@ void collectRowidsOn(Q& q, bool withText, std::vector<std::int64_t>& ids, Each&&
 
 // The loops above on a query of a known engine: its calls inline into the loop.
 // Another engine adds its line to each.
-template <class Each>
-bool alignRows(Query& q, std::span<const std::int64_t> ids, Each&& each) {
+template <class Ids, class Each>
+bool alignRows(Query& q, const Ids& ids, Each&& each) {
     if (auto* s = dynamic_cast<SqliteQuery*>(&q))
         return alignRowsOn(*s, ids, each);
     return alignRowsOn(q, ids, each);
 }
 
-template <class Each>
-void collectRowids(Query& q, bool withText, std::vector<std::int64_t>& ids, Each&& each) {
+template <class Ids, class Each>
+void collectRowids(Query& q, bool withText, Ids& ids, Each&& each) {
     if (auto* s = dynamic_cast<SqliteQuery*>(&q))
         return collectRowidsOn(*s, withText, ids, each);
     collectRowidsOn(q, withText, ids, each);

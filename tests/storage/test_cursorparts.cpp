@@ -1,10 +1,11 @@
 // The units the cursor is built from: the UPDATE statements kept per set of
 // fields, the pass that lines a column up with the rowids, the engine behind
-// them, and the rowid list growing after opening.
+// them, the rowid list and its growing after opening.
 #include "storage/connection.h"
 #include "storage/cursor.h"
 #include "storage/engine.h"
 #include "storage/error.h"
+#include "storage/rowidlist.h"
 #include "storage/rowscan.h"
 #include "storage/schema.h"
 #include "storage/updatecache.h"
@@ -12,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -152,6 +154,77 @@ TEST(CollectRowids, AppendsEveryRowidWithItsPlace) {
     });
     EXPECT_EQ(ids, (std::vector<std::int64_t>{1, 3, 8, 9}));
     EXPECT_EQ(seen, (Texts{"1=c", "2=h", "3="}));
+}
+
+// The rowid list answers as a plain sorted list would through appends and
+// deletes at a run's start, middle, end and of a run of one; scattered rowids
+// turn it plain (and it answers the same), dense ones keep it in runs.
+TEST(RowidList, AnswersAsASortedListThroughEveryChange) {
+    struct Case {
+        const char* what;
+        std::vector<std::int64_t> appended;
+        std::vector<std::size_t> erased; // positions, in turn
+        bool plain;
+    };
+    std::vector<std::int64_t> scattered;
+    for (std::int64_t i = 1; i <= 400; ++i)
+        scattered.push_back(i * 3);
+    std::vector<std::int64_t> dense;
+    for (std::int64_t i = 10; i < 1010; ++i)
+        dense.push_back(i == 500 ? 0 : i);
+    std::erase(dense, 0);
+    const Case cases[] = {
+        {"one run, first, middle and last erased", {5, 6, 7, 8, 9, 10, 11}, {0, 3, 4, 2}, false},
+        {"runs of one erased", {1, 4, 9, 10, 11, 20}, {1, 0, 3, 2}, false},
+        {"middle erased until it splits twice", {1, 2, 3, 4, 5, 6, 7, 8, 9}, {4, 1, 5, 0}, false},
+        {"every row erased", {2, 3, 7}, {2, 0, 0}, false},
+        {"dense with a gap", dense, {0, 489, 489, 700, 994}, false},
+        {"scattered", scattered, {0, 200, 398, 17}, true},
+    };
+    for (const Case& k : cases) {
+        tsl::RowidList list;
+        std::vector<std::int64_t> want;
+        const auto same = [&](const char* when) {
+            ASSERT_EQ(list.size(), want.size()) << k.what << when;
+            const auto slice = list.all();
+            for (std::size_t i = 0; i < want.size(); ++i) {
+                ASSERT_EQ(list[i], want[i]) << k.what << when << " at " << i;
+                ASSERT_EQ(slice[i], want[i]) << k.what << when << " read in order at " << i;
+            }
+            for (std::int64_t id = -1; id <= (want.empty() ? 3 : want.back() + 2); ++id) {
+                const auto lb = std::size_t(std::lower_bound(want.begin(), want.end(), id) - want.begin());
+                ASSERT_EQ(list.lowerBound(id), lb) << k.what << when << " id " << id;
+                const std::ptrdiff_t at = lb < want.size() && want[lb] == id ? std::ptrdiff_t(lb) : -1;
+                ASSERT_EQ(list.find(id), at) << k.what << when << " id " << id;
+                ASSERT_EQ(list.find(id, std::size_t(at) + 1), -1) << k.what << when << " id " << id;
+            }
+        };
+        for (std::int64_t id : k.appended) {
+            list.push_back(id);
+            want.push_back(id);
+        }
+        same(" appended");
+        for (std::size_t at : k.erased) {
+            list.erase(at);
+            want.erase(want.begin() + std::ptrdiff_t(at));
+            same(" erased");
+        }
+        // Past a gap: the last rowid may be one erased, which must not run on.
+        const std::int64_t more = want.empty() ? 5000 : want.back() + 2;
+        list.push_back(more);
+        want.push_back(more);
+        same(" appended after erasing");
+        EXPECT_EQ(list.plain(), k.plain) << k.what;
+        if (!k.plain) { // runs, not rowids: a few runs cost a few dozen bytes
+            EXPECT_LT(list.heapBytes(), 64 * sizeof(std::int64_t)) << k.what;
+        }
+        // Slices start anywhere and read on in order.
+        if (want.size() > 3) {
+            const auto part = list.slice(2, want.size() - 3);
+            for (std::size_t i = 0; i < part.size(); ++i)
+                ASSERT_EQ(part[i], want[i + 2]) << k.what;
+        }
+    }
 }
 
 // Rows appended after opening (past a block boundary, after rows gone from the
