@@ -35,14 +35,16 @@ std::string numberedStampSql(const std::string& stamp, const std::string& positi
 }
 
 void deleteRow(Cursor& book, const std::function<void()>& beforeRenumber, DeleteUndo* undo) {
-    if (undo)
+    const bool server = book.connection().engine().isServer();
+    if (undo && server)
+        undo->clear(); // read below, under the book's lock
+    else if (undo)
         undo->captureRow(book);
-    const std::int64_t removed = undo ? book.rowidAt(book.currentRow()) : -1;
+    std::int64_t removed = undo ? book.rowidAt(book.currentRow()) : -1;
     // The removal and the renumbering go to disk together: a crash between
     // them would leave a gap in the serial numbers. One transaction also
     // saves a disk sync per row.
     const bool renumber = bookIsNumbered(book.tableName());
-    const bool server = book.connection().engine().isServer();
     std::optional<Connection::Transaction> tx;
     if (renumber)
         tx.emplace(book.connection());
@@ -52,6 +54,11 @@ void deleteRow(Cursor& book, const std::function<void()>& beforeRenumber, Delete
         book.lockBook();
         if (!book.refresh())
             throw Error(kRowGoneText);
+    }
+    if (undo && server) {
+        // The book as this delete sees it, under its lock: what the undo puts back.
+        undo->captureRow(book);
+        removed = book.rowidAt(book.currentRow());
     }
     try {
         book.remove();
