@@ -284,6 +284,10 @@ void FindCopy::noteSeen() {
     seenVersion_ = bookVersion();
 }
 
+// The cursor's own write, taken in: the version is left as it was, as an own
+// write never moves it and another program's write since still has to be read.
+void FindCopy::noteOwnWrite() { seenChanges_ = book_.connection().engine().totalChanges(); }
+
 namespace {
 
 // One row of the copy: its rowid, folded text, amount (the whole number, or NULL
@@ -420,7 +424,7 @@ void FindCopy::put(int row) {
     const auto v = bindRow(put_.get(), rowid, text, amount, amountPos_ >= 0);
     try {
         stepDone(copy_.db, put_.get());
-        noteSeen();
+        noteOwnWrite();
     } catch (const Error&) {
         stale_ = true; // made again at the next search
         return;
@@ -443,7 +447,7 @@ void FindCopy::rowRemoved(int row) {
     sqlite3_bind_int64(remove_.get(), 1, row);
     try {
         stepDone(copy_.db, remove_.get());
-        noteSeen();
+        noteOwnWrite();
     } catch (const Error&) {
         stale_ = true;
         return;

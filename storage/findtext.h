@@ -82,6 +82,7 @@ private:
     void build(int amountPos);
     void put(int row);
     void noteSeen();
+    void noteOwnWrite();
     void changed();
     [[nodiscard]] Answer search(const std::string& needle);
     [[nodiscard]] Answer query(sqlite3_stmt* st, const std::string& needle, const std::string* match);

@@ -129,6 +129,14 @@ TEST_P(FindCopyTest, FollowsAddsEditsDeletesAndOtherWrites) {
     EXPECT_EQ(find.rowsHolding("999"), (Rows{1}));
     elsewhere("UPDATE \"2\" SET \"发货地点\" = '温州' WHERE \"客户姓名\" = 'Zhang'");
     EXPECT_EQ(find.rowsHolding("温州"), (Rows{0}));
+    // Another program's write, then one of the cursor's own before the next search.
+    elsewhere("UPDATE \"2\" SET \"发货地点\" = '嘉兴' WHERE \"客户姓名\" = 'Zhang'");
+    book->moveTo(1);
+    book->edit();
+    book->setField("邮编", "888");
+    book->post();
+    EXPECT_EQ(find.rowsHolding("嘉兴"), (Rows{0}));
+    EXPECT_EQ(find.rowsHolding("888"), (Rows{1}));
 }
 
 // Every way a search may go (the index, a scan, typing on from a kept answer,
