@@ -30,8 +30,10 @@ bool followsNumbering(std::string_view stamp, long long position) {
 
 std::string numberedStampSql(const std::string& stamp, const std::string& position) {
     // instr and substr count in the same units, so the tail is the same bytes as in numberedStamp.
-    return "CASE WHEN instr(" + stamp + ", ')') > 0 THEN '(' || (" + position + ") || substr(" + stamp + ", instr(" +
-           stamp + ", ')')) ELSE " + stamp + " END";
+    // One instr() a row (a whole-book renumbering runs it a million times): a
+    // stamp without ")" makes the tail NULL, and the stamp stays as it is.
+    return "coalesce('(' || (" + position + ") || substr(" + stamp + ", nullif(instr(" + stamp + ", ')'), 0)), " + stamp +
+           ")";
 }
 
 void deleteRow(Cursor& book, const std::function<void()>& beforeRenumber, DeleteUndo* undo) {

@@ -304,7 +304,7 @@ bool DeleteUndo::renumberByRuns(Engine& e, const std::string& quoted) {
     }
     const std::string stamp = quoteIdent(field::stamp);
     const QueryPtr run = e.prepare("UPDATE " + quoted + " SET " + stamp + " = " + numberingSql_(stamp, "rowid - ?1") +
-                                   " WHERE rowid BETWEEN ?2 AND ?3 AND instr(" + stamp + ", ')') > 0");
+                                   " WHERE rowid BETWEEN ?2 AND ?3");
     for (const Run& r : runs_) {
         if (r.to <= rowid_)
             continue;
