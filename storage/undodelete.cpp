@@ -279,6 +279,39 @@ void DeleteUndo::renumberRowByRow(Engine& e, const std::string& quoted, bool che
                 changes.emplace_back(id, std::move(want));
         }
     }
+    if (e.isServer()) {
+        // A few thousand rows a statement, not a round trip to the server per row.
+        const QueryPtr upd = e.prepare("UPDATE " + quoted + " SET " + quoteIdent(field::stamp) +
+                                       " = v.s FROM (SELECT unnest(?::bigint[]) AS id, unnest(?::text[]) AS s) AS v WHERE " +
+                                       quoted + ".rowid = v.id");
+        constexpr std::size_t kBatch = 5'000;
+        std::string ids, stamps;
+        for (std::size_t at = 0; at < changes.size(); at += kBatch) {
+            upd->reset();
+            ids = "{";
+            stamps = "{";
+            for (std::size_t k = at; k < std::min(changes.size(), at + kBatch); ++k) {
+                if (k > at) {
+                    ids += ',';
+                    stamps += ',';
+                }
+                ids += std::to_string(changes[k].first);
+                stamps += '"';
+                for (const char c : changes[k].second) {
+                    if (c == '"' || c == '\\')
+                        stamps += '\\';
+                    stamps += c;
+                }
+                stamps += '"';
+            }
+            ids += '}';
+            stamps += '}';
+            upd->bindText(1, ids);
+            upd->bindText(2, stamps);
+            (void)upd->step();
+        }
+        return;
+    }
     const QueryPtr upd = e.prepare("UPDATE " + quoted + " SET " + quoteIdent(field::stamp) + " = ? WHERE rowid = ?");
     for (const auto& [id, stamp] : changes) {
         upd->reset();

@@ -163,6 +163,7 @@ TEST_P(UndoStores, TheDeletesOwnPassKeepsWhatTheUndoNeeds) {
         {"a wrong number and none at all", "(1,'(1)a'),(2,'(7)x'),(3,'c'),(4,'(4)d'),(5,'(5)e')"},
         {"duplicates", "(1,'(1)a'),(2,'(2)b'),(3,'(2)b'),(4,'(3)c'),(5,'(5)e')"},
         {"gaps in the rowids", "(2,'(1)a'),(3,'(2)b'),(7,'(3)c'),(8,'(9)d'),(20,'(5)e'),(21,'f')"},
+        {"quotes, commas, braces and a backslash", "(1,'(1)\"a,'),(2,'(9){b}\\'),(3,'(3)c \"\"'),(4,'(4)NULL')"},
         {"a bare bracket and a NULL", "(1,')x'),(2,NULL),(3,'(3)年)'),(5,'(4)d'),(6,'(5)e')"},
     };
     for (const Case& c : cases) {
