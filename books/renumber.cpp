@@ -30,19 +30,23 @@ bool followsNumbering(std::string_view stamp, long long position) {
 
 std::string numberedStampSql(const std::string& stamp, const std::string& position) {
     // instr and substr count in the same units, so the tail is the same bytes as in numberedStamp.
-    return "CASE WHEN instr(" + stamp + ", ')') > 0 THEN '(' || (" + position + ") || substr(" + stamp + ", instr(" +
-           stamp + ", ')')) ELSE " + stamp + " END";
+    // One instr() a row (a whole-book renumbering runs it a million times): a
+    // stamp without ")" makes the tail NULL, and the stamp stays as it is.
+    return "coalesce('(' || (" + position + ") || substr(" + stamp + ", nullif(instr(" + stamp + ", ')'), 0)), " + stamp +
+           ")";
 }
 
 void deleteRow(Cursor& book, const std::function<void()>& beforeRenumber, DeleteUndo* undo) {
-    if (undo)
+    const bool server = book.connection().engine().isServer();
+    if (undo && server)
+        undo->clear(); // read below, under the book's lock
+    else if (undo)
         undo->captureRow(book);
-    const std::int64_t removed = undo ? book.rowidAt(book.currentRow()) : -1;
+    std::int64_t removed = undo ? book.rowidAt(book.currentRow()) : -1;
     // The removal and the renumbering go to disk together: a crash between
     // them would leave a gap in the serial numbers. One transaction also
     // saves a disk sync per row.
     const bool renumber = bookIsNumbered(book.tableName());
-    const bool server = book.connection().engine().isServer();
     std::optional<Connection::Transaction> tx;
     if (renumber)
         tx.emplace(book.connection());
@@ -52,6 +56,11 @@ void deleteRow(Cursor& book, const std::function<void()>& beforeRenumber, Delete
         book.lockBook();
         if (!book.refresh())
             throw Error(kRowGoneText);
+    }
+    if (undo && server) {
+        // The book as this delete sees it, under its lock: what the undo puts back.
+        undo->captureRow(book);
+        removed = book.rowidAt(book.currentRow());
     }
     try {
         book.remove();

@@ -189,11 +189,8 @@ void TForm1::btndelClick() {
         }
         if (!r_.prompter.askYesNo(QStringLiteral("真的要删除该资料吗!")))
             return;
-        // Right-click can put the row back; the undo reads a ledger file itself.
-        const bool undoable = !ado1.onServer();
-        std::optional<tsl::DeleteUndo::ArmWhenDone> arm;
-        if (undoable)
-            arm.emplace(lastDelete);
+        // Right-click can put the row back, on a ledger file or a server alike.
+        const tsl::DeleteUndo::ArmWhenDone arm(lastDelete);
         const StatusBatch refreshOnceAtTheEnd(*this);
         WaitCursor wait; // renumbering a big book takes a while
         std::optional<CursorModel::Hold> hold; // the grid follows once, to the row where the numbering stops
@@ -202,7 +199,7 @@ void TForm1::btndelClick() {
             if (data1)
                 hold.emplace(*data1);
             still.emplace(*running_);
-        }, undoable ? &lastDelete : nullptr);
+        }, &lastDelete);
     });
     refreshSafetyMenu(); // the delete can now be undone, also by its key
     recheckServer();

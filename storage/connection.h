@@ -31,6 +31,7 @@ public:
     void setServer(std::string address, std::string ledger);
     [[nodiscard]] bool onServer() const { return !address_.empty(); }
     [[nodiscard]] const std::string& serverLedger() const { return ledger_; }
+    [[nodiscard]] const std::string& serverAddress() const { return address_; }
     // On a server, connected: the socket that becomes readable when another
     // program's commit is announced (Engine::fileVersion then moves); -1 otherwise.
     [[nodiscard]] int notificationSocket() const;

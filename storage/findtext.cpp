@@ -1,6 +1,7 @@
 #include "storage/findtext.h"
 
 #include "storage/connection.h"
+#include "storage/engine.h"
 #include "storage/error.h"
 #include "storage/intconv.h"
 #include "storage/schema.h"
@@ -276,18 +277,16 @@ FindCopy::FindCopy(Cursor& book) : book_(book) { book_.addObserver(this); }
 
 FindCopy::~FindCopy() { book_.removeObserver(this); }
 
-long long FindCopy::bookVersion() const {
-    sqlite3* db = book_.connection().handle();
-    if (!dataVersion_)
-        dataVersion_.reset(prepareOn(db, "PRAGMA data_version"));
-    const ResetOnExit reset(dataVersion_.get());
-    return sqlite3_step(dataVersion_.get()) == SQLITE_ROW ? sqlite3_column_int64(dataVersion_.get(), 0) : -1;
-}
+std::pair<std::int64_t, std::int64_t> FindCopy::bookVersion() const { return book_.connection().engine().fileVersion(); }
 
 void FindCopy::noteSeen() {
-    seenChanges_ = sqlite3_total_changes64(book_.connection().handle());
+    seenChanges_ = book_.connection().engine().totalChanges();
     seenVersion_ = bookVersion();
 }
+
+// The cursor's own write, taken in: the version is left as it was, as an own
+// write never moves it and another program's write since still has to be read.
+void FindCopy::noteOwnWrite() { seenChanges_ = book_.connection().engine().totalChanges(); }
 
 namespace {
 
@@ -347,20 +346,21 @@ void FindCopy::build(int amountPos) {
         for (int i = 0; i < book_.fieldCount(); ++i)
             sql += ", " + quoteIdent(book_.fieldName(i));
         sql += " FROM " + quoteIdent(book_.tableName()) + " ORDER BY rowid";
-        sqlite3* db = book_.connection().handle();
-        Prepared rows(db, sql, kFindFailed);
+        // Through the book's engine: a ledger file or a ledger on a server alike.
+        const QueryPtr rows = book_.connection().engine().prepare(sql);
+        const ResetQuery done(*rows);
         std::string text;
-        while (rows.step()) {
+        while (rows->step()) {
             text.clear();
             for (int i = 0; i < book_.fieldCount(); ++i) {
                 if (i)
                     text += kFieldGap;
-                text += columnView(rows.get(), i + 1);
+                text += rows->text(i + 1);
             }
             text = foldForFind(text);
-            const std::int64_t rowid = sqlite3_column_int64(rows.get(), 0);
-            const auto v = bindRow(load.get(), rowid, text,
-                                   amountPos_ >= 0 ? columnView(rows.get(), amountPos_ + 1) : std::string_view(), amountPos_ >= 0);
+            const std::int64_t rowid = rows->integer(0);
+            const auto v = bindRow(load.get(), rowid, text, amountPos_ >= 0 ? rows->text(amountPos_ + 1) : std::string_view(),
+                                   amountPos_ >= 0);
             stepDone(copy_.db, load.get());
             allIds_.push_back(rowid);
             allAmounts_.push_back(v.value_or(0));
@@ -424,7 +424,7 @@ void FindCopy::put(int row) {
     const auto v = bindRow(put_.get(), rowid, text, amount, amountPos_ >= 0);
     try {
         stepDone(copy_.db, put_.get());
-        noteSeen();
+        noteOwnWrite();
     } catch (const Error&) {
         stale_ = true; // made again at the next search
         return;
@@ -447,7 +447,7 @@ void FindCopy::rowRemoved(int row) {
     sqlite3_bind_int64(remove_.get(), 1, row);
     try {
         stepDone(copy_.db, remove_.get());
-        noteSeen();
+        noteOwnWrite();
     } catch (const Error&) {
         stale_ = true;
         return;
@@ -700,7 +700,7 @@ FindCopy::Found FindCopy::find(std::string_view needle, int amountPos) {
     if (amountPos >= book_.fieldCount())
         amountPos = -1;
     if (stale_ || !copy_.db || amountPos != amountPos_ ||
-        seenChanges_ != sqlite3_total_changes64(book_.connection().handle()) || seenVersion_ != bookVersion())
+        seenChanges_ != book_.connection().engine().totalChanges() || seenVersion_ != bookVersion())
         build(amountPos);
     Answer answer = search(folded);
     Found found;

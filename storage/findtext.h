@@ -8,6 +8,7 @@
 #include <deque>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace tsl {
@@ -77,10 +78,11 @@ private:
     void rowUpdated(int row) override { put(row); }
     void rowRemoved(int row) override;
 
-    [[nodiscard]] long long bookVersion() const;
+    [[nodiscard]] std::pair<std::int64_t, std::int64_t> bookVersion() const;
     void build(int amountPos);
     void put(int row);
     void noteSeen();
+    void noteOwnWrite();
     void changed();
     [[nodiscard]] Answer search(const std::string& needle);
     [[nodiscard]] Answer query(sqlite3_stmt* st, const std::string& needle, const std::string* match);
@@ -104,14 +106,13 @@ private:
     std::vector<std::int64_t> allIds_;
     std::vector<std::int64_t> allAmounts_;
     std::vector<char> allHas_;
-    mutable StmtOwner dataVersion_;
     enum class IndexStage { none, filling, merging, ready };
     bool stale_ = true;
     IndexStage indexStage_ = IndexStage::none;
     std::int64_t indexedTo_ = 0; // the rows up to this rowid are in the index
     int amountPos_ = -1; // the field whose whole numbers the copy holds beside the text
-    long long seenChanges_ = -1; // the ledger connection's changes the copy has taken in
-    long long seenVersion_ = -1; // its data version then (others' writes)
+    std::int64_t seenChanges_ = -1; // the ledger connection's changes the copy has taken in
+    std::pair<std::int64_t, std::int64_t> seenVersion_{-1, -1}; // its engine's file version then (others' writes)
     std::deque<Answer> kept_;    // the latest first
 };
 

@@ -584,6 +584,9 @@ void PgEngine::exec(const char* sql) {
     settle();
     // Several statements in one go are one transaction unless one is open.
     simple(text + "; " + notify_, PGRES_TUPLES_OK);
+    // What they wrote is not counted here; that they may have written is told,
+    // so what was read before (a cursor's cache, find's copy) is read again.
+    ++total_;
 }
 
 std::pair<std::int64_t, std::int64_t> PgEngine::fileVersion() {

@@ -1,53 +1,22 @@
 #include "storage/sortrows.h"
 
 #include "storage/connection.h"
+#include "storage/engine.h"
 #include "storage/error.h"
 #include "storage/intconv.h"
-#include "storage/prepared.h"
 #include "storage/schema.h"
 
-#include <sqlite3.h>
-
 #include <algorithm>
-#include <array>
 #include <charconv>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace tsl {
 namespace {
 
 const std::string kSortFailed = "排序失败: ";
-
-std::string_view argText(sqlite3_value* v) {
-    const auto* p = reinterpret_cast<const char*>(sqlite3_value_text(v));
-    return p ? std::string_view(p, std::size_t(sqlite3_value_bytes(v))) : std::string_view();
-}
-
-void sqlNumber(sqlite3_context* ctx, int, sqlite3_value** argv) {
-    if (const auto v = tryStrToInt(argText(argv[0])))
-        sqlite3_result_int64(ctx, *v);
-    else
-        sqlite3_result_null(ctx);
-}
-
-void sqlSerial(sqlite3_context* ctx, int, sqlite3_value** argv) {
-    if (const auto v = stampSerial(argText(argv[0])))
-        sqlite3_result_int64(ctx, *v);
-    else
-        sqlite3_result_null(ctx);
-}
-
-// The keys as SQL functions of the book's own connection (made again each time:
-// a connection may have been opened anew since).
-void addFunctions(sqlite3* db) {
-    constexpr int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS;
-    if (sqlite3_create_function_v2(db, "tsl_number", 1, flags, nullptr, sqlNumber, nullptr, nullptr, nullptr) !=
-            SQLITE_OK ||
-        sqlite3_create_function_v2(db, "tsl_serial", 1, flags, nullptr, sqlSerial, nullptr, nullptr, nullptr) !=
-            SQLITE_OK)
-        throw Error(kSortFailed, sqliteError(db));
-}
 
 } // namespace
 
@@ -77,16 +46,11 @@ std::vector<int> sortedRows(Cursor& book, int pos, SortKind kind, bool descendin
     const int n = book.recordCount();
     if (pos < 0 || pos >= book.fieldCount())
         throw Error(kSortFailed + "没有第" + std::to_string(pos + 1) + "列");
-    sqlite3* db = book.connection().handle();
-    addFunctions(db);
-    const std::string key = std::string(kind == SortKind::Serial ? "tsl_serial(" : "tsl_number(") +
-                            quoteIdent(book.fieldName(pos)) + ")";
-    // NULLS LAST: texts that read as no key after the others, both ways; rowid
-    // keeps equal keys in stored order (the engine's sort is not stable).
-    Prepared st(db,
-                "SELECT rowid FROM " + quoteIdent(book.tableName()) + " ORDER BY " + key +
-                    (descending ? " DESC" : "") + " NULLS LAST, rowid",
-                kSortFailed);
+    // One scan of the field in stored order through the book's engine (a ledger
+    // file or a server alike); the keys are read here, so both order alike.
+    const QueryPtr scan = book.connection().engine().prepare(
+        "SELECT rowid, " + quoteIdent(book.fieldName(pos)) + " FROM " + quoteIdent(book.tableName()) + " ORDER BY rowid");
+    const ResetQuery done(*scan);
 
     // Stored order is rowid order: a position is where its rowid stands among
     // them. Rowids without many gaps (the usual case) are looked up directly.
@@ -107,17 +71,43 @@ std::vector<int> sortedRows(Cursor& book, int pos, SortKind kind, bool descendin
         const auto it = std::lower_bound(ids.begin(), ids.end(), id);
         return it == ids.end() || *it != id ? -1 : int(it - ids.begin());
     };
-    std::vector<int> rows;
-    rows.reserve(std::size_t(n));
+    struct Keyed {
+        std::int64_t key;
+        int row;
+    };
+    std::vector<Keyed> keyed; // rows whose text reads as a key, in stored order
+    keyed.reserve(std::size_t(n));
+    std::vector<int> keyless; // rows whose text reads as no key, in stored order
     std::vector<char> seen(static_cast<std::size_t>(n), 0);
-    while (st.step()) {
-        const int p = positionOf(sqlite3_column_int64(st.get(), 0));
+    std::int64_t id = 0;
+    std::string_view text;
+    while (scan->nextIdText(id, text)) {
+        const int p = positionOf(id);
         if (p < 0)
             continue; // written by another program since the book was read
         seen[std::size_t(p)] = 1;
-        rows.push_back(p);
+        std::optional<std::int64_t> key;
+        if (kind == SortKind::Serial)
+            key = stampSerial(text);
+        else if (const auto number = tryStrToInt(text))
+            key = *number;
+        if (key)
+            keyed.push_back({*key, p});
+        else
+            keyless.push_back(p);
     }
-    // Rows gone from the file since stay shown, last, as the grid still has them.
+    // Stable: equal keys keep their stored order, either way.
+    if (descending)
+        std::stable_sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) { return a.key > b.key; });
+    else
+        std::stable_sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) { return a.key < b.key; });
+    std::vector<int> rows;
+    rows.reserve(std::size_t(n));
+    for (const Keyed& k : keyed)
+        rows.push_back(k.row);
+    // Texts that read as no key after the others, both ways.
+    rows.insert(rows.end(), keyless.begin(), keyless.end());
+    // Rows gone from the book since stay shown, last, as the grid still has them.
     for (std::size_t p = 0; p < seen.size(); ++p)
         if (!seen[p])
             rows.push_back(int(p));

@@ -23,7 +23,7 @@ enum class SortKind { Number, Serial, Text };
 // `kind` (Number: the whole-number conversion of amounts; Serial: stampSerial),
 // ascending or descending. Texts that do not read as such come after all that
 // do, in either direction; equal keys and those texts keep their stored order.
-// One statement of the engine; the cursor only turns rowids into positions.
+// One scan of the field through the book's engine; the cursor turns rowids into positions.
 [[nodiscard]] std::vector<int> sortedRows(Cursor& book, int pos, SortKind kind, bool descending);
 
 } // namespace tsl

@@ -2,11 +2,9 @@
 
 #include "storage/connection.h"
 #include "storage/cursor.h"
+#include "storage/engine.h"
 #include "storage/error.h"
 #include "storage/schema.h"
-#include "storage/prepared.h"
-
-#include <sqlite3.h>
 
 #include <algorithm>
 
@@ -16,11 +14,24 @@ namespace {
 
 const std::string kUndoFailed = "撤销删除失败: ";
 
-sqlite3* handleOf(const Connection& conn) {
+Engine& engineOf(const Connection& conn) {
     if (!conn.connected())
         throw Error("撤销删除失败: 帐本没有打开");
-    return conn.handle();
+    return conn.engine();
 }
+
+// Which ledger a connection holds: its file, or its server and ledger name.
+std::string sourceOf(const Connection& conn) {
+    if (conn.onServer())
+        return "server\n" + conn.serverAddress() + "\n" + conn.serverLedger();
+    return Connection::dataSource(conn.connectionString());
+}
+
+// Refused: what is wrong is said as it stands, not as a failure of the engine.
+class Refused : public Error {
+public:
+    Refused() : Error(kUndoRefusedText) {}
+};
 
 } // namespace
 
@@ -35,15 +46,16 @@ void DeleteUndo::capture(const Cursor& book) noexcept {
         if (rowid_ < 0 || !renumbered_)
             return;
         // The stamps from the book itself, for a delete that does not hand them over.
-        Prepared stamps(handleOf(*conn_), "SELECT rowid, " + quoteIdent(field::stamp) + " FROM " + quoteIdent(table_) +
-                                              " ORDER BY rowid",
-                        kUndoFailed);
+        const QueryPtr stamps = engineOf(*conn_).prepare("SELECT rowid, " + quoteIdent(field::stamp) + " FROM " +
+                                                         quoteIdent(table_) + " ORDER BY rowid");
+        const ResetQuery done(*stamps);
         long long position = 0;
-        while (stamps.step()) {
+        std::int64_t id = 0;
+        std::string_view s;
+        while (stamps->nextIdText(id, s)) {
             ++position;
-            const std::string s = stamps.text(1);
-            if (numbering_(s, position) != s)
-                oddStamps_.emplace(sqlite3_column_int64(stamps.get(), 0), s);
+            if (std::string now(s); numbering_(now, position) != now)
+                oddStamps_.emplace(id, std::move(now));
         }
         stampsPending_ = false;
     } catch (...) {
@@ -71,22 +83,25 @@ void DeleteUndo::read(const Cursor& book) {
     if (rowid < 0)
         return;
     Connection& conn = book.connection();
-    sqlite3* db = handleOf(conn);
+    Engine& engine = engineOf(conn);
     const std::string table = book.tableName();
-    const std::string quoted = quoteIdent(table);
 
-    Prepared whole(db, "SELECT * FROM " + quoted + " WHERE rowid = ?", kUndoFailed);
-    sqlite3_bind_int64(whole.get(), 1, rowid);
-    if (!whole.step())
+    const QueryPtr whole = engine.prepare("SELECT * FROM " + quoteIdent(table) + " WHERE rowid = ?");
+    const ResetQuery done(*whole);
+    whole->bindInt(1, rowid);
+    if (!whole->step())
         return;
     std::vector<std::string> columns;
     std::vector<std::optional<std::string>> values;
-    for (int c = 0, n = sqlite3_column_count(whole.get()); c < n; ++c) {
-        columns.emplace_back(sqlite3_column_name(whole.get(), c));
-        if (sqlite3_column_type(whole.get(), c) == SQLITE_NULL)
+    for (int c = 0, n = whole->columnCount(); c < n; ++c) {
+        std::string name = whole->columnName(c);
+        if (engine.isServer() && name == "rowid")
+            continue; // a server's row id is a column of its own; it goes back as the rowid
+        columns.push_back(std::move(name));
+        if (whole->isNull(c))
             values.emplace_back(std::nullopt);
         else
-            values.emplace_back(whole.text(c));
+            values.emplace_back(std::string(whole->text(c)));
     }
 
     const bool numbered = bookIsNumbered(table);
@@ -102,7 +117,7 @@ void DeleteUndo::read(const Cursor& book) {
     }
 
     conn_ = &conn;
-    source_ = Connection::dataSource(conn.connectionString());
+    source_ = sourceOf(conn);
     table_ = table;
     rowid_ = rowid;
     columns_ = std::move(columns);
@@ -118,9 +133,10 @@ void DeleteUndo::arm() noexcept {
         return;
     // Offered only when the delete went through; a failed removal left the row.
     try {
-        Prepared there(handleOf(*conn_), "SELECT 1 FROM " + quoteIdent(table_) + " WHERE rowid = ?", kUndoFailed);
-        sqlite3_bind_int64(there.get(), 1, rowid_);
-        armed_ = !there.step();
+        const QueryPtr there = engineOf(*conn_).prepare("SELECT 1 FROM " + quoteIdent(table_) + " WHERE rowid = ?");
+        const ResetQuery done(*there);
+        there->bindInt(1, rowid_);
+        armed_ = !there->step();
     } catch (...) {
         armed_ = false;
     }
@@ -149,7 +165,7 @@ bool DeleteUndo::available(const Connection& conn, std::string_view table) const
     if (!armed_ || table != table_ || !conn.connected())
         return false;
     try {
-        return Connection::dataSource(conn.connectionString()) == source_;
+        return sourceOf(conn) == source_;
     } catch (...) {
         return false;
     }
@@ -158,97 +174,187 @@ bool DeleteUndo::available(const Connection& conn, std::string_view table) const
 int DeleteUndo::undo(Connection& conn) {
     if (!available(conn, table_))
         throw Error("撤销删除失败: 没有可以撤销的删除");
-    sqlite3* db = handleOf(conn);
+    Engine& e = engineOf(conn);
+    const bool server = e.isServer();
     const std::string quoted = quoteIdent(table_);
     int position = -1;
-    {
+    try {
         Connection::Transaction tx(conn);
+        if (server) {
+            // The lock a delete and an append of this book take: no other program
+            // numbers its rows until this is committed.
+            const QueryPtr lock = e.prepare("SELECT pg_advisory_xact_lock(hashtext(current_schema()), hashtext(?))");
+            lock->bindText(1, table_);
+            (void)lock->step();
+            if (renumbered_)
+                refuseIfRowsChanged(e, quoted);
+        }
         std::string sql = "INSERT INTO " + quoted + " (rowid";
         std::string marks = "?";
         for (const std::string& c : columns_) {
             sql += ", " + quoteIdent(c);
             marks += ", ?";
         }
-        sql += ") VALUES (" + marks + ")";
-        Prepared ins(db, sql, kUndoFailed);
-        sqlite3_bind_int64(ins.get(), 1, rowid_);
+        // A server's row id is given by the server unless told otherwise.
+        sql += std::string(")") + (server ? " OVERRIDING SYSTEM VALUE" : "") + " VALUES (" + marks + ")";
+        const QueryPtr ins = e.prepare(sql);
+        ins->bindInt(1, rowid_);
         for (std::size_t i = 0; i < values_.size(); ++i) {
             if (values_[i])
-                ins.bindText(int(i) + 2, *values_[i]);
+                ins->bindText(int(i) + 2, *values_[i]);
+            else
+                ins->bindNull(int(i) + 2);
         }
-        (void)ins.step(); // a row of that rowid (the delete never happened) fails here
+        (void)ins->step(); // a row of that rowid (the delete never happened) fails here
 
-        Prepared count(db, "SELECT count(*) FROM " + quoted + " WHERE rowid < ?", kUndoFailed);
-        sqlite3_bind_int64(count.get(), 1, rowid_);
-        (void)count.step();
-        position = int(sqlite3_column_int64(count.get(), 0));
+        const QueryPtr count = e.prepare("SELECT count(*) FROM " + quoted + " WHERE rowid < ?");
+        count->bindInt(1, rowid_);
+        (void)count->step();
+        position = int(count->integer(0));
 
-        if (renumbered_ && !renumberByRuns(db, quoted))
-            renumberRowByRow(db, quoted);
+        // On a server the rows others added since are numbered too: every stamp is read.
+        if (renumbered_ && (server || !renumberByRuns(e, quoted)))
+            renumberRowByRow(e, quoted, server);
         tx.commit();
+    } catch (const Refused&) {
+        clear(); // the book will not be as the delete left it again
+        throw;
+    } catch (const Error& err) {
+        throw Error(kUndoFailed, err);
     }
     clear();
     return position;
 }
 
-// Every stamp read and compared: for a book whose rowids the capture did not see.
-void DeleteUndo::renumberRowByRow(sqlite3* db, const std::string& quoted) {
-    Prepared stamps(db, "SELECT rowid, " + quoteIdent(field::stamp) + " FROM " + quoted + " ORDER BY rowid", kUndoFailed);
-    Prepared upd(db, "UPDATE " + quoted + " SET " + quoteIdent(field::stamp) + " = ? WHERE rowid = ?", kUndoFailed);
-    std::vector<std::pair<std::int64_t, std::string>> changes;
-    long long k = 0;
-    while (stamps.step()) {
-        ++k;
-        const std::int64_t id = sqlite3_column_int64(stamps.get(), 0);
-        const std::string now = stamps.text(1);
-        const auto odd = oddStamps_.find(id);
-        std::string want = odd != oddStamps_.end() ? odd->second : numbering_(now, k);
-        // A stamp without ")" was left as it was by the renumbering.
-        if (now.find(')') == std::string::npos)
-            want = now;
-        if (want != now)
-            changes.emplace_back(id, std::move(want));
+// The rows the delete left, exactly: none of them removed since and none put
+// back among them (an undo of another program). Rows added after them are fine.
+void DeleteUndo::refuseIfRowsChanged(Engine& e, const std::string& quoted) const {
+    if (runs_.empty())
+        return;
+    const std::int64_t top = runs_.back().to;
+    std::int64_t rows = -1, sum = -rowid_;
+    for (const Run& r : runs_) {
+        rows += r.to - r.from + 1;
+        sum += (r.from + r.to) * (r.to - r.from + 1) / 2;
     }
+    const QueryPtr now = e.prepare("SELECT count(*), coalesce(sum(rowid), 0) FROM " + quoted + " WHERE rowid <= ?");
+    const ResetQuery done(*now);
+    now->bindInt(1, top);
+    (void)now->step();
+    if (now->integer(0) != rows || now->integer(1) != sum)
+        throw Refused();
+}
+
+std::string DeleteUndo::leftByDelete(std::int64_t rowid, const std::string& odd) const {
+    const auto run = std::upper_bound(runs_.begin(), runs_.end(), rowid, [](std::int64_t id, const Run& r) { return id < r.from; });
+    if (run == runs_.begin() || rowid > std::prev(run)->to)
+        return {}; // not a row of the book the delete saw
+    const Run& r = *std::prev(run);
+    const long long place = r.first + (rowid - r.from) - (rowid > rowid_ ? 1 : 0);
+    return numbering_(odd, place);
+}
+
+// Every stamp read and compared: for a book whose rowids the capture did not
+// see. `checkLeft`: a kept stamp goes back only over what the delete left there.
+void DeleteUndo::renumberRowByRow(Engine& e, const std::string& quoted, bool checkLeft) {
+    std::vector<std::pair<std::int64_t, std::string>> changes;
+    {
+        const QueryPtr stamps = e.prepare("SELECT rowid, " + quoteIdent(field::stamp) + " FROM " + quoted + " ORDER BY rowid");
+        const ResetQuery done(*stamps);
+        long long k = 0;
+        std::int64_t id = 0;
+        std::string_view text;
+        while (stamps->nextIdText(id, text)) {
+            ++k;
+            const std::string now(text);
+            const auto odd = oddStamps_.find(id);
+            const bool kept = odd != oddStamps_.end() && id != rowid_;
+            if (kept && checkLeft && now != leftByDelete(id, odd->second))
+                throw Refused(); // written since: giving the old stamp back would overwrite it
+            std::string want = id == rowid_ ? now : kept ? odd->second : numbering_(now, k);
+            // A stamp without ")" was left as it was by the renumbering.
+            if (now.find(')') == std::string::npos)
+                want = now;
+            if (want != now)
+                changes.emplace_back(id, std::move(want));
+        }
+    }
+    if (e.isServer()) {
+        // A few thousand rows a statement, not a round trip to the server per row.
+        const QueryPtr upd = e.prepare("UPDATE " + quoted + " SET " + quoteIdent(field::stamp) +
+                                       " = v.s FROM (SELECT unnest(?::bigint[]) AS id, unnest(?::text[]) AS s) AS v WHERE " +
+                                       quoted + ".rowid = v.id");
+        constexpr std::size_t kBatch = 5'000;
+        std::string ids, stamps;
+        for (std::size_t at = 0; at < changes.size(); at += kBatch) {
+            upd->reset();
+            ids = "{";
+            stamps = "{";
+            for (std::size_t k = at; k < std::min(changes.size(), at + kBatch); ++k) {
+                if (k > at) {
+                    ids += ',';
+                    stamps += ',';
+                }
+                ids += std::to_string(changes[k].first);
+                stamps += '"';
+                for (const char c : changes[k].second) {
+                    if (c == '"' || c == '\\')
+                        stamps += '\\';
+                    stamps += c;
+                }
+                stamps += '"';
+            }
+            ids += '}';
+            stamps += '}';
+            upd->bindText(1, ids);
+            upd->bindText(2, stamps);
+            (void)upd->step();
+        }
+        return;
+    }
+    const QueryPtr upd = e.prepare("UPDATE " + quoted + " SET " + quoteIdent(field::stamp) + " = ? WHERE rowid = ?");
     for (const auto& [id, stamp] : changes) {
-        upd.reset();
-        upd.bindText(1, stamp);
-        sqlite3_bind_int64(upd.get(), 2, id);
-        (void)upd.step();
+        upd->reset();
+        upd->bindText(1, stamp);
+        upd->bindInt(2, id);
+        (void)upd->step();
     }
 }
 
 // The plain numbers in one UPDATE per run of consecutive rowids after the
 // restored row, then the few stamps that did not follow them, each by its
 // rowid. False (nothing written) when the book is not the one captured.
-bool DeleteUndo::renumberByRuns(sqlite3* db, const std::string& quoted) {
+bool DeleteUndo::renumberByRuns(Engine& e, const std::string& quoted) {
     if (!numberingSql_ || runs_.empty())
         return false;
     // A row added since (another program on the file) would shift the places.
-    Prepared top(db, "SELECT max(rowid) FROM " + quoted, kUndoFailed);
-    (void)top.step();
-    if (sqlite3_column_int64(top.get(), 0) != runs_.back().to)
-        return false;
+    {
+        const QueryPtr top = e.prepare("SELECT max(rowid) FROM " + quoted);
+        const ResetQuery done(*top);
+        (void)top->step();
+        if (top->integer(0) != runs_.back().to)
+            return false;
+    }
     const std::string stamp = quoteIdent(field::stamp);
-    Prepared run(db, "UPDATE " + quoted + " SET " + stamp + " = " + numberingSql_(stamp, "rowid - ?1") +
-                         " WHERE rowid BETWEEN ?2 AND ?3 AND instr(" + stamp + ", ')') > 0",
-                 kUndoFailed);
+    const QueryPtr run = e.prepare("UPDATE " + quoted + " SET " + stamp + " = " + numberingSql_(stamp, "rowid - ?1") +
+                                   " WHERE rowid BETWEEN ?2 AND ?3");
     for (const Run& r : runs_) {
         if (r.to <= rowid_)
             continue;
-        run.reset();
-        sqlite3_bind_int64(run.get(), 1, r.from - r.first);
-        sqlite3_bind_int64(run.get(), 2, std::max(r.from, rowid_ + 1));
-        sqlite3_bind_int64(run.get(), 3, r.to);
-        (void)run.step();
+        run->reset();
+        run->bindInt(1, r.from - r.first);
+        run->bindInt(2, std::max(r.from, rowid_ + 1));
+        run->bindInt(3, r.to);
+        (void)run->step();
     }
-    Prepared upd(db, "UPDATE " + quoted + " SET " + stamp + " = ? WHERE rowid = ?", kUndoFailed);
+    const QueryPtr upd = e.prepare("UPDATE " + quoted + " SET " + stamp + " = ? WHERE rowid = ?");
     for (const auto& [id, odd] : oddStamps_) {
         if (id == rowid_)
             continue; // the restored row carries its own stamp
-        upd.reset();
-        upd.bindText(1, odd);
-        sqlite3_bind_int64(upd.get(), 2, id);
-        (void)upd.step();
+        upd->reset();
+        upd->bindText(1, odd);
+        upd->bindInt(2, id);
+        (void)upd->step();
     }
     return true;
 }

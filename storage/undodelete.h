@@ -6,12 +6,11 @@
 #include <unordered_map>
 #include <vector>
 
-struct sqlite3;
-
 namespace tsl {
 
 class Connection;
 class Cursor;
+class Engine;
 
 // Puts back the row the last delete removed from a book: at its old place (its
 // old rowid), with its old contents, and with the serial stamps of books 2 to 4
@@ -63,18 +62,25 @@ public:
 
     // Puts the row back in one transaction; returns its 0-based position. The
     // caller opens its cursors on the book again. Throws Error (nothing changed then).
+    // On a server, under the book's lock: rows other programs added since are
+    // numbered after it; a row of the book as the delete left it removed or put
+    // back since, or a stamp the undo would give back written since, refuses it
+    // (kUndoRefusedText) and the undo is no longer offered.
     int undo(Connection& conn);
 
 private:
     void read(const Cursor& book);
-    void renumberRowByRow(sqlite3* db, const std::string& quoted);
-    bool renumberByRuns(sqlite3* db, const std::string& quoted);
+    void renumberRowByRow(Engine& e, const std::string& quoted, bool checkLeft);
+    bool renumberByRuns(Engine& e, const std::string& quoted);
+    void refuseIfRowsChanged(Engine& e, const std::string& quoted) const;
+    // The stamp the delete's renumbering left on a row whose odd stamp was kept.
+    [[nodiscard]] std::string leftByDelete(std::int64_t rowid, const std::string& odd) const;
 
     Numbering numbering_;
     NumberingSql numberingSql_;
     bool armed_ = false;
     Connection* conn_ = nullptr;
-    std::string source_; // the connection's file
+    std::string source_; // the connection's file, or its server and ledger
     std::string table_;
     std::int64_t rowid_ = -1;
     std::vector<std::string> columns_;
@@ -91,6 +97,9 @@ private:
     };
     std::vector<Run> runs_;
 };
+
+// Why an undo on a server was refused: another program changed the book since the delete.
+inline constexpr const char* kUndoRefusedText = "删除之后本表已被另一台电脑改动,不能撤销删除!";
 
 // Whether a delete from this book renumbers the serial stamps (books 2 to 4).
 [[nodiscard]] bool bookIsNumbered(std::string_view table);

@@ -250,6 +250,41 @@ private slots:
                  (std::vector<std::string>{"王五", "赵六"}));
     }
 
+    // 撤销删除 on a server ledger puts the row and its numbers back.
+    void undoDeleteOnAServerLedger() {
+        FormsFixture f;
+        const QString address = freshDatabase("undo");
+        Tl& l = start(f);
+        f.prompter.inputAnswers = {address, "2026"};
+        l.connectAction->trigger();
+        l.BitBtn2->click();
+        tsl::pg::Session other(address.toStdString());
+        const std::string book = tsl::pg::quoteIdent(tsl::pg::ownSchemaOf(other, "2026")) + ".\"3\"";
+        other.exec("INSERT INTO " + book + " (\"日期\", \"货物来源\") VALUES ('(1)a', '甲'), ('(2)b', '乙'), ('(3)c', '丙')");
+        const auto stamps = [&] {
+            const tsl::pg::Result r = other.exec("SELECT \"日期\" FROM " + book + " ORDER BY rowid");
+            QStringList out;
+            for (int i = 0; i < r.rows(); ++i)
+                out << QString::fromStdString(r.text(i, 0));
+            return out;
+        };
+        choose(l, "2026");
+        l.BitBtn1->click();
+        TForm1& ws = *f.roster->Form1;
+        QVERIFY2(ws.isVisible(), qPrintable(f.prompter.texts().join('|')));
+        ws.SpeedButton3->click();
+        ws.table1.moveTo(0);
+        f.prompter.yesNoAnswers = {true};
+        ws.btndel->click();
+        QCOMPARE(stamps(), (QStringList{"(1)b", "(2)c"}));
+        QVERIFY(ws.undoDeleteAction->isEnabled());
+        ws.undoDeleteAction->trigger();
+        QCOMPARE(stamps(), (QStringList{"(1)a", "(2)b", "(3)c"}));
+        QCOMPARE(ws.table1.recordCount(), 3);
+        QVERIFY(!ws.undoDeleteAction->isEnabled());
+        ws.SpeedButton7->click();
+    }
+
     void aServerGoneMidSession() {
         FormsFixture f;
         const QString address = freshDatabase("gone");

@@ -3,6 +3,7 @@
 #include "storage/intconv.h"
 #include "storage/prepared.h"
 #include "storage/schema.h"
+#include "tests/support/storeledger.h"
 #include "tests/support/tempdir.h"
 
 #include <gtest/gtest.h>
@@ -11,8 +12,18 @@
 #include <string>
 #include <vector>
 
-using tsltest::sqlExec;
+using tsltest::Store;
 using Rows = std::vector<int>;
+
+namespace {
+
+// Rows of the shipment book, its fields named: a server's row id comes first.
+std::string shipments(const std::string& values) {
+    return "INSERT INTO \"2\" (\"日期\", \"客户姓名\", \"毛衫种类\", \"数量\", \"发货地点\", \"邮编\", \"总金额\") VALUES " +
+           values;
+}
+
+} // namespace
 
 TEST(FoldForFind, LettersInEitherCaseAndWidthAlike) {
     struct Case {
@@ -32,26 +43,35 @@ TEST(FoldForFind, LettersInEitherCaseAndWidthAlike) {
         EXPECT_EQ(tsl::foldForFind(c.text), c.folded) << c.text;
 }
 
-class FindCopyTest : public ::testing::Test {
+// On a ledger file and on a server ledger alike.
+class FindCopyTest : public ::testing::TestWithParam<Store> {
 protected:
     tsltest::TempDir dir;
+    std::unique_ptr<tsltest::StoreLedger> ledger;
     tsl::Connection conn;
     std::unique_ptr<tsl::Cursor> book;
 
     void SetUp() override {
-        dir.seedIndex("tsl.mdb");
-        sqlExec("tsl.mdb", "INSERT INTO \"2\" VALUES ('(1)12/1/26', '张三', 'ＸＬ毛衣', '5', '杭州', '310000', '500');"
-                           "INSERT INTO \"2\" VALUES ('(2)12/2/26', 'Zhang', '背心', '12', '宁波', '315000', '240');"
-                           "INSERT INTO \"2\" VALUES ('(3)12/3/26', '李四', 'xl裤', '1', NULL, '', '30');");
-        conn.setConnectionString(tsl::connectionString("tsl.mdb"));
-        conn.connect();
+        ledger = std::make_unique<tsltest::StoreLedger>(GetParam());
+        ledger->sql(shipments("('(1)12/1/26', '张三', 'ＸＬ毛衣', '5', '杭州', '310000', '500'),"
+                              "('(2)12/2/26', 'Zhang', '背心', '12', '宁波', '315000', '240'),"
+                              "('(3)12/3/26', '李四', 'xl裤', '1', NULL, '', '30')"));
+        ledger->connect(conn);
         book = std::make_unique<tsl::Cursor>(conn);
         book->setTableName("2");
         book->open();
     }
+    // Written by another program: on a server its commit is announced.
+    void elsewhere(const std::string& sql) {
+        ledger->sql(sql);
+        ledger->announce(conn);
+    }
 };
 
-TEST_F(FindCopyTest, AnyFieldCaseAndWidthNeverAcrossFields) {
+INSTANTIATE_TEST_SUITE_P(BothStores, FindCopyTest, ::testing::Values(Store::File, Store::Server),
+                         [](const auto& info) { return tsltest::storeName(info.param); });
+
+TEST_P(FindCopyTest, AnyFieldCaseAndWidthNeverAcrossFields) {
     tsl::FindCopy find(*book);
     EXPECT_EQ(find.rowsHolding("xl"), (Rows{0, 2}));
     EXPECT_EQ(find.rowsHolding("ＸＬ"), (Rows{0, 2}));
@@ -65,9 +85,8 @@ TEST_F(FindCopyTest, AnyFieldCaseAndWidthNeverAcrossFields) {
     EXPECT_EQ(find.rowsHolding("\x1f"), (Rows{0, 1, 2}));
 }
 
-TEST_F(FindCopyTest, TotalOfTheFoundRowsBadAmountsApart) {
-    sqlExec("tsl.mdb", "INSERT INTO \"2\" VALUES ('(4)12/4/26', '张三', '背心', '2', '', '', '十元');"
-                       "INSERT INTO \"2\" VALUES ('(5)12/5/26', '张三', '背心', '2', '', '', '2147483647');");
+TEST_P(FindCopyTest, TotalOfTheFoundRowsBadAmountsApart) {
+    ledger->sql(shipments("('(4)12/4/26', '张三', '背心', '2', '', '', '十元'), ('(5)12/5/26', '张三', '背心', '2', '', '', '2147483647')"));
     book->close();
     book->open();
     tsl::FindCopy find(*book);
@@ -88,7 +107,7 @@ TEST_F(FindCopyTest, TotalOfTheFoundRowsBadAmountsApart) {
     EXPECT_EQ(find.find("张三", -1).total, 0) << "no amount field asked for";
 }
 
-TEST_F(FindCopyTest, FollowsAddsEditsDeletesAndOtherWrites) {
+TEST_P(FindCopyTest, FollowsAddsEditsDeletesAndOtherWrites) {
     tsl::FindCopy find(*book);
     EXPECT_EQ(find.rowsHolding("背心"), (Rows{1}));
     book->append();
@@ -108,28 +127,35 @@ TEST_F(FindCopyTest, FollowsAddsEditsDeletesAndOtherWrites) {
     // Written past the cursor, on this connection and by another.
     conn.exec("UPDATE \"2\" SET \"邮编\" = '999' WHERE \"客户姓名\" = '李四'");
     EXPECT_EQ(find.rowsHolding("999"), (Rows{1}));
-    sqlExec("tsl.mdb", "UPDATE \"2\" SET \"发货地点\" = '温州' WHERE \"客户姓名\" = 'Zhang'");
+    elsewhere("UPDATE \"2\" SET \"发货地点\" = '温州' WHERE \"客户姓名\" = 'Zhang'");
     EXPECT_EQ(find.rowsHolding("温州"), (Rows{0}));
+    // Another program's write, then one of the cursor's own before the next search.
+    elsewhere("UPDATE \"2\" SET \"发货地点\" = '嘉兴' WHERE \"客户姓名\" = 'Zhang'");
+    book->moveTo(1);
+    book->edit();
+    book->setField("邮编", "888");
+    book->post();
+    EXPECT_EQ(find.rowsHolding("嘉兴"), (Rows{0}));
+    EXPECT_EQ(find.rowsHolding("888"), (Rows{1}));
 }
 
 // Every way a search may go (the index, a scan, typing on from a kept answer,
 // going back to one), before, while and after the index fills, gives the rows instr() finds in each row's folded text.
-TEST_F(FindCopyTest, IndexAndTypingFindWhatAScanFinds) {
-    sqlExec("tsl.mdb", "INSERT INTO \"2\" VALUES ('(4)12/4/26', '客户12号', '羊毛衫', '5', '濮院镇112号', '314500', '-12');"
-                       "INSERT INTO \"2\" VALUES ('(5)12/5/26', '客户1号', 'ＡＢＣ\"引号\"', '5', '100%纯羊毛', 'a_b', '7');"
-                       "INSERT INTO \"2\" VALUES ('(6)12/6/26', 'O''Neil', '😀毛衫😀', '5', '濮院镇12号', '', '');");
+TEST_P(FindCopyTest, IndexAndTypingFindWhatAScanFinds) {
+    ledger->sql(shipments("('(4)12/4/26', '客户12号', '羊毛衫', '5', '濮院镇112号', '314500', '-12'),"
+                          "('(5)12/5/26', '客户1号', 'ＡＢＣ\"引号\"', '5', '100%纯羊毛', 'a_b', '7'),"
+                          "('(6)12/6/26', 'O''Neil', '😀毛衫😀', '5', '濮院镇12号', '', '')"));
     std::string longText(400, 'k');
-    sqlExec("tsl.mdb", "INSERT INTO \"2\" VALUES ('(7)', '" + longText + "x', '', '', '', '', '')");
+    ledger->sql(shipments("('(7)', '" + longText + "x', '', '', '', '', '')"));
     book->close();
     book->open();
     const std::string needles[] = {"客户12号", "户12", "客户1", "12号", "Abc\"引", "\"引号\"", "\"", "%纯", "_b", "a_b", "100%",
         "o'neil", "😀毛衫", "衫😀", "xl毛", "３１４５", "6/26\x1f客", "\xAF\x9B", "毛衫", "\xE6\xAF\x9B", "\xE6\xAF", "毛\xE8",
         longText + "x", longText + "xx", "k", "濮院镇1", "ab中", "三ｘ", "号", "6\x1f", "\"引", "😀", "("};
-    // What a scan finds, read from the file itself past the cursor and its cache.
+    // What a scan finds, read from the store itself past the cursor and its cache.
     sqlite3* ref = nullptr;
-    ASSERT_EQ(sqlite3_open("tsl.mdb", &ref), SQLITE_OK);
-    sqlite3_stmt *rows = nullptr, *instr = nullptr;
-    ASSERT_EQ(sqlite3_prepare_v2(ref, "SELECT * FROM \"2\" ORDER BY rowid", -1, &rows, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_open(":memory:", &ref), SQLITE_OK);
+    sqlite3_stmt* instr = nullptr;
     ASSERT_EQ(sqlite3_prepare_v2(ref, "SELECT instr(?1, ?2) > 0", -1, &instr, nullptr), SQLITE_OK);
     struct Scanned {
         Rows rows;
@@ -140,17 +166,19 @@ TEST_F(FindCopyTest, IndexAndTypingFindWhatAScanFinds) {
         std::string want = tsl::foldForFind(needle);
         std::erase(want, '\x1f');
         Scanned found;
-        for (int r = 0; sqlite3_step(rows) == SQLITE_ROW; ++r) {
+        const auto stored = ledger->rows("SELECT \"日期\", \"客户姓名\", \"毛衫种类\", \"数量\", \"发货地点\", \"邮编\", "
+                                         "\"总金额\" FROM \"2\" ORDER BY rowid");
+        for (int r = 0; r < int(stored.size()); ++r) {
             std::string text;
-            for (int i = 0; i < sqlite3_column_count(rows); ++i)
-                text += (i ? "\x1f" : "") + std::string(tsl::columnView(rows, i));
+            for (std::size_t i = 0; i < stored[std::size_t(r)].size(); ++i)
+                text += (i ? "\x1f" : "") + stored[std::size_t(r)][i];
             text = tsl::foldForFind(text);
             sqlite3_bind_text(instr, 1, text.data(), int(text.size()), SQLITE_TRANSIENT);
             sqlite3_bind_text(instr, 2, want.data(), int(want.size()), SQLITE_TRANSIENT);
             EXPECT_EQ(sqlite3_step(instr), SQLITE_ROW);
             if (sqlite3_column_int(instr, 0)) {
                 found.rows.push_back(r);
-                const auto v = tsl::tryStrToInt(tsl::columnView(rows, amount));
+                const auto v = tsl::tryStrToInt(stored[std::size_t(r)][std::size_t(amount)]);
                 if (v)
                     found.total += *v;
                 else
@@ -158,7 +186,6 @@ TEST_F(FindCopyTest, IndexAndTypingFindWhatAScanFinds) {
             }
             sqlite3_reset(instr);
         }
-        sqlite3_reset(rows);
         return found;
     };
     const auto scan = [&](const std::string& needle) { return scanned(needle).rows; };
@@ -227,16 +254,18 @@ TEST_F(FindCopyTest, IndexAndTypingFindWhatAScanFinds) {
     book->moveTo(3);
     book->remove();
     typeAll("after a delete");
-    sqlExec("tsl.mdb", "UPDATE \"2\" SET \"邮编\" = '客户12号\"' WHERE \"客户姓名\" = 'Zhang'");
+    elsewhere("UPDATE \"2\" SET \"邮编\" = '客户12号\"' WHERE \"客户姓名\" = 'Zhang'");
     typeAll("after another program's write, before its new index");
     fill("after another program's write");
     typeAll("after another program's write");
-    sqlExec("tsl.mdb", "INSERT INTO \"2\" VALUES (CAST(X'6162E4B8AD80' AS TEXT), '毛' || CAST(X'E8' AS TEXT), '', '', '', '', '')");
-    book->close();
-    book->open();
-    fill("with a text not read as UTF-8");
-    typeAll("with a text not read as UTF-8");
-    sqlite3_finalize(rows);
+    // A server holds only valid UTF-8; a file may hold any bytes.
+    if (GetParam() == Store::File) {
+        ledger->sql(shipments("(CAST(X'6162E4B8AD80' AS TEXT), '毛' || CAST(X'E8' AS TEXT), '', '', '', '', '')"));
+        book->close();
+        book->open();
+        fill("with a text not read as UTF-8");
+        typeAll("with a text not read as UTF-8");
+    }
     sqlite3_finalize(instr);
     sqlite3_close(ref);
 }

@@ -3,6 +3,7 @@
 #include "storage/error.h"
 #include "storage/schema.h"
 #include "storage/sortrows.h"
+#include "tests/support/storeledger.h"
 #include "tests/support/tempdir.h"
 
 #include <gtest/gtest.h>
@@ -11,9 +12,9 @@
 #include <string>
 #include <vector>
 
-using tsltest::sqlExec;
 using Rows = std::vector<int>;
 using tsl::SortKind;
+using tsltest::Store;
 
 TEST(SortRows, KindsByField) {
     EXPECT_EQ(tsl::sortKindOf(tsl::field::amount), SortKind::Number);
@@ -40,16 +41,20 @@ TEST(SortRows, StampSerial) {
     }
 }
 
-class SortRowsBook : public ::testing::Test {
+class SortRowsBase : public ::testing::Test {
 protected:
+    explicit SortRowsBase(Store store) : store_(store) {}
+
+    Store store_;
     tsltest::TempDir dir;
+    std::unique_ptr<tsltest::StoreLedger> ledger;
     tsl::Connection conn;
     std::unique_ptr<tsl::Cursor> book;
 
     // Rows of the shipment book: stamp, quantity, amount. A deleted row leaves a
     // gap in the rowids, so positions are not rowids.
     void SetUp() override {
-        dir.seedIndex("tsl.mdb");
+        ledger = std::make_unique<tsltest::StoreLedger>(store_);
         const char* rows[][3] = {
             {"(10)12/1/26", "5", "500"},      // 0
             {"(2)12/2/26", "12", "-3"},       // 1
@@ -59,21 +64,34 @@ protected:
             {"(2)12/6/26", "5", "2147483648"},// 5: past int32, no number
             {"(11)12/7/26", "0", "12"},       // 6
         };
-        std::string sql = "INSERT INTO \"2\"(rowid, \"日期\", \"数量\", \"总金额\") VALUES (99, 'gone', '1', '1');";
+        std::string sql = "INSERT INTO \"2\"(\"日期\", \"数量\", \"总金额\") VALUES ('gone', '1', '1');";
         for (const auto& r : rows)
             sql += std::string("INSERT INTO \"2\"(\"日期\", \"数量\", \"总金额\") VALUES ('") + r[0] + "', '" + r[1] +
                    "', '" + r[2] + "');";
-        sql += "DELETE FROM \"2\" WHERE rowid = 99;";
-        sqlExec("tsl.mdb", sql);
-        conn.setConnectionString(tsl::connectionString("tsl.mdb"));
-        conn.connect();
+        sql += "DELETE FROM \"2\" WHERE \"日期\" = 'gone';";
+        ledger->sql(sql);
+        ledger->connect(conn);
         book = std::make_unique<tsl::Cursor>(conn);
         book->setTableName("2");
         book->open();
     }
 };
 
-TEST_F(SortRowsBook, NumbersAndStampsUpAndDownTheRestLast) {
+// On a ledger file and on a server ledger alike.
+class SortRowsBook : public SortRowsBase, public ::testing::WithParamInterface<Store> {
+protected:
+    SortRowsBook() : SortRowsBase(GetParam()) {}
+};
+
+INSTANTIATE_TEST_SUITE_P(BothStores, SortRowsBook, ::testing::Values(Store::File, Store::Server),
+                         [](const auto& info) { return tsltest::storeName(info.param); });
+
+class SortRowsFile : public SortRowsBase {
+protected:
+    SortRowsFile() : SortRowsBase(Store::File) {}
+};
+
+TEST_P(SortRowsBook, NumbersAndStampsUpAndDownTheRestLast) {
     struct Case {
         const char* what;
         int pos;
@@ -98,20 +116,21 @@ TEST_F(SortRowsBook, NumbersAndStampsUpAndDownTheRestLast) {
     EXPECT_EQ(book->rowText(0, stamp), "(10)12/1/26") << "the stored order stays";
 }
 
-TEST_F(SortRowsBook, RowsWrittenOrDeletedElsewhereSinceTheBookWasRead) {
-    sqlExec("tsl.mdb", "INSERT INTO \"2\"(\"日期\", \"总金额\") VALUES ('(0)x', '-100');"
-                       "DELETE FROM \"2\" WHERE \"总金额\" = '500';");
+TEST_P(SortRowsBook, RowsWrittenOrDeletedElsewhereSinceTheBookWasRead) {
+    ledger->sql("INSERT INTO \"2\"(\"日期\", \"总金额\") VALUES ('(0)x', '-100');"
+                "DELETE FROM \"2\" WHERE \"总金额\" = '500';");
     // The row the grid does not have yet is left out; the one it still has comes last.
     EXPECT_EQ(tsl::sortedRows(*book, 6, SortKind::Number, false), (Rows{1, 2, 6, 4, 3, 5, 0}));
 }
 
-TEST_F(SortRowsBook, AFieldTheBookLacksIsRefused) {
+TEST_P(SortRowsBook, AFieldTheBookLacksIsRefused) {
     EXPECT_THROW((void)tsl::sortedRows(*book, 7, SortKind::Number, false), tsl::Error);
     EXPECT_THROW((void)tsl::sortedRows(*book, -1, SortKind::Number, false), tsl::Error);
 }
 
-TEST_F(SortRowsBook, RowidsFarApart) {
-    sqlExec("tsl.mdb", "UPDATE \"2\" SET rowid = rowid * 1000 + 7");
+// A server's row ids are its own to give; a file's may be anything.
+TEST_F(SortRowsFile, RowidsFarApart) {
+    tsltest::sqlExec("tsl.mdb", "UPDATE \"2\" SET rowid = rowid * 1000 + 7");
     tsl::Cursor sparse(conn);
     sparse.setTableName("2");
     sparse.open();
