@@ -663,7 +663,8 @@ struct ServerModel {
 // round the server holds every row the driver saw saved, whole and numbered.
 void serverRounds(const Options& o, std::mt19937& rng) {
     auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
-    std::optional<tsltest::PgServer> server;
+    // Static: a failure ends the test with exit(), which stops the server too.
+    static std::optional<tsltest::PgServer> server;
     try {
         server.emplace();
     } catch (const std::exception& e) {
