@@ -124,32 +124,35 @@ std::string serverDialect(std::string_view sql, int& params) {
 
 // ---- queries
 
-PgQuery::PgQuery(PgEngine& engine, std::string name, std::string sql, int params, Kind kind)
+PgQuery::PgQuery(PgEngine& engine, std::string name, std::string sql, int params, Kind kind, Shared* shared)
     : e_(engine), name_(std::move(name)), sql_(std::move(sql)), kind_(kind), values_(std::size_t(params)),
-      given_(std::size_t(params), 0) {}
+      given_(std::size_t(params), 0), shared_(shared) {}
 
 PgQuery::~PgQuery() {
     reset();
     PQclear(desc_);
-    if (prepared_)
+    if (prepared_ && !shared_)
         e_.release(std::move(name_));
 }
 
 pg_result* PgQuery::execute(const char* const* values) {
     const int n = int(values_.size());
     // A statement run once is sent with its values; one run again is prepared.
-    if (!prepared_ && ++runs_ < 2)
+    const bool prepared = shared_ ? shared_->prepared : prepared_;
+    int& runs = shared_ ? shared_->runs : runs_;
+    if (!prepared && ++runs < 2)
         return PQexecParams(e_.c_, sql_.c_str(), n, nullptr, values, nullptr, nullptr, 0);
     prepareOnServer();
     return PQexecPrepared(e_.c_, name_.c_str(), n, values, nullptr, nullptr, 0);
 }
 
 void PgQuery::prepareOnServer() {
-    if (prepared_)
+    bool& prepared = shared_ ? shared_->prepared : prepared_;
+    if (prepared)
         return;
     e_.quiet();
     PQclear(e_.check(PQprepare(e_.c_, name_.c_str(), sql_.c_str(), int(values_.size()), nullptr), PGRES_COMMAND_OK));
-    prepared_ = true;
+    prepared = true;
 }
 
 void PgQuery::run() {
@@ -540,8 +543,14 @@ void PgEngine::write(PgQuery& q, const char* const* values, bool counted) {
     lastRowid_ = rowid;
 }
 
-QueryPtr PgEngine::prepare(std::string_view sql, bool /*kept: every statement is prepared on the server*/) {
+QueryPtr PgEngine::prepare(std::string_view sql, bool kept) {
     quiet();
+    if (kept) {
+        if (const auto it = kept_.find(std::string(sql)); it != kept_.end()) {
+            Kept& k = it->second;
+            return std::make_unique<PgQuery>(*this, k.shared.name, k.sql, k.params, k.kind, &k.shared);
+        }
+    }
     if (unused_.size() >= kUnusedBeforeFree && PQtransactionStatus(c_) == PQTRANS_IDLE) {
         std::string free;
         for (const std::string& n : unused_)
@@ -565,6 +574,12 @@ QueryPtr PgEngine::prepare(std::string_view sql, bool /*kept: every statement is
         kind = PgQuery::Kind::Counted;
     }
     std::string name = "tsl_q" + std::to_string(++serial_);
+    // A scan's name is its server cursor's too: each scan keeps its own.
+    if (kept && kind != PgQuery::Kind::Scan) {
+        Kept& k = kept_[std::string(sql)];
+        k = Kept{text, params, kind, PgQuery::Shared{name}};
+        return std::make_unique<PgQuery>(*this, std::move(name), std::move(text), params, kind, &k.shared);
+    }
     return std::make_unique<PgQuery>(*this, std::move(name), std::move(text), params, kind);
 }
 

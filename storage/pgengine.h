@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 struct pg_conn;
@@ -30,7 +31,14 @@ class PgEngine;
 class PgQuery final : public Query {
 public:
     enum class Kind { Read, Scan, Counted, Write };
-    PgQuery(PgEngine& engine, std::string name, std::string sql, int params, Kind kind);
+    // A statement the engine keeps for every query of the same text: prepared
+    // on the server once, however many queries come and go.
+    struct Shared {
+        std::string name;
+        bool prepared = false;
+        int runs = 0;
+    };
+    PgQuery(PgEngine& engine, std::string name, std::string sql, int params, Kind kind, Shared* shared = nullptr);
     ~PgQuery() override;
 
     bool step() override;
@@ -71,6 +79,7 @@ private:
     bool started_ = false;
     bool prepared_ = false; // on the server, under name_
     int runs_ = 0;
+    Shared* shared_ = nullptr; // the engine's, when the statement is one it keeps
     bool scanning_ = false; // a server cursor is open and may have more rows
 };
 
@@ -130,6 +139,16 @@ private:
     std::string notify_; // the statement that tells the channel (the schema's name is the program's own)
     int serial_ = 0;
     std::vector<std::string> unused_; // prepared statements to deallocate
+    // The statements of kept queries by their text as given: a cursor makes the
+    // same few again and again (an edit per row of a renumbering), and each
+    // would otherwise be parsed and planned by the server anew.
+    struct Kept {
+        std::string sql;
+        int params = 0;
+        PgQuery::Kind kind = PgQuery::Kind::Read;
+        PgQuery::Shared shared;
+    };
+    std::unordered_map<std::string, Kept> kept_;
     std::map<std::string, bool> scans_; // open scan cursors: declared in the open transaction
     bool scanTxn_ = false; // the open transaction is the scans' own
     PgQuery* inflight_ = nullptr; // the scan whose next block is on its way

@@ -214,6 +214,25 @@ TEST_F(EngineTest, PassesLongerThanABlockWithWritesBetween) {
     EXPECT_EQ(all[kRows - 1], "even");
 }
 
+// A cursor makes the same statement for every row it writes (a renumbering
+// edits each row): the server parses and plans it once, not per row.
+TEST_F(EngineTest, ACursorsRepeatedStatementIsPreparedOnce) {
+    seed(30);
+    Connection conn;
+    auto c = open(conn);
+    for (c->first(); !c->eof(); c->next()) {
+        c->edit();
+        c->setField("1", "n" + std::to_string(c->currentRow()));
+        c->post();
+    }
+    const tsl::QueryPtr q = conn.engine().prepare(
+        "SELECT count(*), sum(generic_plans + custom_plans) FROM pg_prepared_statements WHERE statement LIKE '%UPDATE%'");
+    ASSERT_TRUE(q->step());
+    EXPECT_EQ(q->integer(0), 1);
+    EXPECT_EQ(q->integer(1), 29); // the first run goes unprepared
+    EXPECT_EQ(stored().back(), "n29");
+}
+
 // The server dooms a transaction at its first failed statement: the engine ends
 // it at once, so the connection's transaction can begin anew, as after a
 // transaction a file's engine ended by itself.
