@@ -33,12 +33,15 @@ public:
     enum class Kind { Read, Scan, Counted, Write };
     // A statement the engine keeps for every query of the same text: prepared
     // on the server once, however many queries come and go.
+    // [0] the statement, [1] its plain form (below).
     struct Shared {
-        std::string name;
-        bool prepared = false;
-        int runs = 0;
+        bool prepared[2] = {false, false};
+        int runs[2] = {0, 0};
     };
-    PgQuery(PgEngine& engine, std::string name, std::string sql, int params, Kind kind, Shared* shared = nullptr);
+    // `plain`: a counted UPDATE or DELETE as it is, without counting and notifying
+    // in the same statement, for inside a transaction (which notifies once, at its commit).
+    PgQuery(PgEngine& engine, std::string name, std::string sql, int params, Kind kind, Shared* shared = nullptr,
+            std::string plain = {});
     ~PgQuery() override;
 
     bool step() override;
@@ -56,8 +59,8 @@ public:
 private:
     friend class PgEngine;
     void run();
-    pg_result* execute(const char* const* values);
-    void prepareOnServer();
+    pg_result* execute(const char* const* values, int form = 0);
+    void prepareOnServer(int form = 0);
     bool fetch();
     void sendFetch();
     void collect() noexcept; // the block asked for, into next_
@@ -77,8 +80,8 @@ private:
     int row_ = -1;
     int rows_ = 0;
     bool started_ = false;
-    bool prepared_ = false; // on the server, under name_
-    int runs_ = 0;
+    std::string plain_, plainName_; // the plain form, when it has one
+    Shared own_;
     Shared* shared_ = nullptr; // the engine's, when the statement is one it keeps
     bool scanning_ = false; // a server cursor is open and may have more rows
 };
@@ -143,11 +146,12 @@ private:
     // same few again and again (an edit per row of a renumbering), and each
     // would otherwise be parsed and planned by the server anew.
     struct Kept {
-        std::string sql;
+        std::string name, sql, plain;
         int params = 0;
         PgQuery::Kind kind = PgQuery::Kind::Read;
         PgQuery::Shared shared;
     };
+    bool notifyAtCommit_ = false; // the open transaction wrote in plain form
     std::unordered_map<std::string, Kept> kept_;
     std::map<std::string, bool> scans_; // open scan cursors: declared in the open transaction
     bool scanTxn_ = false; // the open transaction is the scans' own
