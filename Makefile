@@ -35,7 +35,8 @@ screenshots: build
 	@bash scripts/screenshots.sh $(BUILD)
 
 # Kills the program 200 times while it writes, starts, stops or makes a ledger,
-# then cuts its power 1,000 times while it writes (unsynced writes lost or torn);
+# then cuts its power 1,000 times while it writes (unsynced writes lost or torn),
+# then works 100 rounds on a server ledger, killed or the server restarted;
 # every database must stay whole, every saved row there, nothing left behind.
 crashtest: build
 	@$(BUILD)/tests/crash/crashtest --driver $(BUILD)/tests/crash/crashdriver --app $(BUILD)/app/tessolan \
@@ -44,6 +45,9 @@ crashtest: build
 	@$(BUILD)/tests/crash/crashtest --driver $(BUILD)/tests/crash/crashdriver --app $(BUILD)/app/tessolan \
 	  --template $(BUILD)/run.dll \
 	  --kills 0 --power-cuts $${POWERCUTS:-1000} --seed $${SEED:-$$(date +%s)}
+	@$(BUILD)/tests/crash/crashtest --driver $(BUILD)/tests/crash/crashdriver --app $(BUILD)/app/tessolan \
+	  --template $(BUILD)/run.dll \
+	  --kills 0 --server-rounds $${SERVERROUNDS:-100} --seed $${SEED:-$$(date +%s)}
 
 # A .deb of the installed program (binary, launcher, index template, menu entry, icon).
 package: build

@@ -1,9 +1,14 @@
 // The cursor on a server ledger against raw libpq doing the same SQL on the same
 // server (one of its own, started for the run): open and sum the shipment book,
-// and append one row. Raw reads the book in one result, as a plain program
-// would; the cursor reads it in blocks, so its memory stays small.
+// append one row, settle one customer, the overall report, and the delete of
+// row 1 with the renumbering of every row after it. Raw reads a book in one
+// result, as a plain program would; the cursor reads it in blocks, so its
+// memory stays small.
 #include "bench/benchutil.h"
 
+#include "books/renumber.h"
+#include "books/settlement.h"
+#include "books/summary.h"
 #include "storage/intconv.h"
 #include "storage/pgsession.h"
 #include "tests/support/pgserver.h"
@@ -24,13 +29,6 @@ tsltest::PgServer& server() {
     return pg;
 }
 
-std::string fieldList() {
-    std::string cols;
-    for (std::string_view f : tsl::findTable(tsl::table::shipments)->fields)
-        cols += (cols.empty() ? "" : ", ") + tsl::pg::quoteIdent(std::string(f));
-    return cols;
-}
-
 std::string copyText(const std::string& v) {
     std::string out;
     for (char c : v) {
@@ -41,8 +39,51 @@ std::string copyText(const std::string& v) {
     return out;
 }
 
+std::string fieldList(std::string_view table = tsl::table::shipments) {
+    std::string cols;
+    for (std::string_view f : tsl::findTable(table)->fields)
+        cols += (cols.empty() ? "" : ", ") + tsl::pg::quoteIdent(std::string(f));
+    return cols;
+}
+
+// Rows 1..rows made by `row` into a book of the server (its name quoted, with schema).
+void copyInto(tsl::pg::Session& s, const std::string& book, std::string_view table, int rows,
+              std::vector<std::string> (*row)(long long)) {
+    PGresult* r = PQexec(s.handle(), ("COPY " + book + " (" + fieldList(table) + ") FROM STDIN").c_str());
+    const bool copying = PQresultStatus(r) == PGRES_COPY_IN;
+    PQclear(r);
+    if (!copying)
+        throw std::runtime_error("COPY refused: " + std::string(PQerrorMessage(s.handle())));
+    std::string buf;
+    for (long long k = 1; k <= rows; ++k) {
+        const std::vector<std::string> fields = row(k);
+        for (std::size_t i = 0; i < fields.size(); ++i)
+            buf += (i ? "\t" : "") + copyText(fields[i]);
+        buf += '\n';
+        if (buf.size() > (1 << 20) || k == rows) {
+            if (PQputCopyData(s.handle(), buf.data(), int(buf.size())) != 1)
+                throw std::runtime_error("COPY failed");
+            buf.clear();
+        }
+    }
+    PQputCopyEnd(s.handle(), nullptr);
+    r = PQgetResult(s.handle());
+    const bool done = PQresultStatus(r) == PGRES_COMMAND_OK;
+    PQclear(r);
+    while ((r = PQgetResult(s.handle())))
+        PQclear(r);
+    if (!done)
+        throw std::runtime_error("COPY failed: " + std::string(PQerrorMessage(s.handle())));
+    s.exec("VACUUM ANALYZE " + book);
+}
+
+std::string bookOf(tsl::pg::Session& s, const std::string& ledger, std::string_view table) {
+    return tsl::pg::quoteIdent(*tsl::pg::schemaOf(s, ledger)) + "." + tsl::pg::quoteIdent(std::string(table));
+}
+
 // A server ledger with a shipment book of `rows` rows, made once per run under
-// `kind`; a second kind copies the first on the server.
+// `kind`; a second kind copies the first on the server. Kind "report" holds
+// the four books of rows / 4 rows each instead.
 const std::string& serverLedger(int rows, const std::string& kind = "read") {
     static std::map<std::pair<std::string, int>, std::string> made;
     if (auto it = made.find({kind, rows}); it != made.end())
@@ -51,39 +92,39 @@ const std::string& serverLedger(int rows, const std::string& kind = "read") {
     tsl::pg::ensureLayout(s);
     const std::string name = kind + " " + std::to_string(rows);
     const std::string book = tsl::pg::quoteIdent(tsl::pg::createLedger(s, name)) + ".\"2\"";
-    if (kind != "read") {
+    if (kind == "report") {
+        copyInto(s, bookOf(s, name, tsl::table::customers), tsl::table::customers, rows / 4, customerRow);
+        copyInto(s, book, tsl::table::shipments, rows / 4, shipmentRow);
+        copyInto(s, bookOf(s, name, tsl::table::purchases), tsl::table::purchases, rows / 4, purchaseRow);
+        copyInto(s, bookOf(s, name, tsl::table::deliveries), tsl::table::deliveries, rows / 4, deliveryRow);
+    } else if (kind != "read") {
         const std::string from = tsl::pg::quoteIdent(*tsl::pg::schemaOf(s, serverLedger(rows))) + ".\"2\"";
         s.exec("INSERT INTO " + book + " (" + fieldList() + ") SELECT " + fieldList() + " FROM " + from +
                " ORDER BY rowid");
+        s.exec("VACUUM ANALYZE " + book);
     } else {
-        PGresult* r = PQexec(s.handle(), ("COPY " + book + " (" + fieldList() + ") FROM STDIN").c_str());
-        const bool copying = PQresultStatus(r) == PGRES_COPY_IN;
-        PQclear(r);
-        if (!copying)
-            throw std::runtime_error("COPY refused: " + std::string(PQerrorMessage(s.handle())));
-        std::string buf;
-        for (long long k = 1; k <= rows; ++k) {
-            const std::vector<std::string> row = shipmentRow(k);
-            for (std::size_t i = 0; i < row.size(); ++i)
-                buf += (i ? "\t" : "") + copyText(row[i]);
-            buf += '\n';
-            if (buf.size() > (1 << 20) || k == rows) {
-                if (PQputCopyData(s.handle(), buf.data(), int(buf.size())) != 1)
-                    throw std::runtime_error("COPY failed");
-                buf.clear();
-            }
-        }
-        PQputCopyEnd(s.handle(), nullptr);
-        r = PQgetResult(s.handle());
-        const bool done = PQresultStatus(r) == PGRES_COMMAND_OK;
-        PQclear(r);
-        while ((r = PQgetResult(s.handle())))
-            PQclear(r);
-        if (!done)
-            throw std::runtime_error("COPY failed: " + std::string(PQerrorMessage(s.handle())));
+        copyInto(s, book, tsl::table::shipments, rows, shipmentRow);
     }
-    s.exec("VACUUM ANALYZE " + book);
     return made[{kind, rows}] = name;
+}
+
+// The shipment book of a "renumber" ledger made whole again: the rows of the
+// "read" one, as they were before a delete.
+void refill(int rows) {
+    tsl::pg::Session s(server().uri());
+    const std::string book = bookOf(s, serverLedger(rows, "renumber"), tsl::table::shipments);
+    s.exec("TRUNCATE " + book);
+    s.exec("INSERT INTO " + book + " (" + fieldList() + ") SELECT " + fieldList() + " FROM " +
+           bookOf(s, serverLedger(rows), tsl::table::shipments) + " ORDER BY rowid");
+    s.exec("VACUUM ANALYZE " + book);
+}
+
+// The last stamp reads "(rows - 1)..." once the first row is gone and all are renumbered.
+bool renumbered(int rows) {
+    tsl::pg::Session s(server().uri());
+    const tsl::pg::Result r = s.exec("SELECT \"日期\" FROM " + bookOf(s, serverLedger(rows, "renumber"), tsl::table::shipments) +
+                                     " ORDER BY rowid DESC LIMIT 1");
+    return r.rows() == 1 && r.text(0, 0) == stampOf(rows - 1);
 }
 
 struct ServerCursor {
@@ -205,6 +246,134 @@ void postRaw(benchmark::State& state, int rows) {
     }
 }
 
+// ---- settlement: the book open, as the workspace has it ---------------------------------
+
+void settleCursor(benchmark::State& state, int rows) {
+    ServerCursor on(serverLedger(rows));
+    on.cur.open();
+    const long long expected = expectedSettled(rows);
+    for (auto _ : state) {
+        tsl::books::Settlement st;
+        record(state, Op::ServerSettlement, rows, true, timed([&] { st = tsl::books::settle(on.cur, kSettled); }));
+        if (st.total != expected || int(st.rows.size()) != rows / kMatchEvery)
+            state.SkipWithError("wrong settlement");
+    }
+}
+
+void settleRaw(benchmark::State& state, int rows) {
+    RawPg db(serverLedger(rows));
+    const long long expected = expectedSettled(rows);
+    const std::string sql = "SELECT rowid, " + fieldList() +
+                            " FROM \"2\" WHERE CAST(\"客户姓名\" AS TEXT) COLLATE \"C\" = $1 ORDER BY rowid";
+    for (auto _ : state) {
+        long long sum = 0;
+        std::vector<std::vector<std::string>> found;
+        record(state, Op::ServerSettlement, rows, false, timed([&] {
+                   const char* name = kSettled.c_str();
+                   PGresult* r = PQexecParams(db.handle(), sql.c_str(), 1, nullptr, &name, nullptr, nullptr, 0);
+                   const int n = PQntuples(r), cols = PQnfields(r);
+                   for (int i = 0; i < n; ++i) {
+                       auto& row = found.emplace_back();
+                       for (int c = 1; c < cols; ++c)
+                           row.emplace_back(PQgetvalue(r, i, c), std::size_t(PQgetlength(r, i, c)));
+                       sum += tsl::strToInt(row.back());
+                   }
+                   PQclear(r);
+               }));
+        if (sum != expected || int(found.size()) != rows / kMatchEvery)
+            state.SkipWithError("wrong settlement");
+    }
+}
+
+// ---- overall report: four books of rows / 4, counted and summed ----------------------------
+
+void reportCursor(benchmark::State& state, int rows) {
+    ServerCursor on(serverLedger(rows, "report"));
+    const long long income = expectedSum(rows / 4) * -1;
+    for (auto _ : state) {
+        std::int64_t customers = 0;
+        tsl::books::Summary b[3];
+        record(state, Op::ServerOverallReport, rows, true, timed([&] {
+                   customers = tsl::books::rowCountOf(on.conn, on.cur, tsl::table::customers);
+                   b[0] = tsl::books::summaryOf(on.conn, on.cur, tsl::table::shipments);
+                   b[1] = tsl::books::summaryOf(on.conn, on.cur, tsl::table::purchases);
+                   b[2] = tsl::books::summaryOf(on.conn, on.cur, tsl::table::deliveries);
+               }));
+        if (customers != rows / 4 || b[0].total - b[1].total - b[2].total != income)
+            state.SkipWithError("wrong report");
+    }
+}
+
+void reportRaw(benchmark::State& state, int rows) {
+    RawPg db(serverLedger(rows, "report"));
+    const long long income = expectedSum(rows / 4) * -1;
+    for (auto _ : state) {
+        long long customers = 0, totals[3] = {0, 0, 0};
+        record(state, Op::ServerOverallReport, rows, false, timed([&] {
+                   PGresult* r = db.run("SELECT count(*) FROM \"1\"", PGRES_TUPLES_OK);
+                   customers = std::stoll(PQgetvalue(r, 0, 0));
+                   PQclear(r);
+                   const char* books[] = {"2", "3", "4"};
+                   for (int b = 0; b < 3; ++b) {
+                       r = db.run("SELECT \"总金额\" FROM \"" + std::string(books[b]) + "\"", PGRES_TUPLES_OK);
+                       for (int i = 0, n = PQntuples(r); i < n; ++i)
+                           totals[b] += tsl::strToInt(std::string_view(PQgetvalue(r, i, 0), std::size_t(PQgetlength(r, i, 0))));
+                       PQclear(r);
+                   }
+               }));
+        if (customers != rows / 4 || totals[0] - totals[1] - totals[2] != income)
+            state.SkipWithError("wrong report");
+    }
+}
+
+// ---- delete row 1 and renumber every row after it, in one transaction ----------------------
+
+void renumberCursor(benchmark::State& state, int rows) {
+    for (auto _ : state) {
+        refill(rows);
+        {
+            ServerCursor on(serverLedger(rows, "renumber"));
+            on.cur.open();
+            on.cur.first();
+            record(state, Op::ServerDeleteRenumber, rows, true, timed([&] { tsl::books::deleteRow(on.cur); }));
+        }
+        if (!renumbered(rows))
+            state.SkipWithError("stamps not renumbered");
+    }
+}
+
+// The same statements: the row removed, the stamps read, each one that changes written.
+void renumberRaw(benchmark::State& state, int rows) {
+    for (auto _ : state) {
+        refill(rows);
+        {
+            RawPg db(serverLedger(rows, "renumber"));
+            PQclear(db.run("PREPARE upd AS UPDATE \"2\" SET \"日期\" = $1 WHERE rowid = $2", PGRES_COMMAND_OK));
+            record(state, Op::ServerDeleteRenumber, rows, false, timed([&] {
+                       db.run("BEGIN", PGRES_COMMAND_OK);
+                       db.run("DELETE FROM \"2\" WHERE rowid = (SELECT min(rowid) FROM \"2\")", PGRES_COMMAND_OK);
+                       PGresult* sel = db.run("SELECT rowid, \"日期\" FROM \"2\" ORDER BY rowid", PGRES_TUPLES_OK);
+                       std::string stamp;
+                       for (int i = 0, n = PQntuples(sel); i < n; ++i) {
+                           const std::string_view s(PQgetvalue(sel, i, 1), std::size_t(PQgetlength(sel, i, 1)));
+                           stamp = "(" + std::to_string(i + 1);
+                           stamp += s.substr(s.find(')'));
+                           const char* values[2] = {stamp.c_str(), PQgetvalue(sel, i, 0)};
+                           PGresult* u = PQexecPrepared(db.handle(), "upd", 2, values, nullptr, nullptr, 0);
+                           const bool ok = PQresultStatus(u) == PGRES_COMMAND_OK;
+                           PQclear(u);
+                           if (!ok)
+                               throw std::runtime_error(PQerrorMessage(db.handle()));
+                       }
+                       PQclear(sel);
+                       db.run("COMMIT", PGRES_COMMAND_OK);
+                   }));
+        }
+        if (!renumbered(rows))
+            state.SkipWithError("stamps not renumbered");
+    }
+}
+
 } // namespace
 
 void registerServer(int rows) {
@@ -212,6 +381,10 @@ void registerServer(int rows) {
         return;
     addPair("server", "open+sum", "cursor", sumCursor, sumRaw, rows, rows >= 1'000'000 ? 5 : 20);
     addPair("server", "append+post", "cursor", postCursor, postRaw, rows, 40);
+    const bool large = rows >= 1'000'000;
+    addPair("server", "settlement", "books", settleCursor, settleRaw, rows, large ? 5 : 20);
+    addPair("server", "overall report", "books", reportCursor, reportRaw, rows, large ? 5 : 20);
+    addPair("server", "delete+renumber", "books", renumberCursor, renumberRaw, rows, large ? 1 : 3);
 }
 
 } // namespace tslbench

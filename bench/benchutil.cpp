@@ -74,6 +74,9 @@ constexpr const char* opName(Op op) {
     case Op::SortAmount: return "sort by amount";
     case Op::ServerOpenSum: return "server open+sum (raw: libpq)";
     case Op::ServerAppendPost: return "server append+post (raw: libpq)";
+    case Op::ServerSettlement: return "server settlement, 1% (raw: libpq)";
+    case Op::ServerOverallReport: return "server overall report (raw: libpq)";
+    case Op::ServerDeleteRenumber: return "server delete+renumber (raw: libpq)";
     case Op::Count: break;
     }
     return "?";
@@ -315,8 +318,6 @@ long long expectedSettled(long long rows) {
     return s;
 }
 
-namespace {
-
 std::vector<std::string> customerRow(long long k) {
     return {customerName(k), customerAddress(k), std::to_string(314500 + k % 100), "88881234", "13900000000"};
 }
@@ -324,8 +325,6 @@ std::vector<std::string> customerRow(long long k) {
 std::vector<std::string> purchaseRow(long long k) { return {stampOf(k), "纱厂", "羊毛纱", "5", amountOf(k)}; }
 
 std::vector<std::string> deliveryRow(long long k) { return {stampOf(k), "小王", "套口", "30", amountOf(k)}; }
-
-} // namespace
 
 namespace {
 

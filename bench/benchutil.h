@@ -64,6 +64,9 @@ enum class Op {
     SortAmount,
     ServerOpenSum,
     ServerAppendPost,
+    ServerSettlement,
+    ServerOverallReport,
+    ServerDeleteRenumber,
     Count
 };
 
@@ -159,6 +162,9 @@ struct CursorOn {
 [[nodiscard]] std::string customerAddress(long long k);
 [[nodiscard]] std::string kindName(long long k);
 [[nodiscard]] std::vector<std::string> shipmentRow(long long k);
+[[nodiscard]] std::vector<std::string> customerRow(long long k);
+[[nodiscard]] std::vector<std::string> purchaseRow(long long k);
+[[nodiscard]] std::vector<std::string> deliveryRow(long long k);
 [[nodiscard]] long long expectedSum(long long rows);     // amounts of rows 1..rows
 [[nodiscard]] long long expectedSettled(long long rows); // amounts of the settled name's rows
 

@@ -6,6 +6,7 @@
 #include "forms/fhbd.h"
 #include "forms/jhbd.h"
 #include "forms/khlx.h"
+#include "forms/lb.h"
 #include "forms/roster.h"
 #include "forms/zgjh.h"
 #include "storage/error.h"
@@ -81,6 +82,9 @@ void TForm1::tryReconnect() {
     } catch (...) {
         return; // again on the next tick
     }
+    // The chooser's count of this program went with the connection too.
+    if (r_.l)
+        r_.l->keepServerHold();
     watchServer();
 }
 

@@ -68,6 +68,8 @@ public:
     void autoBackup(const std::vector<std::string>& files, const std::string& serverLedger = {}) noexcept;
     // The workspace left a ledger: one on a server is no longer held by this program.
     void serverLedgerLeft() noexcept;
+    // The workspace reconnected: the entered ledger is held again if the hold was lost.
+    void keepServerHold() noexcept;
     // The same in two steps: the snapshots, then the box (if any failed).
     [[nodiscard]] std::vector<std::string> backupFailures(const std::vector<std::string>& files) noexcept;
     // A server ledger's snapshot when it changed, through the chooser's session.

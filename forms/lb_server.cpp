@@ -129,9 +129,23 @@ tsl::pg::Session& Tl::serverSession() {
         } catch (const tsl::Error&) {
         }
     }
-    if (!server_->alive())
+    if (!server_->alive()) {
         server_ = std::make_unique<tsl::pg::Session>(serverAddress_.toStdString());
+        // The hold of the entered ledger ended with the old session.
+        if (!heldLedger_.isEmpty())
+            tsl::pg::holdLedger(*server_, heldLedger_.toStdString());
+    }
     return *server_;
+}
+
+void Tl::keepServerHold() noexcept {
+    if (heldLedger_.isEmpty())
+        return;
+    try {
+        tsl::pg::holdLedger(serverSession(), heldLedger_.toStdString());
+    } catch (...) {
+        // Taken again the next time the workspace reconnects.
+    }
 }
 
 void Tl::fallBackToLocal(const QString& why) {

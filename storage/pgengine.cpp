@@ -124,32 +124,44 @@ std::string serverDialect(std::string_view sql, int& params) {
 
 // ---- queries
 
-PgQuery::PgQuery(PgEngine& engine, std::string name, std::string sql, int params, Kind kind)
+PgQuery::PgQuery(PgEngine& engine, std::string name, std::string sql, int params, Kind kind, Shared* shared,
+                 std::string plain)
     : e_(engine), name_(std::move(name)), sql_(std::move(sql)), kind_(kind), values_(std::size_t(params)),
-      given_(std::size_t(params), 0) {}
+      given_(std::size_t(params), 0), plain_(std::move(plain)), shared_(shared) {
+    if (!plain_.empty())
+        plainName_ = name_ + "p";
+}
 
 PgQuery::~PgQuery() {
     reset();
     PQclear(desc_);
-    if (prepared_)
+    if (shared_)
+        return;
+    if (own_.prepared[1])
+        e_.release(std::move(plainName_));
+    if (own_.prepared[0])
         e_.release(std::move(name_));
 }
 
-pg_result* PgQuery::execute(const char* const* values) {
+pg_result* PgQuery::execute(const char* const* values, int form) {
     const int n = int(values_.size());
+    Shared& st = shared_ ? *shared_ : own_;
     // A statement run once is sent with its values; one run again is prepared.
-    if (!prepared_ && ++runs_ < 2)
-        return PQexecParams(e_.c_, sql_.c_str(), n, nullptr, values, nullptr, nullptr, 0);
-    prepareOnServer();
-    return PQexecPrepared(e_.c_, name_.c_str(), n, values, nullptr, nullptr, 0);
+    if (!st.prepared[form] && ++st.runs[form] < 2)
+        return PQexecParams(e_.c_, (form ? plain_ : sql_).c_str(), n, nullptr, values, nullptr, nullptr, 0);
+    prepareOnServer(form);
+    return PQexecPrepared(e_.c_, (form ? plainName_ : name_).c_str(), n, values, nullptr, nullptr, 0);
 }
 
-void PgQuery::prepareOnServer() {
-    if (prepared_)
+void PgQuery::prepareOnServer(int form) {
+    bool& prepared = (shared_ ? *shared_ : own_).prepared[form];
+    if (prepared)
         return;
     e_.quiet();
-    PQclear(e_.check(PQprepare(e_.c_, name_.c_str(), sql_.c_str(), int(values_.size()), nullptr), PGRES_COMMAND_OK));
-    prepared_ = true;
+    PQclear(e_.check(PQprepare(e_.c_, (form ? plainName_ : name_).c_str(), (form ? plain_ : sql_).c_str(),
+                               int(values_.size()), nullptr),
+                     PGRES_COMMAND_OK));
+    prepared = true;
 }
 
 void PgQuery::run() {
@@ -424,6 +436,7 @@ void PgEngine::quiet() noexcept {
 }
 
 void PgEngine::aborted() noexcept {
+    notifyAtCommit_ = false;
     for (auto it = scans_.begin(); it != scans_.end();)
         it = it->second ? scans_.erase(it) : std::next(it);
     scanTxn_ = false;
@@ -432,6 +445,7 @@ void PgEngine::aborted() noexcept {
 void PgEngine::commitWith(const std::string& sql) {
     quiet();
     const Clear r{check(PQexec(c_, sql.c_str()), PGRES_COMMAND_OK)};
+    notifyAtCommit_ = false;
     // A transaction the server had doomed answers COMMIT with ROLLBACK.
     if (std::string_view(PQcmdStatus(r.r)) != "COMMIT") {
         aborted();
@@ -488,7 +502,8 @@ void PgEngine::commit() {
         throw Error(Failure::Disconnected, "");
     if (!inTransaction())
         throw Error("服务器出错:没有进行中的事务");
-    commitWith("COMMIT"); // the writes' notifications go out with it
+    // The writes' notifications go out with it.
+    commitWith(notifyAtCommit_ ? notify_ + "; COMMIT" : "COMMIT");
 }
 
 void PgEngine::rollback() noexcept {
@@ -505,11 +520,14 @@ void PgEngine::write(PgQuery& q, const char* const* values, bool counted) {
     // A counted write is one statement that also notifies: atomic on its own.
     // Any other runs in a transaction with its notification.
     const bool own = !counted && PQtransactionStatus(c_) == PQTRANS_IDLE;
+    // Inside a transaction a counted UPDATE or DELETE goes as it is (a renumbering
+    // writes every row): the commit tells the others once, for all of them.
+    const bool plain = counted && !q.plain_.empty() && PQtransactionStatus(c_) != PQTRANS_IDLE;
     if (own)
         simple("BEGIN", PGRES_COMMAND_OK);
     pg_result* r = nullptr;
     try {
-        r = check(q.execute(values), kAnyOk);
+        r = check(q.execute(values, plain ? 1 : 0), kAnyOk);
     } catch (const Error& e) {
         if (own && e.kind() != Failure::Disconnected && PQtransactionStatus(c_) != PQTRANS_IDLE)
             PQclear(PQexec(c_, "ROLLBACK"));
@@ -523,7 +541,11 @@ void PgEngine::write(PgQuery& q, const char* const* values, bool counted) {
         return v;
     };
     std::int64_t changed = 0, rowid = lastRowid_;
-    if (counted) {
+    if (plain) {
+        const std::string_view tuples = PQcmdTuples(r);
+        (void)std::from_chars(tuples.data(), tuples.data() + tuples.size(), changed);
+        notifyAtCommit_ = true;
+    } else if (counted) {
         changed = number(r, 0, 0);
         if (changed > 0 && !PQgetisnull(r, 0, 1))
             rowid = number(r, 0, 1);
@@ -543,8 +565,14 @@ void PgEngine::write(PgQuery& q, const char* const* values, bool counted) {
     lastRowid_ = rowid;
 }
 
-QueryPtr PgEngine::prepare(std::string_view sql, bool /*kept: every statement is prepared on the server*/) {
+QueryPtr PgEngine::prepare(std::string_view sql, bool kept) {
     quiet();
+    if (kept) {
+        if (const auto it = kept_.find(std::string(sql)); it != kept_.end()) {
+            Kept& k = it->second;
+            return std::make_unique<PgQuery>(*this, k.name, k.sql, k.params, k.kind, &k.shared, k.plain);
+        }
+    }
     if (unused_.size() >= kUnusedBeforeFree && PQtransactionStatus(c_) == PQTRANS_IDLE) {
         std::string free;
         for (const std::string& n : unused_)
@@ -558,17 +586,27 @@ QueryPtr PgEngine::prepare(std::string_view sql, bool /*kept: every statement is
     const std::size_t first = bare.find_first_not_of(" \t\n(");
     const std::string_view verb = std::string_view(bare).substr(first, bare.find_first_of(" \t\n(", first) - first);
     PgQuery::Kind kind = PgQuery::Kind::Write;
+    std::string plain;
     if (verb == "select" || verb == "with" || verb == "values") {
         // In an order of its own and without a limit it may be a whole book: read in blocks.
         kind = hasWord(bare, "order") && !hasWord(bare, "limit") ? PgQuery::Kind::Scan : PgQuery::Kind::Read;
     } else if ((verb == "insert" || verb == "update" || verb == "delete") && !hasWord(bare, "returning")) {
+        if (verb != "insert")
+            plain = text; // no row id to tell
         // One round trip: the rows written, the last row id, and the others told.
         text = "WITH w AS (" + text + " RETURNING rowid) SELECT count(*), max(rowid), " + notify_.substr(7) +
                " FROM w";
         kind = PgQuery::Kind::Counted;
     }
     std::string name = "tsl_q" + std::to_string(++serial_);
-    return std::make_unique<PgQuery>(*this, std::move(name), std::move(text), params, kind);
+    // A scan's name is its server cursor's too: each scan keeps its own.
+    if (kept && kind != PgQuery::Kind::Scan) {
+        Kept& k = kept_[std::string(sql)];
+        k = Kept{name, text, plain, params, kind, {}};
+        return std::make_unique<PgQuery>(*this, std::move(name), std::move(text), params, kind, &k.shared,
+                                         std::move(plain));
+    }
+    return std::make_unique<PgQuery>(*this, std::move(name), std::move(text), params, kind, nullptr, std::move(plain));
 }
 
 void PgEngine::release(std::string name) noexcept {

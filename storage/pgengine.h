@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 struct pg_conn;
@@ -30,7 +31,17 @@ class PgEngine;
 class PgQuery final : public Query {
 public:
     enum class Kind { Read, Scan, Counted, Write };
-    PgQuery(PgEngine& engine, std::string name, std::string sql, int params, Kind kind);
+    // A statement the engine keeps for every query of the same text: prepared
+    // on the server once, however many queries come and go.
+    // [0] the statement, [1] its plain form (below).
+    struct Shared {
+        bool prepared[2] = {false, false};
+        int runs[2] = {0, 0};
+    };
+    // `plain`: a counted UPDATE or DELETE as it is, without counting and notifying
+    // in the same statement, for inside a transaction (which notifies once, at its commit).
+    PgQuery(PgEngine& engine, std::string name, std::string sql, int params, Kind kind, Shared* shared = nullptr,
+            std::string plain = {});
     ~PgQuery() override;
 
     bool step() override;
@@ -48,8 +59,8 @@ public:
 private:
     friend class PgEngine;
     void run();
-    pg_result* execute(const char* const* values);
-    void prepareOnServer();
+    pg_result* execute(const char* const* values, int form = 0);
+    void prepareOnServer(int form = 0);
     bool fetch();
     void sendFetch();
     void collect() noexcept; // the block asked for, into next_
@@ -69,8 +80,9 @@ private:
     int row_ = -1;
     int rows_ = 0;
     bool started_ = false;
-    bool prepared_ = false; // on the server, under name_
-    int runs_ = 0;
+    std::string plain_, plainName_; // the plain form, when it has one
+    Shared own_;
+    Shared* shared_ = nullptr; // the engine's, when the statement is one it keeps
     bool scanning_ = false; // a server cursor is open and may have more rows
 };
 
@@ -133,6 +145,17 @@ private:
     std::string notify_; // the statement that tells the channel (the schema's name is the program's own)
     int serial_ = 0;
     std::vector<std::string> unused_; // prepared statements to deallocate
+    // The statements of kept queries by their text as given: a cursor makes the
+    // same few again and again (an edit per row of a renumbering), and each
+    // would otherwise be parsed and planned by the server anew.
+    struct Kept {
+        std::string name, sql, plain;
+        int params = 0;
+        PgQuery::Kind kind = PgQuery::Kind::Read;
+        PgQuery::Shared shared;
+    };
+    bool notifyAtCommit_ = false; // the open transaction wrote in plain form
+    std::unordered_map<std::string, Kept> kept_;
     std::map<std::string, bool> scans_; // open scan cursors: declared in the open transaction
     bool scanTxn_ = false; // the open transaction is the scans' own
     PgQuery* inflight_ = nullptr; // the scan whose next block is on its way

@@ -318,7 +318,12 @@ std::string ledgerId(Session& s, const std::string& name) {
 } // namespace
 
 void holdLedger(Session& s, const std::string& name) {
-    s.exec("SELECT pg_advisory_lock_shared($1::int, $2::int)", {std::to_string(kLedgerLockClass), ledgerId(s, name)});
+    // Once per session: a hold taken again (after a reconnect that found the
+    // session still alive) would need two releases.
+    s.exec("SELECT pg_advisory_lock_shared($1::int, $2::int) WHERE NOT EXISTS (SELECT 1 FROM pg_catalog.pg_locks"
+           " WHERE locktype = 'advisory' AND pid = pg_backend_pid() AND objsubid = 2"
+           " AND classid = $1::int::oid AND objid = $2::int::oid)",
+           {std::to_string(kLedgerLockClass), ledgerId(s, name)});
 }
 
 void releaseLedger(Session& s, const std::string& name) {

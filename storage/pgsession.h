@@ -104,6 +104,7 @@ void renameLedger(Session& s, const std::string& from, const std::string& to);
 
 // A program that opens a ledger holds it (a shared lock of the session, let go
 // when the session ends or by releaseLedger), so that others can count it.
+// Holding it again in the same session changes nothing.
 void holdLedger(Session& s, const std::string& name);
 void releaseLedger(Session& s, const std::string& name);
 struct LedgerUse {

@@ -193,10 +193,17 @@ private:
         const QString& seq = f.value(0);
         const QString& cmd = f.value(1);
         if (cmd == "enter") {
-            auto items = r_.l->list1->findItems(f.value(2), Qt::MatchExactly);
-            if (!items.isEmpty())
-                r_.l->list1->setCurrentItem(items.first());
+            // A server's list may show a count after the name: its item keeps the name too.
+            for (int i = 0; i < r_.l->list1->count(); ++i) {
+                QListWidgetItem* item = r_.l->list1->item(i);
+                if (item->text() == f.value(2) || item->data(Qt::UserRole).toString() == f.value(2))
+                    r_.l->list1->setCurrentItem(item);
+            }
             r_.l->BitBtn1->click();
+        } else if (cmd == "server") {
+            // 连接服务器… with the address typed.
+            p_.inputs.push_back(f.value(2));
+            r_.l->connectAction->trigger();
         } else if (cmd == "new") {
             p_.inputs.push_back(f.value(2));
             r_.l->BitBtn2->click();

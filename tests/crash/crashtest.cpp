@@ -10,8 +10,13 @@
 // or neither; a deleted one is listed with its file or gone with a snapshot holding it. Exports and backups of everything go into a folder
 // beside the data folder (a USB stick); what a kill leaves there must be gone after
 // the next use of that folder.
+// With --server-rounds the driver also works on a ledger on a server the test
+// starts itself, killed mid-write or the server restarted under it.
 #include "storage/backup.h"
 #include "export/outfile.h"
+#include "storage/pgsession.h"
+#include "storage/schema.h"
+#include "tests/support/pgserver.h"
 
 #include <sqlite3.h>
 
@@ -50,6 +55,7 @@ struct Options {
     unsigned seed = 1;
     double minMidWrite = 0.8; // share of kills that must land while work is in flight
     int powerCuts = 0;
+    int serverRounds = 0; // on a ledger on a server, killed or the server restarted
     bool keep = false;
     bool verbose = false;
 };
@@ -245,6 +251,7 @@ struct Driver {
     std::string pending;
 
     std::string powerCut; // TSL_POWERCUT for the driver, when set
+    std::string configHome; // the user's settings there, when set
     // The real program's start-up and shut-down last a few tens of milliseconds; run
     // at a lower priority, a busy machine slows it rather than this watcher, which
     // must see where it is in time to kill it there.
@@ -267,6 +274,8 @@ struct Driver {
             setenv("QT_QPA_PLATFORM", "offscreen", 1);
             if (!powerCut.empty())
                 setenv("TSL_POWERCUT", powerCut.c_str(), 1);
+            if (!configHome.empty())
+                setenv("XDG_CONFIG_HOME", configHome.c_str(), 1);
             if (lowPriority)
                 (void)setpriority(PRIO_PROCESS, 0, 10);
             if (!o.verbose) {
@@ -583,6 +592,294 @@ void checkFinishedBackups(const fs::path& folder) {
     }
 }
 
+// --- rounds on a server ledger ----------------------------------------------
+
+// The books of a server ledger as tokens in stored order; fails on a row that
+// is not whole, a serial out of its place, or a token stored twice.
+std::map<int, Book> readServerBooks(const std::string& address, const std::string& ledger) {
+    tsl::pg::Session s(address);
+    const std::string schema = tsl::pg::quoteIdent(tsl::pg::ownSchemaOf(s, ledger));
+    std::map<int, Book> out;
+    for (int b = 1; b <= 4; ++b) {
+        const auto& fields = tsl::findTable(std::to_string(b))->fields;
+        std::string cols;
+        for (std::string_view f : fields)
+            cols += (cols.empty() ? "" : ", ") + tsl::pg::quoteIdent(std::string(f));
+        const tsl::pg::Result r =
+            s.exec("SELECT " + cols + " FROM " + schema + "." + tsl::pg::quoteIdent(std::to_string(b)) + " ORDER BY rowid");
+        std::set<std::string> seen;
+        for (int k = 0; k < r.rows(); ++k) {
+            std::vector<std::string> row;
+            for (std::size_t c = b == 1 ? 0 : 1; c < fields.size(); ++c)
+                row.push_back(r.text(k, int(c)));
+            const std::string tok = row.empty() || row[0].empty() ? "" : row[0].substr(1);
+            const std::string where = " of book " + std::to_string(b) + " on the server";
+            if (row != rowFor(b, tok))
+                fail("half-written row " + std::to_string(k + 1) + where);
+            if (b != 1 && !r.text(k, 0).starts_with("(" + std::to_string(k + 1) + ")"))
+                fail("row " + std::to_string(k + 1) + where + " is stamped " + r.text(k, 0));
+            if (!seen.insert(tok).second)
+                fail("row " + tok + where + " stored twice");
+            out[b].push_back(tok);
+        }
+    }
+    return out;
+}
+
+// What the driver was told of its writes: the rows surely stored, in order, and
+// those whose add or delete was cut short or failed (either way is right).
+struct ServerModel {
+    std::map<int, Book> books;
+    std::map<int, std::set<std::string>> mayBeAdded, mayBeGone;
+
+    // The server's books must be these; they are what the model knows from now on.
+    void check(const std::map<int, Book>& got, const std::string& when) {
+        for (int b = 1; b <= 4; ++b) {
+            const Book& stored = got.count(b) ? got.at(b) : Book{};
+            Book sure, found;
+            for (const std::string& t : books[b])
+                if (!mayBeGone[b].contains(t))
+                    sure.push_back(t);
+            for (const std::string& t : stored) {
+                const bool known = std::find(books[b].begin(), books[b].end(), t) != books[b].end();
+                if (!known && !mayBeAdded[b].contains(t))
+                    fail(when + ": row " + t + " of book " + std::to_string(b) + " on the server was deleted or never written");
+                if (known && !mayBeGone[b].contains(t))
+                    found.push_back(t);
+            }
+            if (found != sure)
+                fail(when + ": book " + std::to_string(b) + " on the server lost rows the program had shown as saved (" +
+                     std::to_string(sure.size()) + " saved, " + std::to_string(found.size()) + " found)");
+        }
+        books = got;
+        mayBeAdded.clear();
+        mayBeGone.clear();
+    }
+};
+
+// Rounds of the driver on a ledger on a server of the test's own: killed at
+// random mid-write, or the server stopped (at once, or in order) and started
+// again while the driver writes, the driver going on after it. After each
+// round the server holds every row the driver saw saved, whole and numbered.
+void serverRounds(const Options& o, std::mt19937& rng) {
+    auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+    // Static: a failure ends the test with exit(), which stops the server too.
+    static std::optional<tsltest::PgServer> server;
+    try {
+        server.emplace();
+    } catch (const std::exception& e) {
+        fail(std::string("no server for the server rounds: ") + e.what());
+    }
+    const std::string address = server->uri();
+    const std::string ledger = "服务器帐本_" + std::to_string(o.seed);
+    {
+        tsl::pg::Session s(address);
+        tsl::pg::ensureLayout(s);
+        (void)tsl::pg::createLedger(s, ledger);
+    }
+    char tmpl[] = "/tmp/tslcrash-server-XXXXXX";
+    if (!mkdtemp(tmpl))
+        fail("mkdtemp");
+    const fs::path dir = tmpl;
+    fs::copy_file(o.indexTemplate, dir / "run.dll");
+
+    ServerModel model;
+    int seq = 0, tok = 0, kills = 0, midWrite = 0, restarts = 0, immediate = 0, inFlight = 0;
+    std::vector<double> opMs; // acknowledged writes, for timing the kills into one
+    // Most writes last at least this long (a low quantile of the recent ones).
+    auto typicalMs = [&] {
+        if (opMs.empty())
+            return 20.0;
+        std::vector<double> v(opMs.end() - std::ptrdiff_t(std::min<std::size_t>(opMs.size(), 40)), opMs.end());
+        std::nth_element(v.begin(), v.begin() + std::ptrdiff_t(v.size() / 4), v.end());
+        return v[v.size() / 4];
+    };
+
+    for (int round = 0; round < o.serverRounds; ++round) {
+        const bool restart = round % 2 == 1;
+        const std::string when = "server round " + std::to_string(round) + (restart ? " (restart)" : " (kill)");
+        Driver d;
+        bool recovering = false; // the server restarted, the program not yet back on it
+        d.configHome = (dir / ".config").string(); // the address it keeps stays in the test's folder
+        d.start(o, dir, o.driver);
+        std::optional<std::string> line = d.readLine(30000);
+        if (!line || !line->starts_with("ready"))
+            fail(when + ": the driver did not start");
+        // Sends a command and waits for its end: nullopt when it ran out of time,
+        // else whether an error was shown meanwhile.
+        auto await = [&](int s, int timeoutMs) -> std::optional<bool> {
+            bool err = false;
+            const auto until = Clock::now() + std::chrono::milliseconds(timeoutMs);
+            for (;;) {
+                const int left = int(std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count());
+                const std::optional<std::string> l = d.readLine(std::max(left, 0));
+                if (!l)
+                    return std::nullopt;
+                if (o.verbose)
+                    std::fprintf(stderr, "crashtest: %s: %s\n", when.c_str(), l->c_str());
+                err = err || l->starts_with("err\t");
+                // Until it has its connection again the program says so and does nothing.
+                if (l->starts_with("msg\t") && !recovering)
+                    fail(when + ": the program refused a write: " + l->substr(4));
+                err = err || l->starts_with("msg\t");
+                if (l->starts_with("ok\t" + std::to_string(s) + "\t"))
+                    return err;
+            }
+        };
+        auto command = [&](const std::string& c) {
+            d.send(std::to_string(++seq) + "\t" + c);
+            const std::optional<bool> err = await(seq, 30000);
+            if (!err || *err)
+                fail(when + ": " + c.substr(0, c.find('\t')) + " did not work");
+        };
+        command("server\t" + address);
+        command("enter\t" + ledger);
+
+        // The next write: an add to any book, or the delete of a row surely stored.
+        struct Write {
+            std::string line, kind, tok;
+            int book = 0;
+        };
+        auto next = [&](bool addsOnly) {
+            Write w;
+            w.book = pick(1, 4);
+            Book sure;
+            for (const std::string& t : model.books[w.book])
+                if (!model.mayBeGone[w.book].contains(t))
+                    sure.push_back(t);
+            if (!addsOnly && !sure.empty() && pick(0, 2) == 0) {
+                w.kind = "del";
+                w.tok = sure[std::size_t(pick(0, int(sure.size()) - 1))];
+            } else {
+                w.kind = "add";
+                w.tok = std::to_string(++tok); // a number: it is the row's amount too
+            }
+            w.line = w.kind + "\t" + std::to_string(w.book) + "\t" + w.tok;
+            return w;
+        };
+        // Its outcome: saved as shown, or unknown.
+        auto settle = [&](const Write& w, bool sure) {
+            Book& bk = model.books[w.book];
+            if (w.kind == "add") {
+                if (sure)
+                    bk.push_back(w.tok);
+                else
+                    model.mayBeAdded[w.book].insert(w.tok);
+            } else if (sure) {
+                std::erase(bk, w.tok);
+            } else {
+                model.mayBeGone[w.book].insert(w.tok);
+            }
+        };
+        auto write = [&](const Write& w, int timeoutMs) {
+            const auto t0 = Clock::now();
+            if (o.verbose)
+                std::fprintf(stderr, "crashtest: %s: sent %d %s\n", when.c_str(), seq + 1, w.line.c_str());
+            d.send(std::to_string(++seq) + "\t" + w.line);
+            const std::optional<bool> err = await(seq, timeoutMs);
+            if (!err)
+                fail(when + ": " + w.line + " did not end");
+            settle(w, !*err);
+            if (!*err)
+                opMs.push_back(msSince(t0));
+            return !*err;
+        };
+
+        if (!restart) {
+            const int n = pick(3, 10), target = pick(0, n - 1);
+            for (int i = 0; i < target; ++i)
+                (void)write(next(false), 30000);
+            const Write w = next(false);
+            d.send(std::to_string(++seq) + "\t" + w.line);
+            std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(
+                std::uniform_real_distribution(0.05, 0.95)(rng) * typicalMs()));
+            const std::optional<bool> done = await(seq, 0);
+            d.kill9();
+            running = -1;
+            ++kills;
+            midWrite += !done;
+            settle(w, done && !*done);
+        } else {
+            for (int i = pick(1, 4); i > 0; --i)
+                (void)write(next(false), 30000);
+            // An add on its way when the server goes.
+            const Write w = next(true);
+            d.send(std::to_string(++seq) + "\t" + w.line);
+            std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(
+                std::uniform_real_distribution(0.0, 1.0)(rng) * typicalMs()));
+            const bool now = restarts % 2 == 0; // at once, then in order, in turn
+            recovering = true;
+            server->stop(now);
+            server->start();
+            ++restarts;
+            immediate += now;
+            const std::optional<bool> err = await(seq, 60000);
+            if (!err)
+                fail(when + ": " + w.line + " did not end after the server came back");
+            inFlight += *err;
+            settle(w, !*err);
+            // The program goes on by itself once it has its connection again.
+            bool back = false;
+            for (int tries = 0; !back && tries < 60; ++tries) {
+                back = write(next(true), 30000);
+                if (!back)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            }
+            if (!back)
+                fail(when + ": the program did not write again after the server came back");
+            recovering = false;
+            for (int i = pick(1, 3); i > 0; --i)
+                if (!write(next(false), 30000))
+                    fail(when + ": a write failed with the server back");
+            d.send(std::to_string(++seq) + "\tquit");
+            (void)await(seq, 30000);
+            for (int waited = 0; d.pid > 0 && waited < 3000; ++waited) {
+                if (waitpid(d.pid, nullptr, WNOHANG) == d.pid)
+                    d.pid = -1;
+                else
+                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            if (d.pid > 0)
+                fail(when + ": the program did not end after 退出");
+            d.kill9(); // its pipes
+            running = -1;
+        }
+        model.check(readServerBooks(address, ledger), when);
+    }
+    // The program starts and writes after the last round.
+    {
+        Driver d;
+        d.configHome = (dir / ".config").string();
+        d.start(o, dir, o.driver);
+        if (const auto l = d.readLine(30000); !l || !l->starts_with("ready"))
+            fail("after the last server round: the driver did not start");
+        const std::string lines[] = {"server\t" + address, "enter\t" + ledger, "add\t2\t" + std::to_string(++tok)};
+        for (const std::string& l : lines) {
+            d.send(std::to_string(++seq) + "\t" + l);
+            bool err = false;
+            for (std::optional<std::string> r; (r = d.readLine(30000)) && !r->starts_with("ok\t" + std::to_string(seq) + "\t");)
+                err = err || r->starts_with("err\t");
+            if (err)
+                fail("after the last server round: " + l + " failed");
+        }
+        d.kill9();
+        running = -1;
+        model.books[2].push_back(std::to_string(tok));
+        model.check(readServerBooks(address, ledger), "after the last server round");
+    }
+    if (!o.keep)
+        fs::remove_all(dir);
+    std::size_t rows = 0;
+    for (const auto& [b, bk] : model.books)
+        rows += bk.size();
+    std::printf("crashtest: %d server rounds survived: %d kills (%d mid-write), %d server restarts (%d immediate, "
+                "%d with a write cut off), 0 lost or half rows, %zu rows numbered in order (seed %u)\n",
+                o.serverRounds, kills, midWrite, restarts, immediate, inFlight, rows, o.seed);
+    // A short run has too few kills to judge their timing by.
+    if (kills >= 10 && midWrite < o.minMidWrite * kills)
+        fail("only " + std::to_string(midWrite) + " of " + std::to_string(kills) + " server kills landed mid-write");
+}
+
 Options parse(int argc, char** argv) {
     Options o;
     for (int i = 1; i < argc; ++i) {
@@ -602,6 +899,8 @@ Options parse(int argc, char** argv) {
             o.minMidWrite = std::stod(next());
         else if (a == "--power-cuts")
             o.powerCuts = std::stoi(next());
+        else if (a == "--server-rounds")
+            o.serverRounds = std::stoi(next());
         else if (a == "--kills")
             o.kills = std::stoi(next());
         else if (a == "--seed")
@@ -614,7 +913,7 @@ Options parse(int argc, char** argv) {
             fail("unknown option " + a);
     }
     if (o.driver.empty() || o.indexTemplate.empty() || o.app.empty())
-        fail("usage: crashtest --driver PATH --app PATH --template run.dll [--kills N] [--power-cuts N] [--seed S] "
+        fail("usage: crashtest --driver PATH --app PATH --template run.dll [--kills N] [--power-cuts N] [--server-rounds N] [--seed S] "
              "[--min-mid-write F] [--keep] [-v]");
     // The driver starts in the ledger folder.
     o.driver = fs::absolute(o.driver).string();
@@ -1094,6 +1393,8 @@ int main(int argc, char** argv) {
                     finished["export"], finished["backupall"], finished["rename"], finished["delete"],
                     finished["undelete"]);
     }
+    if (o.serverRounds > 0)
+        serverRounds(o, rng);
     if (!o.keep) {
         fs::remove_all(dir);
         fs::remove_all(outDir);

@@ -311,6 +311,8 @@ private slots:
         other.exec("INSERT INTO " + tsl::pg::quoteIdent(schema) + ".\"1\" (\"姓名\") VALUES ('王五')");
         other.exec("SELECT pg_notify($1, '')", {"tessolan_" + schema});
         QTRY_COMPARE_WITH_TIMEOUT(ws.table1.recordCount(), 1, 1000);
+        // Its hold came back with it: the others still count this program.
+        QCOMPARE(tsl::pg::openCounts(other).front().programs, 1);
         ws.SpeedButton7->click();
         server().stop();
         f.prompter.take();

@@ -152,18 +152,33 @@ TEST_F(EngineTest, OthersCommitsAreNoticedOwnAreNot) {
     c->close();
     c->open();
     EXPECT_EQ(c->recordCount(), 2);
-    // A transaction notifies once it commits, not before.
-    {
+    // A transaction notifies once it commits, not before: one that adds, and
+    // one that only edits rows (as a renumbering does).
+    for (const bool adds : {true, false}) {
+        SCOPED_TRACE(adds);
         Connection::Transaction tx(theirs);
-        t->append();
-        t->setField("1", "later");
+        if (adds) {
+            t->append();
+            t->setField("1", "later");
+        } else {
+            t->first();
+            t->edit();
+            t->setField("1", "edited");
+        }
         t->post();
         const auto now = mine.engine().fileVersion();
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         EXPECT_EQ(mine.engine().fileVersion(), now);
         tx.commit();
+        bool told = false;
+        for (int i = 0; i < 200 && !told; ++i) {
+            told = mine.engine().fileVersion() != now;
+            if (!told)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        EXPECT_TRUE(told) << "no notification within a second of the commit";
     }
-    EXPECT_EQ(stored(), (Strings{"own", "theirs", "later"}));
+    EXPECT_EQ(stored(), (Strings{"own", "edited", "later"}));
 }
 
 // A notice taken in by one's own statement (a scroll's block read, say) never
@@ -239,6 +254,25 @@ TEST_F(EngineTest, PassesLongerThanABlockWithWritesBetween) {
     EXPECT_EQ(all[3], "done");
     EXPECT_EQ(all[kRows - 2], "r99999");
     EXPECT_EQ(all[kRows - 1], "even");
+}
+
+// A cursor makes the same statement for every row it writes (a renumbering
+// edits each row): the server parses and plans it once, not per row.
+TEST_F(EngineTest, ACursorsRepeatedStatementIsPreparedOnce) {
+    seed(30);
+    Connection conn;
+    auto c = open(conn);
+    for (c->first(); !c->eof(); c->next()) {
+        c->edit();
+        c->setField("1", "n" + std::to_string(c->currentRow()));
+        c->post();
+    }
+    const tsl::QueryPtr q = conn.engine().prepare(
+        "SELECT count(*), sum(generic_plans + custom_plans) FROM pg_prepared_statements WHERE statement LIKE '%UPDATE%'");
+    ASSERT_TRUE(q->step());
+    EXPECT_EQ(q->integer(0), 1);
+    EXPECT_EQ(q->integer(1), 29); // the first run goes unprepared
+    EXPECT_EQ(stored().back(), "n29");
 }
 
 // The server dooms a transaction at its first failed statement: the engine ends

@@ -178,6 +178,9 @@ TEST(ServerLedgers, RenamedInOneStepAndCountedByTheProgramsHoldingThem) {
     tsl::pg::holdLedger(b, "2026");
     tsl::pg::holdLedger(b, "'; --\"");
     EXPECT_EQ(counts(), (std::vector<long long>{0, 2, 1}));
+    tsl::pg::releaseLedger(*a, "2026"); // one release ends a hold taken twice
+    EXPECT_EQ(counts(), (std::vector<long long>{0, 1, 1}));
+    tsl::pg::holdLedger(*a, "2026");
     a.reset(); // a program that ends lets go (its server process a moment later)
     tsl::pg::releaseLedger(b, "'; --\"");
     const std::vector<long long> after{0, 1, 0};

@@ -157,11 +157,13 @@ void PgServer::start() {
     running_ = true;
 }
 
-void PgServer::stop() {
+void PgServer::stop(bool immediate) {
     if (!running_)
         return;
     std::string out;
-    if (run({bin_ + "/pg_ctl", "-D", folder_ + "/data", "-m", "fast", "-w", "-t", "60", "stop"}, out) != 0)
+    if (run({bin_ + "/pg_ctl", "-D", folder_ + "/data", "-m", immediate ? "immediate" : "fast", "-w", "-t", "60",
+             "stop"},
+            out) != 0)
         fail("the server did not stop:\n" + out);
     running_ = false;
 }

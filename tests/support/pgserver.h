@@ -17,7 +17,9 @@ public:
     PgServer& operator=(const PgServer&) = delete;
 
     // Stops and starts the same cluster again (a server restarted mid-session).
-    void stop();
+    // An immediate stop ends every server process at once, as a crash would:
+    // the next start recovers from the write-ahead log.
+    void stop(bool immediate = false);
     void start();
     [[nodiscard]] bool running() const { return running_; }
 
