@@ -78,7 +78,8 @@ void deleteRow(Cursor& book, const std::function<void()>& beforeRenumber, Delete
         beforeRenumber();
     try {
         book.first();
-        const int n = book.recordCount();
+        // On a server the stamps are numbered there, below; read here only for the undo.
+        const int n = server && !undo ? 0 : book.recordCount();
         for (int k = 1; k <= n; ++k) {
             const std::string s = book.fieldText(pos::stamp);
             // Its place before the delete: one further on after the removed row.
@@ -88,7 +89,7 @@ void deleteRow(Cursor& book, const std::function<void()>& beforeRenumber, Delete
                     undo->keepStamp(book.rowidAt(k - 1), s);
             }
             // Rows before the deleted one mostly keep their number: nothing to write.
-            if (!followsNumbering(s, k)) {
+            if (!server && !followsNumbering(s, k)) {
                 book.edit();
                 book.setField(field::stamp, numberedStamp(s, k));
                 book.post();
@@ -101,12 +102,27 @@ void deleteRow(Cursor& book, const std::function<void()>& beforeRenumber, Delete
         if (undo)
             undo->clear(); // the stamps it would need are not all known
         book.cancel();
+        if (server)
+            throw; // nothing was written yet: the delete is undone with the rest
         try {
             tx->commit();
         } catch (...) {
             // The engine may have ended the transaction itself; the first error is the one to show.
         }
         throw;
+    }
+    if (server) {
+        // One statement, not a round trip per row, from the stamps as they are on
+        // the server: another program's edit of one is numbered, never overwritten.
+        const std::string q = quoteIdent(book.tableName());
+        const std::string stamp = q + "." + quoteIdent(field::stamp);
+        const std::string numbered = numberedStampSql(stamp, "r.k");
+        book.connection().engine().exec(
+            ("UPDATE " + q + " SET " + quoteIdent(field::stamp) + " = " + numbered +
+             " FROM (SELECT rowid AS id, row_number() OVER (ORDER BY rowid) AS k FROM " + q + ") AS r WHERE " + q +
+             ".rowid = r.id AND " + stamp + " <> " + numbered)
+                .c_str());
+        // Its rowids stand; the rows it holds are read again (the write is counted).
     }
     tx->commit();
 }

@@ -541,10 +541,14 @@ void Cursor::lockBook() {
     requireOpen();
     if (!engine_->isServer())
         return;
-    if (!engine_->inTransaction())
+    lockServerBook(*engine_, table_);
+}
+
+void lockServerBook(Engine& e, const std::string& table) {
+    if (!e.inTransaction())
         throw Error("服务器出错:锁定本表时没有进行中的事务");
-    const QueryPtr lock = prepare("SELECT pg_advisory_xact_lock(hashtext(current_schema()), hashtext(?))");
-    lock->bindText(1, table_);
+    const QueryPtr lock = e.prepare("SELECT pg_advisory_xact_lock(hashtext(current_schema()), hashtext(?))");
+    lock->bindText(1, table);
     (void)lock->step();
 }
 

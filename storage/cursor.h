@@ -271,6 +271,9 @@ private:
 // What an edit or delete of a row another program removed gets.
 inline constexpr const char* kRowGoneText = "该记录已不在帐本中,可能已被另一个程序删除";
 // What an edit of a row another program changed since it was shown gets.
+// The book lock of Cursor::lockBook, for code that holds no cursor on the book.
+void lockServerBook(Engine& e, const std::string& table);
+
 inline constexpr const char* kRowChangedText = "该记录已被另一台电脑修改,请重新打开本表!";
 
 } // namespace tsl

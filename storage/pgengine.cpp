@@ -112,6 +112,12 @@ std::string serverDialect(std::string_view sql, int& params) {
                 i = e;
                 continue;
             }
+            // SQLite's instr(haystack, needle) is the server's strpos: both count characters from 1.
+            if (sameWord(word, "instr") && k < sql.size() && sql[k] == '(') {
+                out += "strpos";
+                i = j;
+                continue;
+            }
             out.append(word);
             i = j;
             continue;

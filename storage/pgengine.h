@@ -22,7 +22,8 @@ class Session;
 }
 
 // The program's SQL in the server's words: "?" numbered in order and "?N" kept
-// as $N, "COLLATE BINARY" as the byte order "C"; quoted text is left alone.
+// as $N, "COLLATE BINARY" as the byte order "C", instr() as strpos(); quoted
+// text is left alone.
 // `params` gets the number of parameters.
 [[nodiscard]] std::string serverDialect(std::string_view sql, int& params);
 

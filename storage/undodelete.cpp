@@ -183,9 +183,7 @@ int DeleteUndo::undo(Connection& conn) {
         if (server) {
             // The lock a delete and an append of this book take: no other program
             // numbers its rows until this is committed.
-            const QueryPtr lock = e.prepare("SELECT pg_advisory_xact_lock(hashtext(current_schema()), hashtext(?))");
-            lock->bindText(1, table_);
-            (void)lock->step();
+            lockServerBook(e, table_);
             if (renumbered_)
                 refuseIfRowsChanged(e, quoted);
         }

@@ -95,6 +95,7 @@ TEST(ServerDialect, ParametersAndByteOrderOutsideQuotes) {
         {"CAST(\"f\" AS TEXT) collate  Binary = ?1", "CAST(\"f\" AS TEXT) COLLATE \"C\" = $1", 1},
         {"SELECT 'collate binary', \"COLLATE BINARY\" FROM binary_t", "SELECT 'collate binary', \"COLLATE BINARY\" FROM binary_t", 0},
         {"SELECT 'it''s ?'", "SELECT 'it''s ?'", 0},
+        {"substr(s, INSTR (s, ')')), instr, \"instr\"(x), 'instr('", "substr(s, strpos (s, ')')), instr, \"instr\"(x), 'instr('", 0},
     };
     for (const Case& c : cases) {
         int params = -1;

@@ -210,6 +210,27 @@ TEST_F(SharedLedgerTest, ADeleteRenumbersEveryRowAndIsAnnouncedToTheOthers) {
     EXPECT_EQ(column(kStamp), numbered(2, 5));
 }
 
+// Another desk's edit of a stamp while a delete renumbers is numbered with the
+// rest, never overwritten by what this desk read before it, and leaves no gap.
+TEST_F(SharedLedgerTest, AStampEditedDuringTheRenumberingIsNumberedNotOverwritten) {
+    auto a = desk();
+    for (int i = 0; i < 4; ++i)
+        add(*a, "a");
+    a->book.moveTo(0);
+    const auto editElsewhere = [&] {
+        a->book.first();
+        (void)a->book.fieldText(tsl::pos::stamp); // the rows read before the edit
+        raw->exec("UPDATE \"2\" SET " + tsl::pg::quoteIdent(kStamp) + " = '(4)手改' WHERE rowid = (SELECT max(rowid) FROM \"2\")");
+    };
+    tsl::books::deleteRow(a->book, editElsewhere);
+    Strings kept = numbered(1, 2);
+    kept.push_back("(3)手改");
+    EXPECT_EQ(column(kStamp), kept);
+    EXPECT_EQ(a->book.recordCount(), 3);
+    a->book.moveTo(2);
+    EXPECT_EQ(a->book.fieldText(tsl::pos::stamp), "(3)手改") << "the desk shows what it wrote";
+}
+
 // The record dialogs' lists read a field by its place; the hidden row id is no field.
 TEST_F(SharedLedgerTest, AListReadsItsTextsNotTheRowIds) {
     auto d = desk();
