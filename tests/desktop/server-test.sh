@@ -11,7 +11,7 @@ set -u
 bin=$(readlink -f "$1")
 pgdesk=$(readlink -f "$2")
 index=$(readlink -f "$3")
-rows=${4:-${TSL_DESK_ROWS:-300}} # 2 x 500 takes over two minutes here
+rows=${4:-${TSL_DESK_ROWS:-500}}
 ledger=共用
 
 for tool in Xvfb openbox xdotool xprop xwininfo; do
