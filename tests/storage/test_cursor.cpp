@@ -5,6 +5,7 @@
 #include "storage/pgsession.h"
 #include "storage/schema.h"
 #include "tests/support/pgserver.h"
+#include "tests/support/storeledger.h"
 #include "tests/support/tempdir.h"
 
 #include <libpq-fe.h>
@@ -83,12 +84,7 @@ protected:
     void sql(const std::string& text) const {
         if (store_ == Store::File)
             return sqlExec(kFile, text);
-        PGresult* r = PQexec(raw_->handle(), text.c_str());
-        const bool ok = PQresultStatus(r) == PGRES_COMMAND_OK || PQresultStatus(r) == PGRES_TUPLES_OK;
-        const std::string why = PQresultErrorMessage(r);
-        PQclear(r);
-        if (!ok)
-            throw std::runtime_error(text + ": " + why);
+        tsltest::execOnServer(*raw_, text);
     }
 
     // The first column of a query's rows, read outside the program's code.

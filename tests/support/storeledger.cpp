@@ -47,7 +47,11 @@ void StoreLedger::connect(tsl::Connection& conn) const {
 void StoreLedger::sql(const std::string& text) const {
     if (store_ == Store::File)
         return sqlExec(file_, text);
-    PGresult* r = PQexec(raw_->handle(), text.c_str());
+    execOnServer(*raw_, text);
+}
+
+void execOnServer(tsl::pg::Session& s, const std::string& text) {
+    PGresult* r = PQexec(s.handle(), text.c_str());
     const bool ok = PQresultStatus(r) == PGRES_COMMAND_OK || PQresultStatus(r) == PGRES_TUPLES_OK;
     const std::string why = PQresultErrorMessage(r);
     PQclear(r);

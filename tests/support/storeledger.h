@@ -18,6 +18,10 @@ enum class Store { File, Server };
 // "File" / "Server", for the names of parameterised tests.
 [[nodiscard]] std::string storeName(Store store);
 
+// Runs SQL (several statements) on a server session, outside the program's code;
+// throws saying what failed.
+void execOnServer(tsl::pg::Session& s, const std::string& text);
+
 class StoreLedger {
 public:
     // On a file: the built empty index copied into the current folder. On a
