@@ -6,7 +6,7 @@
 #include "storage/schema.h"
 #include "storage/undodelete.h"
 
-#include <charconv>
+#include <limits>
 #include <optional>
 
 namespace tsl::books {
@@ -16,16 +16,6 @@ std::string numberedStamp(std::string_view stamp, long long position) {
     if (p == std::string_view::npos)
         return std::string(stamp);
     return "(" + std::to_string(position) + std::string(stamp.substr(p));
-}
-
-bool followsNumbering(std::string_view stamp, long long position) {
-    const auto p = stamp.find(')');
-    if (p == std::string_view::npos)
-        return true;
-    char digits[24];
-    const auto end = std::to_chars(digits, digits + sizeof digits, position).ptr;
-    const std::string_view number(digits, std::size_t(end - digits));
-    return p == number.size() + 1 && stamp[0] == '(' && stamp.substr(1, number.size()) == number;
 }
 
 std::string numberedStampSql(const std::string& stamp, const std::string& position) {
@@ -41,11 +31,10 @@ void deleteRow(Cursor& book, const std::function<void()>& beforeRenumber, Delete
     if (undo && server)
         undo->clear(); // read below, under the book's lock
     else if (undo)
-        undo->captureRow(book);
-    std::int64_t removed = undo ? book.rowidAt(book.currentRow()) : -1;
+        undo->capture(book);
     // The removal and the renumbering go to disk together: a crash between
     // them would leave a gap in the serial numbers. One transaction also
-    // saves a disk sync per row.
+    // saves a disk sync per run of rows.
     const bool renumber = bookIsNumbered(book.tableName());
     std::optional<Connection::Transaction> tx;
     if (renumber)
@@ -57,11 +46,8 @@ void deleteRow(Cursor& book, const std::function<void()>& beforeRenumber, Delete
         if (!book.refresh())
             throw Error(kRowGoneText);
     }
-    if (undo && server) {
-        // The book as this delete sees it, under its lock: what the undo puts back.
-        undo->captureRow(book);
-        removed = book.rowidAt(book.currentRow());
-    }
+    if (undo && server)
+        undo->capture(book); // the book as this delete sees it, under its lock: what the undo puts back
     try {
         book.remove();
     } catch (...) {
@@ -76,41 +62,6 @@ void deleteRow(Cursor& book, const std::function<void()>& beforeRenumber, Delete
         return;
     if (beforeRenumber)
         beforeRenumber();
-    try {
-        book.first();
-        // On a server the stamps are numbered there, below; read here only for the undo.
-        const int n = server && !undo ? 0 : book.recordCount();
-        for (int k = 1; k <= n; ++k) {
-            const std::string s = book.fieldText(pos::stamp);
-            // Its place before the delete: one further on after the removed row.
-            if (undo) {
-                const long long before = book.rowidAt(k - 1) > removed ? k + 1 : k;
-                if (!followsNumbering(s, before))
-                    undo->keepStamp(book.rowidAt(k - 1), s);
-            }
-            // Rows before the deleted one mostly keep their number: nothing to write.
-            if (!server && !followsNumbering(s, k)) {
-                book.edit();
-                book.setField(field::stamp, numberedStamp(s, k));
-                book.post();
-            }
-            book.next();
-        }
-        if (undo)
-            undo->stampsKept();
-    } catch (...) {
-        if (undo)
-            undo->clear(); // the stamps it would need are not all known
-        book.cancel();
-        if (server)
-            throw; // nothing was written yet: the delete is undone with the rest
-        try {
-            tx->commit();
-        } catch (...) {
-            // The engine may have ended the transaction itself; the first error is the one to show.
-        }
-        throw;
-    }
     if (server) {
         // One statement, not a round trip per row, from the stamps as they are on
         // the server: another program's edit of one is numbered, never overwritten.
@@ -123,7 +74,26 @@ void deleteRow(Cursor& book, const std::function<void()>& beforeRenumber, Delete
              ".rowid = r.id AND " + stamp + " <> " + numbered)
                 .c_str());
         // Its rowids stand; the rows it holds are read again (the write is counted).
+    } else {
+        try {
+            // A statement per run of consecutive rowids, not a write per row.
+            book.rewriteRows([&] {
+                return numberRuns(book.connection().engine(), quoteIdent(book.tableName()), numberedStampSql,
+                                  book.rowidSpans(), std::numeric_limits<std::int64_t>::min(),
+                                  std::numeric_limits<std::int64_t>::max(), true);
+            });
+        } catch (...) {
+            if (undo)
+                undo->clear(); // the numbers it would put back are not those the book has
+            try {
+                tx->commit(); // what was numbered stays numbered
+            } catch (...) {
+                // The engine may have ended the transaction itself; the first error is the one to show.
+            }
+            throw;
+        }
     }
+    book.moveTo(book.recordCount() - 1);
     tx->commit();
 }
 

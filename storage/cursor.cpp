@@ -694,6 +694,34 @@ void Cursor::post() {
         afterPost();
 }
 
+void Cursor::rewriteRows(const std::function<RowRanges()>& write) {
+    requireOpen();
+    if (pending())
+        throw Error("表\"" + table_ + "\"有未保存的记录");
+    const std::int64_t before = engine_->totalChanges();
+    const auto taken = [&] {
+        clearCache();
+        shownRowid_ = -1;
+        seenChanges_ = engine_->totalChanges();
+    };
+    RowRanges changed;
+    try {
+        changed = write();
+    } catch (...) {
+        taken();
+        for (auto* o : observers_)
+            o->rowsUpdated(0, int(rowids_.size()));
+        throw;
+    }
+    taken();
+    if (loadedChanges_ == before)
+        loadedChanges_ = seenChanges_;
+    for (const auto& [from, to] : changed)
+        for (auto* o : observers_)
+            o->rowsUpdated(from, to);
+    checkInvariants();
+}
+
 void Cursor::remove() {
     requireOpen();
     if (state_ == State::Insert) {

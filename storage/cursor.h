@@ -26,6 +26,11 @@ public:
     virtual void cursorReset() {}             // opened or closed
     virtual void rowInserted(int /*row*/) {}  // a new row was posted
     virtual void rowUpdated(int /*row*/) {}   // an edited row was posted
+    // Rows [from, to) were written in place by the cursor's own statements.
+    virtual void rowsUpdated(int from, int to) {
+        for (int r = from; r < to; ++r)
+            rowUpdated(r);
+    }
     virtual void rowRemoved(int /*row*/) {}
     virtual void currentChanged(int /*row*/) {} // -1: no current row
 };
@@ -139,6 +144,17 @@ public:
     bool refresh();
     // The position of a row by its rowid; -1 when not held.
     [[nodiscard]] int rowOf(std::int64_t rowid) const;
+    // The rows' rowids as runs of consecutive ones, with their positions.
+    [[nodiscard]] std::vector<RowidList::Span> rowidSpans() const { return rowids_.spans(); }
+
+    // Runs `write`: statements of this program that change stored rows in place
+    // (no row added or removed, as a renumbering does). They count as the cursor's
+    // own writes: it stays in step with the file, and its observers hear of the
+    // rows `write` returns as changed, positions [from, to). Nothing may be
+    // pending. When `write` throws, every row is told as changed (and the cursor
+    // is out of step: the rest may be what another program wrote).
+    using RowRanges = std::vector<std::pair<int, int>>;
+    void rewriteRows(const std::function<RowRanges()>& write);
 
     // Handlers, run after open and after every post.
     std::function<void()> afterOpen;

@@ -408,6 +408,17 @@ void FindCopy::build(int amountPos) {
 
 void FindCopy::changed() { kept_.clear(); }
 
+void FindCopy::rowsUpdated(int from, int to) {
+    // Many rows at once (a renumbering) are copied again more cheaply than put one by one.
+    if (to - from > kSliceRows) {
+        changed();
+        stale_ = true;
+        return;
+    }
+    for (int r = from; r < to; ++r)
+        put(r);
+}
+
 void FindCopy::put(int row) {
     changed();
     if (stale_ || !copy_.db)

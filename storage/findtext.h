@@ -76,6 +76,7 @@ private:
     void cursorReset() override { stale_ = true; }
     void rowInserted(int row) override { put(row); }
     void rowUpdated(int row) override { put(row); }
+    void rowsUpdated(int from, int to) override;
     void rowRemoved(int row) override;
 
     [[nodiscard]] std::pair<std::int64_t, std::int64_t> bookVersion() const;

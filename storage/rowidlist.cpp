@@ -110,6 +110,23 @@ std::ptrdiff_t RowidList::find(std::int64_t id, std::size_t from) const {
     return at < n_ && at >= from && (*this)[at] == id ? std::ptrdiff_t(at) : -1;
 }
 
+std::vector<RowidList::Span> RowidList::spans() const {
+    std::vector<Span> out;
+    if (!plain_) {
+        out.reserve(runs_.size());
+        for (std::size_t r = 0; r < runs_.size(); ++r)
+            out.push_back({runs_[r].first, runs_[r].first + std::int64_t(runEnd(r) - runs_[r].start) - 1, runs_[r].start});
+        return out;
+    }
+    for (std::size_t i = 0; i < n_; ++i) {
+        if (!out.empty() && ids_[i] == out.back().to + 1)
+            ++out.back().to;
+        else
+            out.push_back({ids_[i], ids_[i], i});
+    }
+    return out;
+}
+
 std::int64_t RowidList::Slice::operator[](std::size_t k) const {
     const std::size_t i = from_ + k;
     assert(k < count_);

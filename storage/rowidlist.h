@@ -50,6 +50,14 @@ public:
     // The position of `id` at or after `from`; -1 when not held there.
     [[nodiscard]] std::ptrdiff_t find(std::int64_t id, std::size_t from = 0) const;
 
+    // The rowids as runs of consecutive ones, `from`..`to`, the first of them at
+    // position `start`: what one statement per run can address by rowid range.
+    struct Span {
+        std::int64_t from, to;
+        std::size_t start;
+    };
+    [[nodiscard]] std::vector<Span> spans() const;
+
     // Positions [from, from + count) read in ascending order, each step O(1).
     class Slice {
     public:

@@ -45,36 +45,26 @@ void DeleteUndo::capture(const Cursor& book) noexcept {
         read(book);
         if (rowid_ < 0 || !renumbered_)
             return;
-        // The stamps from the book itself, for a delete that does not hand them over.
-        const QueryPtr stamps = engineOf(*conn_).prepare("SELECT rowid, " + quoteIdent(field::stamp) + " FROM " +
-                                                         quoteIdent(table_) + " ORDER BY rowid");
-        const ResetQuery done(*stamps);
-        long long position = 0;
-        std::int64_t id = 0;
-        std::string_view s;
-        while (stamps->nextIdText(id, s)) {
-            ++position;
-            if (std::string now(s); numbering_(now, position) != now)
-                oddStamps_.emplace(id, std::move(now));
+        // The engine compares each stamp with the one its place gives, a run of
+        // rowids at a time; only the odd ones come back.
+        const std::string stamp = quoteIdent(field::stamp);
+        const QueryPtr odd = engineOf(*conn_).prepare("SELECT rowid, " + stamp + " FROM " + quoteIdent(table_) +
+                                                      " WHERE rowid BETWEEN ? AND ? AND " + stamp + " <> " +
+                                                      numberingSql_(stamp, "rowid - ?"));
+        const ResetQuery done(*odd);
+        for (const RowidList::Span& r : runs_) {
+            odd->reset();
+            odd->bindInt(1, r.from);
+            odd->bindInt(2, r.to);
+            odd->bindInt(3, r.from - std::int64_t(r.start) - 1);
+            std::int64_t id = 0;
+            std::string_view s;
+            while (odd->nextIdText(id, s))
+                oddStamps_.emplace(id, std::string(s));
         }
-        stampsPending_ = false;
     } catch (...) {
         clear();
     }
-}
-
-void DeleteUndo::captureRow(const Cursor& book) noexcept {
-    clear();
-    try {
-        read(book);
-    } catch (...) {
-        clear();
-    }
-}
-
-void DeleteUndo::keepStamp(std::int64_t rowid, std::string_view stamp) {
-    if (rowid_ >= 0)
-        oddStamps_.emplace(rowid, std::string(stamp));
 }
 
 void DeleteUndo::read(const Cursor& book) {
@@ -105,16 +95,6 @@ void DeleteUndo::read(const Cursor& book) {
     }
 
     const bool numbered = bookIsNumbered(table);
-    std::vector<Run> runs;
-    if (numbered) {
-        for (int i = 0, n = book.recordCount(); i < n; ++i) {
-            const std::int64_t id = book.rowidAt(i);
-            if (!runs.empty() && id == runs.back().to + 1)
-                runs.back().to = id;
-            else
-                runs.push_back({id, id, i + 1});
-        }
-    }
 
     conn_ = &conn;
     source_ = sourceOf(conn);
@@ -123,13 +103,13 @@ void DeleteUndo::read(const Cursor& book) {
     columns_ = std::move(columns);
     values_ = std::move(values);
     renumbered_ = numbered;
-    stampsPending_ = numbered;
-    runs_ = std::move(runs);
+    if (numbered)
+        runs_ = book.rowidSpans();
 }
 
 void DeleteUndo::arm() noexcept {
     armed_ = false;
-    if (rowid_ < 0 || stampsPending_)
+    if (rowid_ < 0)
         return;
     // Offered only when the delete went through; a failed removal left the row.
     try {
@@ -152,7 +132,6 @@ void DeleteUndo::clear() noexcept {
     values_.clear();
     oddStamps_.clear();
     renumbered_ = false;
-    stampsPending_ = false;
     runs_.clear();
 }
 
@@ -231,7 +210,7 @@ void DeleteUndo::refuseIfRowsChanged(Engine& e, const std::string& quoted) const
         return;
     const std::int64_t top = runs_.back().to;
     std::int64_t rows = -1, sum = -rowid_;
-    for (const Run& r : runs_) {
+    for (const RowidList::Span& r : runs_) {
         rows += r.to - r.from + 1;
         sum += (r.from + r.to) * (r.to - r.from + 1) / 2;
     }
@@ -244,11 +223,11 @@ void DeleteUndo::refuseIfRowsChanged(Engine& e, const std::string& quoted) const
 }
 
 std::string DeleteUndo::leftByDelete(std::int64_t rowid, const std::string& odd) const {
-    const auto run = std::upper_bound(runs_.begin(), runs_.end(), rowid, [](std::int64_t id, const Run& r) { return id < r.from; });
+    const auto run = std::upper_bound(runs_.begin(), runs_.end(), rowid, [](std::int64_t id, const RowidList::Span& r) { return id < r.from; });
     if (run == runs_.begin() || rowid > std::prev(run)->to)
         return {}; // not a row of the book the delete saw
-    const Run& r = *std::prev(run);
-    const long long place = r.first + (rowid - r.from) - (rowid > rowid_ ? 1 : 0);
+    const RowidList::Span& r = *std::prev(run);
+    const long long place = std::int64_t(r.start) + 1 + (rowid - r.from) - (rowid > rowid_ ? 1 : 0);
     return numbering_(odd, place);
 }
 
@@ -323,7 +302,7 @@ void DeleteUndo::renumberRowByRow(Engine& e, const std::string& quoted, bool che
 // restored row, then the few stamps that did not follow them, each by its
 // rowid. False (nothing written) when the book is not the one captured.
 bool DeleteUndo::renumberByRuns(Engine& e, const std::string& quoted) {
-    if (!numberingSql_ || runs_.empty())
+    if (runs_.empty())
         return false;
     // A row added since (another program on the file) would shift the places.
     {
@@ -333,18 +312,9 @@ bool DeleteUndo::renumberByRuns(Engine& e, const std::string& quoted) {
         if (top->integer(0) != runs_.back().to)
             return false;
     }
+    // The rows after the restored one: every number there moves.
+    (void)numberRuns(e, quoted, numberingSql_, runs_, rowid_ + 1, runs_.back().to, false);
     const std::string stamp = quoteIdent(field::stamp);
-    const QueryPtr run = e.prepare("UPDATE " + quoted + " SET " + stamp + " = " + numberingSql_(stamp, "rowid - ?1") +
-                                   " WHERE rowid BETWEEN ?2 AND ?3");
-    for (const Run& r : runs_) {
-        if (r.to <= rowid_)
-            continue;
-        run->reset();
-        run->bindInt(1, r.from - r.first);
-        run->bindInt(2, std::max(r.from, rowid_ + 1));
-        run->bindInt(3, r.to);
-        (void)run->step();
-    }
     const QueryPtr upd = e.prepare("UPDATE " + quoted + " SET " + stamp + " = ? WHERE rowid = ?");
     for (const auto& [id, odd] : oddStamps_) {
         if (id == rowid_)
@@ -355,6 +325,34 @@ bool DeleteUndo::renumberByRuns(Engine& e, const std::string& quoted) {
         (void)upd->step();
     }
     return true;
+}
+
+std::vector<std::pair<int, int>> numberRuns(Engine& e, const std::string& quotedTable,
+                                            DeleteUndo::NumberingSql numbering,
+                                            const std::vector<RowidList::Span>& runs, std::int64_t lo,
+                                            std::int64_t hi, bool onlyChanged) {
+    std::vector<std::pair<int, int>> written;
+    const std::string stamp = quoteIdent(field::stamp);
+    const std::string numbered = numbering(stamp, "rowid - ?1");
+    const QueryPtr run = e.prepare("UPDATE " + quotedTable + " SET " + stamp + " = " + numbered +
+                                   " WHERE rowid BETWEEN ?2 AND ?3" +
+                                   (onlyChanged ? " AND " + stamp + " <> " + numbered : std::string()));
+    const ResetQuery done(*run);
+    for (const RowidList::Span& r : runs) {
+        const std::int64_t from = std::max(r.from, lo), to = std::min(r.to, hi);
+        if (from > to)
+            continue;
+        run->reset();
+        run->bindInt(1, r.from - std::int64_t(r.start) - 1);
+        run->bindInt(2, from);
+        run->bindInt(3, to);
+        (void)run->step();
+        if (e.changes() > 0) {
+            const auto start = int(r.start + std::size_t(from - r.from));
+            written.emplace_back(start, start + int(to - from) + 1);
+        }
+    }
+    return written;
 }
 
 } // namespace tsl

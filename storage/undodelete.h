@@ -1,9 +1,12 @@
 #pragma once
+#include "storage/rowidlist.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace tsl {
@@ -22,22 +25,15 @@ public:
     // (books::numberedStamp), handed in from above.
     using Numbering = std::string (*)(std::string_view stamp, long long position);
     // The same rule as an SQL expression over a stamp and a position
-    // (books::numberedStampSql): with it the undo numbers the rows after the
-    // restored one in a statement per run of consecutive rowids, not a write per row.
+    // (books::numberedStampSql): the stamps are compared and numbered by the
+    // engine, a statement per run of consecutive rowids, not a row at a time here.
     using NumberingSql = std::string (*)(const std::string& stamp, const std::string& position);
-    explicit DeleteUndo(Numbering numbering, NumberingSql numberingSql = nullptr)
-        : numbering_(numbering), numberingSql_(numberingSql) {}
+    DeleteUndo(Numbering numbering, NumberingSql numberingSql) : numbering_(numbering), numberingSql_(numberingSql) {}
 
-    // Before a delete: reads the cursor's current row and the stamps of its book.
-    // Nothing is offered when that fails; the delete goes on regardless.
+    // Before a delete: reads the cursor's current row and, in books 2 to 4, the
+    // stamps the numbering would not give back at their places. The cursor holds
+    // the whole book. Nothing is offered when that fails; the delete goes on regardless.
     void capture(const Cursor& book) noexcept;
-    // Before a delete that hands over the stamps in its own pass over the book
-    // (books::deleteRow): reads only the current row. The cursor holds the whole book.
-    void captureRow(const Cursor& book) noexcept;
-    // From that pass: a stamp the numbering would not give back at its place before the delete.
-    void keepStamp(std::int64_t rowid, std::string_view stamp);
-    // The pass is over: every such stamp was handed over.
-    void stampsKept() noexcept { stampsPending_ = false; }
     // After the delete: offered from now on if the row is really gone.
     void arm() noexcept;
     void clear() noexcept;
@@ -88,15 +84,19 @@ private:
     // Stamps that the numbering would not give back.
     std::unordered_map<std::int64_t, std::string> oddStamps_;
     bool renumbered_ = false;
-    bool stampsPending_ = false;
-    // The book's rowids before the delete as runs of consecutive ones: a row's
-    // place is then first + (rowid - from).
-    struct Run {
-        std::int64_t from, to;
-        long long first; // 1-based place of `from`
-    };
-    std::vector<Run> runs_;
+    // The book's rowids before the delete as runs of consecutive ones.
+    std::vector<RowidList::Span> runs_;
 };
+
+// Gives every row of `runs` whose rowid is in [lo, hi] the stamp `numbering`
+// makes for its place (a run's `start` + 1 for its first row), one UPDATE per
+// run. With `onlyChanged` a stamp that keeps its number is not written (rows
+// before a deleted one mostly do); without, every such row is. Returns the
+// positions [from, to) of the runs where a row was written.
+std::vector<std::pair<int, int>> numberRuns(Engine& e, const std::string& quotedTable,
+                                            DeleteUndo::NumberingSql numbering,
+                                            const std::vector<RowidList::Span>& runs, std::int64_t lo,
+                                            std::int64_t hi, bool onlyChanged);
 
 // Why an undo on a server was refused: another program changed the book since the delete.
 inline constexpr const char* kUndoRefusedText = "删除之后本表已被另一台电脑改动,不能撤销删除!";

@@ -179,6 +179,23 @@ void CursorModel::rowUpdated(int position) {
     emit dataChanged(index(row, 0), index(row, columns_ - 1));
 }
 
+void CursorModel::rowsUpdated(int from, int to) {
+    if (from >= to)
+        return;
+    if (mapped_)
+        emit mappedBookChanged();
+    // Shown in another order, the rows may be on any line.
+    int first = mapped_ ? 0 : from, last = mapped_ ? rowCount() - 1 : to - 1;
+    if (holds_ > 0) {
+        updatedFirst_ = updatedFirst_ < 0 ? first : std::min(updatedFirst_, first);
+        updatedLast_ = std::max(updatedLast_, last);
+        return;
+    }
+    last = std::min(last, rowCount() - 1);
+    if (first <= last && columns_ > 0)
+        emit dataChanged(index(first, 0), index(last, columns_ - 1));
+}
+
 void CursorModel::rowRemoved(int position) {
     if (mapped_ && position >= 0 && position < rows_) {
         const int line = inverse_[std::size_t(position)];

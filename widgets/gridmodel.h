@@ -66,6 +66,7 @@ public:
     void cursorReset() override;
     void rowInserted(int row) override;
     void rowUpdated(int row) override;
+    void rowsUpdated(int from, int to) override;
     void rowRemoved(int row) override;
     void currentChanged(int row) override;
 

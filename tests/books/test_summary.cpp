@@ -174,7 +174,7 @@ TEST_F(Books, ADeletesRenumberingLeavesTheTotalAndTheUndoRestoresIt) {
 TEST_F(Books, TheReportTakesTheShownBooksSummaryOnlyWhileNothingElseWroteTheFile) {
     sqlExec(kFile, buy("1") + buy("2") + buy("4") + buy("8"));
     tsl::books::RunningSummary running(book);
-    tsl::DeleteUndo undo{tsl::books::numberedStamp};
+    tsl::DeleteUndo undo{tsl::books::numberedStamp, tsl::books::numberedStampSql};
     running.opened(openSummed("3"));
     auto post = [&](int row, std::string_view field, const std::string& text) {
         row < 0 ? book.append() : (book.moveTo(row), book.edit());

@@ -198,6 +198,15 @@ TEST(RowidList, AnswersAsASortedListThroughEveryChange) {
                 ASSERT_EQ(list.find(id), at) << k.what << when << " id " << id;
                 ASSERT_EQ(list.find(id, std::size_t(at) + 1), -1) << k.what << when << " id " << id;
             }
+            // The spans, laid end to end, are the list: each a run, none running on into the next.
+            std::vector<std::int64_t> spanned;
+            for (const auto& sp : list.spans()) {
+                ASSERT_EQ(sp.start, spanned.size()) << k.what << when;
+                ASSERT_TRUE(spanned.empty() || spanned.back() + 1 < sp.from) << k.what << when;
+                for (std::int64_t id = sp.from; id <= sp.to; ++id)
+                    spanned.push_back(id);
+            }
+            ASSERT_EQ(spanned, want) << k.what << when;
         };
         for (std::int64_t id : k.appended) {
             list.push_back(id);
