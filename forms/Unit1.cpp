@@ -100,6 +100,7 @@ TForm1::TForm1(Roster& roster) : QMainWindow(nullptr), r_(roster) {
     grid1->setWordWrap(false);
     grid1->setCornerButtonEnabled(false);
     // Fixed heights: sizing a million rows to their contents would take seconds.
+    grid1->setVerticalHeader(new MarkerHeader(grid1));
     QHeaderView* rows = grid1->verticalHeader();
     rows->setSectionResizeMode(QHeaderView::Fixed);
     rows->setMinimumSectionSize(1);

@@ -2,6 +2,7 @@
 #include "storage/cursor.h"
 
 #include <QAbstractTableModel>
+#include <QHeaderView>
 #include <QPointer>
 
 #include <functional>
@@ -99,4 +100,15 @@ private:
     bool remapping_ = false;
     std::vector<int> map_;     // line -> position
     std::vector<int> inverse_; // position -> line, -1 when not shown
+};
+
+// The row marker's column: a header of fixed width whose size hint is that
+// width. The stock header measures the texts of up to 200 rows for its hint
+// again after every row added, only for the view to clamp it to the fixed width.
+class MarkerHeader final : public QHeaderView {
+public:
+    explicit MarkerHeader(QWidget* parent) : QHeaderView(Qt::Vertical, parent) {
+        setSectionsClickable(true); // as the view's own: a click on the marker picks the row
+    }
+    [[nodiscard]] QSize sizeHint() const override { return {minimumWidth(), defaultSectionSize()}; }
 };
