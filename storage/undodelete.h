@@ -92,7 +92,8 @@ private:
 // makes for its place (a run's `start` + 1 for its first row), one UPDATE per
 // run. With `onlyChanged` a stamp that keeps its number is not written (rows
 // before a deleted one mostly do); without, every such row is. Returns the
-// positions [from, to) of the runs where a row was written.
+// positions [from, to) of the runs where a row was written. On a ledger file:
+// a server numbers a book in one statement of its own.
 std::vector<std::pair<int, int>> numberRuns(Engine& e, const std::string& quotedTable,
                                             DeleteUndo::NumberingSql numbering,
                                             const std::vector<RowidList::Span>& runs, std::int64_t lo,
